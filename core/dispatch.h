@@ -1,0 +1,28 @@
+// Chooses among the pass implementations: the best the CPU supports, or a lower
+// level on request so that every level can be tested and compared.
+#pragma once
+
+#include <string_view>
+
+#include "core/luma_pass.h"
+
+namespace velnor {
+
+// Ordered from slowest to fastest.
+enum class SimdLevel { reference, sse2, sse41, avx2 };
+
+const char* level_name(SimdLevel level);
+// Accepts the names level_name gives; false for anything else.
+bool parse_level(std::string_view name, SimdLevel* level);
+
+// Highest level that this build contains and this CPU can run.
+SimdLevel best_supported_level();
+
+// best_supported_level(), lowered by the environment variable VELNOR_SIMD when it
+// names a level (a higher request than the CPU supports is lowered to the best).
+SimdLevel level_from_environment();
+
+// The pass for `level`, lowered to the best supported level if necessary.
+LumaPass pass_for_level(SimdLevel level);
+
+}  // namespace velnor
