@@ -25,8 +25,8 @@ bool is_integer(std::string_view text) {
 }  // namespace
 
 bool parse_int32(std::string_view text, int32_t* value) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty() || text.front() == '+') return false;
+    if (!is_integer(text)) return false;
+    if (text.front() == '+') text.remove_prefix(1);  // from_chars takes only '-'
     int32_t parsed = 0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), parsed);
     if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return false;

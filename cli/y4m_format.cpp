@@ -34,7 +34,8 @@ std::string for_each_tag(std::string_view tags, Visit visit) {
         const std::string_view tag = tags.substr(0, end);
         if (tag.empty()) return "empty tag (two spaces in a row or a trailing space)";
         for (char c : tag)
-            if (!is_tag_byte(c)) return "tag " + quote_bytes(tag) + " contains a control byte";
+            if (!is_tag_byte(c))
+                return "tag " + quote_bytes(tag) + " contains a byte that is not printable ASCII";
         std::string problem = visit(tag);
         if (!problem.empty()) return problem;
         tags.remove_prefix(tag.size());
