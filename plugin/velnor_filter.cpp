@@ -46,8 +46,11 @@ VideoFrame** VELNOR_STDCALL VelnorFilter::GetFrame(IClip* self, VideoFrame** res
 }
 
 const char* VelnorFilter::filter_frame(VideoFrame* frame) const noexcept {
+    if (!frame) return "Velnor: frame is not writable";
+    // The pass writes width x height samples, so a frame smaller than the clip says
+    // (a faulty source) is refused rather than overrun.
     const FilterSettings& s = settings();
-    if (!frame || frame->row_size < s.width || frame->height < s.height || frame->pitch < s.width)
+    if (frame->row_size < s.width || frame->height < s.height || frame->pitch < s.width)
         return "Velnor: frame is smaller than the clip";
     uint8_t* luma = host::luma_write_ptr(frame);
     if (!luma) return "Velnor: frame is not writable";
