@@ -70,8 +70,10 @@ std::string check_colourspace(std::string_view value) {
     else if (value.starts_with("444")) kind = "4:4:4";
     else if (value.starts_with("411")) kind = "4:1:1";
     else if (value.starts_with("mono")) kind = "monochrome";
-    if (kind == nullptr) return "unknown colourspace " + quote_bytes("C" + std::string(value));
-    return "colourspace " + quote_bytes("C" + std::string(value)) + " (" + kind +
+    std::string tag = "C";
+    tag += value;
+    if (kind == nullptr) return "unknown colourspace " + quote_bytes(tag);
+    return "colourspace " + quote_bytes(tag) + " (" + kind +
            ") is not supported; velnor filters 8-bit 4:2:0 only";
 }
 
