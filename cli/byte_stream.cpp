@@ -1,10 +1,10 @@
 #include "cli/byte_stream.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-
-#include <unistd.h>
 
 namespace velnor::cli {
 

@@ -25,7 +25,8 @@ int report(std::FILE* messages, const std::string& message) {
 int filter_stream(const Options& options, const StreamIo& io) {
     Y4mReader reader(*io.input, io.limits);
     StreamInfo info;
-    if (reader.read_stream_header(&info) != ReadResult::ok) return report(io.messages, reader.error());
+    if (reader.read_stream_header(&info) != ReadResult::ok)
+        return report(io.messages, reader.error());
 
     std::string reason;
     ByteSink* sink = io.open_output(&reason);
@@ -65,9 +66,12 @@ int filter_stream(const Options& options, const StreamIo& io) {
     }
     progress.finish();
     switch (outcome.stop) {
-        case PipelineOutcome::Stop::end_of_input: return kExitOk;
-        case PipelineOutcome::Stop::read_failed: return report(io.messages, reader.error());
-        case PipelineOutcome::Stop::write_failed: return report(io.messages, writer.error());
+        case PipelineOutcome::Stop::end_of_input:
+            return kExitOk;
+        case PipelineOutcome::Stop::read_failed:
+            return report(io.messages, reader.error());
+        case PipelineOutcome::Stop::write_failed:
+            return report(io.messages, writer.error());
         case PipelineOutcome::Stop::process_failed:
             return report(io.messages, "frame " + std::to_string(outcome.failed_frame) +
                                            ": out of memory while filtering");

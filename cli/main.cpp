@@ -1,5 +1,9 @@
 // velnor: denoises the luma of a YUV4MPEG2 stream, from a file or standard input
 // to a file or standard output.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -9,10 +13,6 @@
 #include <string_view>
 #include <thread>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "cli/byte_stream.h"
 #include "cli/filter_stream.h"
@@ -91,7 +91,8 @@ int main(int argc, char** argv) {
     io.show_progress = !options.quiet && isatty(STDERR_FILENO);
     io.open_output = [&](std::string* error) -> ByteSink* {
         output_fd = to_stdout ? STDOUT_FILENO
-                              : open(options.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+                              : open(options.output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (output_fd < 0) {
             *error = "cannot open output \"" + options.output + "\": " + std::strerror(errno);
             return nullptr;

@@ -52,7 +52,7 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
         if (parse_int32(text, field)) return {};
         return std::string(name) + ": \"" + std::string(text) + "\" is " +
                (is_integer(text) ? "outside the 32-bit range -2147483648..2147483647"
-                             : "not a whole number");
+                                 : "not a whole number");
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {

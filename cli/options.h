@@ -14,7 +14,7 @@ struct Options {
     int32_t strength = 20;
     int32_t threshold1 = 40;
     int32_t threshold2 = 10;
-    int threads = 0;           // 0: one per core
+    int threads = 0;  // 0: one per core
     bool quiet = false;
     std::string input = "-";   // "-" is standard input
     std::string output = "-";  // "-" is standard output

@@ -26,8 +26,8 @@ void Progress::finish(Clock::time_point now) {
 void Progress::draw(Clock::time_point now) {
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double fps = seconds > 0 ? static_cast<double>(frames_) / seconds : 0.0;
-    std::fprintf(stream_, "\rvelnor: %llu frames, %.1f fps   ", static_cast<unsigned long long>(frames_),
-                 fps);
+    std::fprintf(stream_, "\rvelnor: %llu frames, %.1f fps   ",
+                 static_cast<unsigned long long>(frames_), fps);
     std::fflush(stream_);
     last_draw_ = now;
     drawn_ = true;

@@ -7,7 +7,9 @@ namespace velnor::cli {
 
 namespace {
 
-bool is_tag_byte(char c) { return c > ' ' && c < 0x7f; }
+bool is_tag_byte(char c) {
+    return c > ' ' && c < 0x7f;
+}
 
 bool all_digits(std::string_view text) {
     if (text.empty()) return false;
@@ -44,8 +46,7 @@ std::string for_each_tag(std::string_view tags, Visit visit) {
 }
 
 // Reads a W or H value: a positive decimal number within the side limit.
-std::string parse_side(std::string_view tag, const char* name, int32_t max_side,
-                       int32_t* value) {
+std::string parse_side(std::string_view tag, const char* name, int32_t max_side, int32_t* value) {
     const std::string_view digits = tag.substr(1);
     if (!all_digits(digits))
         return std::string("invalid ") + name + " " + quote_bytes(tag) +
@@ -64,12 +65,20 @@ std::string parse_side(std::string_view tag, const char* name, int32_t max_side,
 std::string check_colourspace(std::string_view value) {
     if (value == "420jpeg" || value == "420paldv" || value == "420mpeg2" || value == "420")
         return {};
+    struct Family {
+        std::string_view prefix;
+        const char* kind;
+    };
+    static constexpr Family kRefused[] = {
+        {"420p", "4:2:0 with more than 8 bits"},
+        {"422", "4:2:2"},
+        {"444", "4:4:4"},
+        {"411", "4:1:1"},
+        {"mono", "monochrome"},
+    };
     const char* kind = nullptr;
-    if (value.starts_with("420p")) kind = "4:2:0 with more than 8 bits";
-    else if (value.starts_with("422")) kind = "4:2:2";
-    else if (value.starts_with("444")) kind = "4:4:4";
-    else if (value.starts_with("411")) kind = "4:1:1";
-    else if (value.starts_with("mono")) kind = "monochrome";
+    for (const Family& family : kRefused)
+        if (value.starts_with(family.prefix)) kind = family.kind;
     std::string tag = "C";
     tag += value;
     if (kind == nullptr) return "unknown colourspace " + quote_bytes(tag);
@@ -87,10 +96,11 @@ std::size_t StreamInfo::chroma_bytes() const {
     return static_cast<std::size_t>((width + 1) / 2) * static_cast<std::size_t>((height + 1) / 2);
 }
 
-std::size_t StreamInfo::frame_bytes() const { return luma_bytes() + 2 * chroma_bytes(); }
+std::size_t StreamInfo::frame_bytes() const {
+    return luma_bytes() + 2 * chroma_bytes();
+}
 
-std::string parse_stream_header(std::string_view line, const Y4mLimits& limits,
-                                StreamInfo* info) {
+std::string parse_stream_header(std::string_view line, const Y4mLimits& limits, StreamInfo* info) {
     if (!line.starts_with(kStreamMagic) ||
         (line.size() > kStreamMagic.size() && line[kStreamMagic.size()] != ' '))
         return "not a YUV4MPEG2 stream (it does not start with \"YUV4MPEG2\")";
@@ -126,7 +136,8 @@ std::string parse_stream_header(std::string_view line, const Y4mLimits& limits,
                 return std::string();
             case 'I':
                 if (!(repeated = once(&seen_i, 'I')).empty()) return repeated;
-                if (tag.size() != 2 || std::string_view("ptbm?").find(tag[1]) == std::string_view::npos)
+                if (tag.size() != 2 ||
+                    std::string_view("ptbm?").find(tag[1]) == std::string_view::npos)
                     return "malformed tag " + quote_bytes(tag) + " (expected Ip, It, Ib, Im or I?)";
                 return std::string();
             default:
@@ -138,8 +149,7 @@ std::string parse_stream_header(std::string_view line, const Y4mLimits& limits,
     if (!seen_h) return "no height (H tag)";
     if (static_cast<int64_t>(parsed.width) * parsed.height > limits.max_luma_samples)
         return "frame size " + std::to_string(parsed.width) + "x" + std::to_string(parsed.height) +
-               " exceeds the limit of " + std::to_string(limits.max_luma_samples) +
-               " luma samples";
+               " exceeds the limit of " + std::to_string(limits.max_luma_samples) + " luma samples";
     *info = std::move(parsed);
     return {};
 }

@@ -22,14 +22,14 @@ inline constexpr std::string_view kFrameMagic = "FRAME";
 
 // Bounds that keep a hostile header from requesting absurd allocations.
 struct Y4mLimits {
-    int32_t max_side = 16384;                  // samples per row and rows per frame
+    int32_t max_side = 16384;                     // samples per row and rows per frame
     int64_t max_luma_samples = int64_t{1} << 26;  // 64 Mi, above 8K UHD (7680 x 4320)
-    std::size_t max_header_bytes = 4096;       // a stream or frame header line
+    std::size_t max_header_bytes = 4096;          // a stream or frame header line
 };
 
 // What the stream header says about the frames.
 struct StreamInfo {
-    std::string header;       // the whole line without its newline, written back as is
+    std::string header;  // the whole line without its newline, written back as is
     int32_t width = 0;
     int32_t height = 0;
     std::string colourspace;  // value of the C tag; empty when the tag is absent (4:2:0)
@@ -41,8 +41,7 @@ struct StreamInfo {
 
 // Parses a stream header line (without its newline). On success fills `info` and
 // returns an empty string; otherwise returns what is wrong, in a few words.
-std::string parse_stream_header(std::string_view line, const Y4mLimits& limits,
-                                StreamInfo* info);
+std::string parse_stream_header(std::string_view line, const Y4mLimits& limits, StreamInfo* info);
 
 // Checks a frame header line (without its newline): "FRAME" with optional tags.
 // Returns an empty string when it is well formed, otherwise what is wrong.

@@ -85,14 +85,19 @@ ReadResult Y4mReader::fail(std::string message) {
     return ReadResult::error;
 }
 
-std::string Y4mReader::frame_prefix() const { return "frame " + std::to_string(frames_read_) + ": "; }
+std::string Y4mReader::frame_prefix() const {
+    return "frame " + std::to_string(frames_read_) + ": ";
+}
 
 ReadResult Y4mReader::read_stream_header(StreamInfo* info) {
     std::string line;
     switch (read_line(&line)) {
-        case LineResult::ok: break;
-        case LineResult::empty_input: return fail("input is empty (no YUV4MPEG2 stream header)");
-        case LineResult::read_error: return fail("read error: " + read_error_);
+        case LineResult::ok:
+            break;
+        case LineResult::empty_input:
+            return fail("input is empty (no YUV4MPEG2 stream header)");
+        case LineResult::read_error:
+            return fail("read error: " + read_error_);
         case LineResult::cut_short:
             if (kStreamMagic.starts_with(line) || starts_with_stream_magic(line))
                 return fail("stream header: input ends before the end of the header line");
@@ -114,9 +119,12 @@ ReadResult Y4mReader::read_frame(Frame* frame) {
     if (!have_info_) return fail("no stream header has been read");
     if (!error_.empty()) return ReadResult::error;
     switch (read_line(&frame->header)) {
-        case LineResult::ok: break;
-        case LineResult::empty_input: return ReadResult::end_of_stream;
-        case LineResult::read_error: return fail(frame_prefix() + "read error: " + read_error_);
+        case LineResult::ok:
+            break;
+        case LineResult::empty_input:
+            return ReadResult::end_of_stream;
+        case LineResult::read_error:
+            return fail(frame_prefix() + "read error: " + read_error_);
         case LineResult::cut_short:
             if (kFrameMagic.starts_with(frame->header) || check_frame_header(frame->header).empty())
                 return fail(frame_prefix() + "input ends inside the frame header");

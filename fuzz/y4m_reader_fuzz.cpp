@@ -77,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
           info_again.height == info.height);
     while ((result = again.read_frame(&frame)) == ReadResult::ok) {
     }
-    check(result == ReadResult::end_of_stream && again.frames_read() == static_cast<uint64_t>(frames));
+    check(result == ReadResult::end_of_stream &&
+          again.frames_read() == static_cast<uint64_t>(frames));
     return 0;
 }

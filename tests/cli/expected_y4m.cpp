@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (velnor::filter_luma_reference(settings, frame.data(), width,
-                                          velnor::default_scratch_allocator()) != velnor::PassStatus::ok)
+                                          velnor::default_scratch_allocator()) !=
+            velnor::PassStatus::ok)
             return 1;
         std::fwrite(frame.data(), 1, frame.size(), stdout);
     }

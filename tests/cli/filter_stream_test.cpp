@@ -48,7 +48,8 @@ RunResult run(const std::vector<uint8_t>& input, const Options& options,
     std::rewind(messages);
     char buffer[4096];
     std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, messages)) > 0) result.messages.append(buffer, got);
+    while ((got = std::fread(buffer, 1, sizeof buffer, messages)) > 0)
+        result.messages.append(buffer, got);
     std::fclose(messages);
     return result;
 }
@@ -59,8 +60,9 @@ std::vector<uint8_t> expected_stream(const std::string& header, std::vector<Plan
     const FilterSettings settings(width, height, options.strength, options.threshold1,
                                   options.threshold2);
     for (PlanarFrame& frame : frames)
-        EXPECT_EQ(filter_luma_reference(settings, frame.luma.data(), width, default_scratch_allocator()),
-                  PassStatus::ok);
+        EXPECT_EQ(
+            filter_luma_reference(settings, frame.luma.data(), width, default_scratch_allocator()),
+            PassStatus::ok);
     return test::stream_bytes(header, frames);
 }
 
@@ -71,13 +73,15 @@ TEST(FilterStream, LumaMatchesTheReferencePassAndTheRestPassesThrough) {
         int32_t strength, threshold1, threshold2;
         int threads;
     } cases[] = {
-        {64, 48, 20, 40, 10, 1},   {64, 48, 20, 40, 10, 4},  {33, 17, 13, 0, 25, 3},
-        {7, 5, 20, 40, 10, 2},     {5, 9, -40, -1, 300, 2},  {3, 3, 20, 40, 10, 1},
+        {64, 48, 20, 40, 10, 1},   {64, 48, 20, 40, 10, 4},
+        {33, 17, 13, 0, 25, 3},    {7, 5, 20, 40, 10, 2},
+        {5, 9, -40, -1, 300, 2},   {3, 3, 20, 40, 10, 1},
         {640, 360, 20, 40, 10, 2}, {101, 57, 2000000000, INT32_MIN, INT32_MAX, 5},
     };
     for (const auto& c : cases) {
         const std::string header = "YUV4MPEG2 W" + std::to_string(c.width) + " H" +
-                                   std::to_string(c.height) + " F25:1 Ip A1:1 C420jpeg XYSCSS=420JPEG";
+                                   std::to_string(c.height) +
+                                   " F25:1 Ip A1:1 C420jpeg XYSCSS=420JPEG";
         std::vector<PlanarFrame> frames;
         for (int i = 0; i < 9; ++i) {
             frames.push_back(test::random_frame(c.width, c.height, rng));
@@ -106,16 +110,18 @@ TEST(FilterStream, BadStreamHeaderOpensNoOutput) {
     const RunResult result = run(test::bytes_of("YUV4MPEG2 W8 H8 C444\n"), Options{});
     EXPECT_EQ(result.status, kExitFailure);
     EXPECT_FALSE(result.output_opened);
-    EXPECT_EQ(result.messages,
-              "velnor: stream header: colourspace \"C444\" (4:4:4) is not supported; velnor filters "
-              "8-bit 4:2:0 only\n");
+    EXPECT_EQ(
+        result.messages,
+        "velnor: stream header: colourspace \"C444\" (4:4:4) is not supported; velnor filters "
+        "8-bit 4:2:0 only\n");
 }
 
 TEST(FilterStream, TruncatedInputKeepsEveryCompleteFrameBeforeIt) {
     std::mt19937 rng(5);
     const std::string header = "YUV4MPEG2 W40 H30";
     std::vector<PlanarFrame> frames;
-    for (int i = 0; i < 5; ++i) frames.push_back(test::random_frame(40, 30, rng));
+    for (int i = 0; i < 5; ++i)
+        frames.push_back(test::random_frame(40, 30, rng));
     std::vector<uint8_t> input = test::stream_bytes(header, frames);
     input.resize(input.size() - 100);  // the fifth frame loses its last 100 bytes
     const std::vector<PlanarFrame> complete(frames.begin(), frames.begin() + 4);
@@ -136,13 +142,16 @@ std::atomic<int> g_requests_left{0};
 void* allocate_until_exhausted(std::size_t bytes) {
     return g_requests_left.fetch_sub(1) > 0 ? std::malloc(bytes) : nullptr;
 }
-void release(void* block) { std::free(block); }
+void release(void* block) {
+    std::free(block);
+}
 
 TEST(FilterStream, OutOfMemoryInTheCoreEndsWithAnErrorAfterTheLastGoodFrame) {
     std::mt19937 rng(9);
     const std::string header = "YUV4MPEG2 W24 H20";
     std::vector<PlanarFrame> frames;
-    for (int i = 0; i < 6; ++i) frames.push_back(test::random_frame(24, 20, rng));
+    for (int i = 0; i < 6; ++i)
+        frames.push_back(test::random_frame(24, 20, rng));
     const ScratchAllocator failing{allocate_until_exhausted, release};
     Options options;
     options.threads = 1;
@@ -156,8 +165,8 @@ TEST(FilterStream, OutOfMemoryInTheCoreEndsWithAnErrorAfterTheLastGoodFrame) {
 
 TEST(FilterStream, WriteErrorIsReported) {
     std::mt19937 rng(2);
-    const std::vector<uint8_t> input =
-        test::stream_bytes("YUV4MPEG2 W16 H16", {test::random_frame(16, 16, rng), test::random_frame(16, 16, rng)});
+    const std::vector<uint8_t> input = test::stream_bytes(
+        "YUV4MPEG2 W16 H16", {test::random_frame(16, 16, rng), test::random_frame(16, 16, rng)});
     Options options;
     options.threads = 2;
     // Room for the stream header, the first frame and 3 bytes more.
@@ -170,7 +179,8 @@ TEST(FilterStream, WriteErrorIsReported) {
 TEST(FilterStream, ProgressReportsFramesAndRateOnlyWhenAsked) {
     std::mt19937 rng(4);
     std::vector<PlanarFrame> frames;
-    for (int i = 0; i < 3; ++i) frames.push_back(test::random_frame(16, 16, rng));
+    for (int i = 0; i < 3; ++i)
+        frames.push_back(test::random_frame(16, 16, rng));
     const std::vector<uint8_t> input = test::stream_bytes("YUV4MPEG2 W16 H16", frames);
     const RunResult shown = run(input, Options{}, nullptr, true);
     EXPECT_NE(shown.messages.find("velnor: 3 frames, "), std::string::npos) << shown.messages;

@@ -59,7 +59,8 @@ TEST(FramePipeline, KeepsInputOrderWithBoundedBuffers) {
         EXPECT_EQ(outcome.stop, PipelineOutcome::Stop::end_of_input);
         EXPECT_EQ(outcome.frames_written, 60u);
         ASSERT_EQ(recorder.written.size(), 60u);
-        for (uint64_t i = 0; i < 60; ++i) EXPECT_EQ(recorder.written[i], i) << threads;
+        for (uint64_t i = 0; i < 60; ++i)
+            EXPECT_EQ(recorder.written[i], i) << threads;
         EXPECT_LE(recorder.buffers.size(), buffers) << threads;
     }
 }
@@ -68,12 +69,14 @@ TEST(FramePipeline, StopsAtTheFirstFailedFrame) {
     for (int threads : {1, 4}) {
         Recorder recorder;
         recorder.total = 40;
-        const PipelineOutcome outcome = run_pipeline(threads, 2 * threads, numbered_stages(&recorder, 17));
+        const PipelineOutcome outcome =
+            run_pipeline(threads, 2 * threads, numbered_stages(&recorder, 17));
         EXPECT_EQ(outcome.stop, PipelineOutcome::Stop::process_failed);
         EXPECT_EQ(outcome.failed_frame, 17u);
         EXPECT_EQ(outcome.frames_written, 17u);
         ASSERT_EQ(recorder.written.size(), 17u);
-        for (uint64_t i = 0; i < 17; ++i) EXPECT_EQ(recorder.written[i], i);
+        for (uint64_t i = 0; i < 17; ++i)
+            EXPECT_EQ(recorder.written[i], i);
     }
 }
 

@@ -37,7 +37,7 @@ TEST(Options, AcceptsEverySpelling) {
     } cases[] = {
         {{"--strength", "5", "--threshold1", "6", "--threshold2", "7"}, 5, 6, 7, 0, "-", "-"},
         {{"--strength=5", "--threshold1=-6", "--threshold2=+7"}, 5, -6, 7, 0, "-", "-"},
-        {{"--strength", "-2147483648", "--threshold2", "2147483647"}, INT32_MIN, 40, INT32_MAX, 0, "-", "-"},
+        {{"--strength=-2147483648", "--threshold2=2147483647"}, INT32_MIN, 40, INT32_MAX, 0, "-", "-"},
         {{"in.y4m", "-o", "out.y4m"}, 20, 40, 10, 0, "in.y4m", "out.y4m"},
         {{"-oout.y4m", "in.y4m", "-j3"}, 20, 40, 10, 3, "in.y4m", "out.y4m"},
         {{"-j", "1", "--output=out.y4m", "-"}, 20, 40, 10, 1, "-", "out.y4m"},
@@ -73,7 +73,8 @@ TEST(Options, RejectsBadArgumentsWithAMessage) {
         {{"--strength", "0x10"}, "not a whole number"},
         {{"--strength", ""}, "not a whole number"},
         {{"--strength", "+-5"}, "not a whole number"},
-        {{"--threshold1", "2147483648"}, "--threshold1: \"2147483648\" is outside the 32-bit range"},
+        {{"--threshold1", "2147483648"},
+         "--threshold1: \"2147483648\" is outside the 32-bit range"},
         {{"--threshold2=-2147483649"}, "--threshold2: \"-2147483649\" is outside the 32-bit range"},
         {{"--strength", "99999999999999999999999"}, "outside the 32-bit range"},
         {{"--strength"}, "--strength needs a value"},
@@ -103,10 +104,18 @@ TEST(Options, ParsesExactlyTheInt32Range) {
         bool ok;
         int32_t value;
     } cases[] = {
-        {"0", true, 0},         {"-0", true, 0},           {"+17", true, 17},
-        {"007", true, 7},       {"2147483647", true, INT32_MAX}, {"-2147483648", true, INT32_MIN},
-        {"2147483648", false, 0}, {"-2147483649", false, 0}, {"-", false, 0},
-        {"+", false, 0},        {"--1", false, 0},         {"1-", false, 0},
+        {"0", true, 0},
+        {"-0", true, 0},
+        {"+17", true, 17},
+        {"007", true, 7},
+        {"2147483647", true, INT32_MAX},
+        {"-2147483648", true, INT32_MIN},
+        {"2147483648", false, 0},
+        {"-2147483649", false, 0},
+        {"-", false, 0},
+        {"+", false, 0},
+        {"--1", false, 0},
+        {"1-", false, 0},
     };
     for (const auto& c : cases) {
         int32_t value = 12345;

@@ -28,12 +28,16 @@ inline PlanarFrame random_frame(int width, int height, std::mt19937& rng) {
         for (int x = 0; x < width; ++x) {
             const int v = ((x / 5 + y / 3) % 2 ? base : 255 - base) + noise(rng);
             frame.luma[static_cast<std::size_t>(y) * width + x] =
-                static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+                static_cast<uint8_t>(v < 0     ? 0
+                                     : v > 255 ? 255
+                                               : v);
         }
     frame.cb.resize(chroma_size(width, height));
     frame.cr.resize(chroma_size(width, height));
-    for (uint8_t& v : frame.cb) v = static_cast<uint8_t>(byte(rng));
-    for (uint8_t& v : frame.cr) v = static_cast<uint8_t>(byte(rng));
+    for (uint8_t& v : frame.cb)
+        v = static_cast<uint8_t>(byte(rng));
+    for (uint8_t& v : frame.cr)
+        v = static_cast<uint8_t>(byte(rng));
     return frame;
 }
 

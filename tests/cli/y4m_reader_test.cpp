@@ -157,19 +157,25 @@ TEST(Y4mFrames, RejectsMalformedFramesNamingTheFrame) {
     const Case cases[] = {
         {good + good, 2, ""},
         {"", 0, ""},
-        {"FRAME\n" + std::string(35, 'y'), 0, "frame 0: input ends inside the frame data (35 of 36 bytes)"},
+        {"FRAME\n" + std::string(35, 'y'), 0,
+         "frame 0: input ends inside the frame data (35 of 36 bytes)"},
         {"FRAME\n", 0, "frame 0: input ends inside the frame data (0 of 36 bytes)"},
-        {good + "FRAME\n" + std::string(10, 'y'), 1, "frame 1: input ends inside the frame data (10 of 36"},
+        {good + "FRAME\n" + std::string(10, 'y'), 1,
+         "frame 1: input ends inside the frame data (10 of 36"},
         {good + good + "FRA", 2, "frame 2: input ends inside the frame header"},
         {good + "FRAME", 1, "frame 1: input ends inside the frame header"},
         {good + "FRAME Ixx", 1, "frame 1: input ends inside the frame header"},
-        {good + "JUNK\n" + std::string(36, 'y'), 1, "frame 1: expected a frame header \"FRAME\", found \"JUNK\""},
+        {good + "JUNK\n" + std::string(36, 'y'), 1,
+         "frame 1: expected a frame header \"FRAME\", found \"JUNK\""},
         {"FRAMES\n" + std::string(36, 'y'), 0, "frame 0: expected a frame header"},
-        {good + std::string(9000, 'z'), 1, "frame 1: expected a frame header \"FRAME\", found \"zzz"},
+        {good + std::string(9000, 'z'), 1,
+         "frame 1: expected a frame header \"FRAME\", found \"zzz"},
         {"FRAME  Ip\n" + std::string(36, 'y'), 0, "frame 0: empty tag"},
         {"FRAME Ip \n" + std::string(36, 'y'), 0, "frame 0: empty tag"},
-        {"FRAME X\x01\n" + std::string(36, 'y'), 0, "frame 0: tag \"X\\x01\" contains a byte that is not printable ASCII"},
-        {good + "FRAME X" + std::string(5000, 'a') + "\n", 1, "frame 1: frame header longer than 4096"},
+        {"FRAME X\x01\n" + std::string(36, 'y'), 0,
+         "frame 0: tag \"X\\x01\" contains a byte that is not printable ASCII"},
+        {good + "FRAME X" + std::string(5000, 'a') + "\n", 1,
+         "frame 1: frame header longer than 4096"},
     };
     for (const Case& c : cases) {
         uint64_t frames = 99;
@@ -187,7 +193,8 @@ TEST(Y4mFrames, RejectsMalformedFramesNamingTheFrame) {
 // Fails with an I/O error after handing out `good` bytes.
 class FailingSource final : public ByteSource {
 public:
-    FailingSource(const std::vector<uint8_t>& bytes, std::size_t good) : bytes_(bytes), good_(good) {}
+    FailingSource(const std::vector<uint8_t>& bytes, std::size_t good)
+        : bytes_(bytes), good_(good) {}
     std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error) override {
         if (position_ >= good_) {
             *error = "Input/output error";
@@ -206,8 +213,9 @@ private:
 
 TEST(Y4mFrames, ReportsReadErrorsWithTheFrame) {
     std::mt19937 rng(3);
-    const std::vector<uint8_t> bytes = test::stream_bytes(
-        "YUV4MPEG2 W300 H200", {test::random_frame(300, 200, rng), test::random_frame(300, 200, rng)});
+    const std::vector<uint8_t> bytes =
+        test::stream_bytes("YUV4MPEG2 W300 H200",
+                           {test::random_frame(300, 200, rng), test::random_frame(300, 200, rng)});
     const std::size_t frame = 6 + 300 * 200 * 3 / 2;
     const struct {
         std::size_t good;
@@ -224,9 +232,11 @@ TEST(Y4mFrames, ReportsReadErrorsWithTheFrame) {
         StreamInfo info;
         Frame frame_data;
         ReadResult result = reader.read_stream_header(&info);
-        while (result == ReadResult::ok) result = reader.read_frame(&frame_data);
+        while (result == ReadResult::ok)
+            result = reader.read_frame(&frame_data);
         EXPECT_EQ(result, ReadResult::error);
-        EXPECT_NE(reader.error().find(c.message), std::string::npos) << c.good << ": " << reader.error();
+        EXPECT_NE(reader.error().find(c.message), std::string::npos)
+            << c.good << ": " << reader.error();
     }
 }
 
@@ -259,7 +269,8 @@ TEST(Y4mRoundTrip, HeadersFrameTagsAndDataPassThroughUnchanged) {
             ASSERT_TRUE(writer.write_stream_header(info));
             Frame frame;
             ReadResult result;
-            while ((result = reader.read_frame(&frame)) == ReadResult::ok) ASSERT_TRUE(writer.write_frame(frame));
+            while ((result = reader.read_frame(&frame)) == ReadResult::ok)
+                ASSERT_TRUE(writer.write_frame(frame));
             EXPECT_EQ(result, ReadResult::end_of_stream) << reader.error();
             EXPECT_EQ(reader.frames_read(), 4u);
             EXPECT_TRUE(sink.bytes() == input) << s.header << " chunk " << chunk;
