@@ -51,10 +51,16 @@ int filter_stream(const Options& options, const StreamIo& io) {
         return true;
     };
 
-    const int threads = std::max(options.threads, 1);
+    // Two buffers per thread keep every thread busy while finished frames wait for
+    // their turn to be written; very large frames get fewer threads instead of
+    // more than the buffer budget.
+    const std::size_t affordable = std::max<std::size_t>(2, kFrameBufferBudget / info.frame_bytes());
+    const std::size_t buffers =
+        std::min(2 * static_cast<std::size_t>(std::max(options.threads, 1)), affordable);
+    const int threads = static_cast<int>(std::max<std::size_t>(1, buffers / 2));
     PipelineOutcome outcome;
     try {
-        outcome = run_pipeline(threads, 2 * static_cast<std::size_t>(threads), stages);
+        outcome = run_pipeline(threads, buffers, stages);
     } catch (const std::bad_alloc&) {
         progress.finish();
         return report(io.messages, "frame " + std::to_string(reader.frames_read()) +

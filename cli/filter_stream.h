@@ -2,6 +2,7 @@
 // the denoiser on worker threads, frames out in order, errors as one line.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -17,6 +18,9 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // bad input, I/O error, out of memory
 inline constexpr int kExitUsage = 2;    // bad command line
 
+// Frame buffers in flight stay below this many bytes (or two frames if one is bigger).
+inline constexpr std::size_t kFrameBufferBudget = std::size_t{1} << 30;
+
 struct StreamIo {
     ByteSource* input = nullptr;
     // Called once the stream header has been read and found acceptable, so that a
@@ -28,8 +32,9 @@ struct StreamIo {
     Y4mLimits limits;
 };
 
-// Runs the filter with options.threads worker threads (at least one) and returns
-// the exit status. Error lines start with "velnor: ".
+// Runs the filter with options.threads worker threads (at least one; fewer when
+// 2 x threads frames would exceed the buffer budget) and returns the exit status.
+// Error lines start with "velnor: ".
 int filter_stream(const Options& options, const StreamIo& io);
 
 }  // namespace velnor::cli
