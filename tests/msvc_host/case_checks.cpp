@@ -13,7 +13,7 @@ void check_frames(HostEnvironment& env, IClip* filter, SourceClip& source, const
             const long writable_calls = env.make_writable_calls();
             const long copies = env.writable_copies();
             VideoFrame* returned = nullptr;
-            {
+            try {
                 PVideoFrame frame = filter->GetFrame(n, &env);
                 returned = frame.get();
                 expect(source.frame_requests() - requests == 1 &&
@@ -36,6 +36,8 @@ void check_frames(HostEnvironment& env, IClip* filter, SourceClip& source, const
                                                             : "buffer under two frames");
                 char why[400];
                 expect(verify_frame(test, n, frame, why, sizeof why), "%s", why);
+            } catch (const AvisynthError& error) {
+                expect(false, "frame %d: GetFrame raised \"%s\"", n, error.msg);
             }
             if (returned)
                 expect(returned->refcount == 0,

@@ -21,10 +21,15 @@ unsigned long __stdcall pull_frames(void* parameter) {
     for (int round = 0; round < puller.rounds; ++round) {
         for (int k = 0; k < frame_count; ++k) {
             const int n = (puller.first + k * puller.step) % frame_count;
-            PVideoFrame frame = puller.filter->GetFrame(n, puller.env);
             char why[400];
-            if (!verify_frame(*puller.test, n, frame, why, sizeof why) &&
-                puller.failures++ == 0)
+            bool right = false;
+            try {
+                PVideoFrame frame = puller.filter->GetFrame(n, puller.env);
+                right = verify_frame(*puller.test, n, frame, why, sizeof why);
+            } catch (const AvisynthError& error) {
+                format_text(why, sizeof why, "frame %d: GetFrame raised \"%s\"", n, error.msg);
+            }
+            if (!right && puller.failures++ == 0)
                 format_text(puller.first_failure, sizeof puller.first_failure, "%s", why);
             ++puller.pulls;
         }
