@@ -112,6 +112,7 @@ void check_case(HostEnvironment& env, const TestCase& test) {
     SourceClip* source = new SourceClip(env, &test, static_cast<int>(c.pixel_type), &destroyed);
     {
         PClip source_ref(source);
+        progress("  create callback");
         PClip filter;
         bool break_out = false;
         {
@@ -135,7 +136,9 @@ void check_case(HostEnvironment& env, const TestCase& test) {
                "after the call: filter has %ld references (expected 1), source %ld (expected "
                "2: the host's and the filter's child)", filter->RefCount(), source->RefCount());
 
+        progress("  frames");
         check_frames(env, filter.get(), *source, test);
+        progress("  properties, parity, audio, cache hints");
         check_pass_through(env, filter.get(), *source, case_index);
         expect(source->foreign_env_calls() == 0,
                "the child's GetFrame got an environment other than the host's");
@@ -143,6 +146,7 @@ void check_case(HostEnvironment& env, const TestCase& test) {
                "after the frame and pass-through calls: filter has %ld references (expected "
                "1), source %ld (expected 2)", filter->RefCount(), source->RefCount());
 
+        progress("  releasing the filter");
         // Dropping the last reference calls the filter's deleting destructor (flag 1),
         // which must release the child.
         filter = PClip();

@@ -47,6 +47,11 @@ constexpr CaseSpec kCases[] = {
     {"overshoot 33 2100 255", kI420, 38, 17, 40, arg(33), arg(2100), arg(255), 4},
     {"max strength min threshold1", kYV12, 35, 13, 36, arg(INT_MAX), arg(INT_MIN), arg(INT_MAX), 4},
     {"min strength zero threshold1", kYV12, 35, 13, 64, arg(INT_MIN), arg(0), arg(INT_MIN), 4},
+    // Strength 7: w * 0.35 lands next to an integer for every multiple of 20, where a
+    // product kept in x87 extended precision truncates differently. threshold1 above
+    // 2040 sends every sample through the box mean, so all of w's range occurs.
+    {"strength 7 box mean only", kYV12, 67, 31, 80, arg(7), arg(3000), arg(10), 4},
+    {"strength -7 directional only", kI420, 53, 27, 64, arg(-7), arg(INT_MIN), arg(255), 4},
     {"strength 0", kYV12, 24, 12, 32, arg(0), arg(0), arg(128), 2},
     {"smallest 5x5", kYV12, 5, 5, 16, kOmitted, arg(0), kOmitted, 2},
     {"no interior 4x9", kI420, 4, 9, 8, kOmitted, arg(0), kOmitted, 1},
