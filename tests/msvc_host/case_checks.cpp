@@ -1,6 +1,7 @@
 #include "tests/msvc_host/check.h"
 #include "tests/msvc_host/conformance_checks.h"
 #include "tests/msvc_host/filter_session.h"
+#include "tests/msvc_host/heap_probe.h"
 #include "tests/msvc_host/source_clip.h"
 
 namespace {
@@ -149,7 +150,15 @@ void check_case(HostEnvironment& env, const TestCase& test) {
         progress("  releasing the filter");
         // Dropping the last reference calls the filter's deleting destructor (flag 1),
         // which must release the child.
+        const void* filter_object = filter.get();
+        const HeapBlock before = heap_block_at(filter_object);
         filter = PClip();
+        if (before == HeapBlock::in_use)
+            expect(heap_block_at(filter_object) == HeapBlock::not_in_use,
+                   "the filter object is still allocated after its deleting destructor ran "
+                   "with flag 1");
+        else
+            progress("  (the filter object is not on msvcrt's heap: its freeing is not checked)");
         expect(source->RefCount() == 1,
                "source clip has %ld references after the filter was destroyed, expected 1 "
                "(the child reference was not released)", source->RefCount());
