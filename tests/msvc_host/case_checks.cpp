@@ -74,6 +74,18 @@ void check_frames(HostEnvironment& env, IClip* filter, SourceClip& source, const
                        returned->refcount);
         }
     }
+    // A source error reaches the host unchanged, through the filter's frames.
+    const char* error = nullptr;
+    try {
+        PVideoFrame frame = filter->GetFrame(SourceClip::kUndecodableFrame, &env);
+    } catch (const AvisynthError& raised) {
+        error = raised.msg;
+    }
+    expect(error && strcmp(error, SourceClip::kUndecodableError) == 0,
+           "the child's error on frame %d reached the host as \"%s\", expected \"%s\"",
+           SourceClip::kUndecodableFrame, error ? error : "(nothing raised)",
+           SourceClip::kUndecodableError);
+
     // The frames the source kept while the filter worked on copies are untouched.
     BYTE* pristine = static_cast<BYTE*>(malloc(source_layout(test.header).data_size));
     for (int n = 0; n < frame_count; ++n) {

@@ -36,6 +36,7 @@ PVideoFrame __stdcall SourceClip::GetFrame(int n, IScriptEnvironment* env) {
     _InterlockedIncrement(&frame_requests_);
     if (env != &env_) _InterlockedIncrement(&foreign_env_calls_);
     last_requested_ = n;
+    if (n == kUndecodableFrame) env->ThrowError("Source: cannot decode frame %d", n);
     if (!test_ || n < 0 || n >= test_->header.frame_count) n = 0;
 
     PVideoFrame frame;

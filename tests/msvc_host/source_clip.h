@@ -38,6 +38,11 @@ public:
     int __stdcall SetCacheHints(int cachehints, int frame_range) override;
     const VideoInfo& __stdcall GetVideoInfo() override;
 
+    // The frame this clip fails to deliver, raising kUndecodableError through the
+    // environment as a failing source does.
+    static constexpr int kUndecodableFrame = 1000;
+    static constexpr const char* kUndecodableError = "Source: cannot decode frame 1000";
+
     // The parity this clip reports for frame n.
     static bool ParityOf(int n) { return (n * 7 + 3) % 5 < 2; }
     // What GetAudio writes at the start of the buffer for a request starting at `start`.
