@@ -13,6 +13,8 @@ llvm-dlltool -m i386 -k -d "$here/msvcrt.def" -l "$out/msvcrt.lib"
 llvm-dlltool -m i386 -k -d "$here/kernel32.def" -l "$out/kernel32.lib"
 
 # -mno-stack-arg-probe: no __chkstk (it lives in Microsoft's static runtime).
+# -Wno-ignored-attributes: the interface writes __stdcall on its variadic methods, as
+# hosts' headers do; the compiler makes them __cdecl, which is what hosts get.
 flags=(--target=i686-pc-windows-msvc -std=c++20 -O2 -msse2 -fno-omit-frame-pointer
        -mno-stack-arg-probe -fexceptions -fcxx-exceptions -Wall -Wextra -Werror
        -Wno-ignored-attributes -I "$root")
