@@ -28,7 +28,7 @@ struct Argument {
 constexpr Argument kOmitted{false, 0};
 constexpr Argument arg(int32_t v) { return {true, v}; }
 
-struct CaseSpec {
+struct ClipRecipe {
     const char* name;
     uint32_t pixel_type;
     int width, height, luma_pitch;
@@ -38,7 +38,7 @@ struct CaseSpec {
 
 // Frame n of every clip uses content style n % 4, so clips of four or more frames
 // cover noise, flat areas, edges and lines, and a mix of all three.
-constexpr CaseSpec kCases[] = {
+constexpr ClipRecipe kCases[] = {
     {"defaults 64x48", kYV12, 64, 48, 80, kOmitted, kOmitted, kOmitted, 4},
     {"odd 37x29 strength 7", kYV12, 37, 29, 48, arg(7), arg(40), arg(10), 4},
     {"i420 41x23 threshold2 only", kI420, 41, 23, 64, kOmitted, kOmitted, arg(5), 4},
@@ -85,46 +85,46 @@ bool write_all(std::FILE* out, const void* data, std::size_t bytes) {
     return std::fwrite(data, 1, bytes, out) == bytes;
 }
 
-bool write_case(std::FILE* out, const CaseSpec& spec, std::mt19937& rng) {
+bool write_case(std::FILE* out, const ClipRecipe& recipe, std::mt19937& rng) {
     CaseHeader header{};
-    std::strncpy(header.name, spec.name, sizeof header.name - 1);
-    header.pixel_type = spec.pixel_type;
-    header.width = spec.width;
-    header.height = spec.height;
-    header.luma_pitch = spec.luma_pitch;
-    header.chroma_width = (spec.width + 1) / 2;
-    header.chroma_height = (spec.height + 1) / 2;
+    std::strncpy(header.name, recipe.name, sizeof header.name - 1);
+    header.pixel_type = recipe.pixel_type;
+    header.width = recipe.width;
+    header.height = recipe.height;
+    header.luma_pitch = recipe.luma_pitch;
+    header.chroma_width = (recipe.width + 1) / 2;
+    header.chroma_height = (recipe.height + 1) / 2;
     header.chroma_pitch = header.chroma_width + 5;
-    const Argument args[3] = {spec.strength, spec.threshold1, spec.threshold2};
+    const Argument args[3] = {recipe.strength, recipe.threshold1, recipe.threshold2};
     int32_t used[3];
     for (int i = 0; i < 3; ++i) {
         header.argument_present[i] = args[i].present ? 1 : 0;
         header.argument_value[i] = args[i].present ? args[i].value : 0;
         used[i] = args[i].present ? args[i].value : kDefaults[i];
     }
-    header.frame_count = spec.frames;
+    header.frame_count = recipe.frames;
     if (!write_all(out, &header, sizeof header)) return false;
 
-    const velnor::FilterSettings settings(spec.width, spec.height, used[0], used[1], used[2]);
+    const velnor::FilterSettings settings(recipe.width, recipe.height, used[0], used[1], used[2]);
     std::uniform_int_distribution<int> any(0, 255);
-    for (int n = 0; n < spec.frames; ++n) {
+    for (int n = 0; n < recipe.frames; ++n) {
         // Padding and chroma are random too, so that any stray write shows.
         std::vector<uint8_t> luma(static_cast<std::size_t>(velnor_case_file::luma_plane_bytes(header)));
         for (uint8_t& b : luma) b = static_cast<uint8_t>(any(rng));
         const int base = any(rng), other = any(rng);
-        for (int y = 0; y < spec.height; ++y)
-            for (int x = 0; x < spec.width; ++x)
-                luma[static_cast<std::size_t>(y * spec.luma_pitch + x)] = static_cast<uint8_t>(
-                    clamp_sample(content_sample(n % 4, x, y, spec.width, base, other, rng)));
+        for (int y = 0; y < recipe.height; ++y)
+            for (int x = 0; x < recipe.width; ++x)
+                luma[static_cast<std::size_t>(y * recipe.luma_pitch + x)] = static_cast<uint8_t>(
+                    clamp_sample(content_sample(n % 4, x, y, recipe.width, base, other, rng)));
         std::vector<uint8_t> chroma(
             static_cast<std::size_t>(2 * velnor_case_file::chroma_plane_bytes(header)));
         for (uint8_t& b : chroma) b = static_cast<uint8_t>(any(rng));
 
         std::vector<uint8_t> expected = luma;
-        if (velnor::filter_luma_reference(settings, expected.data(), spec.luma_pitch,
+        if (velnor::filter_luma_reference(settings, expected.data(), recipe.luma_pitch,
                                           velnor::default_scratch_allocator()) !=
             velnor::PassStatus::ok) {
-            std::fprintf(stderr, "make_cases: the reference pass failed on %s\n", spec.name);
+            std::fprintf(stderr, "make_cases: the reference pass failed on %s\n", recipe.name);
             return false;
         }
         if (!write_all(out, luma.data(), luma.size()) ||
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
                                     velnor_case_file::kCaseFileVersion,
                                     static_cast<int32_t>(std::size(kCases))};
     bool ok = write_all(out, file_header, sizeof file_header);
-    for (const CaseSpec& spec : kCases) ok = ok && write_case(out, spec, rng);
+    for (const ClipRecipe& recipe : kCases) ok = ok && write_case(out, recipe, rng);
     ok = std::fclose(out) == 0 && ok;
     if (!ok) {
         std::fprintf(stderr, "make_cases: could not write %s\n", argv[1]);
