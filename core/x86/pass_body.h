@@ -98,7 +98,10 @@ int16_t clamped_quotient(int32_t w, float k) {
     return static_cast<int16_t>(static_cast<int32_t>(product));
 }
 
-uint8_t saturate(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+int32_t saturate(int32_t v) {
+    v = v < 0 ? 0 : v;
+    return v > 255 ? 255 : v;
+}
 
 int32_t clamp_threshold(int32_t t, int32_t high) { return t < 0 ? 0 : t > high ? high : t; }
 
@@ -117,28 +120,39 @@ struct Rows {
 
 // Phase 1: everything that depends only on values final before the row starts.
 // Returns the number of detector columns listed in s.detectors.
-int prepare_row(const Rows& r, int width, const Scratch& s, int16_t threshold1, float k) {
-    const uint8_t* a = r.above;
-    const uint8_t* b = r.centre;
-    const uint8_t* c = r.below;
-    const int16_t* up = s.sums[0];
-    const int16_t* mid = s.sums[1];
-    const int16_t* low = s.sums[2];
+template <bool kIntegerStrength>
+int prepare_row(const Rows& r, int width, const Scratch& s, int16_t threshold1,
+                int32_t strength) {
+    const uint8_t* __restrict a = r.above;
+    const uint8_t* __restrict b = r.centre;
+    const uint8_t* __restrict c = r.below;
+    const int16_t* __restrict up = s.sums[0];
+    const int16_t* __restrict mid = s.sums[1];
+    const int16_t* __restrict low = s.sums[2];
+    uint8_t* __restrict box = s.box;
+    int16_t* __restrict confidence = s.confidence;
+    int16_t* __restrict c1 = s.c1;
+    int16_t* __restrict c2 = s.c2;
+    int16_t* __restrict c3 = s.c3;
+    int16_t* __restrict c4 = s.c4;
+    int16_t* __restrict c5 = s.c5;
+    int16_t* __restrict c6 = s.c6;
+    const int16_t* __restrict quotient = s.quotient + 255;
+    // The output arrays overlap neither each other nor the inputs.
+#pragma GCC ivdep
     for (int x = kEdge; x < width - kEdge; ++x) {
         const int p = b[x];
         const int d = 9 * p - (up[x] + mid[x] + low[x]);
         const int magnitude = d < 0 ? -d : d;
-        // Box-mean result: q = trunc((D / 9) * k) in single precision.
-        float product = static_cast<float>(d / 9) * k;
-        product = product > static_cast<float>(kQuotientLimit) ? static_cast<float>(kQuotientLimit)
-                                                               : product;
-        product = product < -static_cast<float>(kQuotientLimit)
-                      ? -static_cast<float>(kQuotientLimit)
-                      : product;
-        const int v = p - static_cast<int>(product);
-        s.box[x] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+        // Box-mean result. Over |w| <= 255 and |strength| <= 3000, trunc(w * k) in
+        // single precision equals the integer quotient w * strength / 20; other
+        // strengths take the table of exact quotients.
+        const int w = d / 9;
+        const int q = kIntegerStrength ? w * strength / 20 : quotient[w];
+        const int v = p - q;
+        box[x] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
         // |trunc(0.4 D)| is 2|D| / 5 over the activities that occur.
-        s.confidence[x] =
+        confidence[x] =
             static_cast<int16_t>(magnitude < threshold1 ? kNoDetector : 2 * magnitude / 5);
 
         const int al = a[x - 1], am = a[x], ar = a[x + 1];
@@ -147,13 +161,13 @@ int prepare_row(const Rows& r, int width, const Scratch& s, int16_t threshold1, 
         const int g2 = al + 2 * am + ar - cl - 2 * cm - cr;
         const int g5 = -al + 2 * am - ar + 4 * p - 2 * br - cl + 2 * cm - cr;
         const int g6 = -al - 2 * am - ar + 4 * p + 2 * br - cl - 2 * cm - cr;
-        s.c1[x] = static_cast<int16_t>(al - ar - 2 * br + cl - cr);
-        s.c2[x] = static_cast<int16_t>(g2 < 0 ? -g2 : g2);
-        s.c3[x] = static_cast<int16_t>(2 * al + am - br - cm - 2 * cr);
-        s.c4[x] = static_cast<int16_t>(-am - 2 * ar - br + 2 * cl + cm);
+        c1[x] = static_cast<int16_t>(al - ar - 2 * br + cl - cr);
+        c2[x] = static_cast<int16_t>(g2 < 0 ? -g2 : g2);
+        c3[x] = static_cast<int16_t>(2 * al + am - br - cm - 2 * cr);
+        c4[x] = static_cast<int16_t>(-am - 2 * ar - br + 2 * cl + cm);
         // (g - 2L) >> 1 == (g >> 1) - L, so the halving can happen here.
-        s.c5[x] = static_cast<int16_t>(g5 >> 1);
-        s.c6[x] = static_cast<int16_t>(g6 >> 1);
+        c5[x] = static_cast<int16_t>(g5 >> 1);
+        c6[x] = static_cast<int16_t>(g6 >> 1);
     }
     int count = 0;
     for (int x = kEdge; x < width - kEdge; ++x) {
@@ -164,6 +178,7 @@ int prepare_row(const Rows& r, int width, const Scratch& s, int16_t threshold1, 
 }
 
 int32_t magnitude(int32_t v) { return v < 0 ? -v : v; }
+int32_t larger(int32_t a, int32_t b) { return a > b ? a : b; }
 
 // Phase 2: the detector samples in raster order. out[] already holds every
 // box-mean result and the two border samples on the left.
@@ -191,26 +206,27 @@ void finish_row(const Rows& r, const Scratch& s, int count, const int32_t* table
         const int32_t horizontal =
             shape[p - left2] + shape[p - left] + shape[p - b[x + 1]] + shape[p - b[x + 2]];
 
-        int32_t best = magnitude(s.c1[x] + 2 * left);
-        int32_t sum = vertical;
-        const int32_t r2 = s.c2[x];
-        const int32_t r3 = magnitude(s.c3[x] + left);
-        const int32_t r4 = magnitude(s.c4[x] + left);
-        const int32_t r5 = magnitude(s.c5[x] - left);
-        const int32_t r6 = magnitude(s.c6[x] + left);
-        sum = r2 > best ? horizontal : sum;
-        best = r2 > best ? r2 : best;
-        sum = r3 > best ? rising : sum;
-        best = r3 > best ? r3 : best;
-        sum = r4 > best ? falling : sum;
-        best = r4 > best ? r4 : best;
-        sum = r5 > best ? vertical : sum;
-        best = r5 > best ? r5 : best;
-        sum = r6 > best ? horizontal : sum;
-        best = r6 > best ? r6 : best;
-
-        const uint8_t directional = saturate(p - quotient[sum >> 2]);
-        out[x] = best < s.confidence[x] ? s.box[x] : directional;
+        // Each magnitude carries its kernel's rank in the low bits, so one maximum
+        // picks the strongest kernel and, among equals, the lowest-numbered one.
+        // Branch-free on purpose: the winner is as unpredictable as the noise.
+        const int32_t k1 = magnitude(s.c1[x] + 2 * left) << 3 | 7;
+        const int32_t k2 = s.c2[x] << 3 | 6;
+        const int32_t k3 = magnitude(s.c3[x] + left) << 3 | 5;
+        const int32_t k4 = magnitude(s.c4[x] + left) << 3 | 4;
+        const int32_t k5 = magnitude(s.c5[x] - left) << 3 | 3;
+        const int32_t k6 = magnitude(s.c6[x] + left) << 3 | 2;
+        const int32_t best = larger(larger(larger(k1, k2), larger(k3, k4)), larger(k5, k6));
+        int32_t sums[8];
+        sums[7] = vertical;
+        sums[6] = horizontal;
+        sums[5] = rising;
+        sums[4] = falling;
+        sums[3] = vertical;
+        sums[2] = horizontal;
+        const int32_t directional = saturate(p - quotient[sums[best & 7] >> 2]);
+        // Confidence fails: the box-mean result stands.
+        const int32_t keep_box = -static_cast<int32_t>((best >> 3) < s.confidence[x]);
+        out[x] = static_cast<uint8_t>((s.box[x] & keep_box) | (directional & ~keep_box));
     }
 }
 
@@ -228,6 +244,7 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
     const float k = static_cast<float>(settings.strength) * 0.05f;
     for (int w = -255; w <= 255; ++w) s.quotient[w + 255] = clamped_quotient(w, k);
     // |D| <= 2040, so any threshold1 above 2040 acts like 2041 and any below 0 like 0.
+    const bool integer_strength = settings.strength >= -3000 && settings.strength <= 3000;
     const int16_t threshold1 = static_cast<int16_t>(clamp_threshold(settings.threshold1, 2041));
 
     auto row = [plane, pitch](int y) { return plane + y * pitch; };
@@ -236,7 +253,9 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
     for (int y = kEdge; y < height - kEdge; ++y) {
         fill_row_sums(row(y + 1), width, s.sums[2]);
         const Rows rows{row(y - 2), row(y - 1), row(y), row(y + 1), row(y + 2)};
-        const int count = prepare_row(rows, width, s, threshold1, k);
+        const int count =
+            integer_strength ? prepare_row<true>(rows, width, s, threshold1, settings.strength)
+                             : prepare_row<false>(rows, width, s, threshold1, settings.strength);
         s.out[0] = rows.centre[0];
         s.out[1] = rows.centre[1];
         std::memcpy(s.out + kEdge, s.box + kEdge, static_cast<std::size_t>(width - 2 * kEdge));
