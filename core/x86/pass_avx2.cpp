@@ -2,4 +2,4 @@
 #include "core/x86/fast_passes.h"
 
 #define VELNOR_PASS_FUNCTION filter_luma_avx2
-#include "core/x86/pass_body.h"
+#include "core/x86/wavefront_body.h"
