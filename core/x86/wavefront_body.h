@@ -28,6 +28,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <immintrin.h>
+
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
 
@@ -44,23 +46,16 @@ constexpr int kMargin = 8;        // steps kept before the first and after the l
 constexpr int kSpan = kSkew * (kLanes - 1);  // extra steps the skew adds to a row
 constexpr int16_t kNoDetector = 32767;       // confidence threshold nothing reaches
 constexpr float kQuotientLimit = 512.0f;     // |q| beyond this saturates alike
+constexpr int kPad = 64;                     // zeros around each row copy
 
+#if defined(__AVX2__)
+// Sixteen int16 lanes in one register; the float forms take two.
 typedef int16_t Vec __attribute__((vector_size(2 * kLanes)));
 typedef int32_t Wide __attribute__((vector_size(4 * kLanes)));
 typedef float Floats __attribute__((vector_size(4 * kLanes)));
 
-Vec splat(int v) {
-    const int16_t s = static_cast<int16_t>(v);
-    return Vec{s, s, s, s, s, s, s, s, s, s, s, s, s, s, s, s};
-}
-
-Vec load(const int16_t* p) {
-    Vec v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-void store(int16_t* p, Vec v) { std::memcpy(p, &v, sizeof v); }
+Vec splat(int v) { return Vec{} + static_cast<int16_t>(v); }
+Floats splat_floats(float v) { return Floats{} + v; }
 
 // Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified.
 Vec lanes_down1(Vec v) {
@@ -70,15 +65,150 @@ Vec lanes_down2(Vec v) {
     return __builtin_shuffle(v, Vec{0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
 }
 
-Vec magnitude(Vec v) { return v < 0 ? -v : v; }
-Vec clamp_sample(Vec v) {
-    v = v < 0 ? splat(0) : v;
-    return v > 255 ? splat(255) : v;
+Floats to_floats(Vec v) { return __builtin_convertvector(__builtin_convertvector(v, Wide), Floats); }
+// Truncation toward zero; callers keep the values inside the int16 range where
+// the result matters.
+Vec to_vec(Floats f) { return __builtin_convertvector(__builtin_convertvector(f, Wide), Vec); }
+
+// Truncating division by a constant.
+template <int kDivisor>
+Vec divide(Vec a) {
+    constexpr int16_t d = kDivisor;
+    return a / d;
+}
+#else
+// Without AVX the sixteen lanes are two 128-bit halves (the float forms four
+// quarters), each handled with the instruction set's own operations: letting the
+// compiler split wider vectors itself turns comparisons into element loops.
+typedef int16_t Half __attribute__((vector_size(16)));
+typedef int32_t WideQuarter __attribute__((vector_size(16)));
+typedef float FloatQuarter __attribute__((vector_size(16)));
+struct Vec {
+    Half h[2];
+};
+struct Wide {
+    WideQuarter q[4];
+};
+struct Floats {
+    FloatQuarter q[4];
+};
+
+#define VELNOR_PIECEWISE(Result, Type, part, count, op)                \
+    Result operator op(Type a, Type b) {                               \
+        Result r;                                                      \
+        for (int i = 0; i < count; ++i) r.part[i] = a.part[i] op b.part[i]; \
+        return r;                                                      \
+    }
+VELNOR_PIECEWISE(Vec, Vec, h, 2, +)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, -)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, *)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, &)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, |)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, <)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, >)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, <=)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, >=)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, !=)
+VELNOR_PIECEWISE(Floats, Floats, q, 4, +)
+VELNOR_PIECEWISE(Floats, Floats, q, 4, -)
+VELNOR_PIECEWISE(Floats, Floats, q, 4, *)
+VELNOR_PIECEWISE(Wide, Floats, q, 4, <)
+VELNOR_PIECEWISE(Wide, Floats, q, 4, >)
+VELNOR_PIECEWISE(Wide, Wide, q, 4, &)
+VELNOR_PIECEWISE(Wide, Wide, q, 4, |)
+#undef VELNOR_PIECEWISE
+
+Vec splat(int v) {
+    const Half half = Half{} + static_cast<int16_t>(v);
+    return Vec{{half, half}};
+}
+Floats splat_floats(float v) {
+    const FloatQuarter quarter = FloatQuarter{} + v;
+    return Floats{{quarter, quarter, quarter, quarter}};
+}
+Vec operator-(Vec a) { return Vec{{-a.h[0], -a.h[1]}}; }
+Vec operator~(Vec a) { return Vec{{~a.h[0], ~a.h[1]}}; }
+Wide operator~(Wide a) { return Wide{{~a.q[0], ~a.q[1], ~a.q[2], ~a.q[3]}}; }
+Vec operator>>(Vec a, int n) { return Vec{{a.h[0] >> n, a.h[1] >> n}}; }
+template <int kDivisor>
+Vec divide(Vec a) {
+    constexpr int16_t d = kDivisor;
+    return Vec{{a.h[0] / d, a.h[1] / d}};
+}
+Vec operator<(Vec a, int b) { return a < splat(b); }
+Vec operator>(Vec a, int b) { return a > splat(b); }
+Vec operator!=(Vec a, int b) { return a != splat(b); }
+
+// Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified.
+template <int kBytes>
+Vec lanes_down(Vec v) {
+    const __m128i low = reinterpret_cast<__m128i>(v.h[0]);
+    const __m128i high = reinterpret_cast<__m128i>(v.h[1]);
+    return Vec{{reinterpret_cast<Half>(_mm_slli_si128(low, kBytes)),
+                reinterpret_cast<Half>(_mm_or_si128(_mm_slli_si128(high, kBytes),
+                                                    _mm_srli_si128(low, 16 - kBytes)))}};
+}
+Vec lanes_down1(Vec v) { return lanes_down<2>(v); }
+Vec lanes_down2(Vec v) { return lanes_down<4>(v); }
+
+Floats to_floats(Vec v) {
+    Floats f;
+    for (int i = 0; i < 2; ++i) {
+        const __m128i half = reinterpret_cast<__m128i>(v.h[i]);
+        // Sign-extend each half of the half to 32 bits.
+        f.q[2 * i] = reinterpret_cast<FloatQuarter>(
+            _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(half, half), 16)));
+        f.q[2 * i + 1] = reinterpret_cast<FloatQuarter>(
+            _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(half, half), 16)));
+    }
+    return f;
+}
+// Truncation toward zero, saturated to int16; callers keep the values inside the
+// int16 range where the result matters.
+Vec to_vec(Floats f) {
+    Vec v;
+    for (int i = 0; i < 2; ++i)
+        v.h[i] = reinterpret_cast<Half>(
+            _mm_packs_epi32(_mm_cvttps_epi32(reinterpret_cast<__m128>(f.q[2 * i])),
+                            _mm_cvttps_epi32(reinterpret_cast<__m128>(f.q[2 * i + 1]))));
+    return v;
+}
+#endif
+
+Vec load(const int16_t* p) {
+    Vec v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
 
-Floats to_floats(Vec v) { return __builtin_convertvector(__builtin_convertvector(v, Wide), Floats); }
-// Truncation toward zero; callers keep the values well inside the int32 range.
-Vec to_vec(Floats f) { return __builtin_convertvector(__builtin_convertvector(f, Wide), Vec); }
+void store(int16_t* p, Vec v) { std::memcpy(p, &v, sizeof v); }
+
+// Bitwise selection: plain ?: on vectors wider than the instruction set has would
+// be split into single elements.
+Vec select(Vec mask, Vec yes, Vec no) { return (mask & yes) | (~mask & no); }
+Floats select(Wide mask, Floats yes, Floats no) {
+    Wide y, n;
+    std::memcpy(&y, &yes, sizeof y);
+    std::memcpy(&n, &no, sizeof n);
+    const Wide chosen = (mask & y) | (~mask & n);
+    Floats out;
+    std::memcpy(&out, &chosen, sizeof out);
+    return out;
+}
+
+bool any(Vec mask) {
+    uint64_t parts[sizeof(Vec) / 8];
+    std::memcpy(parts, &mask, sizeof parts);
+    uint64_t all = 0;
+    for (uint64_t part : parts) all |= part;
+    return all != 0;
+}
+
+Vec magnitude(Vec v) { return select(v < 0, -v, v); }
+Vec clamp_sample(Vec v) {
+    v = select(v < 0, splat(0), v);
+    return select(v > 255, splat(255), v);
+}
 
 struct Constants {
     Vec knee;          // threshold2 clamped to 0..256 (256 and above: identity)
@@ -100,8 +230,8 @@ Vec shape(Vec d, const Constants& c) {
     const Floats mf = to_floats(m);
     const Floats band = (c.knee2_f - mf) * mf * c.inverse + c.half_inverse;
     const Vec g = to_vec(band);
-    const Vec signed_g = d < 0 ? -g : g;
-    return m < c.knee ? d : (m >= c.knee2 ? splat(0) : signed_g);
+    const Vec signed_g = select(d < 0, -g, g);
+    return select(m < c.knee, d, select(m >= c.knee2, splat(0), signed_g));
 }
 
 // q = trunc(w * k) in single precision, clamped to +-kQuotientLimit; the clamp
@@ -109,10 +239,10 @@ Vec shape(Vec d, const Constants& c) {
 Vec scaled(Vec w, const Constants& c) {
     if (c.unit_strength) return w;
     Floats product = to_floats(w) * c.k;
-    const Floats high = Floats{} + kQuotientLimit;
-    const Floats low = Floats{} - kQuotientLimit;
-    product = product > high ? high : product;
-    product = product < low ? low : product;
+    const Floats high = splat_floats(kQuotientLimit);
+    const Floats low = splat_floats(-kQuotientLimit);
+    product = select(product > high, high, product);
+    product = select(product < low, low, product);
     return to_vec(product);
 }
 
@@ -125,18 +255,25 @@ struct Scratch {
     int16_t* confidence;  // T, or kNoDetector where |D| < threshold1
     uint8_t* saved[2];  // unfiltered copies of the last two rows of the previous band
     uint8_t* saving[2];
+    uint8_t* rows;           // the band's rows, each padded by kPad zeros on both sides
+    std::ptrdiff_t row_stride;
+    int steps_end;           // steps -kMargin .. steps_end-1 exist, a multiple of kLanes apart
     void* block;
 };
 
 std::size_t round_up(std::size_t bytes) { return (bytes + 63) / 64 * 64; }
 
 bool acquire(Scratch* s, int width, const ScratchAllocator& allocator) {
-    const std::size_t steps = static_cast<std::size_t>(width) + kSpan + 2 * kMargin;
     // On 32-bit targets a very wide plane would overflow the byte count.
-    if (steps > SIZE_MAX / 1024) return false;
-    const std::size_t array = round_up(steps * kLanes * sizeof(int16_t));
+    if (width > INT32_MAX / 64 || static_cast<std::size_t>(width) > SIZE_MAX / 1024) return false;
+    // Steps -kMargin .. width + kSpan + kMargin - 1, in whole blocks of kLanes.
+    const int steps = (width + kSpan + 2 * kMargin + kLanes - 1) / kLanes * kLanes;
+    s->steps_end = steps - kMargin;
+    const std::size_t array = round_up(static_cast<std::size_t>(steps) * kLanes * sizeof(int16_t));
     const std::size_t row = round_up(static_cast<std::size_t>(width));
-    s->block = allocator.allocate(5 * array + 4 * row + 64);
+    s->row_stride = static_cast<std::ptrdiff_t>(round_up(static_cast<std::size_t>(width) + 2 * kPad));
+    const std::size_t rows = kLanes * static_cast<std::size_t>(s->row_stride);
+    s->block = allocator.allocate(5 * array + 4 * row + rows + 64);
     if (!s->block) return false;
     uintptr_t at = (reinterpret_cast<uintptr_t>(s->block) + 63) & ~static_cast<uintptr_t>(63);
     auto take = [&at](std::size_t bytes) {
@@ -151,6 +288,8 @@ bool acquire(Scratch* s, int width, const ScratchAllocator& allocator) {
     s->confidence = static_cast<int16_t*>(take(array));
     for (uint8_t*& r : s->saved) r = static_cast<uint8_t*>(take(row));
     for (uint8_t*& r : s->saving) r = static_cast<uint8_t*>(take(row));
+    s->rows = static_cast<uint8_t*>(take(rows));
+    std::memset(s->rows, 0, rows);
     return true;
 }
 
@@ -164,20 +303,59 @@ struct Band {
 
 int16_t* at_step(int16_t* array, int t) { return array + (t + kMargin) * kLanes; }
 
+// 16 x 16 bytes: out[j] byte i = in[i] byte j.
+void transpose(const __m128i in[16], __m128i out[16]) {
+    __m128i a[16], b[16], c[16];
+    for (int g = 0; g < 8; ++g) {  // row pairs, column halves
+        a[2 * g] = _mm_unpacklo_epi8(in[2 * g], in[2 * g + 1]);
+        a[2 * g + 1] = _mm_unpackhi_epi8(in[2 * g], in[2 * g + 1]);
+    }
+    for (int g = 0; g < 4; ++g)  // row quads, column quarters
+        for (int h = 0; h < 2; ++h) {
+            b[4 * g + 2 * h] = _mm_unpacklo_epi16(a[4 * g + h], a[4 * g + 2 + h]);
+            b[4 * g + 2 * h + 1] = _mm_unpackhi_epi16(a[4 * g + h], a[4 * g + 2 + h]);
+        }
+    for (int g = 0; g < 2; ++g)  // row octets, column pairs
+        for (int q = 0; q < 4; ++q) {
+            c[8 * g + 2 * q] = _mm_unpacklo_epi32(b[8 * g + q], b[8 * g + 4 + q]);
+            c[8 * g + 2 * q + 1] = _mm_unpackhi_epi32(b[8 * g + q], b[8 * g + 4 + q]);
+        }
+    for (int e = 0; e < 8; ++e) {
+        out[2 * e] = _mm_unpacklo_epi64(c[e], c[8 + e]);
+        out[2 * e + 1] = _mm_unpackhi_epi64(c[e], c[8 + e]);
+    }
+}
+
+// Row i of the band, padded with zeros on both sides: sample x at [kPad + x].
+uint8_t* padded_row(const Scratch& s, int i) { return s.rows + i * s.row_stride + kPad; }
+
 // Fills current and original with the band's rows in the skewed layout: zeros
 // outside the plane, original's lanes 0 and 1 from the saved unfiltered rows.
 void load_band(const Band& b, const Scratch& s, bool rows_above_saved) {
-    const std::size_t bytes =
-        static_cast<std::size_t>(b.steps + 2 * kMargin) * kLanes * sizeof(int16_t);
-    std::memset(s.current, 0, bytes);
     for (int i = 0; i < kLanes; ++i) {
         const int y = b.top + i;
-        if (y >= b.height) break;
-        const uint8_t* row = b.plane + y * b.pitch;
-        int16_t* lane = at_step(s.current, kSkew * i) + i;
-        for (int x = 0; x < b.width; ++x) lane[x * kLanes] = row[x];
+        uint8_t* row = padded_row(s, i);
+        if (y < b.height)
+            std::memcpy(row, b.plane + y * b.pitch, static_cast<std::size_t>(b.width));
+        else
+            std::memset(row, 0, static_cast<std::size_t>(b.width));
     }
-    std::memcpy(s.original, s.current, bytes);
+    const __m128i zero = _mm_setzero_si128();
+    for (int t0 = -kMargin; t0 < s.steps_end; t0 += kLanes) {
+        __m128i in[16], out[16];
+        // Lane i at step t holds column t - kSkew * i.
+        for (int i = 0; i < kLanes; ++i)
+            in[i] = _mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(padded_row(s, i) + t0 - kSkew * i));
+        transpose(in, out);
+        for (int j = 0; j < kLanes; ++j) {
+            int16_t* step = at_step(s.current, t0 + j);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(step), _mm_unpacklo_epi8(out[j], zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(step + 8), _mm_unpackhi_epi8(out[j], zero));
+        }
+    }
+    std::memcpy(s.original, s.current,
+                static_cast<std::size_t>(s.steps_end + kMargin) * kLanes * sizeof(int16_t));
     if (rows_above_saved) {
         for (int i = 0; i < kFirstOut; ++i) {
             int16_t* lane = at_step(s.original, kSkew * i) + i;
@@ -201,19 +379,23 @@ void prepare_band(const Band& b, const Scratch& s, const Constants& c) {
                             load(at_step(s.sums, t + kSkew) + 1);
         const Vec d = p * nine - box_sum;
         const Vec size = magnitude(d);
-        store(at_step(s.box, t), clamp_sample(p - scaled(d / 9, c)));
+        store(at_step(s.box, t), clamp_sample(p - scaled(divide<9>(d), c)));
         // |trunc(0.4 D)| is 2|D| / 5 over the activities that occur.
         store(at_step(s.confidence, t),
-              size < c.threshold1 ? splat(kNoDetector) : (size + size) / 5);
+              select(size < c.threshold1, splat(kNoDetector), divide<5>(size + size)));
     }
 }
 
 // The in-order sweep over the band's steps.
 void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
-    const Vec lane_skew = Vec{0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30};
-    Vec lane_used{};
-    for (int i = kFirstOut; i < kFirstOut + kBandRows; ++i)
-        lane_used[i] = b.top + i <= b.height - 1 - kEdge ? -1 : 0;
+    int16_t skews[kLanes], used[kLanes];
+    for (int i = 0; i < kLanes; ++i) {
+        skews[i] = static_cast<int16_t>(kSkew * i);
+        const bool filtered = i >= kFirstOut && i < kFirstOut + kBandRows;
+        used[i] = filtered && b.top + i <= b.height - 1 - kEdge ? -1 : 0;
+    }
+    const Vec lane_skew = load(skews);
+    const Vec lane_used = load(used);
     const Vec first_column = splat(kEdge);
     const Vec last_column = splat(b.width - 1 - kEdge);
 
@@ -224,6 +406,18 @@ void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
     for (int t = first; t <= last; ++t) {
         int16_t* here = at_step(s.current, t);
         const Vec p = load(here);
+        const Vec column = splat(t) - lane_skew;
+        const Vec active = lane_used & (column >= first_column) & (column <= last_column);
+        const Vec confidence = load(at_step(s.confidence, t));
+        const Vec box = load(at_step(s.box, t));
+        if (!any(active & (confidence != kNoDetector))) {
+            // Box means only: nothing here depends on earlier steps.
+            const Vec out = select(active, box, p);
+            store(here, out);
+            for (int j = 6; j > 1; --j) prev[j] = prev[j - 1];
+            prev[1] = out;
+            continue;
+        }
         const Vec l2 = prev[2], l = prev[1];
         const Vec r1 = load(here + kLanes), r2 = load(here + 2 * kLanes);
         const Vec al = lanes_down1(prev[3]), am = lanes_down1(prev[2]), ar = lanes_down1(prev[1]);
@@ -247,58 +441,64 @@ void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
         Vec best = g1;
         Vec n0 = a2m, n1 = am, n2 = bm, n3 = b2m;
         Vec stronger = g2 > best;
-        best = stronger ? g2 : best;
-        n0 = stronger ? l2 : n0;
-        n1 = stronger ? l : n1;
-        n2 = stronger ? r1 : n2;
-        n3 = stronger ? r2 : n3;
+        best = select(stronger, g2, best);
+        n0 = select(stronger, l2, n0);
+        n1 = select(stronger, l, n1);
+        n2 = select(stronger, r1, n2);
+        n3 = select(stronger, r2, n3);
         stronger = g3 > best;
-        best = stronger ? g3 : best;
-        n0 = stronger ? a2r : n0;
-        n1 = stronger ? ar : n1;
-        n2 = stronger ? bl : n2;
-        n3 = stronger ? b2l : n3;
+        best = select(stronger, g3, best);
+        n0 = select(stronger, a2r, n0);
+        n1 = select(stronger, ar, n1);
+        n2 = select(stronger, bl, n2);
+        n3 = select(stronger, b2l, n3);
         stronger = g4 > best;
-        best = stronger ? g4 : best;
-        n0 = stronger ? a2l : n0;
-        n1 = stronger ? al : n1;
-        n2 = stronger ? br : n2;
-        n3 = stronger ? b2r : n3;
+        best = select(stronger, g4, best);
+        n0 = select(stronger, a2l, n0);
+        n1 = select(stronger, al, n1);
+        n2 = select(stronger, br, n2);
+        n3 = select(stronger, b2r, n3);
         stronger = g5 > best;
-        best = stronger ? g5 : best;
-        n0 = stronger ? a2m : n0;
-        n1 = stronger ? am : n1;
-        n2 = stronger ? bm : n2;
-        n3 = stronger ? b2m : n3;
+        best = select(stronger, g5, best);
+        n0 = select(stronger, a2m, n0);
+        n1 = select(stronger, am, n1);
+        n2 = select(stronger, bm, n2);
+        n3 = select(stronger, b2m, n3);
         stronger = g6 > best;
-        best = stronger ? g6 : best;
-        n0 = stronger ? l2 : n0;
-        n1 = stronger ? l : n1;
-        n2 = stronger ? r1 : n2;
-        n3 = stronger ? r2 : n3;
+        best = select(stronger, g6, best);
+        n0 = select(stronger, l2, n0);
+        n1 = select(stronger, l, n1);
+        n2 = select(stronger, r1, n2);
+        n3 = select(stronger, r2, n3);
 
         const Vec sum = shape(p - n0, c) + shape(p - n1, c) + shape(p - n2, c) + shape(p - n3, c);
         const Vec directional = clamp_sample(p - scaled(sum >> 2, c));
-        const Vec result = best < load(at_step(s.confidence, t)) ? load(at_step(s.box, t))
-                                                                 : directional;
-        const Vec column = splat(t) - lane_skew;
-        const Vec active = lane_used & (column >= first_column) & (column <= last_column);
-        const Vec out = active ? result : p;
+        const Vec result = select(best < confidence, box, directional);
+        const Vec out = select(active, result, p);
         store(here, out);
         for (int j = 6; j > 1; --j) prev[j] = prev[j - 1];
         prev[1] = out;
     }
 }
 
-// Stores the filtered lanes back into the plane and keeps unfiltered copies of
-// the band's last two filtered rows for the next band.
+// Stores the filtered lanes back into the plane.
 void store_band(const Band& b, const Scratch& s) {
+    for (int t0 = -kMargin; t0 < s.steps_end; t0 += kLanes) {
+        __m128i in[16], out[16];
+        for (int j = 0; j < kLanes; ++j) {
+            const int16_t* step = at_step(s.current, t0 + j);
+            in[j] = _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(step)),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(step + 8)));
+        }
+        transpose(in, out);
+        for (int i = kFirstOut; i < kFirstOut + kBandRows; ++i)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(padded_row(s, i) + t0 - kSkew * i), out[i]);
+    }
     for (int i = kFirstOut; i < kFirstOut + kBandRows; ++i) {
         const int y = b.top + i;
         if (y > b.height - 1 - kEdge) break;
-        uint8_t* row = b.plane + y * b.pitch;
-        const int16_t* lane = at_step(s.current, kSkew * i) + i;
-        for (int x = kEdge; x < b.width - kEdge; ++x) row[x] = static_cast<uint8_t>(lane[x * kLanes]);
+        std::memcpy(b.plane + y * b.pitch + kEdge, padded_row(s, i) + kEdge,
+                    static_cast<std::size_t>(b.width - 2 * kEdge));
     }
 }
 
@@ -318,12 +518,12 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
     const int knee = t2 < 0 ? 0 : t2 > 256 ? 256 : t2;
     c.knee = splat(knee);
     c.knee2 = splat(2 * knee);
-    c.knee2_f = Floats{} + static_cast<float>(2 * knee);
-    c.inverse = Floats{} + (knee > 0 ? 1.0f / static_cast<float>(knee) : 0.0f);
-    c.half_inverse = Floats{} + (knee > 0 ? 0.5f / static_cast<float>(knee) : 0.0f);
+    c.knee2_f = splat_floats(static_cast<float>(2 * knee));
+    c.inverse = splat_floats(knee > 0 ? 1.0f / static_cast<float>(knee) : 0.0f);
+    c.half_inverse = splat_floats(knee > 0 ? 0.5f / static_cast<float>(knee) : 0.0f);
     const float k = static_cast<float>(settings.strength) * 0.05f;
     c.unit_strength = k == 1.0f;
-    c.k = Floats{} + k;
+    c.k = splat_floats(k);
     const int32_t t1 = settings.threshold1;
     c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
 
