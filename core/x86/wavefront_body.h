@@ -37,6 +37,10 @@ namespace velnor {
 
 namespace {
 
+// Small vector helpers must melt into their callers: passed as arguments, the
+// split vectors would travel through memory.
+#define VELNOR_INLINE __attribute__((always_inline)) inline
+
 constexpr int kEdge = 2;          // border width that is never written
 constexpr int kLanes = 16;        // rows per vector
 constexpr int kFirstOut = 2;      // first filtered lane
@@ -54,25 +58,35 @@ typedef int16_t Vec __attribute__((vector_size(2 * kLanes)));
 typedef int32_t Wide __attribute__((vector_size(4 * kLanes)));
 typedef float Floats __attribute__((vector_size(4 * kLanes)));
 
-Vec splat(int v) { return Vec{} + static_cast<int16_t>(v); }
-Floats splat_floats(float v) { return Floats{} + v; }
+VELNOR_INLINE Vec splat(int v) { return Vec{} + static_cast<int16_t>(v); }
+VELNOR_INLINE Floats splat_floats(float v) { return Floats{} + v; }
 
 // Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified.
-Vec lanes_down1(Vec v) {
+VELNOR_INLINE Vec lanes_down1(Vec v) {
     return __builtin_shuffle(v, Vec{0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14});
 }
-Vec lanes_down2(Vec v) {
+VELNOR_INLINE Vec lanes_down2(Vec v) {
     return __builtin_shuffle(v, Vec{0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
 }
 
-Floats to_floats(Vec v) { return __builtin_convertvector(__builtin_convertvector(v, Wide), Floats); }
+VELNOR_INLINE Floats to_floats(Vec v) { return __builtin_convertvector(__builtin_convertvector(v, Wide), Floats); }
 // Truncation toward zero; callers keep the values inside the int16 range where
 // the result matters.
-Vec to_vec(Floats f) { return __builtin_convertvector(__builtin_convertvector(f, Wide), Vec); }
+VELNOR_INLINE Vec to_vec(Floats f) { return __builtin_convertvector(__builtin_convertvector(f, Wide), Vec); }
+
+VELNOR_INLINE Vec select(Vec mask, Vec yes, Vec no) { return mask ? yes : no; }
+VELNOR_INLINE Vec magnitude(Vec v) { return v < 0 ? -v : v; }
+
+// Entry (v & 15) of a 16-byte table for each lane (v >= 0).
+constexpr bool kHasByteShuffle = true;
+VELNOR_INLINE Vec look_up(Vec v, __m128i table) {
+    const __m256i index = reinterpret_cast<__m256i>((v & 15) | splat(-32768));
+    return reinterpret_cast<Vec>(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table), index));
+}
 
 // Truncating division by a constant.
 template <int kDivisor>
-Vec divide(Vec a) {
+VELNOR_INLINE Vec divide(Vec a) {
     constexpr int16_t d = kDivisor;
     return a / d;
 }
@@ -94,7 +108,7 @@ struct Floats {
 };
 
 #define VELNOR_PIECEWISE(Result, Type, part, count, op)                \
-    Result operator op(Type a, Type b) {                               \
+    VELNOR_INLINE Result operator op(Type a, Type b) {                               \
         Result r;                                                      \
         for (int i = 0; i < count; ++i) r.part[i] = a.part[i] op b.part[i]; \
         return r;                                                      \
@@ -118,40 +132,62 @@ VELNOR_PIECEWISE(Wide, Wide, q, 4, &)
 VELNOR_PIECEWISE(Wide, Wide, q, 4, |)
 #undef VELNOR_PIECEWISE
 
-Vec splat(int v) {
+VELNOR_INLINE Vec splat(int v) {
     const Half half = Half{} + static_cast<int16_t>(v);
     return Vec{{half, half}};
 }
-Floats splat_floats(float v) {
+VELNOR_INLINE Floats splat_floats(float v) {
     const FloatQuarter quarter = FloatQuarter{} + v;
     return Floats{{quarter, quarter, quarter, quarter}};
 }
-Vec operator-(Vec a) { return Vec{{-a.h[0], -a.h[1]}}; }
-Vec operator~(Vec a) { return Vec{{~a.h[0], ~a.h[1]}}; }
-Wide operator~(Wide a) { return Wide{{~a.q[0], ~a.q[1], ~a.q[2], ~a.q[3]}}; }
-Vec operator>>(Vec a, int n) { return Vec{{a.h[0] >> n, a.h[1] >> n}}; }
+VELNOR_INLINE Vec operator-(Vec a) { return Vec{{-a.h[0], -a.h[1]}}; }
+VELNOR_INLINE Vec operator~(Vec a) { return Vec{{~a.h[0], ~a.h[1]}}; }
+VELNOR_INLINE Wide operator~(Wide a) { return Wide{{~a.q[0], ~a.q[1], ~a.q[2], ~a.q[3]}}; }
+VELNOR_INLINE Vec operator>>(Vec a, int n) { return Vec{{a.h[0] >> n, a.h[1] >> n}}; }
 template <int kDivisor>
-Vec divide(Vec a) {
+VELNOR_INLINE Vec divide(Vec a) {
     constexpr int16_t d = kDivisor;
     return Vec{{a.h[0] / d, a.h[1] / d}};
 }
-Vec operator<(Vec a, int b) { return a < splat(b); }
-Vec operator>(Vec a, int b) { return a > splat(b); }
-Vec operator!=(Vec a, int b) { return a != splat(b); }
+VELNOR_INLINE Vec operator<(Vec a, int b) { return a < splat(b); }
+VELNOR_INLINE Vec operator>(Vec a, int b) { return a > splat(b); }
+VELNOR_INLINE Vec operator!=(Vec a, int b) { return a != splat(b); }
 
 // Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified.
 template <int kBytes>
-Vec lanes_down(Vec v) {
+VELNOR_INLINE Vec lanes_down(Vec v) {
     const __m128i low = reinterpret_cast<__m128i>(v.h[0]);
     const __m128i high = reinterpret_cast<__m128i>(v.h[1]);
     return Vec{{reinterpret_cast<Half>(_mm_slli_si128(low, kBytes)),
                 reinterpret_cast<Half>(_mm_or_si128(_mm_slli_si128(high, kBytes),
                                                     _mm_srli_si128(low, 16 - kBytes)))}};
 }
-Vec lanes_down1(Vec v) { return lanes_down<2>(v); }
-Vec lanes_down2(Vec v) { return lanes_down<4>(v); }
+VELNOR_INLINE Vec lanes_down1(Vec v) { return lanes_down<2>(v); }
+VELNOR_INLINE Vec lanes_down2(Vec v) { return lanes_down<4>(v); }
 
-Floats to_floats(Vec v) {
+// Bitwise selection: plain ?: on these would be split into single elements.
+VELNOR_INLINE Vec select(Vec mask, Vec yes, Vec no) { return (mask & yes) | (~mask & no); }
+VELNOR_INLINE Vec magnitude(Vec v) {
+    return Vec{{reinterpret_cast<Half>(_mm_max_epi16(reinterpret_cast<__m128i>(v.h[0]),
+                                                     reinterpret_cast<__m128i>(-v.h[0]))),
+                reinterpret_cast<Half>(_mm_max_epi16(reinterpret_cast<__m128i>(v.h[1]),
+                                                     reinterpret_cast<__m128i>(-v.h[1])))}};
+}
+
+#if defined(__SSE4_1__)
+// Entry (v & 15) of a 16-byte table for each lane (v >= 0).
+constexpr bool kHasByteShuffle = true;
+VELNOR_INLINE Vec look_up(Vec v, __m128i table) {
+    const Vec index = (v & splat(15)) | splat(-32768);
+    return Vec{{reinterpret_cast<Half>(_mm_shuffle_epi8(table, reinterpret_cast<__m128i>(index.h[0]))),
+                reinterpret_cast<Half>(_mm_shuffle_epi8(table, reinterpret_cast<__m128i>(index.h[1])))}};
+}
+#else
+constexpr bool kHasByteShuffle = false;
+VELNOR_INLINE Vec look_up(Vec v, __m128i) { return v; }
+#endif
+
+VELNOR_INLINE Floats to_floats(Vec v) {
     Floats f;
     for (int i = 0; i < 2; ++i) {
         const __m128i half = reinterpret_cast<__m128i>(v.h[i]);
@@ -165,7 +201,7 @@ Floats to_floats(Vec v) {
 }
 // Truncation toward zero, saturated to int16; callers keep the values inside the
 // int16 range where the result matters.
-Vec to_vec(Floats f) {
+VELNOR_INLINE Vec to_vec(Floats f) {
     Vec v;
     for (int i = 0; i < 2; ++i)
         v.h[i] = reinterpret_cast<Half>(
@@ -175,7 +211,7 @@ Vec to_vec(Floats f) {
 }
 #endif
 
-Vec load(const int16_t* p) {
+VELNOR_INLINE Vec load(const int16_t* p) {
     Vec v;
     std::memcpy(&v, p, sizeof v);
     return v;
@@ -183,10 +219,7 @@ Vec load(const int16_t* p) {
 
 void store(int16_t* p, Vec v) { std::memcpy(p, &v, sizeof v); }
 
-// Bitwise selection: plain ?: on vectors wider than the instruction set has would
-// be split into single elements.
-Vec select(Vec mask, Vec yes, Vec no) { return (mask & yes) | (~mask & no); }
-Floats select(Wide mask, Floats yes, Floats no) {
+VELNOR_INLINE Floats select(Wide mask, Floats yes, Floats no) {
     Wide y, n;
     std::memcpy(&y, &yes, sizeof y);
     std::memcpy(&n, &no, sizeof n);
@@ -196,7 +229,7 @@ Floats select(Wide mask, Floats yes, Floats no) {
     return out;
 }
 
-bool any(Vec mask) {
+VELNOR_INLINE bool any(Vec mask) {
     uint64_t parts[sizeof(Vec) / 8];
     std::memcpy(parts, &mask, sizeof parts);
     uint64_t all = 0;
@@ -204,8 +237,7 @@ bool any(Vec mask) {
     return all != 0;
 }
 
-Vec magnitude(Vec v) { return select(v < 0, -v, v); }
-Vec clamp_sample(Vec v) {
+VELNOR_INLINE Vec clamp_sample(Vec v) {
     v = select(v < 0, splat(0), v);
     return select(v > 255, splat(255), v);
 }
@@ -216,6 +248,8 @@ struct Constants {
     Floats knee2_f;
     Floats inverse;    // 1 / knee and 0.5 / knee in single precision (0 for knee 0)
     Floats half_inverse;
+    bool knee_table_usable;  // knee <= 16: the band values fit knee_table
+    __m128i knee_table;      // entry j: the band value for |d| = knee + j
     bool unit_strength;
     Floats k;
     Vec threshold1;    // clamped to 0..2041, which decides every |D| <= 2040 alike
@@ -225,18 +259,22 @@ struct Constants {
 // |d| >= 2t, else (2t - |d|) * d / t truncated. The quotient (2t - m) * m / t is at
 // most t <= 255 with a fractional part of k / t; floor(num * (1/t) + 0.5/t) in
 // single precision errs by far less than 0.5 / t, so it gives the exact quotient.
-Vec shape(Vec d, const Constants& c) {
+VELNOR_INLINE Vec shape(Vec d, const Constants& c) {
     const Vec m = magnitude(d);
-    const Floats mf = to_floats(m);
-    const Floats band = (c.knee2_f - mf) * mf * c.inverse + c.half_inverse;
-    const Vec g = to_vec(band);
+    Vec g;
+    if (kHasByteShuffle && c.knee_table_usable) {
+        g = look_up(m - c.knee, c.knee_table);
+    } else {
+        const Floats mf = to_floats(m);
+        g = to_vec((c.knee2_f - mf) * mf * c.inverse + c.half_inverse);
+    }
     const Vec signed_g = select(d < 0, -g, g);
     return select(m < c.knee, d, select(m >= c.knee2, splat(0), signed_g));
 }
 
 // q = trunc(w * k) in single precision, clamped to +-kQuotientLimit; the clamp
 // changes no stored sample because P - q saturates to 0..255 either way.
-Vec scaled(Vec w, const Constants& c) {
+VELNOR_INLINE Vec scaled(Vec w, const Constants& c) {
     if (c.unit_strength) return w;
     Floats product = to_floats(w) * c.k;
     const Floats high = splat_floats(kQuotientLimit);
@@ -263,7 +301,7 @@ struct Scratch {
 
 std::size_t round_up(std::size_t bytes) { return (bytes + 63) / 64 * 64; }
 
-bool acquire(Scratch* s, int width, const ScratchAllocator& allocator) {
+VELNOR_INLINE bool acquire(Scratch* s, int width, const ScratchAllocator& allocator) {
     // On 32-bit targets a very wide plane would overflow the byte count.
     if (width > INT32_MAX / 64 || static_cast<std::size_t>(width) > SIZE_MAX / 1024) return false;
     // Steps -kMargin .. width + kSpan + kMargin - 1, in whole blocks of kLanes.
@@ -502,6 +540,8 @@ void store_band(const Band& b, const Scratch& s) {
     }
 }
 
+#undef VELNOR_INLINE
+
 }  // namespace
 
 PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
@@ -521,6 +561,11 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
     c.knee2_f = splat_floats(static_cast<float>(2 * knee));
     c.inverse = splat_floats(knee > 0 ? 1.0f / static_cast<float>(knee) : 0.0f);
     c.half_inverse = splat_floats(knee > 0 ? 0.5f / static_cast<float>(knee) : 0.0f);
+    c.knee_table_usable = knee <= 16;
+    alignas(16) uint8_t band[16] = {};
+    for (int j = 0; j < knee && knee <= 16; ++j)
+        band[j] = static_cast<uint8_t>((knee - j) * (knee + j) / knee);
+    c.knee_table = _mm_load_si128(reinterpret_cast<const __m128i*>(band));
     const float k = static_cast<float>(settings.strength) * 0.05f;
     c.unit_strength = k == 1.0f;
     c.k = splat_floats(k);
