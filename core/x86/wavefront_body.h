@@ -439,8 +439,10 @@ void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
 
     const int first = kEdge + kSkew * kFirstOut;
     const int last = b.width - 1 - kEdge + kSkew * (kFirstOut + kBandRows - 1);
-    Vec prev[7];  // prev[j]: the lanes of step t - j as they now stand
-    for (int j = 1; j <= 6; ++j) prev[j] = load(at_step(s.current, first - j));
+    // pj: the lanes of step t - j as they now stand.
+    Vec p1 = load(at_step(s.current, first - 1)), p2 = load(at_step(s.current, first - 2)),
+        p3 = load(at_step(s.current, first - 3)), p4 = load(at_step(s.current, first - 4)),
+        p5 = load(at_step(s.current, first - 5)), p6 = load(at_step(s.current, first - 6));
     for (int t = first; t <= last; ++t) {
         int16_t* here = at_step(s.current, t);
         const Vec p = load(here);
@@ -452,17 +454,15 @@ void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
             // Box means only: nothing here depends on earlier steps.
             const Vec out = select(active, box, p);
             store(here, out);
-            for (int j = 6; j > 1; --j) prev[j] = prev[j - 1];
-            prev[1] = out;
+            p6 = p5, p5 = p4, p4 = p3, p3 = p2, p2 = p1, p1 = out;
             continue;
         }
-        const Vec l2 = prev[2], l = prev[1];
+        const Vec l2 = p2, l = p1;
         const Vec r1 = load(here + kLanes), r2 = load(here + 2 * kLanes);
-        const Vec al = lanes_down1(prev[3]), am = lanes_down1(prev[2]), ar = lanes_down1(prev[1]);
+        const Vec al = lanes_down1(p3), am = lanes_down1(p2), ar = lanes_down1(p1);
         const Vec bl = load(here + kLanes + 1), bm = load(here + 2 * kLanes + 1),
                   br = load(here + 3 * kLanes + 1);
-        const Vec a2l = lanes_down2(prev[6]), a2m = lanes_down2(prev[4]),
-                  a2r = lanes_down2(prev[2]);
+        const Vec a2l = lanes_down2(p6), a2m = lanes_down2(p4), a2r = lanes_down2(p2);
         const Vec b2l = load(here + 2 * kLanes + 2), b2m = load(here + 4 * kLanes + 2),
                   b2r = load(here + 6 * kLanes + 2);
 
@@ -514,8 +514,7 @@ void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
         const Vec result = select(best < confidence, box, directional);
         const Vec out = select(active, result, p);
         store(here, out);
-        for (int j = 6; j > 1; --j) prev[j] = prev[j - 1];
-        prev[1] = out;
+        p6 = p5, p5 = p4, p4 = p3, p3 = p2, p2 = p1, p1 = out;
     }
 }
 
