@@ -122,6 +122,23 @@ TEST(Differential, RandomPlanesAndParameters) {
     }
 }
 
+// Every knee of the shaping table (the vector passes evaluate it in different ways
+// for small and large knees) and every strength near the common ones.
+TEST(Differential, EveryKneeAndNearbyStrengths) {
+    const std::vector<SimdLevel> levels = fast_levels();
+    if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
+    std::mt19937 rng(77);
+    std::vector<Case> cases;
+    for (int32_t knee = -2; knee <= 260; ++knee) cases.push_back({37, 23, 40, 20, knee % 3 ? 40 : 0, knee});
+    for (int32_t strength = -45; strength <= 45; ++strength) cases.push_back({29, 21, 29, strength, 30, 12});
+    for (const Case& c : cases) {
+        TestPlane plane(c.width, c.height, c.pitch);
+        test::fill_random(plane, rng);
+        for (SimdLevel level : levels)
+            ASSERT_TRUE(same_as_reference(plane, c, level)) << describe(c, level);
+    }
+}
+
 // Full-size frames at the defaults: long rows, both content kinds the bench uses.
 TEST(Differential, FullHdFrames) {
     const std::vector<SimdLevel> levels = fast_levels();
