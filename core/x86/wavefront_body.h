@@ -77,11 +77,16 @@ VELNOR_INLINE Vec to_vec(Floats f) { return __builtin_convertvector(__builtin_co
 VELNOR_INLINE Vec select(Vec mask, Vec yes, Vec no) { return mask ? yes : no; }
 VELNOR_INLINE Vec magnitude(Vec v) { return v < 0 ? -v : v; }
 
-// Entry (v & 15) of a 16-byte table for each lane (v >= 0).
+// For each lane, with x = |d| - knee in 0..255: entry x of a 16-byte table, or 0
+// for x >= 16, given the sign of d. Adding 0x70 with unsigned saturation sets bit 7
+// of the shuffle index exactly when x >= 16 (and always in the upper byte), and
+// the shuffle yields 0 for such indices.
 constexpr bool kHasByteShuffle = true;
-VELNOR_INLINE Vec look_up(Vec v, __m128i table) {
-    const __m256i index = reinterpret_cast<__m256i>((v & 15) | splat(-32768));
-    return reinterpret_cast<Vec>(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table), index));
+VELNOR_INLINE Vec look_up(Vec x, Vec d, __m128i table) {
+    const __m256i index =
+        _mm256_adds_epu8(reinterpret_cast<__m256i>(x), reinterpret_cast<__m256i>(splat(-32656)));
+    const __m256i g = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table), index);
+    return reinterpret_cast<Vec>(_mm256_sign_epi16(g, reinterpret_cast<__m256i>(d)));
 }
 
 // Truncating division by a constant.
@@ -175,16 +180,21 @@ VELNOR_INLINE Vec magnitude(Vec v) {
 }
 
 #if defined(__SSE4_1__)
-// Entry (v & 15) of a 16-byte table for each lane (v >= 0).
+// As the AVX2 form, on each half.
 constexpr bool kHasByteShuffle = true;
-VELNOR_INLINE Vec look_up(Vec v, __m128i table) {
-    const Vec index = (v & splat(15)) | splat(-32768);
-    return Vec{{reinterpret_cast<Half>(_mm_shuffle_epi8(table, reinterpret_cast<__m128i>(index.h[0]))),
-                reinterpret_cast<Half>(_mm_shuffle_epi8(table, reinterpret_cast<__m128i>(index.h[1])))}};
+VELNOR_INLINE Vec look_up(Vec x, Vec d, __m128i table) {
+    Vec out;
+    for (int i = 0; i < 2; ++i) {
+        const __m128i index = _mm_adds_epu8(reinterpret_cast<__m128i>(x.h[i]),
+                                            reinterpret_cast<__m128i>(splat(-32656).h[0]));
+        out.h[i] = reinterpret_cast<Half>(_mm_sign_epi16(_mm_shuffle_epi8(table, index),
+                                                         reinterpret_cast<__m128i>(d.h[i])));
+    }
+    return out;
 }
 #else
 constexpr bool kHasByteShuffle = false;
-VELNOR_INLINE Vec look_up(Vec v, __m128i) { return v; }
+VELNOR_INLINE Vec look_up(Vec x, Vec, __m128i) { return x; }
 #endif
 
 VELNOR_INLINE Floats to_floats(Vec v) {
@@ -261,15 +271,16 @@ struct Constants {
 // single precision errs by far less than 0.5 / t, so it gives the exact quotient.
 VELNOR_INLINE Vec shape(Vec d, const Constants& c) {
     const Vec m = magnitude(d);
-    Vec g;
+    Vec signed_g;
     if (kHasByteShuffle && c.knee_table_usable) {
-        g = look_up(m - c.knee, c.knee_table);
+        // Entries at and beyond knee are 0, which covers |d| >= 2 knee.
+        signed_g = look_up(m - c.knee, d, c.knee_table);
     } else {
         const Floats mf = to_floats(m);
-        g = to_vec((c.knee2_f - mf) * mf * c.inverse + c.half_inverse);
+        const Vec g = to_vec((c.knee2_f - mf) * mf * c.inverse + c.half_inverse);
+        signed_g = select(m >= c.knee2, splat(0), select(d < 0, -g, g));
     }
-    const Vec signed_g = select(d < 0, -g, g);
-    return select(m < c.knee, d, select(m >= c.knee2, splat(0), signed_g));
+    return select(m < c.knee, d, signed_g);
 }
 
 // q = trunc(w * k) in single precision, clamped to +-kQuotientLimit; the clamp
