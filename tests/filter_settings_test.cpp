@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ostream>
 
 #include "core/filter_settings.h"
 
@@ -12,6 +13,10 @@ struct TableCase {
     int difference;
     int32_t expected;
 };
+
+std::ostream& operator<<(std::ostream& out, const TableCase& c) {
+    return out << "t=" << c.threshold2 << " d=" << c.difference;
+}
 
 class DifferenceTable : public ::testing::TestWithParam<TableCase> {};
 

@@ -1,0 +1,40 @@
+// The whole filter run: stream header in, header out, every frame's luma through
+// the denoiser on worker threads, frames out in order, errors as one line.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "cli/byte_stream.h"
+#include "cli/options.h"
+#include "cli/y4m_format.h"
+#include "core/luma_pass.h"
+
+namespace velnor::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // bad input, I/O error, out of memory
+inline constexpr int kExitUsage = 2;    // bad command line
+
+// Frame buffers in flight stay below this many bytes (or two frames if one is bigger).
+inline constexpr std::size_t kFrameBufferBudget = std::size_t{1} << 30;
+
+struct StreamIo {
+    ByteSource* input = nullptr;
+    // Called once the stream header has been read and found acceptable, so that a
+    // bad input leaves no output file behind. Returns null with a reason on failure.
+    std::function<ByteSink*(std::string* error)> open_output;
+    std::FILE* messages = stderr;  // error lines and progress
+    bool show_progress = false;
+    const ScratchAllocator* scratch = nullptr;  // null: the core's default
+    Y4mLimits limits;
+};
+
+// Runs the filter with options.threads worker threads (at least one; fewer when
+// 2 x threads frames would exceed the buffer budget) and returns the exit status.
+// Error lines start with "velnor: ".
+int filter_stream(const Options& options, const StreamIo& io);
+
+}  // namespace velnor::cli

@@ -1,0 +1,150 @@
+#include "cli/options.h"
+
+#include <charconv>
+#include <limits>
+
+namespace velnor::cli {
+
+namespace {
+
+// An option that takes a value, with the field it sets.
+struct ValueOption {
+    std::string_view name;  // "--strength"
+    int32_t Options::*field;
+};
+
+// An optional sign and at least one digit, nothing else: a whole number of any size.
+bool is_integer(std::string_view text) {
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
+    if (text.empty()) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+}  // namespace
+
+bool parse_int32(std::string_view text, int32_t* value) {
+    if (!is_integer(text)) return false;
+    if (text.front() == '+') text.remove_prefix(1);  // from_chars takes only '-'
+    int32_t parsed = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return false;
+    *value = parsed;
+    return true;
+}
+
+std::string parse_options(std::span<const std::string_view> args, Options* options) {
+    Options parsed;
+    bool have_input = false, have_output = false, only_files = false;
+    int32_t threads = 0;
+    bool threads_given = false;
+
+    const auto set_file = [&](std::string_view name, bool* have, std::string* field,
+                              const char* what) -> std::string {
+        if (*have) return std::string("more than one ") + what + " given";
+        *have = true;
+        *field = std::string(name);
+        return {};
+    };
+    const auto set_number = [&](std::string_view name, std::string_view text,
+                                int32_t* field) -> std::string {
+        if (parse_int32(text, field)) return {};
+        return std::string(name) + ": \"" + std::string(text) + "\" is " +
+               (is_integer(text) ? "outside the 32-bit range -2147483648..2147483647"
+                                 : "not a whole number");
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        std::string problem;
+        if (only_files || arg == "-" || !arg.starts_with("-")) {
+            problem = set_file(arg, &have_input, &parsed.input, "input");
+        } else if (arg == "--") {
+            only_files = true;
+        } else if (arg == "-h" || arg == "--help") {
+            parsed.help = true;
+        } else if (arg == "-V" || arg == "--version") {
+            parsed.version = true;
+        } else if (arg == "-q" || arg == "--quiet") {
+            parsed.quiet = true;
+        } else {
+            // Options with a value: "--name value", "--name=value", "-xvalue", "-x value".
+            std::string_view name = arg, value;
+            bool inline_value = false;
+            if (arg.starts_with("--")) {
+                const std::size_t equals = arg.find('=');
+                if (equals != std::string_view::npos) {
+                    name = arg.substr(0, equals);
+                    value = arg.substr(equals + 1);
+                    inline_value = true;
+                }
+            } else if (arg.size() > 2) {
+                name = arg.substr(0, 2);
+                value = arg.substr(2);
+                inline_value = true;
+            }
+            const bool is_output = name == "-o" || name == "--output";
+            const bool is_threads = name == "-j" || name == "--jobs";
+            static constexpr ValueOption kNumbers[] = {
+                {"--strength", &Options::strength},
+                {"--threshold1", &Options::threshold1},
+                {"--threshold2", &Options::threshold2},
+            };
+            const ValueOption* number = nullptr;
+            for (const ValueOption& option : kNumbers)
+                if (name == option.name) number = &option;
+            if (!is_output && !is_threads && number == nullptr)
+                return "unknown option \"" + std::string(arg) + "\" (see --help)";
+            if (!inline_value) {
+                if (i + 1 >= args.size()) return std::string(name) + " needs a value";
+                value = args[++i];
+            }
+            if (is_output) {
+                if (value.empty()) return std::string(name) + " needs a file name";
+                problem = set_file(value, &have_output, &parsed.output, "output");
+            } else if (is_threads) {
+                problem = set_number(name, value, &threads);
+                if (problem.empty() && (threads < 1 || threads > kMaxThreads))
+                    problem = std::string(name) + ": the number of threads must be 1 to " +
+                              std::to_string(kMaxThreads);
+                threads_given = true;
+            } else {
+                problem = set_number(name, value, &(parsed.*(number->field)));
+            }
+        }
+        if (!problem.empty()) return problem;
+    }
+    if (threads_given) parsed.threads = threads;
+    *options = std::move(parsed);
+    return {};
+}
+
+std::string usage_text() {
+    return R"(Usage: velnor [OPTIONS] [INPUT|-] [-o OUTPUT|-]
+
+Removes noise from the luma of an 8-bit 4:2:0 YUV4MPEG2 stream. Chroma and all
+header lines pass through unchanged. Reads standard input and writes standard
+output unless files are named.
+
+Options:
+  --strength N     how much of the correction to apply: 20 full, 10 half, 0 none
+                   (default 20)
+  --threshold1 N   how much a sample must stand out from its 3x3 neighbourhood
+                   before edge and line detection decides how to smooth it; below
+                   it the sample is pulled toward the neighbourhood mean (default 40)
+  --threshold2 N   along an edge, differences up to N are smoothed fully, larger
+                   ones less, and from 2N on not at all (default 10)
+  -j, --jobs N     filter N frames at a time (default: one per core)
+  -o, --output F   write to F instead of standard output ("-" for standard output)
+  -q, --quiet      no progress display
+  -h, --help       show this help
+  -V, --version    show the version
+
+The three filter values take any 32-bit integer, as the AviSynth plug-in does.
+Progress (frames, frames per second) appears on standard error when it is a
+terminal. Exit status: 0 success, 1 bad input or I/O error, 2 bad command line.
+)";
+}
+
+}  // namespace velnor::cli

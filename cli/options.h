@@ -1,0 +1,35 @@
+// The command line of velnor.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace velnor::cli {
+
+inline constexpr int kMaxThreads = 256;
+
+struct Options {
+    int32_t strength = 20;
+    int32_t threshold1 = 40;
+    int32_t threshold2 = 10;
+    int threads = 0;  // 0: one per core
+    bool quiet = false;
+    std::string input = "-";   // "-" is standard input
+    std::string output = "-";  // "-" is standard output
+    bool help = false;
+    bool version = false;
+};
+
+// Parses the arguments after the program name. Returns an empty string on success,
+// otherwise a one-line description of the first problem.
+std::string parse_options(std::span<const std::string_view> args, Options* options);
+
+// Parses a whole signed 32-bit decimal number (optional sign, no spaces).
+bool parse_int32(std::string_view text, int32_t* value);
+
+// The --help text.
+std::string usage_text();
+
+}  // namespace velnor::cli

@@ -1,0 +1,54 @@
+// YUV4MPEG2 header lines: what velnor accepts and how big a frame is.
+//
+// A stream starts with one header line, "YUV4MPEG2" followed by space-separated
+// tags, each a letter and a value: W width, H height, F rate n:d, I interlacing,
+// A aspect n:d, C colourspace, X free-form. Every frame is a line "FRAME" with
+// optional tags of its own, then the planes: luma (W x H), then Cb and Cr, each
+// ceil(W/2) x ceil(H/2) for 4:2:0 (odd sizes round the chroma planes up).
+//
+// velnor reads only W, H and C; it checks the syntax of every tag and passes the
+// header lines through unchanged, so tags it does not know survive.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velnor::cli {
+
+inline constexpr std::string_view kStreamMagic = "YUV4MPEG2";
+inline constexpr std::string_view kFrameMagic = "FRAME";
+
+// Bounds that keep a hostile header from requesting absurd allocations.
+struct Y4mLimits {
+    int32_t max_side = 16384;                     // samples per row and rows per frame
+    int64_t max_luma_samples = int64_t{1} << 26;  // 64 Mi, above 8K UHD (7680 x 4320)
+    std::size_t max_header_bytes = 4096;          // a stream or frame header line
+};
+
+// What the stream header says about the frames.
+struct StreamInfo {
+    std::string header;  // the whole line without its newline, written back as is
+    int32_t width = 0;
+    int32_t height = 0;
+    std::string colourspace;  // value of the C tag; empty when the tag is absent (4:2:0)
+
+    std::size_t luma_bytes() const;
+    std::size_t chroma_bytes() const;  // one chroma plane
+    std::size_t frame_bytes() const;   // luma and both chroma planes
+};
+
+// Parses a stream header line (without its newline). On success fills `info` and
+// returns an empty string; otherwise returns what is wrong, in a few words.
+std::string parse_stream_header(std::string_view line, const Y4mLimits& limits, StreamInfo* info);
+
+// Checks a frame header line (without its newline): "FRAME" with optional tags.
+// Returns an empty string when it is well formed, otherwise what is wrong.
+std::string check_frame_header(std::string_view line);
+
+// `text` cut to at most `max` characters with bytes outside printable ASCII
+// escaped, for quoting input in error messages.
+std::string quote_bytes(std::string_view text, std::size_t max = 24);
+
+}  // namespace velnor::cli

@@ -1,0 +1,153 @@
+#include "cli/y4m_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velnor::cli {
+
+namespace {
+constexpr std::size_t kBufferBytes = 64 * 1024;
+
+// "YUV4MPEG2" alone or followed by a space: the start of a stream header.
+bool starts_with_stream_magic(std::string_view line) {
+    return line.starts_with(kStreamMagic) &&
+           (line.size() == kStreamMagic.size() || line[kStreamMagic.size()] == ' ');
+}
+
+// "FRAME" alone or followed by a space: the start of a well-formed frame header.
+bool starts_with_frame_magic(std::string_view line) {
+    return line.starts_with(kFrameMagic) &&
+           (line.size() == kFrameMagic.size() || line[kFrameMagic.size()] == ' ');
+}
+}  // namespace
+
+Y4mReader::Y4mReader(ByteSource& source, const Y4mLimits& limits)
+    : source_(source), limits_(limits), buffer_(kBufferBytes) {}
+
+bool Y4mReader::refill() {
+    if (!read_error_.empty()) return false;
+    const std::ptrdiff_t got = source_.read(buffer_.data(), buffer_.size(), &read_error_);
+    if (got < 0) {
+        if (read_error_.empty()) read_error_ = "unknown error";
+        return false;
+    }
+    begin_ = 0;
+    end_ = static_cast<std::size_t>(got);
+    return got > 0;
+}
+
+Y4mReader::LineResult Y4mReader::read_line(std::string* line) {
+    line->clear();
+    for (;;) {
+        if (begin_ == end_ && !refill())
+            return !read_error_.empty() ? LineResult::read_error
+                   : line->empty()      ? LineResult::empty_input
+                                        : LineResult::cut_short;
+        const uint8_t* start = buffer_.data() + begin_;
+        const std::size_t available = end_ - begin_;
+        const auto* newline = static_cast<const uint8_t*>(std::memchr(start, '\n', available));
+        const std::size_t take = newline ? static_cast<std::size_t>(newline - start) : available;
+        const std::size_t room = limits_.max_header_bytes - line->size();
+        line->append(reinterpret_cast<const char*>(start), std::min(take, room));
+        if (take > room) return LineResult::too_long;
+        begin_ += take;
+        if (newline) {
+            ++begin_;
+            return LineResult::ok;
+        }
+    }
+}
+
+std::size_t Y4mReader::read_exact(uint8_t* out, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        if (begin_ == end_) {
+            // Large reads go straight to the destination, skipping the buffer.
+            if (size - done >= buffer_.size() && read_error_.empty()) {
+                const std::ptrdiff_t got = source_.read(out + done, size - done, &read_error_);
+                if (got < 0 && read_error_.empty()) read_error_ = "unknown error";
+                if (got <= 0) break;
+                done += static_cast<std::size_t>(got);
+                continue;
+            }
+            if (!refill()) break;
+        }
+        const std::size_t take = std::min(size - done, end_ - begin_);
+        std::memcpy(out + done, buffer_.data() + begin_, take);
+        begin_ += take;
+        done += take;
+    }
+    return done;
+}
+
+ReadResult Y4mReader::fail(std::string message) {
+    error_ = std::move(message);
+    return ReadResult::error;
+}
+
+std::string Y4mReader::frame_prefix() const {
+    return "frame " + std::to_string(frames_read_) + ": ";
+}
+
+ReadResult Y4mReader::read_stream_header(StreamInfo* info) {
+    std::string line;
+    switch (read_line(&line)) {
+        case LineResult::ok:
+            break;
+        case LineResult::empty_input:
+            return fail("input is empty (no YUV4MPEG2 stream header)");
+        case LineResult::read_error:
+            return fail("read error: " + read_error_);
+        case LineResult::cut_short:
+            if (kStreamMagic.starts_with(line) || starts_with_stream_magic(line))
+                return fail("stream header: input ends before the end of the header line");
+            return fail("stream header: " + parse_stream_header(line, limits_, &info_));
+        case LineResult::too_long:
+            if (!starts_with_stream_magic(line))
+                return fail("stream header: " + parse_stream_header(line, limits_, &info_));
+            return fail("stream header: longer than " + std::to_string(limits_.max_header_bytes) +
+                        " bytes");
+    }
+    const std::string problem = parse_stream_header(line, limits_, &info_);
+    if (!problem.empty()) return fail("stream header: " + problem);
+    have_info_ = true;
+    *info = info_;
+    return ReadResult::ok;
+}
+
+ReadResult Y4mReader::read_frame(Frame* frame) {
+    if (!have_info_) return fail("no stream header has been read");
+    if (!error_.empty()) return ReadResult::error;
+    switch (read_line(&frame->header)) {
+        case LineResult::ok:
+            break;
+        case LineResult::empty_input:
+            return ReadResult::end_of_stream;
+        case LineResult::read_error:
+            return fail(frame_prefix() + "read error: " + read_error_);
+        case LineResult::cut_short:
+            if (kFrameMagic.starts_with(frame->header) || check_frame_header(frame->header).empty())
+                return fail(frame_prefix() + "input ends inside the frame header");
+            return fail(frame_prefix() + check_frame_header(frame->header));
+        case LineResult::too_long:
+            if (!starts_with_frame_magic(frame->header))
+                return fail(frame_prefix() + check_frame_header(frame->header));
+            return fail(frame_prefix() + "frame header longer than " +
+                        std::to_string(limits_.max_header_bytes) + " bytes");
+    }
+    const std::string problem = check_frame_header(frame->header);
+    if (!problem.empty()) return fail(frame_prefix() + problem);
+
+    const std::size_t size = info_.frame_bytes();
+    frame->data.resize(size);
+    const std::size_t got = read_exact(frame->data.data(), size);
+    if (got < size) {
+        if (!read_error_.empty()) return fail(frame_prefix() + "read error: " + read_error_);
+        return fail(frame_prefix() + "input ends inside the frame data (" + std::to_string(got) +
+                    " of " + std::to_string(size) + " bytes)");
+    }
+    ++frames_read_;
+    return ReadResult::ok;
+}
+
+}  // namespace velnor::cli

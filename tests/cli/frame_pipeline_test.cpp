@@ -1,0 +1,108 @@
+// The frame pipeline: input order survives any processing order, the number of
+// frame buffers stays bounded, and a failure stops output at the frame before it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "cli/frame_pipeline.h"
+
+namespace velnor::cli {
+namespace {
+
+struct Recorder {
+    uint64_t total = 0;
+    uint64_t next_input = 0;
+    std::vector<uint64_t> written;
+    std::set<const Frame*> buffers;
+};
+
+// Frames carry their number in data[0..7]; processing takes a random time so that
+// workers finish out of order.
+PipelineStages numbered_stages(Recorder* recorder, uint64_t fail_at = UINT64_MAX) {
+    PipelineStages stages;
+    stages.read = [recorder](Frame& frame) {
+        if (recorder->next_input == recorder->total) return ReadResult::end_of_stream;
+        recorder->buffers.insert(&frame);
+        frame.data.assign(8, 0);
+        const uint64_t n = recorder->next_input++;
+        std::memcpy(frame.data.data(), &n, sizeof n);
+        return ReadResult::ok;
+    };
+    stages.process = [fail_at](Frame& frame) {
+        uint64_t n;
+        std::memcpy(&n, frame.data.data(), sizeof n);
+        thread_local std::mt19937 rng(static_cast<unsigned>(n));
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
+        return n != fail_at;
+    };
+    stages.write = [recorder](const Frame& frame) {
+        uint64_t n;
+        std::memcpy(&n, frame.data.data(), sizeof n);
+        recorder->written.push_back(n);
+        return true;
+    };
+    return stages;
+}
+
+TEST(FramePipeline, KeepsInputOrderWithBoundedBuffers) {
+    for (int threads : {1, 2, 3, 8}) {
+        Recorder recorder;
+        recorder.total = 60;
+        const std::size_t buffers = 2 * static_cast<std::size_t>(threads);
+        const PipelineOutcome outcome = run_pipeline(threads, buffers, numbered_stages(&recorder));
+        EXPECT_EQ(outcome.stop, PipelineOutcome::Stop::end_of_input);
+        EXPECT_EQ(outcome.frames_written, 60u);
+        ASSERT_EQ(recorder.written.size(), 60u);
+        for (uint64_t i = 0; i < 60; ++i)
+            EXPECT_EQ(recorder.written[i], i) << threads;
+        EXPECT_LE(recorder.buffers.size(), buffers) << threads;
+    }
+}
+
+TEST(FramePipeline, StopsAtTheFirstFailedFrame) {
+    for (int threads : {1, 4}) {
+        Recorder recorder;
+        recorder.total = 40;
+        const PipelineOutcome outcome =
+            run_pipeline(threads, 2 * threads, numbered_stages(&recorder, 17));
+        EXPECT_EQ(outcome.stop, PipelineOutcome::Stop::process_failed);
+        EXPECT_EQ(outcome.failed_frame, 17u);
+        EXPECT_EQ(outcome.frames_written, 17u);
+        ASSERT_EQ(recorder.written.size(), 17u);
+        for (uint64_t i = 0; i < 17; ++i)
+            EXPECT_EQ(recorder.written[i], i);
+    }
+}
+
+TEST(FramePipeline, ReadAndWriteFailuresStopIt) {
+    Recorder reading;
+    reading.total = 10;
+    PipelineStages stages = numbered_stages(&reading);
+    const auto read = stages.read;
+    stages.read = [&reading, read](Frame& frame) {
+        return reading.next_input == 6 ? ReadResult::error : read(frame);
+    };
+    PipelineOutcome outcome = run_pipeline(3, 6, stages);
+    EXPECT_EQ(outcome.stop, PipelineOutcome::Stop::read_failed);
+    EXPECT_EQ(reading.written, (std::vector<uint64_t>{0, 1, 2, 3, 4, 5}));
+
+    Recorder writing;
+    writing.total = 10;
+    stages = numbered_stages(&writing);
+    const auto write = stages.write;
+    stages.write = [&writing, write](const Frame& frame) {
+        return writing.written.size() < 4 && write(frame);
+    };
+    outcome = run_pipeline(3, 6, stages);
+    EXPECT_EQ(outcome.stop, PipelineOutcome::Stop::write_failed);
+    EXPECT_EQ(outcome.frames_written, 4u);
+}
+
+}  // namespace
+}  // namespace velnor::cli

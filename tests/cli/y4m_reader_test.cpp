@@ -1,0 +1,293 @@
+// The Y4M reader and writer: accepted headers, every kind of malformed input with
+// its message, and byte-exact pass-through of everything that is not luma.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli/y4m_reader.h"
+#include "cli/y4m_writer.h"
+#include "tests/cli/y4m_bytes.h"
+
+namespace velnor::cli {
+namespace {
+
+using test::bytes_of;
+
+// Reads a stream header from `text`; returns the error, or "" with `info` filled.
+std::string header_error(const std::string& text, StreamInfo* info, const Y4mLimits& limits = {}) {
+    const std::vector<uint8_t> bytes = bytes_of(text);
+    MemorySource source(bytes.data(), bytes.size());
+    Y4mReader reader(source, limits);
+    return reader.read_stream_header(info) == ReadResult::ok ? "" : reader.error();
+}
+
+struct AcceptedHeader {
+    const char* line;
+    int32_t width, height;
+    const char* colourspace;
+    std::size_t frame_bytes;
+};
+
+TEST(Y4mHeader, AcceptsEightBitFourTwoZeroInEveryNotation) {
+    const AcceptedHeader cases[] = {
+        {"YUV4MPEG2 W176 H144 F25:1 Ip A1:1 C420jpeg XYSCSS=420JPEG", 176, 144, "420jpeg",
+         176 * 144 + 2 * 88 * 72},
+        {"YUV4MPEG2 W8 H6 C420paldv", 8, 6, "420paldv", 48 + 2 * 12},
+        {"YUV4MPEG2 W8 H6 C420mpeg2 It", 8, 6, "420mpeg2", 48 + 2 * 12},
+        {"YUV4MPEG2 C420 H6 W8", 8, 6, "420", 48 + 2 * 12},
+        {"YUV4MPEG2 W8 H6", 8, 6, "", 48 + 2 * 12},
+        // Odd sizes round the chroma planes up.
+        {"YUV4MPEG2 W5 H3 Im", 5, 3, "", 15 + 2 * 3 * 2},
+        {"YUV4MPEG2 W1 H1 I? F0:0 A0:0", 1, 1, "", 1 + 2},
+        // Unknown tags and X tags pass through whatever their content.
+        {"YUV4MPEG2 W16 H16 XCOLORRANGE=FULL Zfuture=1,2;3 X", 16, 16, "", 256 + 2 * 64},
+        {"YUV4MPEG2 W0016384 H4096", 16384, 4096, "", 16384u * 4096u * 3 / 2},
+    };
+    for (const AcceptedHeader& c : cases) {
+        StreamInfo info;
+        EXPECT_EQ(header_error(std::string(c.line) + "\n", &info), "") << c.line;
+        EXPECT_EQ(info.header, c.line);
+        EXPECT_EQ(info.width, c.width) << c.line;
+        EXPECT_EQ(info.height, c.height) << c.line;
+        EXPECT_EQ(info.colourspace, c.colourspace) << c.line;
+        EXPECT_EQ(info.frame_bytes(), c.frame_bytes) << c.line;
+    }
+}
+
+struct RejectedInput {
+    std::string bytes;
+    const char* message;  // expected to appear in the error
+};
+
+TEST(Y4mHeader, RejectsMalformedOrUnsupportedStreamHeaders) {
+    const RejectedInput cases[] = {
+        {"", "input is empty"},
+        {"\x89PNG\r\n\x1a\n", "not a YUV4MPEG2 stream"},
+        {"YUV4MPEG W8 H8\n", "not a YUV4MPEG2 stream"},
+        {"YUV4MPEG2W8 H8\n", "not a YUV4MPEG2 stream"},
+        {std::string(5000, 'x'), "not a YUV4MPEG2 stream"},
+        {"YUV4MPEG2 H8\n", "no width (W tag)"},
+        {"YUV4MPEG2 W8\n", "no height (H tag)"},
+        {"YUV4MPEG2\n", "no width"},
+        {"YUV4MPEG2 W0 H8\n", "width is zero"},
+        {"YUV4MPEG2 W8 H0\n", "height is zero"},
+        {"YUV4MPEG2 W-8 H8\n", "invalid width \"W-8\""},
+        {"YUV4MPEG2 W H8\n", "invalid width \"W\""},
+        {"YUV4MPEG2 W8x H8\n", "invalid width \"W8x\""},
+        {"YUV4MPEG2 W8 H+8\n", "invalid height \"H+8\""},
+        {"YUV4MPEG2 W99999999999999999999999 H8\n", "width \"99999999999999999999999\" exceeds"},
+        {"YUV4MPEG2 W16385 H8\n", "width \"16385\" exceeds the limit of 16384"},
+        {"YUV4MPEG2 W8 H4294967304\n", "height \"4294967304\" exceeds"},
+        {"YUV4MPEG2 W16384 H16384\n", "frame size 16384x16384 exceeds the limit of 67108864"},
+        {"YUV4MPEG2 W8 H8 C422\n", "\"C422\" (4:2:2) is not supported"},
+        {"YUV4MPEG2 W8 H8 C444\n", "\"C444\" (4:4:4) is not supported"},
+        {"YUV4MPEG2 W8 H8 C444alpha\n", "(4:4:4) is not supported"},
+        {"YUV4MPEG2 W8 H8 Cmono\n", "\"Cmono\" (monochrome) is not supported"},
+        {"YUV4MPEG2 W8 H8 Cmono16\n", "(monochrome) is not supported"},
+        {"YUV4MPEG2 W8 H8 C420p10 XYSCSS=420P10\n", "(4:2:0 with more than 8 bits)"},
+        {"YUV4MPEG2 W8 H8 C411\n", "(4:1:1) is not supported"},
+        {"YUV4MPEG2 W8 H8 C420JPEG\n", "unknown colourspace \"C420JPEG\""},
+        {"YUV4MPEG2 W8 H8 C\n", "unknown colourspace \"C\""},
+        {"YUV4MPEG2 W8 H8 F25\n", "malformed tag \"F25\""},
+        {"YUV4MPEG2 W8 H8 F25:\n", "malformed tag \"F25:\""},
+        {"YUV4MPEG2 W8 H8 A1:x\n", "malformed tag \"A1:x\""},
+        {"YUV4MPEG2 W8 H8 Ix\n", "malformed tag \"Ix\""},
+        {"YUV4MPEG2 W8 H8 Ipp\n", "malformed tag \"Ipp\""},
+        {"YUV4MPEG2 W8  H8\n", "empty tag"},
+        {"YUV4MPEG2 W8 H8 \n", "empty tag"},
+        {"YUV4MPEG2 W8 H8\r\n", "not printable ASCII"},
+        {"YUV4MPEG2 W8 H8 X\tY\n", "not printable ASCII"},
+        {"YUV4MPEG2 W8 H8 Xa\xff\n", "not printable ASCII"},
+        {"YUV4MPEG2 W8 H8 W8\n", "tag W appears twice"},
+        {"YUV4MPEG2 W8 H8 C420 C420jpeg\n", "tag C appears twice"},
+        {"YUV4MPEG2 W8 H8", "input ends before the end of the header line"},
+        {"YUV4", "input ends before the end of the header line"},
+        {"YUV4MPEG2 W8 H8 X" + std::string(5000, 'a') + "\n", "longer than 4096 bytes"},
+    };
+    for (const RejectedInput& c : cases) {
+        StreamInfo info;
+        const std::string error = header_error(c.bytes, &info);
+        EXPECT_NE(error.find(c.message), std::string::npos)
+            << "input " << quote_bytes(c.bytes, 60) << "\n error: " << error;
+        EXPECT_TRUE(error.starts_with("stream header: ") || error.starts_with("input is empty"))
+            << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+TEST(Y4mHeader, LimitsAreConfigurable) {
+    Y4mLimits small;
+    small.max_side = 64;
+    small.max_luma_samples = 1000;
+    StreamInfo info;
+    EXPECT_NE(header_error("YUV4MPEG2 W65 H8\n", &info, small).find("exceeds the limit of 64"),
+              std::string::npos);
+    EXPECT_NE(header_error("YUV4MPEG2 W40 H40\n", &info, small).find("frame size 40x40"),
+              std::string::npos);
+    EXPECT_EQ(header_error("YUV4MPEG2 W40 H25\n", &info, small), "");
+}
+
+// Reads every frame of `bytes`; returns the error ("" at a clean end) and the
+// number of complete frames.
+std::string frames_error(const std::vector<uint8_t>& bytes, uint64_t* frames) {
+    MemorySource source(bytes.data(), bytes.size(), 1000);
+    Y4mReader reader(source);
+    StreamInfo info;
+    if (reader.read_stream_header(&info) != ReadResult::ok) return reader.error();
+    Frame frame;
+    ReadResult result;
+    while ((result = reader.read_frame(&frame)) == ReadResult::ok) {
+    }
+    *frames = reader.frames_read();
+    return result == ReadResult::end_of_stream ? "" : reader.error();
+}
+
+TEST(Y4mFrames, RejectsMalformedFramesNamingTheFrame) {
+    const std::string header = "YUV4MPEG2 W6 H4 C420jpeg\n";  // 24 + 2 * 6 = 36 data bytes
+    const std::string good = "FRAME\n" + std::string(36, 'y');
+    struct Case {
+        std::string frames;
+        uint64_t complete;
+        const char* message;
+    };
+    const Case cases[] = {
+        {good + good, 2, ""},
+        {"", 0, ""},
+        {"FRAME\n" + std::string(35, 'y'), 0,
+         "frame 0: input ends inside the frame data (35 of 36 bytes)"},
+        {"FRAME\n", 0, "frame 0: input ends inside the frame data (0 of 36 bytes)"},
+        {good + "FRAME\n" + std::string(10, 'y'), 1,
+         "frame 1: input ends inside the frame data (10 of 36"},
+        {good + good + "FRA", 2, "frame 2: input ends inside the frame header"},
+        {good + "FRAME", 1, "frame 1: input ends inside the frame header"},
+        {good + "FRAME Ixx", 1, "frame 1: input ends inside the frame header"},
+        {good + "JUNK\n" + std::string(36, 'y'), 1,
+         "frame 1: expected a frame header \"FRAME\", found \"JUNK\""},
+        {"FRAMES\n" + std::string(36, 'y'), 0, "frame 0: expected a frame header"},
+        {good + std::string(9000, 'z'), 1,
+         "frame 1: expected a frame header \"FRAME\", found \"zzz"},
+        {"FRAME  Ip\n" + std::string(36, 'y'), 0, "frame 0: empty tag"},
+        {"FRAME Ip \n" + std::string(36, 'y'), 0, "frame 0: empty tag"},
+        {"FRAME X\x01\n" + std::string(36, 'y'), 0,
+         "frame 0: tag \"X\\x01\" contains a byte that is not printable ASCII"},
+        {good + "FRAME X" + std::string(5000, 'a') + "\n", 1,
+         "frame 1: frame header longer than 4096"},
+    };
+    for (const Case& c : cases) {
+        uint64_t frames = 99;
+        const std::string error = frames_error(bytes_of(header + c.frames), &frames);
+        if (*c.message == '\0') {
+            EXPECT_EQ(error, "") << quote_bytes(c.frames, 60);
+        } else {
+            EXPECT_NE(error.find(c.message), std::string::npos)
+                << quote_bytes(c.frames, 60) << "\n error: " << error;
+        }
+        EXPECT_EQ(frames, c.complete) << quote_bytes(c.frames, 60);
+    }
+}
+
+// Fails with an I/O error after handing out `good` bytes.
+class FailingSource final : public ByteSource {
+public:
+    FailingSource(const std::vector<uint8_t>& bytes, std::size_t good)
+        : bytes_(bytes), good_(good) {}
+    std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error) override {
+        if (position_ >= good_) {
+            *error = "Input/output error";
+            return -1;
+        }
+        const std::size_t count = std::min(size, good_ - position_);
+        std::memcpy(buffer, bytes_.data() + position_, count);
+        position_ += count;
+        return static_cast<std::ptrdiff_t>(count);
+    }
+
+private:
+    const std::vector<uint8_t>& bytes_;
+    std::size_t good_, position_ = 0;
+};
+
+TEST(Y4mFrames, ReportsReadErrorsWithTheFrame) {
+    std::mt19937 rng(3);
+    const std::vector<uint8_t> bytes =
+        test::stream_bytes("YUV4MPEG2 W300 H200",
+                           {test::random_frame(300, 200, rng), test::random_frame(300, 200, rng)});
+    const std::size_t frame = 6 + 300 * 200 * 3 / 2;
+    const struct {
+        std::size_t good;
+        const char* message;
+    } cases[] = {
+        {0, "read error: Input/output error"},
+        {10, "read error: Input/output error"},
+        {20 + frame + 3, "frame 1: read error: Input/output error"},
+        {20 + frame + 10000, "frame 1: read error: Input/output error"},
+    };
+    for (const auto& c : cases) {
+        FailingSource source(bytes, c.good);
+        Y4mReader reader(source);
+        StreamInfo info;
+        Frame frame_data;
+        ReadResult result = reader.read_stream_header(&info);
+        while (result == ReadResult::ok)
+            result = reader.read_frame(&frame_data);
+        EXPECT_EQ(result, ReadResult::error);
+        EXPECT_NE(reader.error().find(c.message), std::string::npos)
+            << c.good << ": " << reader.error();
+    }
+}
+
+TEST(Y4mRoundTrip, HeadersFrameTagsAndDataPassThroughUnchanged) {
+    std::mt19937 rng(7);
+    const struct {
+        const char* header;
+        int width, height;
+    } streams[] = {
+        {"YUV4MPEG2 W176 H144 F25:1 Ip A1:1 C420jpeg XYSCSS=420JPEG", 176, 144},
+        {"YUV4MPEG2 W451 H301 Im F30000:1001 XCOLORRANGE=LIMITED", 451, 301},
+        {"YUV4MPEG2 W1 H1", 1, 1},
+    };
+    for (const auto& s : streams) {
+        std::vector<test::PlanarFrame> frames;
+        const char* frame_headers[] = {"FRAME", "FRAME It XFRAMEDATA=1", "FRAME Ib", "FRAME"};
+        for (const char* header : frame_headers) {
+            frames.push_back(test::random_frame(s.width, s.height, rng));
+            frames.back().header = header;
+        }
+        const std::vector<uint8_t> input = test::stream_bytes(s.header, frames);
+        // Chunk sizes that split lines and planes at many different places.
+        for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{4093}, SIZE_MAX}) {
+            MemorySource source(input.data(), input.size(), chunk);
+            MemorySink sink;
+            Y4mReader reader(source);
+            Y4mWriter writer(sink);
+            StreamInfo info;
+            ASSERT_EQ(reader.read_stream_header(&info), ReadResult::ok) << reader.error();
+            ASSERT_TRUE(writer.write_stream_header(info));
+            Frame frame;
+            ReadResult result;
+            while ((result = reader.read_frame(&frame)) == ReadResult::ok)
+                ASSERT_TRUE(writer.write_frame(frame));
+            EXPECT_EQ(result, ReadResult::end_of_stream) << reader.error();
+            EXPECT_EQ(reader.frames_read(), 4u);
+            EXPECT_TRUE(sink.bytes() == input) << s.header << " chunk " << chunk;
+        }
+    }
+}
+
+TEST(Y4mWriter, ReportsWriteErrors) {
+    StreamInfo info;
+    ASSERT_EQ(header_error("YUV4MPEG2 W4 H4\n", &info), "");
+    Frame frame{"FRAME", std::vector<uint8_t>(info.frame_bytes(), 1)};
+    MemorySink full(20);
+    Y4mWriter writer(full);
+    EXPECT_TRUE(writer.write_stream_header(info));
+    EXPECT_FALSE(writer.write_frame(frame));
+    EXPECT_EQ(writer.error(), "write error: No space left on device");
+}
+
+}  // namespace
+}  // namespace velnor::cli
