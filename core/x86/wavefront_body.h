@@ -298,12 +298,11 @@ VELNOR_INLINE Vec scaled(Vec w, const Constants& c) {
 // Per-band arrays, each entry a vector of 16 lanes, index t + kMargin.
 struct Scratch {
     int16_t* current;   // samples as the pass has left them
-    int16_t* original;  // samples before the pass (rows above the band included)
-    int16_t* sums;      // horizontal 3-sums of the original samples
+    int16_t* sums;      // horizontal 3-sums of the samples before the pass
     int16_t* box;       // box-mean result
     int16_t* confidence;  // T, or kNoDetector where |D| < threshold1
-    uint8_t* saved[2];  // unfiltered copies of the last two rows of the previous band
-    uint8_t* saving[2];
+    uint8_t* saved;     // unfiltered copy of the row above the band
+    uint8_t* saving;    // unfiltered copy of the band's last filtered row
     uint8_t* rows;           // the band's rows, each padded by kPad zeros on both sides
     std::ptrdiff_t row_stride;
     int steps_end;           // steps -kMargin .. steps_end-1 exist, a multiple of kLanes apart
@@ -322,7 +321,7 @@ VELNOR_INLINE bool acquire(Scratch* s, int width, const ScratchAllocator& alloca
     const std::size_t row = round_up(static_cast<std::size_t>(width));
     s->row_stride = static_cast<std::ptrdiff_t>(round_up(static_cast<std::size_t>(width) + 2 * kPad));
     const std::size_t rows = kLanes * static_cast<std::size_t>(s->row_stride);
-    s->block = allocator.allocate(5 * array + 4 * row + rows + 64);
+    s->block = allocator.allocate(4 * array + 2 * row + rows + 64);
     if (!s->block) return false;
     uintptr_t at = (reinterpret_cast<uintptr_t>(s->block) + 63) & ~static_cast<uintptr_t>(63);
     auto take = [&at](std::size_t bytes) {
@@ -331,12 +330,11 @@ VELNOR_INLINE bool acquire(Scratch* s, int width, const ScratchAllocator& alloca
         return p;
     };
     s->current = static_cast<int16_t*>(take(array));
-    s->original = static_cast<int16_t*>(take(array));
     s->sums = static_cast<int16_t*>(take(array));
     s->box = static_cast<int16_t*>(take(array));
     s->confidence = static_cast<int16_t*>(take(array));
-    for (uint8_t*& r : s->saved) r = static_cast<uint8_t*>(take(row));
-    for (uint8_t*& r : s->saving) r = static_cast<uint8_t*>(take(row));
+    s->saved = static_cast<uint8_t*>(take(row));
+    s->saving = static_cast<uint8_t*>(take(row));
     s->rows = static_cast<uint8_t*>(take(rows));
     std::memset(s->rows, 0, rows);
     return true;
@@ -378,9 +376,8 @@ void transpose(const __m128i in[16], __m128i out[16]) {
 // Row i of the band, padded with zeros on both sides: sample x at [kPad + x].
 uint8_t* padded_row(const Scratch& s, int i) { return s.rows + i * s.row_stride + kPad; }
 
-// Fills current and original with the band's rows in the skewed layout: zeros
-// outside the plane, original's lanes 0 and 1 from the saved unfiltered rows.
-void load_band(const Band& b, const Scratch& s, bool rows_above_saved) {
+// Fills current with the band's rows in the skewed layout, zeros outside the plane.
+void load_band(const Band& b, const Scratch& s) {
     for (int i = 0; i < kLanes; ++i) {
         const int y = b.top + i;
         uint8_t* row = padded_row(s, i);
@@ -403,26 +400,24 @@ void load_band(const Band& b, const Scratch& s, bool rows_above_saved) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(step + 8), _mm_unpackhi_epi8(out[j], zero));
         }
     }
-    std::memcpy(s.original, s.current,
-                static_cast<std::size_t>(s.steps_end + kMargin) * kLanes * sizeof(int16_t));
-    if (rows_above_saved) {
-        for (int i = 0; i < kFirstOut; ++i) {
-            int16_t* lane = at_step(s.original, kSkew * i) + i;
-            for (int x = 0; x < b.width; ++x) lane[x * kLanes] = s.saved[i][x];
-        }
-    }
 }
 
-// Everything that depends on original samples only: box-mean result and
-// confidence threshold of every lane at every step.
-void prepare_band(const Band& b, const Scratch& s, const Constants& c) {
+// Everything that depends on unfiltered samples only: box-mean result and
+// confidence threshold of every lane at every step. Only lane 1 (the row above
+// the band) is already filtered; its sums come from the saved unfiltered row.
+void prepare_band(const Band& b, const Scratch& s, const Constants& c, const uint8_t* saved) {
     for (int t = -kMargin + 1; t < b.steps + kMargin - 1; ++t) {
-        const int16_t* o = at_step(s.original, t);
+        const int16_t* o = at_step(s.current, t);
         store(at_step(s.sums, t), load(o - kLanes) + load(o) + load(o + kLanes));
+    }
+    if (saved) {
+        int16_t* lane = at_step(s.sums, kSkew) + 1;
+        for (int x = 1; x < b.width - 1; ++x)
+            lane[x * kLanes] = static_cast<int16_t>(saved[x - 1] + saved[x] + saved[x + 1]);
     }
     const Vec nine = splat(9);
     for (int t = 0; t < b.steps; ++t) {
-        const Vec p = load(at_step(s.original, t));
+        const Vec p = load(at_step(s.current, t));
         // Row above: step t - kSkew, lane i - 1; row below: step t + kSkew, lane i + 1.
         const Vec box_sum = load(at_step(s.sums, t - kSkew) - 1) + load(at_step(s.sums, t)) +
                             load(at_step(s.sums, t + kSkew) + 1);
@@ -584,21 +579,17 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
 
     for (int top = 0; top + kFirstOut <= height - 1 - kEdge; top += kBandRows) {
         const Band b{plane, pitch, width, height, top, width + kSpan};
-        load_band(b, s, top > 0);
-        // The band's last two filtered rows, unfiltered, become the next band's
-        // rows above; their filtered values will be in the plane by then.
-        for (int i = 0; i < kFirstOut; ++i) {
-            const int y = top + kBandRows + i;
-            if (y < height) std::memcpy(s.saving[i], plane + y * pitch, static_cast<std::size_t>(width));
-        }
-        prepare_band(b, s, c);
+        load_band(b, s);
+        // The band's last filtered row, unfiltered, is the next band's row above;
+        // its filtered values will be in the plane by then.
+        const int last = top + kFirstOut + kBandRows - 1;
+        if (last < height) std::memcpy(s.saving, plane + last * pitch, static_cast<std::size_t>(width));
+        prepare_band(b, s, c, top > 0 ? s.saved : nullptr);
         sweep_band(b, s, c);
         store_band(b, s);
-        for (int i = 0; i < kFirstOut; ++i) {
-            uint8_t* swap = s.saved[i];
-            s.saved[i] = s.saving[i];
-            s.saving[i] = swap;
-        }
+        uint8_t* swap = s.saved;
+        s.saved = s.saving;
+        s.saving = swap;
     }
     allocator.release(s.block);
     return PassStatus::ok;
