@@ -75,6 +75,7 @@ VELNOR_INLINE Floats to_floats(Vec v) { return __builtin_convertvector(__builtin
 VELNOR_INLINE Vec to_vec(Floats f) { return __builtin_convertvector(__builtin_convertvector(f, Wide), Vec); }
 
 VELNOR_INLINE Vec select(Vec mask, Vec yes, Vec no) { return mask ? yes : no; }
+VELNOR_INLINE Vec max(Vec a, Vec b) { return a > b ? a : b; }
 VELNOR_INLINE Vec magnitude(Vec v) { return v < 0 ? -v : v; }
 
 // For each lane, with x = |d| - knee in 0..255: entry x of a 16-byte table, or 0
@@ -128,6 +129,7 @@ VELNOR_PIECEWISE(Vec, Vec, h, 2, >)
 VELNOR_PIECEWISE(Vec, Vec, h, 2, <=)
 VELNOR_PIECEWISE(Vec, Vec, h, 2, >=)
 VELNOR_PIECEWISE(Vec, Vec, h, 2, !=)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, ==)
 VELNOR_PIECEWISE(Floats, Floats, q, 4, +)
 VELNOR_PIECEWISE(Floats, Floats, q, 4, -)
 VELNOR_PIECEWISE(Floats, Floats, q, 4, *)
@@ -157,6 +159,7 @@ VELNOR_INLINE Vec divide(Vec a) {
 VELNOR_INLINE Vec operator<(Vec a, int b) { return a < splat(b); }
 VELNOR_INLINE Vec operator>(Vec a, int b) { return a > splat(b); }
 VELNOR_INLINE Vec operator!=(Vec a, int b) { return a != splat(b); }
+VELNOR_INLINE Vec operator==(Vec a, int b) { return a == splat(b); }
 
 // Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified.
 template <int kBytes>
@@ -172,6 +175,12 @@ VELNOR_INLINE Vec lanes_down2(Vec v) { return lanes_down<4>(v); }
 
 // Bitwise selection: plain ?: on these would be split into single elements.
 VELNOR_INLINE Vec select(Vec mask, Vec yes, Vec no) { return (mask & yes) | (~mask & no); }
+VELNOR_INLINE Vec max(Vec a, Vec b) {
+    return Vec{{reinterpret_cast<Half>(_mm_max_epi16(reinterpret_cast<__m128i>(a.h[0]),
+                                                     reinterpret_cast<__m128i>(b.h[0]))),
+                reinterpret_cast<Half>(_mm_max_epi16(reinterpret_cast<__m128i>(a.h[1]),
+                                                     reinterpret_cast<__m128i>(b.h[1])))}};
+}
 VELNOR_INLINE Vec magnitude(Vec v) {
     return Vec{{reinterpret_cast<Half>(_mm_max_epi16(reinterpret_cast<__m128i>(v.h[0]),
                                                      reinterpret_cast<__m128i>(-v.h[0]))),
@@ -481,39 +490,31 @@ void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
         const Vec g5 = magnitude((am + am - al - ar + centre - l - l - r1 - r1 + bm + bm - bl - br) >> 1);
         const Vec g6 = magnitude((centre + l + l + r1 + r1 - top - bottom) >> 1);
 
-        // Strongest kernel, the earlier one among equals, and its four neighbours.
-        Vec best = g1;
-        Vec n0 = a2m, n1 = am, n2 = bm, n3 = b2m;
+        // Strongest kernel, the earlier one among equals, as the orientation of its
+        // neighbours: 0 vertical, 1 horizontal, 2 rising, 3 falling.
+        Vec best = g1, orientation = splat(0);
         Vec stronger = g2 > best;
-        best = select(stronger, g2, best);
-        n0 = select(stronger, l2, n0);
-        n1 = select(stronger, l, n1);
-        n2 = select(stronger, r1, n2);
-        n3 = select(stronger, r2, n3);
+        best = max(best, g2);
+        orientation = select(stronger, splat(1), orientation);
         stronger = g3 > best;
-        best = select(stronger, g3, best);
-        n0 = select(stronger, a2r, n0);
-        n1 = select(stronger, ar, n1);
-        n2 = select(stronger, bl, n2);
-        n3 = select(stronger, b2l, n3);
+        best = max(best, g3);
+        orientation = select(stronger, splat(2), orientation);
         stronger = g4 > best;
-        best = select(stronger, g4, best);
-        n0 = select(stronger, a2l, n0);
-        n1 = select(stronger, al, n1);
-        n2 = select(stronger, br, n2);
-        n3 = select(stronger, b2r, n3);
+        best = max(best, g4);
+        orientation = select(stronger, splat(3), orientation);
         stronger = g5 > best;
-        best = select(stronger, g5, best);
-        n0 = select(stronger, a2m, n0);
-        n1 = select(stronger, am, n1);
-        n2 = select(stronger, bm, n2);
-        n3 = select(stronger, b2m, n3);
+        best = max(best, g5);
+        orientation = select(stronger, splat(0), orientation);
         stronger = g6 > best;
-        best = select(stronger, g6, best);
-        n0 = select(stronger, l2, n0);
-        n1 = select(stronger, l, n1);
-        n2 = select(stronger, r1, n2);
-        n3 = select(stronger, r2, n3);
+        best = max(best, g6);
+        orientation = select(stronger, splat(1), orientation);
+        const Vec horizontal = orientation == 1, rising = orientation == 2,
+                  falling = orientation == 3;
+        auto pick = [&](Vec v, Vec h, Vec r, Vec f) {
+            return select(horizontal, h, select(rising, r, select(falling, f, v)));
+        };
+        const Vec n0 = pick(a2m, l2, a2r, a2l), n1 = pick(am, l, ar, al),
+                  n2 = pick(bm, r1, bl, br), n3 = pick(b2m, r2, b2l, b2r);
 
         const Vec sum = shape(p - n0, c) + shape(p - n1, c) + shape(p - n2, c) + shape(p - n3, c);
         const Vec directional = clamp_sample(p - scaled(sum >> 2, c));
