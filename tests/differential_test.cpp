@@ -19,6 +19,14 @@ namespace {
 
 using test::TestPlane;
 
+// Unoptimised sanitizer builds run the passes some fifty times slower: they get
+// fewer random cases and one full-width strip instead of two full frames.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSlowBuild = true;
+#else
+constexpr bool kSlowBuild = false;
+#endif
+
 std::vector<SimdLevel> fast_levels() {
     std::vector<SimdLevel> levels;
     for (SimdLevel level : {SimdLevel::sse2, SimdLevel::sse41, SimdLevel::avx2})
@@ -74,17 +82,18 @@ std::string describe(const Case& c, SimdLevel level) {
            " threshold2 " + std::to_string(c.threshold2);
 }
 
-// Runs the reference and `level` on copies of `plane`; true when both agree.
-::testing::AssertionResult same_as_reference(const TestPlane& plane, const Case& c,
-                                             SimdLevel level) {
-    const FilterSettings settings(c.width, c.height, c.strength, c.threshold1, c.threshold2);
-    TestPlane expected = plane;
+FilterSettings settings_for(const Case& c) {
+    return FilterSettings(c.width, c.height, c.strength, c.threshold1, c.threshold2);
+}
+
+// Runs `level` on a copy of `plane`; true when it gives `expected` (the reference
+// pass's result) byte for byte, padding included.
+::testing::AssertionResult matches(const TestPlane& expected, const TestPlane& plane,
+                                   const Case& c, SimdLevel level) {
     TestPlane actual = plane;
-    const PassStatus reference_status = filter_luma_reference(
-        settings, expected.data(), expected.pitch, default_scratch_allocator());
-    const PassStatus status =
-        pass_for_level(level)(settings, actual.data(), actual.pitch, default_scratch_allocator());
-    if (status != reference_status) return ::testing::AssertionFailure() << "status differs";
+    const PassStatus status = pass_for_level(level)(settings_for(c), actual.data(), actual.pitch,
+                                                    default_scratch_allocator());
+    if (status != PassStatus::ok) return ::testing::AssertionFailure() << "status not ok";
     for (std::size_t i = 0; i < expected.bytes.size(); ++i)
         if (expected.bytes[i] != actual.bytes[i])
             return ::testing::AssertionFailure()
@@ -94,13 +103,22 @@ std::string describe(const Case& c, SimdLevel level) {
     return ::testing::AssertionSuccess();
 }
 
+TestPlane reference_result(const TestPlane& plane, const Case& c) {
+    TestPlane expected = plane;
+    EXPECT_EQ(filter_luma_reference(settings_for(c), expected.data(), expected.pitch,
+                                    default_scratch_allocator()),
+              PassStatus::ok);
+    return expected;
+}
+
 TEST(Differential, RandomPlanesAndParameters) {
     const std::vector<SimdLevel> levels = fast_levels();
     if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
     std::mt19937 rng(20240607);
     std::uniform_int_distribution<int> size(0, 70);
     std::uniform_int_distribution<int> padding(0, 9);
-    for (int round = 0; round < 3000; ++round) {
+    const int rounds = kSlowBuild ? 400 : 3000;
+    for (int round = 0; round < rounds; ++round) {
         Case c;
         c.width = size(rng);
         c.height = size(rng);
@@ -117,8 +135,9 @@ TEST(Differential, RandomPlanesAndParameters) {
             fill_extra(plane, rng);
         else
             test::fill_random(plane, rng);
+        const TestPlane expected = reference_result(plane, c);
         for (SimdLevel level : levels)
-            ASSERT_TRUE(same_as_reference(plane, c, level)) << describe(c, level);
+            ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
     }
 }
 
@@ -134,8 +153,9 @@ TEST(Differential, EveryKneeAndNearbyStrengths) {
     for (const Case& c : cases) {
         TestPlane plane(c.width, c.height, c.pitch);
         test::fill_random(plane, rng);
+        const TestPlane expected = reference_result(plane, c);
         for (SimdLevel level : levels)
-            ASSERT_TRUE(same_as_reference(plane, c, level)) << describe(c, level);
+            ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
     }
 }
 
@@ -145,7 +165,8 @@ TEST(Differential, FullHdFrames) {
     if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
     std::mt19937 rng(99);
     for (const int noise : {12, 2}) {
-        const Case c{1920, 1080, 1920 + 32, 20, 40, 10};
+        if (kSlowBuild && noise != 12) continue;
+        const Case c{1920, kSlowBuild ? 360 : 1080, 1920 + 32, 20, 40, 10};
         TestPlane plane(c.width, c.height, c.pitch);
         std::normal_distribution<float> jitter(0.0f, static_cast<float>(noise));
         for (int y = 0; y < c.height; ++y)
@@ -153,8 +174,9 @@ TEST(Differential, FullHdFrames) {
                 const float v = 40.0f + 160.0f * x / c.width + 30.0f * y / c.height + jitter(rng);
                 plane.at(x, y) = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
             }
+        const TestPlane expected = reference_result(plane, c);
         for (SimdLevel level : levels)
-            EXPECT_TRUE(same_as_reference(plane, c, level)) << describe(c, level);
+            EXPECT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
     }
 }
 

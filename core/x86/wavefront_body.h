@@ -285,7 +285,9 @@ VELNOR_INLINE Vec shape(Vec d, const Constants& c) {
         // Entries at and beyond knee are 0, which covers |d| >= 2 knee.
         signed_g = look_up(m - c.knee, d, c.knee_table);
     } else {
-        const Floats mf = to_floats(m);
+        // Capped at 2 knee, where the band ends, so that lanes outside it stay small.
+        Floats mf = to_floats(m);
+        mf = select(mf > c.knee2_f, c.knee2_f, mf);
         const Vec g = to_vec((c.knee2_f - mf) * mf * c.inverse + c.half_inverse);
         signed_g = select(m >= c.knee2, splat(0), select(d < 0, -g, g));
     }
