@@ -249,11 +249,13 @@ VELNOR_INLINE Floats select(Wide mask, Floats yes, Floats no) {
 }
 
 VELNOR_INLINE bool any(Vec mask) {
-    uint64_t parts[sizeof(Vec) / 8];
-    std::memcpy(parts, &mask, sizeof parts);
-    uint64_t all = 0;
-    for (uint64_t part : parts) all |= part;
-    return all != 0;
+#if defined(__AVX2__)
+    const __m256i bits = reinterpret_cast<__m256i>(mask);
+    return !_mm256_testz_si256(bits, bits);
+#else
+    return _mm_movemask_epi8(_mm_or_si128(reinterpret_cast<__m128i>(mask.h[0]),
+                                          reinterpret_cast<__m128i>(mask.h[1]))) != 0;
+#endif
 }
 
 VELNOR_INLINE Vec clamp_sample(Vec v) {
