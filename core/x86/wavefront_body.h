@@ -415,6 +415,39 @@ void load_band(const Band& b, const Scratch& s) {
     }
 }
 
+// Which lanes the pass writes at a step: rows of the band inside the processed
+// region, at columns inside it.
+struct WrittenLanes {
+    Vec skew, used, first_column, last_column;
+
+    explicit WrittenLanes(const Band& b) {
+        int16_t skews[kLanes], rows[kLanes];
+        for (int i = 0; i < kLanes; ++i) {
+            skews[i] = static_cast<int16_t>(kSkew * i);
+            const bool filtered = i >= kFirstOut && i < kFirstOut + kBandRows;
+            rows[i] = filtered && b.top + i <= b.height - 1 - kEdge ? -1 : 0;
+        }
+        skew = load(skews);
+        used = load(rows);
+        first_column = splat(kEdge);
+        last_column = splat(b.width - 1 - kEdge);
+    }
+    VELNOR_INLINE Vec at(int t) const {
+        const Vec column = splat(t) - skew;
+        return used & (column >= first_column) & (column <= last_column);
+    }
+};
+
+// Where the written-lanes mask is applied: with SSE4.1 (two halves per vector,
+// short of registers in the sweep) folding it into the preparation measured
+// faster, so unwritten lanes get their own sample as box result and never take
+// the detectors; with SSE2 and AVX2 the sweep applying it itself measured faster.
+#if defined(__SSE4_1__) && !defined(__AVX2__)
+constexpr bool kMaskInPreparation = true;
+#else
+constexpr bool kMaskInPreparation = false;
+#endif
+
 // Everything that depends on unfiltered samples only: box-mean result and
 // confidence threshold of every lane at every step. Only lane 1 (the row above
 // the band) is already filtered; its sums come from the saved unfiltered row.
@@ -428,6 +461,7 @@ void prepare_band(const Band& b, const Scratch& s, const Constants& c, const uin
         for (int x = 1; x < b.width - 1; ++x)
             lane[x * kLanes] = static_cast<int16_t>(saved[x - 1] + saved[x] + saved[x + 1]);
     }
+    const WrittenLanes written(b);
     const Vec nine = splat(9);
     for (int t = 0; t < b.steps; ++t) {
         const Vec p = load(at_step(s.current, t));
@@ -436,26 +470,25 @@ void prepare_band(const Band& b, const Scratch& s, const Constants& c, const uin
                             load(at_step(s.sums, t + kSkew) + 1);
         const Vec d = p * nine - box_sum;
         const Vec size = magnitude(d);
-        store(at_step(s.box, t), clamp_sample(p - scaled(divide<9>(d), c)));
+        const Vec box = clamp_sample(p - scaled(divide<9>(d), c));
         // |trunc(0.4 D)| is 2|D| / 5 over the activities that occur.
-        store(at_step(s.confidence, t),
-              select(size < c.threshold1, splat(kNoDetector), divide<5>(size + size)));
+        const Vec threshold = divide<5>(size + size);
+        if constexpr (kMaskInPreparation) {
+            const Vec active = written.at(t);
+            store(at_step(s.box, t), select(active, box, p));
+            store(at_step(s.confidence, t),
+                  select(active & (size >= c.threshold1), threshold, splat(kNoDetector)));
+        } else {
+            store(at_step(s.box, t), box);
+            store(at_step(s.confidence, t),
+                  select(size < c.threshold1, splat(kNoDetector), threshold));
+        }
     }
 }
 
 // The in-order sweep over the band's steps.
 void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
-    int16_t skews[kLanes], used[kLanes];
-    for (int i = 0; i < kLanes; ++i) {
-        skews[i] = static_cast<int16_t>(kSkew * i);
-        const bool filtered = i >= kFirstOut && i < kFirstOut + kBandRows;
-        used[i] = filtered && b.top + i <= b.height - 1 - kEdge ? -1 : 0;
-    }
-    const Vec lane_skew = load(skews);
-    const Vec lane_used = load(used);
-    const Vec first_column = splat(kEdge);
-    const Vec last_column = splat(b.width - 1 - kEdge);
-
+    const WrittenLanes written(b);
     const int first = kEdge + kSkew * kFirstOut;
     const int last = b.width - 1 - kEdge + kSkew * (kFirstOut + kBandRows - 1);
     // pj: the lanes of step t - j as they now stand.
@@ -465,13 +498,12 @@ void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
     for (int t = first; t <= last; ++t) {
         int16_t* here = at_step(s.current, t);
         const Vec p = load(here);
-        const Vec column = splat(t) - lane_skew;
-        const Vec active = lane_used & (column >= first_column) & (column <= last_column);
+        const Vec active = kMaskInPreparation ? splat(-1) : written.at(t);
         const Vec confidence = load(at_step(s.confidence, t));
         const Vec box = load(at_step(s.box, t));
         if (!any(active & (confidence != kNoDetector))) {
             // Box means only: nothing here depends on earlier steps.
-            const Vec out = select(active, box, p);
+            const Vec out = kMaskInPreparation ? box : select(active, box, p);
             store(here, out);
             p6 = p5, p5 = p4, p4 = p3, p3 = p2, p2 = p1, p1 = out;
             continue;
@@ -523,7 +555,7 @@ void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
         const Vec sum = shape(p - n0, c) + shape(p - n1, c) + shape(p - n2, c) + shape(p - n3, c);
         const Vec directional = clamp_sample(p - scaled(sum >> 2, c));
         const Vec result = select(best < confidence, box, directional);
-        const Vec out = select(active, result, p);
+        const Vec out = kMaskInPreparation ? result : select(active, result, p);
         store(here, out);
         p6 = p5, p5 = p4, p4 = p3, p3 = p2, p2 = p1, p1 = out;
     }
