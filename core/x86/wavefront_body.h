@@ -52,14 +52,37 @@ constexpr int16_t kNoDetector = 32767;       // confidence threshold nothing rea
 constexpr float kQuotientLimit = 512.0f;     // |q| beyond this saturates alike
 constexpr int kPad = 64;                     // zeros around each row copy
 
+// Element-wise operators for vectors kept as several native parts.
+#define VELNOR_PIECEWISE(Result, Type, part, count, op)                \
+    VELNOR_INLINE Result operator op(Type a, Type b) {                               \
+        Result r;                                                      \
+        for (int i = 0; i < count; ++i) r.part[i] = a.part[i] op b.part[i]; \
+        return r;                                                      \
+    }
+
 #if defined(__AVX2__)
-// Sixteen int16 lanes in one register; the float forms take two.
+// Sixteen int16 lanes in one register; the float forms in two (the compiler
+// would split wider vectors itself, but turn selections into element loops).
 typedef int16_t Vec __attribute__((vector_size(2 * kLanes)));
-typedef int32_t Wide __attribute__((vector_size(4 * kLanes)));
-typedef float Floats __attribute__((vector_size(4 * kLanes)));
+typedef float EightFloats __attribute__((vector_size(32)));
+typedef int32_t EightInts __attribute__((vector_size(32)));
+struct Wide {
+    EightInts h[2];
+};
+struct Floats {
+    EightFloats h[2];
+};
+VELNOR_PIECEWISE(Floats, Floats, h, 2, +)
+VELNOR_PIECEWISE(Floats, Floats, h, 2, -)
+VELNOR_PIECEWISE(Floats, Floats, h, 2, *)
+VELNOR_PIECEWISE(Wide, Floats, h, 2, <)
+VELNOR_PIECEWISE(Wide, Floats, h, 2, >)
 
 VELNOR_INLINE Vec splat(int v) { return Vec{} + static_cast<int16_t>(v); }
-VELNOR_INLINE Floats splat_floats(float v) { return Floats{} + v; }
+VELNOR_INLINE Floats splat_floats(float v) {
+    const EightFloats half = EightFloats{} + v;
+    return Floats{{half, half}};
+}
 
 // Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified.
 VELNOR_INLINE Vec lanes_down1(Vec v) {
@@ -69,12 +92,25 @@ VELNOR_INLINE Vec lanes_down2(Vec v) {
     return __builtin_shuffle(v, Vec{0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
 }
 
-VELNOR_INLINE Floats to_floats(Vec v) { return __builtin_convertvector(__builtin_convertvector(v, Wide), Floats); }
-// Truncation toward zero; callers keep the values inside the int16 range where
-// the result matters.
-VELNOR_INLINE Vec to_vec(Floats f) { return __builtin_convertvector(__builtin_convertvector(f, Wide), Vec); }
+VELNOR_INLINE Floats to_floats(Vec v) {
+    const __m256i all = reinterpret_cast<__m256i>(v);
+    return Floats{{reinterpret_cast<EightFloats>(_mm256_cvtepi32_ps(
+                       _mm256_cvtepi16_epi32(_mm256_castsi256_si128(all)))),
+                   reinterpret_cast<EightFloats>(_mm256_cvtepi32_ps(
+                       _mm256_cvtepi16_epi32(_mm256_extracti128_si256(all, 1))))}};
+}
+// Truncation toward zero, saturated to int16; callers keep the values inside the
+// int16 range where the result matters.
+VELNOR_INLINE Vec to_vec(Floats f) {
+    const __m256i low = _mm256_cvttps_epi32(reinterpret_cast<__m256>(f.h[0]));
+    const __m256i high = _mm256_cvttps_epi32(reinterpret_cast<__m256>(f.h[1]));
+    return reinterpret_cast<Vec>(_mm256_permute4x64_epi64(_mm256_packs_epi32(low, high), 0xD8));
+}
 
 VELNOR_INLINE Vec select(Vec mask, Vec yes, Vec no) { return mask ? yes : no; }
+VELNOR_INLINE Floats select(Wide mask, Floats yes, Floats no) {
+    return Floats{{mask.h[0] ? yes.h[0] : no.h[0], mask.h[1] ? yes.h[1] : no.h[1]}};
+}
 VELNOR_INLINE Vec max(Vec a, Vec b) { return a > b ? a : b; }
 VELNOR_INLINE Vec magnitude(Vec v) { return v < 0 ? -v : v; }
 
@@ -113,12 +149,6 @@ struct Floats {
     FloatQuarter q[4];
 };
 
-#define VELNOR_PIECEWISE(Result, Type, part, count, op)                \
-    VELNOR_INLINE Result operator op(Type a, Type b) {                               \
-        Result r;                                                      \
-        for (int i = 0; i < count; ++i) r.part[i] = a.part[i] op b.part[i]; \
-        return r;                                                      \
-    }
 VELNOR_PIECEWISE(Vec, Vec, h, 2, +)
 VELNOR_PIECEWISE(Vec, Vec, h, 2, -)
 VELNOR_PIECEWISE(Vec, Vec, h, 2, *)
@@ -137,7 +167,6 @@ VELNOR_PIECEWISE(Wide, Floats, q, 4, <)
 VELNOR_PIECEWISE(Wide, Floats, q, 4, >)
 VELNOR_PIECEWISE(Wide, Wide, q, 4, &)
 VELNOR_PIECEWISE(Wide, Wide, q, 4, |)
-#undef VELNOR_PIECEWISE
 
 VELNOR_INLINE Vec splat(int v) {
     const Half half = Half{} + static_cast<int16_t>(v);
@@ -175,6 +204,15 @@ VELNOR_INLINE Vec lanes_down2(Vec v) { return lanes_down<4>(v); }
 
 // Bitwise selection: plain ?: on these would be split into single elements.
 VELNOR_INLINE Vec select(Vec mask, Vec yes, Vec no) { return (mask & yes) | (~mask & no); }
+VELNOR_INLINE Floats select(Wide mask, Floats yes, Floats no) {
+    Floats out;
+    for (int i = 0; i < 4; ++i) {
+        const WideQuarter y = reinterpret_cast<WideQuarter>(yes.q[i]);
+        const WideQuarter n = reinterpret_cast<WideQuarter>(no.q[i]);
+        out.q[i] = reinterpret_cast<FloatQuarter>((mask.q[i] & y) | (~mask.q[i] & n));
+    }
+    return out;
+}
 VELNOR_INLINE Vec max(Vec a, Vec b) {
     return Vec{{reinterpret_cast<Half>(_mm_max_epi16(reinterpret_cast<__m128i>(a.h[0]),
                                                      reinterpret_cast<__m128i>(b.h[0]))),
@@ -238,15 +276,6 @@ VELNOR_INLINE Vec load(const int16_t* p) {
 
 void store(int16_t* p, Vec v) { std::memcpy(p, &v, sizeof v); }
 
-VELNOR_INLINE Floats select(Wide mask, Floats yes, Floats no) {
-    Wide y, n;
-    std::memcpy(&y, &yes, sizeof y);
-    std::memcpy(&n, &no, sizeof n);
-    const Wide chosen = (mask & y) | (~mask & n);
-    Floats out;
-    std::memcpy(&out, &chosen, sizeof out);
-    return out;
-}
 
 VELNOR_INLINE bool any(Vec mask) {
 #if defined(__AVX2__)
