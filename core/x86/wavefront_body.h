@@ -114,16 +114,20 @@ VELNOR_INLINE Floats select(Wide mask, Floats yes, Floats no) {
 VELNOR_INLINE Vec max(Vec a, Vec b) { return a > b ? a : b; }
 VELNOR_INLINE Vec magnitude(Vec v) { return v < 0 ? -v : v; }
 
-// For each lane, with x = |d| - knee in 0..255: entry x of a 16-byte table, or 0
-// for x >= 16, given the sign of d. Adding 0x70 with unsigned saturation sets bit 7
-// of the shuffle index exactly when x >= 16 (and always in the upper byte), and
-// the shuffle yields 0 for such indices.
+// For each lane with x in 0..255: entry x of a 16-byte table, or 0 for x >= 16;
+// for negative x, some entry. Adding 0x70 with unsigned saturation sets bit 7 of
+// the shuffle index exactly when the low byte is 16 or more (and always in the
+// upper byte), and the shuffle yields 0 for such indices.
 constexpr bool kHasByteShuffle = true;
-VELNOR_INLINE Vec look_up(Vec x, Vec d, __m128i table) {
+VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
     const __m256i index =
         _mm256_adds_epu8(reinterpret_cast<__m256i>(x), reinterpret_cast<__m256i>(splat(-32656)));
-    const __m256i g = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table), index);
-    return reinterpret_cast<Vec>(_mm256_sign_epi16(g, reinterpret_cast<__m256i>(d)));
+    return reinterpret_cast<Vec>(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table), index));
+}
+// g negated where d is negative, 0 where d is 0.
+VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) {
+    return reinterpret_cast<Vec>(
+        _mm256_sign_epi16(reinterpret_cast<__m256i>(g), reinterpret_cast<__m256i>(d)));
 }
 
 // Truncating division by a constant.
@@ -227,21 +231,25 @@ VELNOR_INLINE Vec magnitude(Vec v) {
 }
 
 #if defined(__SSE4_1__)
-// As the AVX2 form, on each half.
+// As the AVX2 forms, on each half.
 constexpr bool kHasByteShuffle = true;
-VELNOR_INLINE Vec look_up(Vec x, Vec d, __m128i table) {
-    Vec out;
-    for (int i = 0; i < 2; ++i) {
-        const __m128i index = _mm_adds_epu8(reinterpret_cast<__m128i>(x.h[i]),
-                                            reinterpret_cast<__m128i>(splat(-32656).h[0]));
-        out.h[i] = reinterpret_cast<Half>(_mm_sign_epi16(_mm_shuffle_epi8(table, index),
-                                                         reinterpret_cast<__m128i>(d.h[i])));
-    }
-    return out;
+VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
+    const __m128i offset = reinterpret_cast<__m128i>(splat(-32656).h[0]);
+    return Vec{{reinterpret_cast<Half>(_mm_shuffle_epi8(
+                    table, _mm_adds_epu8(reinterpret_cast<__m128i>(x.h[0]), offset))),
+                reinterpret_cast<Half>(_mm_shuffle_epi8(
+                    table, _mm_adds_epu8(reinterpret_cast<__m128i>(x.h[1]), offset)))}};
+}
+VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) {
+    return Vec{{reinterpret_cast<Half>(_mm_sign_epi16(reinterpret_cast<__m128i>(g.h[0]),
+                                                      reinterpret_cast<__m128i>(d.h[0]))),
+                reinterpret_cast<Half>(_mm_sign_epi16(reinterpret_cast<__m128i>(g.h[1]),
+                                                      reinterpret_cast<__m128i>(d.h[1])))}};
 }
 #else
 constexpr bool kHasByteShuffle = false;
-VELNOR_INLINE Vec look_up(Vec x, Vec, __m128i) { return x; }
+VELNOR_INLINE Vec look_up(Vec x, __m128i) { return x; }
+VELNOR_INLINE Vec with_sign_of(Vec g, Vec) { return g; }
 #endif
 
 VELNOR_INLINE Floats to_floats(Vec v) {
@@ -298,8 +306,8 @@ struct Constants {
     Floats knee2_f;
     Floats inverse;    // 1 / knee and 0.5 / knee in single precision (0 for knee 0)
     Floats half_inverse;
-    bool knee_table_usable;  // knee <= 16: the band values fit knee_table
-    __m128i knee_table;      // entry j: the band value for |d| = knee + j
+    int knee_tables;         // 1 for knee <= 16, 2 for knee <= 32, else 0 (or no shuffle)
+    __m128i knee_table[2];   // entry j of table i: the band value for |d| = knee + 16 i + j
     bool unit_strength;
     Floats k;
     Vec threshold1;    // clamped to 0..2041, which decides every |D| <= 2040 alike
@@ -309,12 +317,17 @@ struct Constants {
 // |d| >= 2t, else (2t - |d|) * d / t truncated. The quotient (2t - m) * m / t is at
 // most t <= 255 with a fractional part of k / t; floor(num * (1/t) + 0.5/t) in
 // single precision errs by far less than 0.5 / t, so it gives the exact quotient.
+// kTables: the knee tables to use (c.knee_tables), 0 for the single-precision form.
+template <int kTables>
 VELNOR_INLINE Vec shape(Vec d, const Constants& c) {
     const Vec m = magnitude(d);
     Vec signed_g;
-    if (kHasByteShuffle && c.knee_table_usable) {
+    if constexpr (kTables > 0) {
         // Entries at and beyond knee are 0, which covers |d| >= 2 knee.
-        signed_g = look_up(m - c.knee, d, c.knee_table);
+        const Vec x = m - c.knee;
+        Vec g = look_up(x, c.knee_table[0]);
+        if constexpr (kTables > 1) g = g | look_up(x - splat(16), c.knee_table[1]);
+        signed_g = with_sign_of(g, d);
     } else {
         // Capped at 2 knee, where the band ends, so that lanes outside it stay small.
         Floats mf = to_floats(m);
@@ -515,7 +528,8 @@ void prepare_band(const Band& b, const Scratch& s, const Constants& c, const uin
     }
 }
 
-// The in-order sweep over the band's steps.
+// The in-order sweep over the band's steps; kTables as for shape().
+template <int kTables>
 void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
     const WrittenLanes written(b);
     const int first = kEdge + kSkew * kFirstOut;
@@ -581,7 +595,8 @@ void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
         const Vec n0 = pick(a2m, l2, a2r, a2l), n1 = pick(am, l, ar, al),
                   n2 = pick(bm, r1, bl, br), n3 = pick(b2m, r2, b2l, b2r);
 
-        const Vec sum = shape(p - n0, c) + shape(p - n1, c) + shape(p - n2, c) + shape(p - n3, c);
+        const Vec sum = shape<kTables>(p - n0, c) + shape<kTables>(p - n1, c) +
+                        shape<kTables>(p - n2, c) + shape<kTables>(p - n3, c);
         const Vec directional = clamp_sample(p - scaled(sum >> 2, c));
         const Vec result = select(best < confidence, box, directional);
         const Vec out = kMaskInPreparation ? result : select(active, result, p);
@@ -632,11 +647,12 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
     c.knee2_f = splat_floats(static_cast<float>(2 * knee));
     c.inverse = splat_floats(knee > 0 ? 1.0f / static_cast<float>(knee) : 0.0f);
     c.half_inverse = splat_floats(knee > 0 ? 0.5f / static_cast<float>(knee) : 0.0f);
-    c.knee_table_usable = knee <= 16;
-    alignas(16) uint8_t band[16] = {};
-    for (int j = 0; j < knee && knee <= 16; ++j)
+    c.knee_tables = !kHasByteShuffle ? 0 : knee <= 16 ? 1 : knee <= 32 ? 2 : 0;
+    alignas(16) uint8_t band[32] = {};
+    for (int j = 0; j < knee && knee <= 32; ++j)
         band[j] = static_cast<uint8_t>((knee - j) * (knee + j) / knee);
-    c.knee_table = _mm_load_si128(reinterpret_cast<const __m128i*>(band));
+    c.knee_table[0] = _mm_load_si128(reinterpret_cast<const __m128i*>(band));
+    c.knee_table[1] = _mm_load_si128(reinterpret_cast<const __m128i*>(band + 16));
     const float k = static_cast<float>(settings.strength) * 0.05f;
     c.unit_strength = k == 1.0f;
     c.k = splat_floats(k);
@@ -651,7 +667,11 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
         const int last = top + kFirstOut + kBandRows - 1;
         if (last < height) std::memcpy(s.saving, plane + last * pitch, static_cast<std::size_t>(width));
         prepare_band(b, s, c, top > 0 ? s.saved : nullptr);
-        sweep_band(b, s, c);
+        switch (c.knee_tables) {
+            case 1: sweep_band<1>(b, s, c); break;
+            case 2: sweep_band<2>(b, s, c); break;
+            default: sweep_band<0>(b, s, c);
+        }
         store_band(b, s);
         uint8_t* swap = s.saved;
         s.saved = s.saving;
