@@ -24,8 +24,9 @@ std::vector<uint8_t> make_plane(int noise_amplitude) {
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
             const float v = 40.0f + 160.0f * x / kWidth + 30.0f * y / kHeight + noise(rng);
-            plane[static_cast<size_t>(y) * kWidth + x] =
-                static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            plane[static_cast<size_t>(y) * kWidth + x] = static_cast<uint8_t>(v < 0     ? 0
+                                                                              : v > 255 ? 255
+                                                                                        : v);
         }
     return plane;
 }
@@ -67,8 +68,9 @@ void register_all() {
             int amplitude;
             Parameters parameters;
         };
-        for (const Variant& v : {Variant{"noisy", 12, {20, 40, 10}}, Variant{"clean", 2, {20, 40, 10}},
-                                 Variant{"noisy-tuned", 12, {15, 40, 30}}}) {
+        for (const Variant& v :
+             {Variant{"noisy", 12, {20, 40, 10}}, Variant{"clean", 2, {20, 40, 10}},
+              Variant{"noisy-tuned", 12, {15, 40, 30}}}) {
             const std::string label =
                 std::string("pass/") + v.name + "/" + velnor::level_name(level);
             benchmark::RegisterBenchmark(label.c_str(), run_pass, level, v.amplitude, v.parameters)

@@ -46,17 +46,24 @@ void fill_extra(TestPlane& plane, std::mt19937& rng) {
         for (int x = 0; x < plane.width; ++x) {
             int v;
             switch (style) {
-                case 0: v = pick(rng) < 2 ? 0 : 255; break;                     // saturated
-                case 1: v = (x % period == 0 || y % (period + 1) == 0) ? hi : lo; break;  // lines
-                case 2: v = ((x + y) & 1) ? hi : lo; break;                     // checkerboard
-                default: v = (x + 2 * y) % (period * 3) < period ? hi : lo + pick(rng);  // steps
+                case 0:
+                    v = pick(rng) < 2 ? 0 : 255;
+                    break;  // saturated
+                case 1:
+                    v = (x % period == 0 || y % (period + 1) == 0) ? hi : lo;
+                    break;  // lines
+                case 2:
+                    v = ((x + y) & 1) ? hi : lo;
+                    break;  // checkerboard
+                default:
+                    v = (x + 2 * y) % (period * 3) < period ? hi : lo + pick(rng);  // steps
             }
             plane.at(x, y) = static_cast<uint8_t>(v > 255 ? 255 : v);
         }
 }
 
 int32_t random_parameter(std::mt19937& rng, int32_t typical_low, int32_t typical_high) {
-    static const int32_t kSpecial[] = {INT_MIN, INT_MIN + 1, -2041, -1, 0, 1,
+    static const int32_t kSpecial[] = {INT_MIN, INT_MIN + 1, -2041, -1,   0,    1,
                                        20,      255,         256,   2040, 2041, INT_MAX};
     switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
         case 0:
@@ -88,8 +95,8 @@ FilterSettings settings_for(const Case& c) {
 
 // Runs `level` on a copy of `plane`; true when it gives `expected` (the reference
 // pass's result) byte for byte, padding included.
-::testing::AssertionResult matches(const TestPlane& expected, const TestPlane& plane,
-                                   const Case& c, SimdLevel level) {
+::testing::AssertionResult matches(const TestPlane& expected, const TestPlane& plane, const Case& c,
+                                   SimdLevel level) {
     TestPlane actual = plane;
     const PassStatus status = pass_for_level(level)(settings_for(c), actual.data(), actual.pitch,
                                                     default_scratch_allocator());
@@ -98,8 +105,7 @@ FilterSettings settings_for(const Case& c) {
         if (expected.bytes[i] != actual.bytes[i])
             return ::testing::AssertionFailure()
                    << "byte " << i << " (x " << i % plane.pitch << ", y " << i / plane.pitch
-                   << "): reference " << int(expected.bytes[i]) << ", got "
-                   << int(actual.bytes[i]);
+                   << "): reference " << int(expected.bytes[i]) << ", got " << int(actual.bytes[i]);
     return ::testing::AssertionSuccess();
 }
 
@@ -148,8 +154,10 @@ TEST(Differential, EveryKneeAndNearbyStrengths) {
     if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
     std::mt19937 rng(77);
     std::vector<Case> cases;
-    for (int32_t knee = -2; knee <= 260; ++knee) cases.push_back({37, 23, 40, 20, knee % 3 ? 40 : 0, knee});
-    for (int32_t strength = -45; strength <= 45; ++strength) cases.push_back({29, 21, 29, strength, 30, 12});
+    for (int32_t knee = -2; knee <= 260; ++knee)
+        cases.push_back({37, 23, 40, 20, knee % 3 ? 40 : 0, knee});
+    for (int32_t strength = -45; strength <= 45; ++strength)
+        cases.push_back({29, 21, 29, strength, 30, 12});
     for (const Case& c : cases) {
         TestPlane plane(c.width, c.height, c.pitch);
         test::fill_random(plane, rng);

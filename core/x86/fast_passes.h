@@ -8,8 +8,8 @@ namespace velnor {
 
 PassStatus filter_luma_sse2(const FilterSettings& settings, uint8_t* plane, std::ptrdiff_t pitch,
                             const ScratchAllocator& scratch);
-PassStatus filter_luma_sse41(const FilterSettings& settings, uint8_t* plane,
-                             std::ptrdiff_t pitch, const ScratchAllocator& scratch);
+PassStatus filter_luma_sse41(const FilterSettings& settings, uint8_t* plane, std::ptrdiff_t pitch,
+                             const ScratchAllocator& scratch);
 PassStatus filter_luma_avx2(const FilterSettings& settings, uint8_t* plane, std::ptrdiff_t pitch,
                             const ScratchAllocator& scratch);
 

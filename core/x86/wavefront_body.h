@@ -24,11 +24,11 @@
 #error "define VELNOR_PASS_FUNCTION before including this file"
 #endif
 
+#include <immintrin.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-#include <immintrin.h>
 
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
@@ -41,23 +41,23 @@ namespace {
 // split vectors would travel through memory.
 #define VELNOR_INLINE __attribute__((always_inline)) inline
 
-constexpr int kEdge = 2;          // border width that is never written
-constexpr int kLanes = 16;        // rows per vector
-constexpr int kFirstOut = 2;      // first filtered lane
-constexpr int kBandRows = 12;     // filtered lanes: 2..13
-constexpr int kSkew = 2;          // columns each lane trails the lane above
-constexpr int kMargin = 8;        // steps kept before the first and after the last
+constexpr int kEdge = 2;                     // border width that is never written
+constexpr int kLanes = 16;                   // rows per vector
+constexpr int kFirstOut = 2;                 // first filtered lane
+constexpr int kBandRows = 12;                // filtered lanes: 2..13
+constexpr int kSkew = 2;                     // columns each lane trails the lane above
+constexpr int kMargin = 8;                   // steps kept before the first and after the last
 constexpr int kSpan = kSkew * (kLanes - 1);  // extra steps the skew adds to a row
 constexpr int16_t kNoDetector = 32767;       // confidence threshold nothing reaches
 constexpr float kQuotientLimit = 512.0f;     // |q| beyond this saturates alike
 constexpr int kPad = 64;                     // zeros around each row copy
 
 // Element-wise operators for vectors kept as several native parts.
-#define VELNOR_PIECEWISE(Result, Type, part, count, op)                \
-    VELNOR_INLINE Result operator op(Type a, Type b) {                               \
-        Result r;                                                      \
+#define VELNOR_PIECEWISE(Result, Type, part, count, op)                     \
+    VELNOR_INLINE Result operator op(Type a, Type b) {                      \
+        Result r;                                                           \
         for (int i = 0; i < count; ++i) r.part[i] = a.part[i] op b.part[i]; \
-        return r;                                                      \
+        return r;                                                           \
     }
 
 #if defined(__AVX2__)
@@ -94,8 +94,8 @@ VELNOR_INLINE Vec lanes_down2(Vec v) {
 
 VELNOR_INLINE Floats to_floats(Vec v) {
     const __m256i all = reinterpret_cast<__m256i>(v);
-    return Floats{{reinterpret_cast<EightFloats>(_mm256_cvtepi32_ps(
-                       _mm256_cvtepi16_epi32(_mm256_castsi256_si128(all)))),
+    return Floats{{reinterpret_cast<EightFloats>(
+                       _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(all)))),
                    reinterpret_cast<EightFloats>(_mm256_cvtepi32_ps(
                        _mm256_cvtepi16_epi32(_mm256_extracti128_si256(all, 1))))}};
 }
@@ -200,8 +200,8 @@ VELNOR_INLINE Vec lanes_down(Vec v) {
     const __m128i low = reinterpret_cast<__m128i>(v.h[0]);
     const __m128i high = reinterpret_cast<__m128i>(v.h[1]);
     return Vec{{reinterpret_cast<Half>(_mm_slli_si128(low, kBytes)),
-                reinterpret_cast<Half>(_mm_or_si128(_mm_slli_si128(high, kBytes),
-                                                    _mm_srli_si128(low, 16 - kBytes)))}};
+                reinterpret_cast<Half>(
+                    _mm_or_si128(_mm_slli_si128(high, kBytes), _mm_srli_si128(low, 16 - kBytes)))}};
 }
 VELNOR_INLINE Vec lanes_down1(Vec v) { return lanes_down<2>(v); }
 VELNOR_INLINE Vec lanes_down2(Vec v) { return lanes_down<4>(v); }
@@ -284,7 +284,6 @@ VELNOR_INLINE Vec load(const int16_t* p) {
 
 void store(int16_t* p, Vec v) { std::memcpy(p, &v, sizeof v); }
 
-
 VELNOR_INLINE bool any(Vec mask) {
 #if defined(__AVX2__)
     const __m256i bits = reinterpret_cast<__m256i>(mask);
@@ -301,16 +300,16 @@ VELNOR_INLINE Vec clamp_sample(Vec v) {
 }
 
 struct Constants {
-    Vec knee;          // threshold2 clamped to 0..256 (256 and above: identity)
-    Vec knee2;         // twice that
+    Vec knee;   // threshold2 clamped to 0..256 (256 and above: identity)
+    Vec knee2;  // twice that
     Floats knee2_f;
-    Floats inverse;    // 1 / knee and 0.5 / knee in single precision (0 for knee 0)
+    Floats inverse;  // 1 / knee and 0.5 / knee in single precision (0 for knee 0)
     Floats half_inverse;
-    int knee_tables;         // 1 for knee <= 16, 2 for knee <= 32, else 0 (or no shuffle)
-    __m128i knee_table[2];   // entry j of table i: the band value for |d| = knee + 16 i + j
+    int knee_tables;        // 1 for knee <= 16, 2 for knee <= 32, else 0 (or no shuffle)
+    __m128i knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
     bool unit_strength;
     Floats k;
-    Vec threshold1;    // clamped to 0..2041, which decides every |D| <= 2040 alike
+    Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
 };
 
 // The difference-shaping table evaluated in the lanes: d for |d| < t, 0 for
@@ -352,15 +351,15 @@ VELNOR_INLINE Vec scaled(Vec w, const Constants& c) {
 
 // Per-band arrays, each entry a vector of 16 lanes, index t + kMargin.
 struct Scratch {
-    int16_t* current;   // samples as the pass has left them
-    int16_t* sums;      // horizontal 3-sums of the samples before the pass
-    int16_t* box;       // box-mean result
+    int16_t* current;     // samples as the pass has left them
+    int16_t* sums;        // horizontal 3-sums of the samples before the pass
+    int16_t* box;         // box-mean result
     int16_t* confidence;  // T, or kNoDetector where |D| < threshold1
-    uint8_t* saved;     // unfiltered copy of the row above the band
-    uint8_t* saving;    // unfiltered copy of the band's last filtered row
-    uint8_t* rows;           // the band's rows, each padded by kPad zeros on both sides
+    uint8_t* saved;       // unfiltered copy of the row above the band
+    uint8_t* saving;      // unfiltered copy of the band's last filtered row
+    uint8_t* rows;        // the band's rows, each padded by kPad zeros on both sides
     std::ptrdiff_t row_stride;
-    int steps_end;           // steps -kMargin .. steps_end-1 exist, a multiple of kLanes apart
+    int steps_end;  // steps -kMargin .. steps_end-1 exist, a multiple of kLanes apart
     void* block;
 };
 
@@ -374,7 +373,8 @@ VELNOR_INLINE bool acquire(Scratch* s, int width, const ScratchAllocator& alloca
     s->steps_end = steps - kMargin;
     const std::size_t array = round_up(static_cast<std::size_t>(steps) * kLanes * sizeof(int16_t));
     const std::size_t row = round_up(static_cast<std::size_t>(width));
-    s->row_stride = static_cast<std::ptrdiff_t>(round_up(static_cast<std::size_t>(width) + 2 * kPad));
+    s->row_stride =
+        static_cast<std::ptrdiff_t>(round_up(static_cast<std::size_t>(width) + 2 * kPad));
     const std::size_t rows = kLanes * static_cast<std::size_t>(s->row_stride);
     s->block = allocator.allocate(4 * array + 2 * row + rows + 64);
     if (!s->block) return false;
@@ -566,7 +566,8 @@ void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
         const Vec g3 = magnitude(al + al + am + l - r1 - bm - br - br);
         const Vec g4 = magnitude(bl + bl + bm + l - r1 - am - ar - ar);
         const Vec centre = p + p + p + p;
-        const Vec g5 = magnitude((am + am - al - ar + centre - l - l - r1 - r1 + bm + bm - bl - br) >> 1);
+        const Vec g5 =
+            magnitude((am + am - al - ar + centre - l - l - r1 - r1 + bm + bm - bl - br) >> 1);
         const Vec g6 = magnitude((centre + l + l + r1 + r1 - top - bottom) >> 1);
 
         // Strongest kernel, the earlier one among equals, as the orientation of its
@@ -592,8 +593,8 @@ void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
         auto pick = [&](Vec v, Vec h, Vec r, Vec f) {
             return select(horizontal, h, select(rising, r, select(falling, f, v)));
         };
-        const Vec n0 = pick(a2m, l2, a2r, a2l), n1 = pick(am, l, ar, al),
-                  n2 = pick(bm, r1, bl, br), n3 = pick(b2m, r2, b2l, b2r);
+        const Vec n0 = pick(a2m, l2, a2r, a2l), n1 = pick(am, l, ar, al), n2 = pick(bm, r1, bl, br),
+                  n3 = pick(b2m, r2, b2l, b2r);
 
         const Vec sum = shape<kTables>(p - n0, c) + shape<kTables>(p - n1, c) +
                         shape<kTables>(p - n2, c) + shape<kTables>(p - n3, c);
@@ -626,6 +627,7 @@ void store_band(const Band& b, const Scratch& s) {
     }
 }
 
+#undef VELNOR_PIECEWISE
 #undef VELNOR_INLINE
 
 }  // namespace
@@ -665,12 +667,18 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
         // The band's last filtered row, unfiltered, is the next band's row above;
         // its filtered values will be in the plane by then.
         const int last = top + kFirstOut + kBandRows - 1;
-        if (last < height) std::memcpy(s.saving, plane + last * pitch, static_cast<std::size_t>(width));
+        if (last < height)
+            std::memcpy(s.saving, plane + last * pitch, static_cast<std::size_t>(width));
         prepare_band(b, s, c, top > 0 ? s.saved : nullptr);
         switch (c.knee_tables) {
-            case 1: sweep_band<1>(b, s, c); break;
-            case 2: sweep_band<2>(b, s, c); break;
-            default: sweep_band<0>(b, s, c);
+            case 1:
+                sweep_band<1>(b, s, c);
+                break;
+            case 2:
+                sweep_band<2>(b, s, c);
+                break;
+            default:
+                sweep_band<0>(b, s, c);
         }
         store_band(b, s);
         uint8_t* swap = s.saved;
