@@ -86,10 +86,10 @@ VELNOR_INLINE Floats splat_floats(float v) {
 
 // Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified.
 VELNOR_INLINE Vec lanes_down1(Vec v) {
-    return __builtin_shuffle(v, Vec{0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14});
+    return __builtin_shufflevector(v, v, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14);
 }
 VELNOR_INLINE Vec lanes_down2(Vec v) {
-    return __builtin_shuffle(v, Vec{0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
+    return __builtin_shufflevector(v, v, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13);
 }
 
 VELNOR_INLINE Floats to_floats(Vec v) {
