@@ -13,7 +13,7 @@ python3 - "$json" <<'PY'
 import json, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
 medians = {r["run_name"]: r for r in runs if r.get("aggregate_name") == "median"}
-print(f"{"benchmark":38} {'median ms':>10} {'Msamples/s':>11} {'x reference':>12}")
+print(f"{'benchmark':38} {'median ms':>10} {'Msamples/s':>11} {'x reference':>12}")
 for name, r in medians.items():
     _, content, level = name.split("/")[:3]
     reference = medians.get(f"pass/{content}/reference/real_time")
