@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "core/x86/fast_passes.h"
+
 namespace velnor {
 
 namespace {
@@ -33,7 +35,22 @@ bool parse_level(std::string_view name, SimdLevel* level) {
     return false;
 }
 
-SimdLevel best_supported_level() { return SimdLevel::reference; }
+SimdLevel best_supported_level() {
+#if defined(VELNOR_HAVE_SSE2)
+    // Also safe when called from a static constructor, before libgcc's own one ran.
+    __builtin_cpu_init();
+#endif
+#if defined(VELNOR_HAVE_AVX2)
+    if (__builtin_cpu_supports("avx2")) return SimdLevel::avx2;
+#endif
+#if defined(VELNOR_HAVE_SSE41)
+    if (__builtin_cpu_supports("sse4.1")) return SimdLevel::sse41;
+#endif
+#if defined(VELNOR_HAVE_SSE2)
+    if (__builtin_cpu_supports("sse2")) return SimdLevel::sse2;
+#endif
+    return SimdLevel::reference;
+}
 
 SimdLevel level_from_environment() {
     SimdLevel level = best_supported_level();
@@ -46,6 +63,18 @@ SimdLevel level_from_environment() {
 LumaPass pass_for_level(SimdLevel level) {
     if (level > best_supported_level()) level = best_supported_level();
     switch (level) {
+#if defined(VELNOR_HAVE_AVX2)
+        case SimdLevel::avx2:
+            return filter_luma_avx2;
+#endif
+#if defined(VELNOR_HAVE_SSE41)
+        case SimdLevel::sse41:
+            return filter_luma_sse41;
+#endif
+#if defined(VELNOR_HAVE_SSE2)
+        case SimdLevel::sse2:
+            return filter_luma_sse2;
+#endif
         default:
             return filter_luma_reference;
     }

@@ -9,7 +9,7 @@ packages=(
   clang lld llvm libclang-rt-14-dev
   g++-mingw-w64-i686
   wine wine32
-  ffmpeg
+  ffmpeg hyperfine
   python3 python3-numpy python3-skimage python3-pil
 )
 

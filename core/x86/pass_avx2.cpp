@@ -1,0 +1,5 @@
+// The fast pass built for avx2 (target flags set in core/CMakeLists.txt).
+#include "core/x86/fast_passes.h"
+
+#define VELNOR_PASS_FUNCTION filter_luma_avx2
+#include "core/x86/wavefront_body.h"

@@ -1,0 +1,264 @@
+// Every pass level against the reference pass: random plane sizes, pitches,
+// content and parameters; the whole buffer, padding included, must match bit for bit.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/denoiser.h"
+#include "core/dispatch.h"
+#include "core/filter_settings.h"
+#include "core/luma_pass.h"
+#include "tests/test_plane.h"
+
+namespace velnor {
+namespace {
+
+using test::TestPlane;
+
+// Unoptimised sanitizer builds run the passes some fifty times slower: they get
+// fewer random cases and one full-width strip instead of two full frames.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSlowBuild = true;
+#else
+constexpr bool kSlowBuild = false;
+#endif
+
+std::vector<SimdLevel> fast_levels() {
+    std::vector<SimdLevel> levels;
+    for (SimdLevel level : {SimdLevel::sse2, SimdLevel::sse41, SimdLevel::avx2})
+        if (level <= best_supported_level()) levels.push_back(level);
+    return levels;
+}
+
+// Content the shared generator lacks: saturated extremes, thin lines on flat
+// ground, hard checkerboards and steps of random height.
+void fill_extra(TestPlane& plane, std::mt19937& rng) {
+    std::uniform_int_distribution<int> pick(0, 3);
+    std::uniform_int_distribution<int> sample(0, 255);
+    const int style = pick(rng);
+    const int lo = sample(rng), hi = sample(rng);
+    const int period = 2 + pick(rng);
+    for (int y = 0; y < plane.height; ++y)
+        for (int x = 0; x < plane.width; ++x) {
+            int v;
+            switch (style) {
+                case 0:
+                    v = pick(rng) < 2 ? 0 : 255;
+                    break;  // saturated
+                case 1:
+                    v = (x % period == 0 || y % (period + 1) == 0) ? hi : lo;
+                    break;  // lines
+                case 2:
+                    v = ((x + y) & 1) ? hi : lo;
+                    break;  // checkerboard
+                default:
+                    v = (x + 2 * y) % (period * 3) < period ? hi : lo + pick(rng);  // steps
+            }
+            plane.at(x, y) = static_cast<uint8_t>(v > 255 ? 255 : v);
+        }
+}
+
+int32_t random_parameter(std::mt19937& rng, int32_t typical_low, int32_t typical_high) {
+    static const int32_t kSpecial[] = {INT_MIN, INT_MIN + 1, -2041, -1,   0,    1,
+                                       20,      255,         256,   2040, 2041, INT_MAX};
+    switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+        case 0:
+            return kSpecial[std::uniform_int_distribution<std::size_t>(
+                0, std::size(kSpecial) - 1)(rng)];
+        case 1:
+            return static_cast<int32_t>(rng());  // anywhere in the 32-bit range
+        default:
+            return std::uniform_int_distribution<int32_t>(typical_low, typical_high)(rng);
+    }
+}
+
+struct Case {
+    int width, height;
+    std::ptrdiff_t pitch;
+    int32_t strength, threshold1, threshold2;
+};
+
+std::string describe(const Case& c, SimdLevel level) {
+    return std::string(level_name(level)) + " " + std::to_string(c.width) + "x" +
+           std::to_string(c.height) + " pitch " + std::to_string(c.pitch) + " strength " +
+           std::to_string(c.strength) + " threshold1 " + std::to_string(c.threshold1) +
+           " threshold2 " + std::to_string(c.threshold2);
+}
+
+FilterSettings settings_for(const Case& c) {
+    return FilterSettings(c.width, c.height, c.strength, c.threshold1, c.threshold2);
+}
+
+// Runs `level` on a copy of `plane`; true when it gives `expected` (the reference
+// pass's result) byte for byte, padding included.
+::testing::AssertionResult matches(const TestPlane& expected, const TestPlane& plane, const Case& c,
+                                   SimdLevel level) {
+    TestPlane actual = plane;
+    const PassStatus status = pass_for_level(level)(settings_for(c), actual.data(), actual.pitch,
+                                                    default_scratch_allocator());
+    if (status != PassStatus::ok) return ::testing::AssertionFailure() << "status not ok";
+    for (std::size_t i = 0; i < expected.bytes.size(); ++i)
+        if (expected.bytes[i] != actual.bytes[i])
+            return ::testing::AssertionFailure()
+                   << "byte " << i << " (x " << i % plane.pitch << ", y " << i / plane.pitch
+                   << "): reference " << int(expected.bytes[i]) << ", got " << int(actual.bytes[i]);
+    return ::testing::AssertionSuccess();
+}
+
+TestPlane reference_result(const TestPlane& plane, const Case& c) {
+    TestPlane expected = plane;
+    EXPECT_EQ(filter_luma_reference(settings_for(c), expected.data(), expected.pitch,
+                                    default_scratch_allocator()),
+              PassStatus::ok);
+    return expected;
+}
+
+TEST(Differential, RandomPlanesAndParameters) {
+    const std::vector<SimdLevel> levels = fast_levels();
+    if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
+    std::mt19937 rng(20240607);
+    std::uniform_int_distribution<int> size(0, 70);
+    std::uniform_int_distribution<int> padding(0, 9);
+    const int rounds = kSlowBuild ? 400 : 3000;
+    for (int round = 0; round < rounds; ++round) {
+        Case c;
+        c.width = size(rng);
+        c.height = size(rng);
+        c.pitch = c.width + (padding(rng) < 4 ? 0 : padding(rng));
+        const bool realistic = round % 2 == 0;
+        c.strength = realistic ? std::uniform_int_distribution<int32_t>(0, 40)(rng)
+                               : random_parameter(rng, -400, 400);
+        c.threshold1 = realistic ? std::uniform_int_distribution<int32_t>(0, 120)(rng)
+                                 : random_parameter(rng, -50, 2100);
+        c.threshold2 = realistic ? std::uniform_int_distribution<int32_t>(0, 40)(rng)
+                                 : random_parameter(rng, -10, 300);
+        TestPlane plane(c.width, c.height, c.pitch);
+        if (round % 3 == 2)
+            fill_extra(plane, rng);
+        else
+            test::fill_random(plane, rng);
+        const TestPlane expected = reference_result(plane, c);
+        for (SimdLevel level : levels)
+            ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+    }
+}
+
+// Every knee of the shaping table (the vector passes evaluate it in different ways
+// for small and large knees) and every strength near the common ones.
+TEST(Differential, EveryKneeAndNearbyStrengths) {
+    const std::vector<SimdLevel> levels = fast_levels();
+    if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
+    std::mt19937 rng(77);
+    std::vector<Case> cases;
+    for (int32_t knee = -2; knee <= 260; ++knee)
+        cases.push_back({37, 23, 40, 20, knee % 3 ? 40 : 0, knee});
+    for (int32_t strength = -45; strength <= 45; ++strength)
+        cases.push_back({29, 21, 29, strength, 30, 12});
+    for (const Case& c : cases) {
+        TestPlane plane(c.width, c.height, c.pitch);
+        test::fill_random(plane, rng);
+        const TestPlane expected = reference_result(plane, c);
+        for (SimdLevel level : levels)
+            ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+    }
+}
+
+// Full-size frames at the defaults: long rows, both content kinds the bench uses.
+TEST(Differential, FullHdFrames) {
+    const std::vector<SimdLevel> levels = fast_levels();
+    if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
+    std::mt19937 rng(99);
+    for (const int noise : {12, 2}) {
+        if (kSlowBuild && noise != 12) continue;
+        const Case c{1920, kSlowBuild ? 360 : 1080, 1920 + 32, 20, 40, 10};
+        TestPlane plane(c.width, c.height, c.pitch);
+        std::normal_distribution<float> jitter(0.0f, static_cast<float>(noise));
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                const float v = 40.0f + 160.0f * x / c.width + 30.0f * y / c.height + jitter(rng);
+                plane.at(x, y) = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            }
+        const TestPlane expected = reference_result(plane, c);
+        for (SimdLevel level : levels)
+            EXPECT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+    }
+}
+
+// A refused allocation leaves the plane as it was, at every level.
+TEST(Differential, RefusedScratchLeavesPlaneUnchanged) {
+    const ScratchAllocator refusing{[](std::size_t) -> void* { return nullptr; },
+                                    [](void*) { std::abort(); }};
+    std::mt19937 rng(4);
+    TestPlane plane(40, 30, 48);
+    test::fill_random(plane, rng);
+    const FilterSettings settings(40, 30, 20, 40, 10);
+    for (SimdLevel level : fast_levels()) {
+        TestPlane copy = plane;
+        EXPECT_EQ(pass_for_level(level)(settings, copy.data(), copy.pitch, refusing),
+                  PassStatus::out_of_memory)
+            << level_name(level);
+        EXPECT_EQ(copy, plane) << level_name(level);
+    }
+}
+
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            had_old_ = true;
+            old_ = old;
+        }
+        setenv(name, value, 1);
+    }
+    ~ScopedEnvironment() {
+        if (had_old_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool had_old_ = false;
+    std::string old_;
+};
+
+// Each level can be forced, by name in the environment or explicitly; a request
+// above what the CPU supports comes back lowered, and nonsense is ignored.
+TEST(Dispatch, LevelsCanBeForced) {
+    const SimdLevel best = best_supported_level();
+    const FilterSettings settings(16, 16, 20, 40, 10);
+    for (SimdLevel level :
+         {SimdLevel::reference, SimdLevel::sse2, SimdLevel::sse41, SimdLevel::avx2}) {
+        const SimdLevel expected = level < best ? level : best;
+        {
+            const ScopedEnvironment env("VELNOR_SIMD", level_name(level));
+            EXPECT_EQ(level_from_environment(), expected) << level_name(level);
+            EXPECT_EQ(Denoiser(settings).level(), expected) << level_name(level);
+        }
+        EXPECT_EQ(Denoiser(settings, level).level(), expected) << level_name(level);
+        EXPECT_EQ(pass_for_level(level), pass_for_level(expected)) << level_name(level);
+    }
+    EXPECT_EQ(pass_for_level(SimdLevel::reference), &filter_luma_reference);
+    for (const char* junk : {"", "SSE2", "avx512", "fastest"}) {
+        const ScopedEnvironment env("VELNOR_SIMD", junk);
+        EXPECT_EQ(level_from_environment(), best) << junk;
+    }
+}
+
+// Distinct levels are distinct implementations, so the comparisons above compare
+// something; on an x86-64 build at least SSE2 is always there.
+TEST(Dispatch, VectorLevelsAreSeparatePasses) {
+#if defined(__x86_64__)
+    ASSERT_GE(best_supported_level(), SimdLevel::sse2);
+#endif
+    for (SimdLevel level : fast_levels())
+        EXPECT_NE(pass_for_level(level), &filter_luma_reference) << level_name(level);
+}
+
+}  // namespace
+}  // namespace velnor
