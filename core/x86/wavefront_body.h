@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/filter_settings.h"
@@ -309,6 +310,7 @@ struct Constants {
     __m128i knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
     bool unit_strength;
     Floats k;
+    float k_scalar;
     Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
 };
 
@@ -351,15 +353,19 @@ VELNOR_INLINE Vec scaled(Vec w, const Constants& c) {
 
 // Per-band arrays, each entry a vector of 16 lanes, index t + kMargin.
 struct Scratch {
-    int16_t* current;     // samples as the pass has left them
-    int16_t* sums;        // horizontal 3-sums of the samples before the pass
-    int16_t* box;         // box-mean result
-    int16_t* confidence;  // T, or kNoDetector where |D| < threshold1
-    uint8_t* saved;       // unfiltered copy of the row above the band
-    uint8_t* saving;      // unfiltered copy of the band's last filtered row
-    uint8_t* rows;        // the band's rows, each padded by kPad zeros on both sides
-    std::ptrdiff_t row_stride;
-    int steps_end;  // steps -kMargin .. steps_end-1 exist, a multiple of kLanes apart
+    int16_t* current;           // samples as the pass has left them
+    int16_t* sums;              // horizontal 3-sums of the samples before the pass
+    int16_t* box;               // box-mean result
+    int16_t* confidence;        // T, or kNoDetector where |D| < threshold1
+    uint8_t* saved;             // unfiltered copy of the row above the band
+    uint8_t* saving;            // unfiltered copy of the band's last filtered row
+    uint8_t* rows;              // the band's rows, each padded by kPad zeros on both sides,
+                                // then the unfiltered row above the band, padded alike
+    int16_t* row_confidence;    // row-wise form: confidence thresholds
+    uint16_t* row_marks;        // row-wise form: detector marks, 16 columns a word
+    std::ptrdiff_t row_stride;  // bytes or entries from one row to the next
+    int mark_words;             // words of marks per row
+    int steps_end;              // steps -kMargin .. steps_end-1 exist, a multiple of kLanes apart
     void* block;
 };
 
@@ -375,8 +381,13 @@ VELNOR_INLINE bool acquire(Scratch* s, int width, const ScratchAllocator& alloca
     const std::size_t row = round_up(static_cast<std::size_t>(width));
     s->row_stride =
         static_cast<std::ptrdiff_t>(round_up(static_cast<std::size_t>(width) + 2 * kPad));
-    const std::size_t rows = kLanes * static_cast<std::size_t>(s->row_stride);
-    s->block = allocator.allocate(4 * array + 2 * row + rows + 64);
+    const std::size_t rows = (kLanes + 1) * static_cast<std::size_t>(s->row_stride);
+    const std::size_t confidence_rows =
+        kBandRows * static_cast<std::size_t>(s->row_stride) * sizeof(int16_t);
+    s->mark_words = (width + kLanes - 1) / kLanes;
+    const std::size_t marks =
+        round_up(kBandRows * static_cast<std::size_t>(s->mark_words) * sizeof(uint16_t));
+    s->block = allocator.allocate(4 * array + 2 * row + rows + confidence_rows + marks + 64);
     if (!s->block) return false;
     uintptr_t at = (reinterpret_cast<uintptr_t>(s->block) + 63) & ~static_cast<uintptr_t>(63);
     auto take = [&at](std::size_t bytes) {
@@ -391,6 +402,8 @@ VELNOR_INLINE bool acquire(Scratch* s, int width, const ScratchAllocator& alloca
     s->saved = static_cast<uint8_t*>(take(row));
     s->saving = static_cast<uint8_t*>(take(row));
     s->rows = static_cast<uint8_t*>(take(rows));
+    s->row_confidence = static_cast<int16_t*>(take(confidence_rows));
+    s->row_marks = static_cast<uint16_t*>(take(marks));
     std::memset(s->rows, 0, rows);
     return true;
 }
@@ -431,8 +444,8 @@ void transpose(const __m128i in[16], __m128i out[16]) {
 // Row i of the band, padded with zeros on both sides: sample x at [kPad + x].
 uint8_t* padded_row(const Scratch& s, int i) { return s.rows + i * s.row_stride + kPad; }
 
-// Fills current with the band's rows in the skewed layout, zeros outside the plane.
-void load_band(const Band& b, const Scratch& s) {
+// Copies the band's rows into their padded rows, zeros outside the plane.
+void copy_band_rows(const Band& b, const Scratch& s) {
     for (int i = 0; i < kLanes; ++i) {
         const int y = b.top + i;
         uint8_t* row = padded_row(s, i);
@@ -441,6 +454,10 @@ void load_band(const Band& b, const Scratch& s) {
         else
             std::memset(row, 0, static_cast<std::size_t>(b.width));
     }
+}
+
+// Fills current with the padded rows (copy_band_rows) in the skewed layout.
+void load_band(const Scratch& s) {
     const __m128i zero = _mm_setzero_si128();
     for (int t0 = -kMargin; t0 < s.steps_end; t0 += kLanes) {
         __m128i in[16], out[16];
@@ -627,6 +644,10 @@ void store_band(const Band& b, const Scratch& s) {
     }
 }
 
+constexpr int16_t kLaneIndex[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+#include "core/x86/row_body.h"
+
 #undef VELNOR_PIECEWISE
 #undef VELNOR_INLINE
 
@@ -658,29 +679,37 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
     const float k = static_cast<float>(settings.strength) * 0.05f;
     c.unit_strength = k == 1.0f;
     c.k = splat_floats(k);
+    c.k_scalar = k;
     const int32_t t1 = settings.threshold1;
     c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
 
     for (int top = 0; top + kFirstOut <= height - 1 - kEdge; top += kBandRows) {
         const Band b{plane, pitch, width, height, top, width + kSpan};
-        load_band(b, s);
         // The band's last filtered row, unfiltered, is the next band's row above;
         // its filtered values will be in the plane by then.
         const int last = top + kFirstOut + kBandRows - 1;
         if (last < height)
             std::memcpy(s.saving, plane + last * pitch, static_cast<std::size_t>(width));
-        prepare_band(b, s, c, top > 0 ? s.saved : nullptr);
-        switch (c.knee_tables) {
-            case 1:
-                sweep_band<1>(b, s, c);
-                break;
-            case 2:
-                sweep_band<2>(b, s, c);
-                break;
-            default:
-                sweep_band<0>(b, s, c);
+        const uint8_t* saved = top > 0 ? s.saved : nullptr;
+        copy_band_rows(b, s);
+        const int marked = classify_band(b, s, c, saved);
+        if (marked <= row_wise_budget(width)) {
+            filter_band_rows(b, s, c, settings.table);
+        } else {
+            load_band(s);
+            prepare_band(b, s, c, saved);
+            switch (c.knee_tables) {
+                case 1:
+                    sweep_band<1>(b, s, c);
+                    break;
+                case 2:
+                    sweep_band<2>(b, s, c);
+                    break;
+                default:
+                    sweep_band<0>(b, s, c);
+            }
+            store_band(b, s);
         }
-        store_band(b, s);
         uint8_t* swap = s.saved;
         s.saved = s.saving;
         s.saving = swap;
