@@ -47,6 +47,14 @@ VELNOR_INLINE unsigned lane_bits(Vec mask) {
     return static_cast<unsigned>(_mm_movemask_epi8(packed));
 }
 
+// Set bits of a 16-bit value (the SSE2 target has no population count instruction).
+VELNOR_INLINE int count_bits(unsigned v) {
+    v = v - ((v >> 1) & 0x5555u);
+    v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
+    v = (v + (v >> 4)) & 0x0F0Fu;
+    return static_cast<int>((v + (v >> 8)) & 0x1Fu);
+}
+
 // Confidence thresholds and detector marks of one filtered row of the band.
 struct RowResults {
     int16_t* confidence;  // confidence threshold T of each sample, by column
@@ -67,7 +75,8 @@ RowResults row_results(const Scratch& s, int i) {
 // band, whose row above is never filtered). Returns the number of marked samples.
 // The wavefront form may still run afterwards: it reads the padded rows and
 // overwrites every sample written here.
-int classify_band(const Band& b, const Scratch& s, const Constants& c, const uint8_t* saved) {
+__attribute__((noinline)) int classify_band(const Band& b, const Scratch& s, const Constants& c,
+                                            const uint8_t* saved) {
     uint8_t* raw_above = padded_row(s, kLanes);
     std::memcpy(raw_above, saved ? saved : padded_row(s, kFirstOut - 1),
                 static_cast<std::size_t>(b.width));
@@ -105,7 +114,7 @@ int classify_band(const Band& b, const Scratch& s, const Constants& c, const uin
             const Vec column = splat(x) + column_offsets;
             const unsigned bits = lane_bits((size >= c.threshold1) & (column <= last_column));
             out.marks[word] = static_cast<uint16_t>(bits);
-            marked += __builtin_popcount(bits);
+            marked += count_bits(bits);
         }
     }
     return marked;
@@ -133,50 +142,73 @@ int scaled_scalar(int w, const Constants& c) {
     return static_cast<int>(product);
 }
 
+// Scalar helpers of our own: no template or inline function of a shared header
+// may be instantiated under these target flags.
+VELNOR_INLINE int absolute(int v) { return v < 0 ? -v : v; }
+VELNOR_INLINE int larger(int a, int b) { return a > b ? a : b; }
+
+// Address steps (dx, dy) to the neighbours of each kernel, with dy <= 0 (dx < 0 when
+// dy = 0): the neighbours at +1 and +2 steps are final and read from the plane,
+// those at -1 and -2 steps unfiltered and read from the row copies.
+struct NeighbourSteps {
+    std::ptrdiff_t plane[6], raw[6];
+
+    NeighbourSteps(std::ptrdiff_t pitch, std::ptrdiff_t raw_pitch) {
+        constexpr int kDx[6] = {0, -1, 1, -1, 0, -1}, kDy[6] = {-1, 0, -1, -1, -1, 0};
+        for (int k = 0; k < 6; ++k) {
+            plane[k] = kDx[k] + kDy[k] * pitch;
+            raw[k] = kDx[k] + kDy[k] * raw_pitch;
+        }
+    }
+};
+
 // The detector path for the sample at column x of one filtered row. The plane row
 // holds final results up to x - 1 and box results from x on, and the rows above it
 // are final; `raw` is the padded unfiltered copy of the same row, followed by the
-// unfiltered rows below it (row_stride apart). So left and upper neighbours come
+// unfiltered rows below it (raw_pitch apart). So left and upper neighbours come
 // from the plane, the sample itself and its right and lower neighbours from the
 // copies, as the plain pass sees them. Leaves the box result where the confidence
-// test fails.
+// test fails. Branch-free: which path a sample takes is hard to predict.
 VELNOR_INLINE void detector_result(uint8_t* row, std::ptrdiff_t pitch, const uint8_t* raw,
                                    std::ptrdiff_t raw_pitch, int x, int confidence,
-                                   const Constants& c, const int32_t* table) {
+                                   const Constants& c, const int32_t* table,
+                                   const NeighbourSteps& steps) {
     const uint8_t* up = row - pitch;
     const uint8_t* down = raw + raw_pitch;
     const int al = up[x - 1], am = up[x], ar = up[x + 1];
     const int l = row[x - 1], p = raw[x], r = raw[x + 1];
     const int bl = down[x - 1], bm = down[x], br = down[x + 1];
     const int top = al + am + am + ar, bottom = bl + bm + bm + br;
-    const int g1 = std::abs(al - ar + l + l - r - r + bl - br);
-    const int g2 = std::abs(top - bottom);
-    const int g3 = std::abs(al + al + am + l - r - bm - br - br);
-    const int g4 = std::abs(bl + bl + bm + l - r - am - ar - ar);
+    const int g1 = absolute(al - ar + l + l - r - r + bl - br);
+    const int g2 = absolute(top - bottom);
+    const int g3 = absolute(al + al + am + l - r - bm - br - br);
+    const int g4 = absolute(bl + bl + bm + l - r - am - ar - ar);
     const int centre = 4 * p;
-    const int g5 = std::abs((am + am - al - ar + centre - l - l - r - r + bm + bm - bl - br) >> 1);
-    const int g6 = std::abs((centre + l + l + r + r - top - bottom) >> 1);
-    // Strongest kernel, the earlier one among equals, as a step (dx, dy) with dy <= 0
-    // (dx < 0 when dy = 0): the neighbours at +1 and +2 steps are already final and
-    // read from the plane, those at -1 and -2 steps are unfiltered and read from the copies.
-    int best = g1, dx = 0, dy = -1;  // vertical
-    if (g2 > best) best = g2, dx = -1, dy = 0;
-    if (g3 > best) best = g3, dx = 1, dy = -1;
-    if (g4 > best) best = g4, dx = -1, dy = -1;
-    if (g5 > best) best = g5, dx = 0, dy = -1;
-    if (g6 > best) best = g6, dx = -1, dy = 0;
-    if (best < confidence) return;
-    const std::ptrdiff_t step = dx + dy * pitch, raw_step = dx + dy * raw_pitch;
+    const int g5 = absolute((am + am - al - ar + centre - l - l - r - r + bm + bm - bl - br) >> 1);
+    const int g6 = absolute((centre + l + l + r + r - top - bottom) >> 1);
+    // Strongest kernel, the earlier one among equals: the largest of magnitude * 8
+    // + (7 - kernel index).
+    int key = g1 * 8 + 7;
+    key = larger(key, g2 * 8 + 6);
+    key = larger(key, g3 * 8 + 5);
+    key = larger(key, g4 * 8 + 4);
+    key = larger(key, g5 * 8 + 3);
+    key = larger(key, g6 * 8 + 2);
+    const int kernel = 7 - (key & 7);
+    const std::ptrdiff_t step = steps.plane[kernel], raw_step = steps.raw[kernel];
     const int32_t* shape = table + kTableOffset + p;  // shape[-n]: entry for p - n
     const int sum = shape[-row[x + 2 * step]] + shape[-row[x + step]] + shape[-raw[x - raw_step]] +
                     shape[-raw[x - 2 * raw_step]];
-    const int value = p - scaled_scalar(sum >> 2, c);
-    row[x] = static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+    int value = p - scaled_scalar(sum >> 2, c);
+    value = value < 0 ? 0 : value > 255 ? 255 : value;
+    row[x] = static_cast<uint8_t>((key >> 3) < confidence ? row[x] : value);
 }
 
 // The row-wise form: after classify_band, runs the detectors for the marked samples
 // in raster order.
-void filter_band_rows(const Band& b, const Scratch& s, const Constants& c, const int32_t* table) {
+__attribute__((noinline)) void filter_band_rows(const Band& b, const Scratch& s, const Constants& c,
+                                                const int32_t* table) {
+    const NeighbourSteps steps(b.pitch, s.row_stride);
     for (int i = kFirstOut; i < kFirstOut + kBandRows; ++i) {
         const int y = b.top + i;
         if (y > b.height - 1 - kEdge) break;
@@ -186,8 +218,8 @@ void filter_band_rows(const Band& b, const Scratch& s, const Constants& c, const
         for (int x0 = kEdge, word = 0; x0 < b.width - kEdge; x0 += kLanes, ++word)
             for (unsigned bits = results.marks[word]; bits != 0; bits &= bits - 1) {
                 const int x = x0 + __builtin_ctz(bits);
-                detector_result(row, b.pitch, raw, s.row_stride, x, results.confidence[x], c,
-                                table);
+                detector_result(row, b.pitch, raw, s.row_stride, x, results.confidence[x], c, table,
+                                steps);
             }
     }
 }
