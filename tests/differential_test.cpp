@@ -158,12 +158,22 @@ TEST(Differential, EveryKneeAndNearbyStrengths) {
         cases.push_back({37, 23, 40, 20, knee % 3 ? 40 : 0, knee});
     for (int32_t strength = -45; strength <= 45; ++strength)
         cases.push_back({29, 21, 29, strength, 30, 12});
+    std::uniform_int_distribution<int> sample(0, 255);
     for (const Case& c : cases) {
-        TestPlane plane(c.width, c.height, c.pitch);
-        test::fill_random(plane, rng);
-        const TestPlane expected = reference_result(plane, c);
-        for (SimdLevel level : levels)
-            ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+        // The mixed generator's content, then samples spread over the whole range,
+        // whose large differences reach the far end of every knee's band.
+        for (const bool spread : {false, true}) {
+            TestPlane plane(c.width, c.height, c.pitch);
+            if (spread)
+                for (int y = 0; y < c.height; ++y)
+                    for (int x = 0; x < c.width; ++x)
+                        plane.at(x, y) = static_cast<uint8_t>(sample(rng));
+            else
+                test::fill_random(plane, rng);
+            const TestPlane expected = reference_result(plane, c);
+            for (SimdLevel level : levels)
+                ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+        }
     }
 }
 
