@@ -158,12 +158,22 @@ TEST(Differential, EveryKneeAndNearbyStrengths) {
         cases.push_back({37, 23, 40, 20, knee % 3 ? 40 : 0, knee});
     for (int32_t strength = -45; strength <= 45; ++strength)
         cases.push_back({29, 21, 29, strength, 30, 12});
+    std::uniform_int_distribution<int> sample(0, 255);
     for (const Case& c : cases) {
-        TestPlane plane(c.width, c.height, c.pitch);
-        test::fill_random(plane, rng);
-        const TestPlane expected = reference_result(plane, c);
-        for (SimdLevel level : levels)
-            ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+        // The mixed generator's content, then samples spread over the whole range,
+        // whose large differences reach the far end of every knee's band.
+        for (const bool spread : {false, true}) {
+            TestPlane plane(c.width, c.height, c.pitch);
+            if (spread)
+                for (int y = 0; y < c.height; ++y)
+                    for (int x = 0; x < c.width; ++x)
+                        plane.at(x, y) = static_cast<uint8_t>(sample(rng));
+            else
+                test::fill_random(plane, rng);
+            const TestPlane expected = reference_result(plane, c);
+            for (SimdLevel level : levels)
+                ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+        }
     }
 }
 
@@ -188,6 +198,44 @@ TEST(Differential, FullHdFrames) {
     }
 }
 
+// Flat ground with faint noise and isolated spikes (few samples reach the
+// detectors, so a pass may take its row-wise form there) in horizontal stripes
+// alternating with strong noise (most samples reach them): the two forms meet at
+// every kind of row boundary. Widths straddle the 16- and 32-sample vector sizes.
+TEST(Differential, SparseAndDenseStripes) {
+    const std::vector<SimdLevel> levels = fast_levels();
+    if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
+    std::mt19937 rng(5150);
+    std::uniform_int_distribution<int> stripe(1, 30);
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::uniform_int_distribution<int> faint(-1, 1), strong(-40, 40);
+    const int widths[] = {5, 6, 15, 16, 17, 18, 19, 20, 21, 33, 34, 35, 36, 37, 50, 67, 131};
+    const int rounds = kSlowBuild ? 2 : 8;
+    for (int round = 0; round < rounds; ++round)
+        for (const int width : widths) {
+            const Case c{width,
+                         5 + stripe(rng) * 3,
+                         width + round % 3,
+                         round % 4 ? 20 : 13,
+                         round % 5 ? 40 : 24,
+                         round % 2 ? 10 : 30};
+            TestPlane plane(c.width, c.height, c.pitch);
+            const int spikes = percent(rng) % 8;  // percent of spikes on the flat ground
+            bool dense = percent(rng) < 50;
+            for (int y = 0, left = stripe(rng); y < c.height; ++y, --left) {
+                if (left == 0) dense = !dense, left = stripe(rng);
+                for (int x = 0; x < c.width; ++x) {
+                    int v = 120 + x / 3 + (dense ? strong(rng) : faint(rng));
+                    if (!dense && percent(rng) < spikes) v += percent(rng) < 50 ? 60 : -60;
+                    plane.at(x, y) = static_cast<uint8_t>(v);
+                }
+            }
+            const TestPlane expected = reference_result(plane, c);
+            for (SimdLevel level : levels)
+                ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+        }
+}
+
 // A refused allocation leaves the plane as it was, at every level.
 TEST(Differential, RefusedScratchLeavesPlaneUnchanged) {
     const ScratchAllocator refusing{[](std::size_t) -> void* { return nullptr; },
@@ -206,7 +254,7 @@ TEST(Differential, RefusedScratchLeavesPlaneUnchanged) {
 }
 
 class ScopedEnvironment {
-public:
+   public:
     ScopedEnvironment(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) {
             had_old_ = true;
@@ -221,7 +269,7 @@ public:
             unsetenv(name_);
     }
 
-private:
+   private:
     const char* name_;
     bool had_old_ = false;
     std::string old_;

@@ -136,6 +136,29 @@ VELNOR_INLINE Vec divide(Vec a) {
     constexpr int16_t d = kDivisor;
     return a / d;
 }
+
+// Lanes as unsigned 16-bit values (wrapping): low half of the product, high half
+// of the product, shift right by a count held in the low quadword, sum, difference.
+VELNOR_INLINE Vec unsigned_multiply_low(Vec a, Vec b) {
+    return reinterpret_cast<Vec>(
+        _mm256_mullo_epi16(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
+}
+VELNOR_INLINE Vec unsigned_multiply_high(Vec a, Vec b) {
+    return reinterpret_cast<Vec>(
+        _mm256_mulhi_epu16(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
+}
+VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
+    return reinterpret_cast<Vec>(_mm256_srl_epi16(reinterpret_cast<__m256i>(a), count));
+}
+VELNOR_INLINE Vec unsigned_add(Vec a, Vec b) {
+    return reinterpret_cast<Vec>(
+        _mm256_add_epi16(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
+}
+VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) {
+    return reinterpret_cast<Vec>(
+        _mm256_sub_epi16(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
+}
+VELNOR_INLINE Vec min(Vec a, Vec b) { return a < b ? a : b; }
 #else
 // Without AVX the sixteen lanes are two 128-bit halves (the float forms four
 // quarters), each handled with the instruction set's own operations: letting the
@@ -223,6 +246,42 @@ VELNOR_INLINE Vec max(Vec a, Vec b) {
                 reinterpret_cast<Half>(_mm_max_epi16(reinterpret_cast<__m128i>(a.h[1]),
                                                      reinterpret_cast<__m128i>(b.h[1])))}};
 }
+VELNOR_INLINE Vec min(Vec a, Vec b) {
+    return Vec{{reinterpret_cast<Half>(_mm_min_epi16(reinterpret_cast<__m128i>(a.h[0]),
+                                                     reinterpret_cast<__m128i>(b.h[0]))),
+                reinterpret_cast<Half>(_mm_min_epi16(reinterpret_cast<__m128i>(a.h[1]),
+                                                     reinterpret_cast<__m128i>(b.h[1])))}};
+}
+// Lanes as unsigned 16-bit values (wrapping): low half of the product, high half
+// of the product, sum, difference, shift right by a count held in the low quadword.
+VELNOR_INLINE Vec unsigned_multiply_low(Vec a, Vec b) {
+    return Vec{{reinterpret_cast<Half>(_mm_mullo_epi16(reinterpret_cast<__m128i>(a.h[0]),
+                                                       reinterpret_cast<__m128i>(b.h[0]))),
+                reinterpret_cast<Half>(_mm_mullo_epi16(reinterpret_cast<__m128i>(a.h[1]),
+                                                       reinterpret_cast<__m128i>(b.h[1])))}};
+}
+VELNOR_INLINE Vec unsigned_multiply_high(Vec a, Vec b) {
+    return Vec{{reinterpret_cast<Half>(_mm_mulhi_epu16(reinterpret_cast<__m128i>(a.h[0]),
+                                                       reinterpret_cast<__m128i>(b.h[0]))),
+                reinterpret_cast<Half>(_mm_mulhi_epu16(reinterpret_cast<__m128i>(a.h[1]),
+                                                       reinterpret_cast<__m128i>(b.h[1])))}};
+}
+VELNOR_INLINE Vec unsigned_add(Vec a, Vec b) {
+    return Vec{{reinterpret_cast<Half>(_mm_add_epi16(reinterpret_cast<__m128i>(a.h[0]),
+                                                     reinterpret_cast<__m128i>(b.h[0]))),
+                reinterpret_cast<Half>(_mm_add_epi16(reinterpret_cast<__m128i>(a.h[1]),
+                                                     reinterpret_cast<__m128i>(b.h[1])))}};
+}
+VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) {
+    return Vec{{reinterpret_cast<Half>(_mm_sub_epi16(reinterpret_cast<__m128i>(a.h[0]),
+                                                     reinterpret_cast<__m128i>(b.h[0]))),
+                reinterpret_cast<Half>(_mm_sub_epi16(reinterpret_cast<__m128i>(a.h[1]),
+                                                     reinterpret_cast<__m128i>(b.h[1])))}};
+}
+VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
+    return Vec{{reinterpret_cast<Half>(_mm_srl_epi16(reinterpret_cast<__m128i>(a.h[0]), count)),
+                reinterpret_cast<Half>(_mm_srl_epi16(reinterpret_cast<__m128i>(a.h[1]), count))}};
+}
 VELNOR_INLINE Vec magnitude(Vec v) {
     return Vec{{reinterpret_cast<Half>(_mm_max_epi16(reinterpret_cast<__m128i>(v.h[0]),
                                                      reinterpret_cast<__m128i>(-v.h[0]))),
@@ -302,21 +361,23 @@ VELNOR_INLINE Vec clamp_sample(Vec v) {
 struct Constants {
     Vec knee;   // threshold2 clamped to 0..256 (256 and above: identity)
     Vec knee2;  // twice that
-    Floats knee2_f;
-    Floats inverse;  // 1 / knee and 0.5 / knee in single precision (0 for knee 0)
-    Floats half_inverse;
+    // Division of unsigned 16-bit lanes by the knee (by 1 for knee 0): q = (h + ((n -
+    // h) >> shift1)) >> shift2 with h the high half of n * magic (Granlund and
+    // Montgomery's method for a divisor known at run time; exact for every n).
+    Vec knee_magic;
+    __m128i knee_shift1, knee_shift2;
     int knee_tables;        // 1 for knee <= 16, 2 for knee <= 32, else 0 (or no shuffle)
     __m128i knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
     bool unit_strength;
     Floats k;
+    float k_scalar;
     Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
 };
 
 // The difference-shaping table evaluated in the lanes: d for |d| < t, 0 for
-// |d| >= 2t, else (2t - |d|) * d / t truncated. The quotient (2t - m) * m / t is at
-// most t <= 255 with a fractional part of k / t; floor(num * (1/t) + 0.5/t) in
-// single precision errs by far less than 0.5 / t, so it gives the exact quotient.
-// kTables: the knee tables to use (c.knee_tables), 0 for the single-precision form.
+// |d| >= 2t, else (2t - |d|) * d / t truncated, that is the sign of d times
+// floor((2t - m) * m / t) with m = |d|.
+// kTables: the knee tables to use (c.knee_tables), 0 for the division form.
 template <int kTables>
 VELNOR_INLINE Vec shape(Vec d, const Constants& c) {
     const Vec m = magnitude(d);
@@ -328,10 +389,14 @@ VELNOR_INLINE Vec shape(Vec d, const Constants& c) {
         if constexpr (kTables > 1) g = g | look_up(x - splat(16), c.knee_table[1]);
         signed_g = with_sign_of(g, d);
     } else {
-        // Capped at 2 knee, where the band ends, so that lanes outside it stay small.
-        Floats mf = to_floats(m);
-        mf = select(mf > c.knee2_f, c.knee2_f, mf);
-        const Vec g = to_vec((c.knee2_f - mf) * mf * c.inverse + c.half_inverse);
+        // m capped at 2 knee, where the band ends: (2t - m) * m then lies in 0..t*t,
+        // below 2^16 for t <= 255 (t = 256 has no band among the m <= 255 that occur).
+        const Vec capped = min(m, c.knee2);
+        const Vec n = unsigned_multiply_low(c.knee2 - capped, capped);
+        const Vec h = unsigned_multiply_high(n, c.knee_magic);
+        const Vec g = unsigned_shift_right(
+            unsigned_add(h, unsigned_shift_right(unsigned_subtract(n, h), c.knee_shift1)),
+            c.knee_shift2);
         signed_g = select(m >= c.knee2, splat(0), select(d < 0, -g, g));
     }
     return select(m < c.knee, d, signed_g);
@@ -351,15 +416,19 @@ VELNOR_INLINE Vec scaled(Vec w, const Constants& c) {
 
 // Per-band arrays, each entry a vector of 16 lanes, index t + kMargin.
 struct Scratch {
-    int16_t* current;     // samples as the pass has left them
-    int16_t* sums;        // horizontal 3-sums of the samples before the pass
-    int16_t* box;         // box-mean result
-    int16_t* confidence;  // T, or kNoDetector where |D| < threshold1
-    uint8_t* saved;       // unfiltered copy of the row above the band
-    uint8_t* saving;      // unfiltered copy of the band's last filtered row
-    uint8_t* rows;        // the band's rows, each padded by kPad zeros on both sides
-    std::ptrdiff_t row_stride;
-    int steps_end;  // steps -kMargin .. steps_end-1 exist, a multiple of kLanes apart
+    int16_t* current;           // samples as the pass has left them
+    int16_t* sums;              // horizontal 3-sums of the samples before the pass
+    int16_t* box;               // box-mean result
+    int16_t* confidence;        // T, or kNoDetector where |D| < threshold1
+    uint8_t* saved;             // unfiltered copy of the row above the band
+    uint8_t* saving;            // unfiltered copy of the band's last filtered row
+    uint8_t* rows;              // the band's rows, each padded by kPad zeros on both sides,
+                                // then the unfiltered row above the band, padded alike
+    int16_t* row_confidence;    // row-wise form: confidence thresholds
+    uint16_t* row_marks;        // row-wise form: detector marks, 16 columns a word
+    std::ptrdiff_t row_stride;  // bytes or entries from one row to the next
+    int mark_words;             // words of marks per row
+    int steps_end;              // steps -kMargin .. steps_end-1 exist, a multiple of kLanes apart
     void* block;
 };
 
@@ -375,8 +444,13 @@ VELNOR_INLINE bool acquire(Scratch* s, int width, const ScratchAllocator& alloca
     const std::size_t row = round_up(static_cast<std::size_t>(width));
     s->row_stride =
         static_cast<std::ptrdiff_t>(round_up(static_cast<std::size_t>(width) + 2 * kPad));
-    const std::size_t rows = kLanes * static_cast<std::size_t>(s->row_stride);
-    s->block = allocator.allocate(4 * array + 2 * row + rows + 64);
+    const std::size_t rows = (kLanes + 1) * static_cast<std::size_t>(s->row_stride);
+    const std::size_t confidence_rows =
+        kBandRows * static_cast<std::size_t>(s->row_stride) * sizeof(int16_t);
+    s->mark_words = (width + kLanes - 1) / kLanes;
+    const std::size_t marks =
+        round_up(kBandRows * static_cast<std::size_t>(s->mark_words) * sizeof(uint16_t));
+    s->block = allocator.allocate(4 * array + 2 * row + rows + confidence_rows + marks + 64);
     if (!s->block) return false;
     uintptr_t at = (reinterpret_cast<uintptr_t>(s->block) + 63) & ~static_cast<uintptr_t>(63);
     auto take = [&at](std::size_t bytes) {
@@ -391,6 +465,8 @@ VELNOR_INLINE bool acquire(Scratch* s, int width, const ScratchAllocator& alloca
     s->saved = static_cast<uint8_t*>(take(row));
     s->saving = static_cast<uint8_t*>(take(row));
     s->rows = static_cast<uint8_t*>(take(rows));
+    s->row_confidence = static_cast<int16_t*>(take(confidence_rows));
+    s->row_marks = static_cast<uint16_t*>(take(marks));
     std::memset(s->rows, 0, rows);
     return true;
 }
@@ -431,8 +507,8 @@ void transpose(const __m128i in[16], __m128i out[16]) {
 // Row i of the band, padded with zeros on both sides: sample x at [kPad + x].
 uint8_t* padded_row(const Scratch& s, int i) { return s.rows + i * s.row_stride + kPad; }
 
-// Fills current with the band's rows in the skewed layout, zeros outside the plane.
-void load_band(const Band& b, const Scratch& s) {
+// Copies the band's rows into their padded rows, zeros outside the plane.
+void copy_band_rows(const Band& b, const Scratch& s) {
     for (int i = 0; i < kLanes; ++i) {
         const int y = b.top + i;
         uint8_t* row = padded_row(s, i);
@@ -441,6 +517,10 @@ void load_band(const Band& b, const Scratch& s) {
         else
             std::memset(row, 0, static_cast<std::size_t>(b.width));
     }
+}
+
+// Fills current with the padded rows (copy_band_rows) in the skewed layout.
+void load_band(const Scratch& s) {
     const __m128i zero = _mm_setzero_si128();
     for (int t0 = -kMargin; t0 < s.steps_end; t0 += kLanes) {
         __m128i in[16], out[16];
@@ -493,7 +573,8 @@ constexpr bool kMaskInPreparation = false;
 // Everything that depends on unfiltered samples only: box-mean result and
 // confidence threshold of every lane at every step. Only lane 1 (the row above
 // the band) is already filtered; its sums come from the saved unfiltered row.
-void prepare_band(const Band& b, const Scratch& s, const Constants& c, const uint8_t* saved) {
+VELNOR_INLINE void prepare_band(const Band& b, const Scratch& s, const Constants& c,
+                                const uint8_t* saved) {
     for (int t = -kMargin + 1; t < b.steps + kMargin - 1; ++t) {
         const int16_t* o = at_step(s.current, t);
         store(at_step(s.sums, t), load(o - kLanes) + load(o) + load(o + kLanes));
@@ -627,6 +708,10 @@ void store_band(const Band& b, const Scratch& s) {
     }
 }
 
+constexpr int16_t kLaneIndex[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+#include "core/x86/row_body.h"
+
 #undef VELNOR_PIECEWISE
 #undef VELNOR_INLINE
 
@@ -646,9 +731,12 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
     const int knee = t2 < 0 ? 0 : t2 > 256 ? 256 : t2;
     c.knee = splat(knee);
     c.knee2 = splat(2 * knee);
-    c.knee2_f = splat_floats(static_cast<float>(2 * knee));
-    c.inverse = splat_floats(knee > 0 ? 1.0f / static_cast<float>(knee) : 0.0f);
-    c.half_inverse = splat_floats(knee > 0 ? 0.5f / static_cast<float>(knee) : 0.0f);
+    const int divisor = knee > 0 ? knee : 1;
+    int log2_ceiling = 0;
+    while ((1 << log2_ceiling) < divisor) ++log2_ceiling;
+    c.knee_magic = splat(65536 * ((1 << log2_ceiling) - divisor) / divisor + 1);
+    c.knee_shift1 = _mm_cvtsi32_si128(log2_ceiling > 0 ? 1 : 0);
+    c.knee_shift2 = _mm_cvtsi32_si128(log2_ceiling > 0 ? log2_ceiling - 1 : 0);
     c.knee_tables = !kHasByteShuffle ? 0 : knee <= 16 ? 1 : knee <= 32 ? 2 : 0;
     alignas(16) uint8_t band[32] = {};
     for (int j = 0; j < knee && knee <= 32; ++j)
@@ -658,29 +746,37 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
     const float k = static_cast<float>(settings.strength) * 0.05f;
     c.unit_strength = k == 1.0f;
     c.k = splat_floats(k);
+    c.k_scalar = k;
     const int32_t t1 = settings.threshold1;
     c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
 
     for (int top = 0; top + kFirstOut <= height - 1 - kEdge; top += kBandRows) {
         const Band b{plane, pitch, width, height, top, width + kSpan};
-        load_band(b, s);
         // The band's last filtered row, unfiltered, is the next band's row above;
         // its filtered values will be in the plane by then.
         const int last = top + kFirstOut + kBandRows - 1;
         if (last < height)
             std::memcpy(s.saving, plane + last * pitch, static_cast<std::size_t>(width));
-        prepare_band(b, s, c, top > 0 ? s.saved : nullptr);
-        switch (c.knee_tables) {
-            case 1:
-                sweep_band<1>(b, s, c);
-                break;
-            case 2:
-                sweep_band<2>(b, s, c);
-                break;
-            default:
-                sweep_band<0>(b, s, c);
+        const uint8_t* saved = top > 0 ? s.saved : nullptr;
+        copy_band_rows(b, s);
+        if (row_wise_suits(b, s, c)) {
+            classify_band(b, s, c, saved);
+            filter_band_rows(b, s, c, settings.table);
+        } else {
+            load_band(s);
+            prepare_band(b, s, c, saved);
+            switch (c.knee_tables) {
+                case 1:
+                    sweep_band<1>(b, s, c);
+                    break;
+                case 2:
+                    sweep_band<2>(b, s, c);
+                    break;
+                default:
+                    sweep_band<0>(b, s, c);
+            }
+            store_band(b, s);
         }
-        store_band(b, s);
         uint8_t* swap = s.saved;
         s.saved = s.saving;
         s.saving = swap;
