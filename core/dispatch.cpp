@@ -80,4 +80,24 @@ LumaPass pass_for_level(SimdLevel level) {
     }
 }
 
+ShapeProbe shape_probe_for_level(SimdLevel level) {
+    if (level > best_supported_level()) return nullptr;
+    switch (level) {
+#if defined(VELNOR_HAVE_AVX2)
+        case SimdLevel::avx2:
+            return shape_probe_avx2;
+#endif
+#if defined(VELNOR_HAVE_SSE41)
+        case SimdLevel::sse41:
+            return shape_probe_sse41;
+#endif
+#if defined(VELNOR_HAVE_SSE2)
+        case SimdLevel::sse2:
+            return shape_probe_sse2;
+#endif
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace velnor

@@ -12,6 +12,7 @@
 #include "core/dispatch.h"
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
+#include "core/x86/fast_passes.h"
 #include "tests/test_plane.h"
 
 namespace velnor {
@@ -237,6 +238,27 @@ TEST(Differential, SparseAndDenseStripes) {
 }
 
 // A refused allocation leaves the plane as it was, at every level.
+// The vector shaping forms (byte-shuffle bands, division by the knee) against the
+// scalar table: every knee that shapes anything, every difference.
+TEST(Differential, ShapingTableEveryKneeEveryDifference) {
+    const std::vector<SimdLevel> levels = fast_levels();
+    if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
+    std::vector<int32_t> knees = {INT_MIN, -1, 0, 1000, INT_MAX};
+    for (int32_t t = 1; t <= 257; ++t) knees.push_back(t);
+    for (SimdLevel level : levels) {
+        const ShapeProbe probe = shape_probe_for_level(level);
+        ASSERT_NE(probe, nullptr) << level_name(level);
+        for (int32_t t : knees) {
+            const FilterSettings settings(8, 8, 20, 40, t);
+            int32_t shaped[kTableSize];
+            probe(t, shaped);
+            for (int d = -255; d <= 255; ++d)
+                ASSERT_EQ(shaped[d + kTableOffset], settings.shape(d))
+                    << level_name(level) << " t=" << t << " d=" << d;
+        }
+    }
+}
+
 TEST(Differential, RefusedScratchLeavesPlaneUnchanged) {
     const ScratchAllocator refusing{[](std::size_t) -> void* { return nullptr; },
                                     [](void*) { std::abort(); }};

@@ -20,8 +20,8 @@
 // In the skewed layout the neighbour (dx, dy) of lane i at step t sits at step
 // t + dx + kSkew*dy, lane i + dy, so a whole neighbourhood is a handful of vector
 // loads and lane shifts.
-#ifndef VELNOR_PASS_FUNCTION
-#error "define VELNOR_PASS_FUNCTION before including this file"
+#if !defined(VELNOR_PASS_FUNCTION) || !defined(VELNOR_SHAPE_PROBE)
+#error "define VELNOR_PASS_FUNCTION and VELNOR_SHAPE_PROBE before including this file"
 #endif
 
 #include <immintrin.h>
@@ -715,17 +715,7 @@ constexpr int16_t kLaneIndex[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12
 #undef VELNOR_PIECEWISE
 #undef VELNOR_INLINE
 
-}  // namespace
-
-PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
-                                std::ptrdiff_t pitch, const ScratchAllocator& allocator) {
-    const int width = settings.width;
-    const int height = settings.height;
-    if (width <= 2 * kEdge || height <= 2 * kEdge) return PassStatus::ok;
-
-    Scratch s;
-    if (!acquire(&s, width, allocator)) return PassStatus::out_of_memory;
-
+Constants make_constants(const FilterSettings& settings) {
     Constants c;
     const int32_t t2 = settings.threshold2;
     const int knee = t2 < 0 ? 0 : t2 > 256 ? 256 : t2;
@@ -749,6 +739,39 @@ PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
     c.k_scalar = k;
     const int32_t t1 = settings.threshold1;
     c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
+    return c;
+}
+
+}  // namespace
+
+// Every entry of the difference-shaping table as this pass computes it in vector
+// lanes, out[d + 255] for d = -255..255; lets tests compare it with the scalar table
+// for every knee.
+void VELNOR_SHAPE_PROBE(int32_t threshold2, int32_t* out) {
+    const Constants c = make_constants(FilterSettings(8, 8, 20, 40, threshold2));
+    for (int first = -255; first <= 255; first += kLanes) {
+        alignas(32) int16_t lanes[kLanes];
+        for (int i = 0; i < kLanes; ++i) lanes[i] = static_cast<int16_t>(first + i < 255 ? first + i : 255);
+        const Vec d = load(lanes);
+        const Vec shaped = c.knee_tables == 1   ? shape<1>(d, c)
+                           : c.knee_tables == 2 ? shape<2>(d, c)
+                                                : shape<0>(d, c);
+        store(lanes, shaped);
+        for (int i = 0; i < kLanes && first + i <= 255; ++i) out[first + i + 255] = lanes[i];
+    }
+}
+
+
+PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
+                                std::ptrdiff_t pitch, const ScratchAllocator& allocator) {
+    const int width = settings.width;
+    const int height = settings.height;
+    if (width <= 2 * kEdge || height <= 2 * kEdge) return PassStatus::ok;
+
+    Scratch s;
+    if (!acquire(&s, width, allocator)) return PassStatus::out_of_memory;
+
+    const Constants c = make_constants(settings);
 
     for (int top = 0; top + kFirstOut <= height - 1 - kEdge; top += kBandRows) {
         const Band b{plane, pitch, width, height, top, width + kSpan};
