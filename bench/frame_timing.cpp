@@ -10,27 +10,14 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_planes.h"
 #include "core/denoiser.h"
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-
-// The gradient with Gaussian noise of pass_bench.cpp.
-std::vector<uint8_t> make_plane(int noise_amplitude) {
-    std::mt19937 rng(1234);
-    std::normal_distribution<float> noise(0.0f, static_cast<float>(noise_amplitude));
-    std::vector<uint8_t> plane(static_cast<size_t>(kWidth) * kHeight);
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
-            const float v = 40.0f + 160.0f * x / kWidth + 30.0f * y / kHeight + noise(rng);
-            plane[static_cast<size_t>(y) * kWidth + x] = static_cast<uint8_t>(v < 0     ? 0
-                                                                              : v > 255 ? 255
-                                                                                        : v);
-        }
-    return plane;
-}
+using velnor::bench::kHeight;
+using velnor::bench::kWidth;
+using velnor::bench::make_plane;
 
 double median_ms(const velnor::Denoiser& denoiser, const std::vector<uint8_t>& source,
                  int repetitions) {
