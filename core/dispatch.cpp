@@ -60,44 +60,45 @@ SimdLevel level_from_environment() {
     return level;
 }
 
-LumaPass pass_for_level(SimdLevel level) {
-    if (level > best_supported_level()) level = best_supported_level();
-    switch (level) {
-#if defined(VELNOR_HAVE_AVX2)
-        case SimdLevel::avx2:
-            return filter_luma_avx2;
+namespace {
+
+// The vector passes this build contains, fastest last.
+struct FastPass {
+    SimdLevel level;
+    LumaPass pass;
+    ShapeProbe probe;
+};
+constexpr FastPass kFastPasses[] = {
+#if defined(VELNOR_HAVE_SSE2)
+    {SimdLevel::sse2, filter_luma_sse2, shape_probe_sse2},
 #endif
 #if defined(VELNOR_HAVE_SSE41)
-        case SimdLevel::sse41:
-            return filter_luma_sse41;
+    {SimdLevel::sse41, filter_luma_sse41, shape_probe_sse41},
 #endif
-#if defined(VELNOR_HAVE_SSE2)
-        case SimdLevel::sse2:
-            return filter_luma_sse2;
+#if defined(VELNOR_HAVE_AVX2)
+    {SimdLevel::avx2, filter_luma_avx2, shape_probe_avx2},
 #endif
-        default:
-            return filter_luma_reference;
-    }
+    {SimdLevel::reference, nullptr, nullptr},  // keeps the array non-empty
+};
+
+const FastPass* find_fast_pass(SimdLevel level) {
+    for (const FastPass& entry : kFastPasses)
+        if (entry.pass && entry.level == level) return &entry;
+    return nullptr;
+}
+
+}  // namespace
+
+LumaPass pass_for_level(SimdLevel level) {
+    if (level > best_supported_level()) level = best_supported_level();
+    const FastPass* entry = find_fast_pass(level);
+    return entry ? entry->pass : filter_luma_reference;
 }
 
 ShapeProbe shape_probe_for_level(SimdLevel level) {
     if (level > best_supported_level()) return nullptr;
-    switch (level) {
-#if defined(VELNOR_HAVE_AVX2)
-        case SimdLevel::avx2:
-            return shape_probe_avx2;
-#endif
-#if defined(VELNOR_HAVE_SSE41)
-        case SimdLevel::sse41:
-            return shape_probe_sse41;
-#endif
-#if defined(VELNOR_HAVE_SSE2)
-        case SimdLevel::sse2:
-            return shape_probe_sse2;
-#endif
-        default:
-            return nullptr;
-    }
+    const FastPass* entry = find_fast_pass(level);
+    return entry ? entry->probe : nullptr;
 }
 
 }  // namespace velnor
