@@ -118,6 +118,17 @@ TestPlane reference_result(const TestPlane& plane, const Case& c) {
     return expected;
 }
 
+// Every level in `levels` on `plane` against one reference result.
+::testing::AssertionResult all_levels_match(const TestPlane& plane, const Case& c,
+                                            const std::vector<SimdLevel>& levels) {
+    const TestPlane expected = reference_result(plane, c);
+    for (SimdLevel level : levels) {
+        ::testing::AssertionResult result = matches(expected, plane, c, level);
+        if (!result) return result << " (" << describe(c, level) << ")";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 TEST(Differential, RandomPlanesAndParameters) {
     const std::vector<SimdLevel> levels = fast_levels();
     if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
@@ -142,9 +153,7 @@ TEST(Differential, RandomPlanesAndParameters) {
             fill_extra(plane, rng);
         else
             test::fill_random(plane, rng);
-        const TestPlane expected = reference_result(plane, c);
-        for (SimdLevel level : levels)
-            ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+        ASSERT_TRUE(all_levels_match(plane, c, levels));
     }
 }
 
@@ -171,9 +180,7 @@ TEST(Differential, EveryKneeAndNearbyStrengths) {
                         plane.at(x, y) = static_cast<uint8_t>(sample(rng));
             else
                 test::fill_random(plane, rng);
-            const TestPlane expected = reference_result(plane, c);
-            for (SimdLevel level : levels)
-                ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+            ASSERT_TRUE(all_levels_match(plane, c, levels));
         }
     }
 }
@@ -193,9 +200,7 @@ TEST(Differential, FullHdFrames) {
                 const float v = 40.0f + 160.0f * x / c.width + 30.0f * y / c.height + jitter(rng);
                 plane.at(x, y) = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
             }
-        const TestPlane expected = reference_result(plane, c);
-        for (SimdLevel level : levels)
-            EXPECT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+        EXPECT_TRUE(all_levels_match(plane, c, levels));
     }
 }
 
@@ -231,9 +236,7 @@ TEST(Differential, SparseAndDenseStripes) {
                     plane.at(x, y) = static_cast<uint8_t>(v);
                 }
             }
-            const TestPlane expected = reference_result(plane, c);
-            for (SimdLevel level : levels)
-                ASSERT_TRUE(matches(expected, plane, c, level)) << describe(c, level);
+            ASSERT_TRUE(all_levels_match(plane, c, levels));
         }
 }
 
