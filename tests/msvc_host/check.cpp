@@ -6,6 +6,12 @@ namespace {
 volatile long g_passed = 0;
 volatile long g_failed = 0;
 char g_group[160] = "start-up";
+
+// printf-style formatting into a fixed buffer, always terminated.
+void format_list(char* text, int size, const char* format, va_list args) {
+    _vsnprintf(text, size - 1, format, args);
+    text[size - 1] = '\0';
+}
 }  // namespace
 
 bool expect(bool passed, const char* format, ...) {
@@ -17,9 +23,8 @@ bool expect(bool passed, const char* format, ...) {
     char message[512];
     va_list args;
     va_start(args, format);
-    _vsnprintf(message, sizeof message - 1, format, args);
+    format_list(message, sizeof message, format, args);
     va_end(args);
-    message[sizeof message - 1] = '\0';
     printf("FAIL [%s] %s\n", g_group, message);
     fflush(nullptr);
     return false;
@@ -28,9 +33,8 @@ bool expect(bool passed, const char* format, ...) {
 void begin_group(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    _vsnprintf(g_group, sizeof g_group - 1, format, args);
+    format_list(g_group, sizeof g_group, format, args);
     va_end(args);
-    g_group[sizeof g_group - 1] = '\0';
 }
 
 long passed_checks() { return g_passed; }
@@ -40,9 +44,8 @@ void progress(const char* format, ...) {
     char message[256];
     va_list args;
     va_start(args, format);
-    _vsnprintf(message, sizeof message - 1, format, args);
+    format_list(message, sizeof message, format, args);
     va_end(args);
-    message[sizeof message - 1] = '\0';
     printf("  %s\n", message);
     fflush(nullptr);
 }
@@ -50,7 +53,6 @@ void progress(const char* format, ...) {
 void format_text(char* text, int size, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    _vsnprintf(text, size - 1, format, args);
+    format_list(text, size, format, args);
     va_end(args);
-    text[size - 1] = '\0';
 }
