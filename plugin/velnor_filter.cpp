@@ -28,18 +28,26 @@ VelnorFilter::VelnorFilter(IClip* child, int32_t strength, int32_t threshold1,
 // which unwinds through this function without running destructors. So the frame
 // reference is held as a plain pointer and released by hand before raising an
 // error of our own. (An error inside MakeWritable itself leaves that one reference
-// behind; nothing here can intercept the host's exception.)
+// behind; nothing here can intercept the host's exception.) Should ThrowError
+// return, the child's frame goes on unfiltered: a null frame would crash the next
+// filter in the chain.
 VideoFrame** VELNOR_STDCALL VelnorFilter::GetFrame(IClip* self, VideoFrame** result, int n,
                                                    IScriptEnvironment* env) {
     const VelnorFilter& filter = *static_cast<VelnorFilter*>(self);
     IClip* child = filter.child();
     VideoFrame* frame = nullptr;
     child->vtable->GetFrame(child, &frame, n, env);
+    if (!frame) {
+        env->vtable->ThrowError(env, "Velnor: the source clip returned no frame");
+        *result = nullptr;  // nothing to pass on
+        return result;
+    }
     env->vtable->MakeWritable(env, &frame);
     if (const char* error = filter.filter_frame(frame)) {
         if (frame) host::release(frame);
         env->vtable->ThrowError(env, error);
-        frame = nullptr;  // reached only if the host's error returns
+        frame = nullptr;
+        child->vtable->GetFrame(child, &frame, n, env);
     }
     *result = frame;
     return result;

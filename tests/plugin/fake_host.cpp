@@ -216,6 +216,9 @@ VideoFrame** VELNOR_STDCALL SourceClip::GetFrame(IClip* self, VideoFrame** resul
         case Sharing::shared_buffer:
             handed = source.pool_.share_buffer(own);
             break;
+        case Sharing::none:
+            handed = nullptr;
+            break;
         default:
             handed = source.pool_.copy_of(own);
     }

@@ -90,6 +90,7 @@ public:
         kept,           // the source keeps its own reference to each frame it hands out
         shared_buffer,  // hands out a second frame over its frame's buffer
         exclusive,      // hands out a fresh copy that nobody else holds
+        none,           // a faulty source that hands out no frame at all
     };
 
     SourceClip(FramePool& pool, const host::VideoInfo& vi, Sharing sharing, uint32_t seed,

@@ -145,7 +145,11 @@ TEST_P(FrameErrors, RaiseMessageHoldingNoReference) {
         module.env.on_error = [&] { references_at_error = module.pool.total_references(); };
 
         if (error_returns) {
-            EXPECT_EQ(request_frame(filter, 1, &module.env), nullptr);
+            // The child's frame, unfiltered, rather than no frame at all.
+            VideoFrame* frame = request_frame(filter, 1, &module.env);
+            ASSERT_NE(frame, nullptr);
+            EXPECT_EQ(buffer_bytes(frame), original);
+            release_frame(frame);
         } else {
             try {
                 request_frame(filter, 1, &module.env);
@@ -174,6 +178,62 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"ChildFrameNarrowerThanClip", false,
                   FakeEnvironment::Writable::copy_when_shared, 46,
                   "Velnor: frame is smaller than the clip"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct StackedCase {
+    const char* name;
+    Sharing source;
+    bool inner_scratch_fails;
+    FakeEnvironment::Writable writable;
+    int filter_passes;   // how often the delivered frame was filtered; -1: no frame
+    std::size_t errors;  // ThrowError calls (a failed filter asks its child again)
+};
+void PrintTo(const StackedCase& c, std::ostream* os) { *os << c.name; }
+
+class StackedFilters : public ::testing::TestWithParam<StackedCase> {};
+
+// Velnor(Velnor(clip)) with a ThrowError that returns: a filter that cannot filter
+// passes its child's frame on unfiltered, and no filter hands a null frame to the host.
+TEST_P(StackedFilters, NeverPassANullFrameOn) {
+    const StackedCase& c = GetParam();
+    LoadedModule module;
+    module.env.error_returns = true;
+    module.env.writable = c.writable;
+    SourceClip source(module.pool, yv12_info(48, 32), c.source, 31);
+    const VideoFrame* original = source.frame(0);
+    auto* inner = new plugin::VelnorFilter(
+        &source, 20, 40, 10,
+        c.inner_scratch_fails ? failing_allocator() : default_scratch_allocator());
+    add_clip_reference(inner);
+    auto* outer = new plugin::VelnorFilter(inner, 20, 40, 10);
+    add_clip_reference(outer);
+    const int64_t references = module.pool.total_references();
+
+    VideoFrame* frame = request_frame(outer, 0, &module.env);
+    EXPECT_EQ(module.env.errors.size(), c.errors);
+    if (c.filter_passes < 0) {
+        EXPECT_EQ(frame, nullptr);
+    } else {
+        ASSERT_NE(frame, nullptr);
+        std::vector<uint8_t> expected = buffer_bytes(original);
+        if (c.filter_passes == 1) expected = expected_output(original, kDefaults);
+        EXPECT_EQ(buffer_bytes(frame), expected);
+        release_frame(frame);
+    }
+    EXPECT_EQ(module.pool.total_references(), references);
+    release_clip(outer);
+    release_clip(inner);
+    EXPECT_EQ(source.refcount, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Binding, StackedFilters,
+    ::testing::Values(StackedCase{"InnerOutOfMemory", Sharing::kept, true,
+                                  FakeEnvironment::Writable::copy_when_shared, 1, 1},
+                      StackedCase{"HostLeavesFramesShared", Sharing::kept, false,
+                                  FakeEnvironment::Writable::leave_shared, 0, 3},
+                      StackedCase{"SourceGivesNoFrame", Sharing::none, false,
+                                  FakeEnvironment::Writable::copy_when_shared, -1, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Concurrent requests on one filter give what one thread gets.
