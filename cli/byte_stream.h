@@ -22,9 +22,14 @@ public:
     virtual ~ByteSink() = default;
     // Writes all `size` bytes; false after a write error, with its description in `error`.
     virtual bool write(const void* data, std::size_t size, std::string* error) = 0;
+    // Cuts the output back to the first `size` bytes written, where the destination
+    // allows it; false where it does not (a pipe).
+    virtual bool cut_back(std::size_t) { return false; }
 };
 
-// Reads a file descriptor it does not own, retrying interrupted calls.
+// Reads a file descriptor it does not own, waiting for input when there is none yet
+// (also on a non-blocking descriptor). A stop request (cli/stop_request.h) ends the
+// wait with the error "interrupted".
 class FdSource final : public ByteSource {
 public:
     explicit FdSource(int fd) : fd_(fd) {}
@@ -34,14 +39,19 @@ private:
     int fd_;
 };
 
-// Writes to a file descriptor it does not own, retrying short and interrupted writes.
+// Writes to a file descriptor it does not own, retrying short and interrupted writes
+// and waiting while a non-blocking descriptor is full. A regular file can be cut back
+// to where this sink started plus a size, as long as its bytes end the file.
 class FdSink final : public ByteSink {
 public:
-    explicit FdSink(int fd) : fd_(fd) {}
+    explicit FdSink(int fd);
     bool write(const void* data, std::size_t size, std::string* error) override;
+    bool cut_back(std::size_t size) override;
 
 private:
     int fd_;
+    bool regular_file_ = false;
+    int64_t start_ = 0;  // file offset of the first byte this sink writes
 };
 
 // Hands out a block of memory, at most `chunk` bytes per call so that callers see
@@ -59,11 +69,13 @@ private:
     std::size_t position_ = 0;
 };
 
-// Collects everything written; can be told to fail once `limit` bytes are held.
+// Collects everything written; can be told to fail once `limit` bytes are held, after
+// keeping what fits, as a full disk does.
 class MemorySink final : public ByteSink {
 public:
     explicit MemorySink(std::size_t limit = SIZE_MAX) : limit_(limit) {}
     bool write(const void* data, std::size_t size, std::string* error) override;
+    bool cut_back(std::size_t size) override;
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
 private:

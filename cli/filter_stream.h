@@ -17,6 +17,8 @@ namespace velnor::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // bad input, I/O error, out of memory
 inline constexpr int kExitUsage = 2;    // bad command line
+// Stopped by a signal: this plus the signal number (130 for SIGINT, 143 for SIGTERM).
+inline constexpr int kExitSignalBase = 128;
 
 // Frame buffers in flight stay below this many bytes (or two frames if one is bigger).
 inline constexpr std::size_t kFrameBufferBudget = std::size_t{1} << 30;
@@ -32,9 +34,21 @@ struct StreamIo {
     Y4mLimits limits;
 };
 
+struct PipelineSize {
+    int threads;
+    std::size_t buffers;
+};
+
+// Two frame buffers per thread, as long as they fit the buffer budget; otherwise as
+// many threads as the budget allows, at least one with two buffers.
+PipelineSize pipeline_size(int threads, std::size_t frame_bytes);
+
 // Runs the filter with options.threads worker threads (at least one; fewer when
 // 2 x threads frames would exceed the buffer budget) and returns the exit status.
-// Error lines start with "velnor: ".
+// Error lines start with "velnor: ". After a failed write the output is cut back to
+// its last complete frame where the sink allows it. After a stop request
+// (cli/stop_request.h) the frames read so far are written and the status is
+// kExitSignalBase plus the signal.
 int filter_stream(const Options& options, const StreamIo& io);
 
 }  // namespace velnor::cli

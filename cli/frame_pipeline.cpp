@@ -5,6 +5,8 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -23,13 +25,17 @@ struct Job {
 // outlives the frames it works on, even when the calling thread unwinds.
 class WorkerPool {
 public:
+    // Starts up to `threads` workers; when the system refuses more, works with those
+    // that started. Throws only when not one could start.
     WorkerPool(int threads, const std::function<bool(Frame&)>& process) : process_(process) {
-        try {
-            for (int i = 0; i < threads; ++i)
+        threads_.reserve(static_cast<std::size_t>(threads));
+        for (int i = 0; i < threads; ++i) {
+            try {
                 threads_.emplace_back([this] { work(); });
-        } catch (...) {
-            stop();
-            throw;
+            } catch (const std::system_error&) {
+                if (threads_.empty()) throw;
+                break;
+            }
         }
     }
     ~WorkerPool() { stop(); }
@@ -85,8 +91,7 @@ private:
             queue_.clear();
         }
         queued_.notify_all();
-        for (std::thread& thread : threads_)
-            thread.join();
+        for (std::thread& thread : threads_) thread.join();
         threads_.clear();
     }
 
@@ -131,12 +136,22 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
             continue;
         }
         if (reading && (!idle.empty() || storage.size() < buffers)) {
-            if (idle.empty()) {
-                storage.push_back(std::make_unique<Job>());
-                idle.push_back(storage.back().get());
+            ReadResult result = ReadResult::error;
+            Job* job = nullptr;
+            try {
+                if (idle.empty()) {
+                    storage.push_back(std::make_unique<Job>());
+                    idle.push_back(storage.back().get());
+                }
+                job = idle.back();
+                result = stages.read(job->frame);
+            } catch (const std::bad_alloc&) {
+                // The frames read so far are still filtered and written.
+                reading = false;
+                outcome.stop = PipelineOutcome::Stop::out_of_memory;
+                outcome.failed_frame = next_index;
+                continue;
             }
-            Job* job = idle.back();
-            const ReadResult result = stages.read(job->frame);
             if (result == ReadResult::ok) {
                 idle.pop_back();
                 job->index = next_index++;

@@ -20,15 +20,17 @@ struct PipelineStages {
 };
 
 struct PipelineOutcome {
-    enum class Stop { end_of_input, read_failed, process_failed, write_failed };
+    // out_of_memory: reading a frame (or making its buffer) ran out of memory.
+    enum class Stop { end_of_input, read_failed, process_failed, write_failed, out_of_memory };
     Stop stop = Stop::end_of_input;
     uint64_t frames_written = 0;
-    uint64_t failed_frame = 0;  // index of the frame that failed, for process_failed
+    uint64_t failed_frame = 0;  // index of the frame that failed: process_failed, out_of_memory
 };
 
 // Runs the stages until the input ends or a stage fails. Every frame before the one
 // that failed is processed and written; nothing after it is written. At most
-// `buffers` frames (at least one per thread) exist at a time.
+// `buffers` frames (at least one per thread) exist at a time. When fewer threads can
+// be started than asked for, runs on those that started (std::system_error if none).
 PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineStages& stages);
 
 }  // namespace velnor::cli

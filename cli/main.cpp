@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -17,6 +18,8 @@
 #include "cli/byte_stream.h"
 #include "cli/filter_stream.h"
 #include "cli/options.h"
+#include "cli/stop_request.h"
+#include "cli/y4m_format.h"
 #include "core/dispatch.h"
 
 namespace {
@@ -33,13 +36,33 @@ int failure(const std::string& message) {
     return kExitFailure;
 }
 
-// True when `path` names the file already open as `fd` (writing it would destroy
-// the input before it is read).
-bool same_file(int fd, const std::string& path) {
-    struct stat open_file, named;
-    if (fstat(fd, &open_file) != 0 || stat(path.c_str(), &named) != 0) return false;
-    return S_ISREG(open_file.st_mode) && open_file.st_dev == named.st_dev &&
-           open_file.st_ino == named.st_ino;
+// Descriptors 0-2 that the parent left closed are taken by /dev/null, opened the
+// other way round: files opened later cannot take their numbers (messages would land
+// in the output), and using them fails as on a closed descriptor.
+bool fill_closed_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY) != fd) return false;
+    }
+    return true;
+}
+
+// Prints --help or --version; output that cannot be written is a failure.
+int print(const std::string& text) {
+    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0)
+        return failure(std::string("write error: ") + std::strerror(errno));
+    return kExitOk;
+}
+
+// Why video must not be written to the open descriptor `output` (named `where`),
+// or an empty string.
+std::string refuse_output(int output, const std::string& where, const struct stat& input) {
+    if (isatty(output)) return where + " is a terminal; redirect it or name a file with -o";
+    struct stat file;
+    if (fstat(output, &file) == 0 && S_ISREG(file.st_mode) && S_ISREG(input.st_mode) &&
+        file.st_dev == input.st_dev && file.st_ino == input.st_ino)
+        return "input and output are the same file (" + where + ")";
+    return {};
 }
 
 int default_threads() {
@@ -51,23 +74,22 @@ int default_threads() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!fill_closed_standard_descriptors()) return kExitFailure;
     std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     Options options;
     const std::string problem = parse_options(args, &options);
     if (!problem.empty()) return usage_error(problem);
-    if (options.help) {
-        std::fputs(usage_text().c_str(), stdout);
-        return kExitOk;
-    }
-    if (options.version) {
-        std::printf("velnor %s (pass: %s)\n", VELNOR_VERSION,
-                    velnor::level_name(velnor::level_from_environment()));
-        return kExitOk;
-    }
+    if (options.help) return print(usage_text());
+    if (options.version)
+        return print(std::string("velnor ") + VELNOR_VERSION +
+                     " (pass: " + velnor::level_name(velnor::level_from_environment()) + ")\n");
     if (options.threads == 0) options.threads = default_threads();
 
-    // A closed pipe becomes a write error with a message instead of a silent kill.
+    // A closed pipe or the file size limit becomes a write error with a message
+    // instead of a silent kill; SIGINT and SIGTERM end the output on a whole frame.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    install_stop_handlers();
 
     const bool from_stdin = options.input == "-";
     const bool to_stdout = options.output == "-";
@@ -75,33 +97,53 @@ int main(int argc, char** argv) {
     if (!from_stdin) {
         input_fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
         if (input_fd < 0)
-            return failure("cannot open input \"" + options.input + "\": " + std::strerror(errno));
+            return failure("cannot open input " + quote_bytes(options.input, SIZE_MAX) + ": " +
+                           std::strerror(errno));
     }
-    if (to_stdout && isatty(STDOUT_FILENO))
-        return usage_error("standard output is a terminal; redirect it or name a file with -o");
-    if (!to_stdout && same_file(input_fd, options.output))
-        return usage_error("input and output are the same file \"" + options.output + "\"");
+    struct stat input {};
+    fstat(input_fd, &input);
+    const std::string output_name =
+        to_stdout ? "standard output" : "output " + quote_bytes(options.output, SIZE_MAX);
+    if (to_stdout) {
+        const std::string refusal = refuse_output(STDOUT_FILENO, output_name, input);
+        if (!refusal.empty()) return usage_error(refusal);
+    }
 
     FdSource source(input_fd);
     int output_fd = -1;
+    int refused_status = kExitOk;
     std::unique_ptr<FdSink> sink;
     StreamIo io;
     io.input = &source;
     io.messages = stderr;
     io.show_progress = !options.quiet && isatty(STDERR_FILENO);
     io.open_output = [&](std::string* error) -> ByteSink* {
-        output_fd = to_stdout ? STDOUT_FILENO
-                              : open(options.output.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (output_fd < 0) {
-            *error = "cannot open output \"" + options.output + "\": " + std::strerror(errno);
-            return nullptr;
+        if (!to_stdout) {
+            // Truncated only after the checks, so that a refused file stays as it was.
+            output_fd =
+                open(options.output.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+            if (output_fd < 0) {
+                *error = "cannot open " + output_name + ": " + std::strerror(errno);
+                return nullptr;
+            }
+            *error = refuse_output(output_fd, output_name, input);
+            if (!error->empty()) {
+                refused_status = kExitUsage;
+                return nullptr;
+            }
+            struct stat file;
+            if (fstat(output_fd, &file) == 0 && S_ISREG(file.st_mode) &&
+                ftruncate(output_fd, 0) != 0) {
+                *error = "cannot truncate " + output_name + ": " + std::strerror(errno);
+                return nullptr;
+            }
         }
-        sink = std::make_unique<FdSink>(output_fd);
+        sink = std::make_unique<FdSink>(to_stdout ? STDOUT_FILENO : output_fd);
         return sink.get();
     };
 
     int status = filter_stream(options, io);
+    if (refused_status != kExitOk) status = refused_status;
     if (!to_stdout && output_fd >= 0 && close(output_fd) != 0 && status == kExitOk)
         status = failure(std::string("write error: ") + std::strerror(errno));
     if (!from_stdin) close(input_fd);

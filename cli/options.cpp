@@ -1,7 +1,10 @@
 #include "cli/options.h"
 
 #include <charconv>
+#include <cstdint>
 #include <limits>
+
+#include "cli/y4m_format.h"
 
 namespace velnor::cli {
 
@@ -50,7 +53,7 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
     const auto set_number = [&](std::string_view name, std::string_view text,
                                 int32_t* field) -> std::string {
         if (parse_int32(text, field)) return {};
-        return std::string(name) + ": \"" + std::string(text) + "\" is " +
+        return std::string(name) + ": " + quote_bytes(text, SIZE_MAX) + " is " +
                (is_integer(text) ? "outside the 32-bit range -2147483648..2147483647"
                                  : "not a whole number");
     };
@@ -95,7 +98,7 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
             for (const ValueOption& option : kNumbers)
                 if (name == option.name) number = &option;
             if (!is_output && !is_threads && number == nullptr)
-                return "unknown option \"" + std::string(arg) + "\" (see --help)";
+                return "unknown option " + quote_bytes(arg, SIZE_MAX) + " (see --help)";
             if (!inline_value) {
                 if (i + 1 >= args.size()) return std::string(name) + " needs a value";
                 value = args[++i];

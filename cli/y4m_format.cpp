@@ -7,10 +7,6 @@ namespace velnor::cli {
 
 namespace {
 
-bool is_tag_byte(char c) {
-    return c > ' ' && c < 0x7f;
-}
-
 bool all_digits(std::string_view text) {
     if (text.empty()) return false;
     for (char c : text)
@@ -35,9 +31,10 @@ std::string for_each_tag(std::string_view tags, Visit visit) {
         const std::size_t end = tags.find(' ');
         const std::string_view tag = tags.substr(0, end);
         if (tag.empty()) return "empty tag (two spaces in a row or a trailing space)";
-        for (char c : tag)
-            if (!is_tag_byte(c))
-                return "tag " + quote_bytes(tag) + " contains a byte that is not printable ASCII";
+        // Tag values are free bytes (UTF-8 text, say) except NUL, which readers take
+        // for the end of the text.
+        if (tag.find('\0') != std::string_view::npos)
+            return "tag " + quote_bytes(tag) + " contains a NUL byte";
         std::string problem = visit(tag);
         if (!problem.empty()) return problem;
         tags.remove_prefix(tag.size());
@@ -96,9 +93,7 @@ std::size_t StreamInfo::chroma_bytes() const {
     return static_cast<std::size_t>((width + 1) / 2) * static_cast<std::size_t>((height + 1) / 2);
 }
 
-std::size_t StreamInfo::frame_bytes() const {
-    return luma_bytes() + 2 * chroma_bytes();
-}
+std::size_t StreamInfo::frame_bytes() const { return luma_bytes() + 2 * chroma_bytes(); }
 
 std::string parse_stream_header(std::string_view line, const Y4mLimits& limits, StreamInfo* info) {
     if (!line.starts_with(kStreamMagic) ||

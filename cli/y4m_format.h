@@ -7,7 +7,8 @@
 // ceil(W/2) x ceil(H/2) for 4:2:0 (odd sizes round the chroma planes up).
 //
 // velnor reads only W, H and C; it checks the syntax of every tag and passes the
-// header lines through unchanged, so tags it does not know survive.
+// header lines through unchanged, so tags it does not know survive, whatever bytes
+// they hold (only NUL is refused).
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,8 @@
 // The whole filter run in memory: luma equals the reference pass, everything else
 // is unchanged, output order holds with any thread count, and failures stop the
 // output after the last complete frame.
+#include "cli/filter_stream.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/filter_stream.h"
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
 #include "tests/cli/y4m_bytes.h"
@@ -100,6 +101,41 @@ TEST(FilterStream, LumaMatchesTheReferencePassAndTheRestPassesThrough) {
     }
 }
 
+// Frame buffers stay within the budget (two frames when one pair is bigger), each
+// thread gets two of them, and no thread is given up that the budget could afford.
+TEST(FilterStream, FrameBuffersStayWithinTheBudget) {
+    StreamInfo largest;  // the largest frame the reader accepts
+    largest.width = Y4mLimits{}.max_side;
+    largest.height = static_cast<int32_t>(Y4mLimits{}.max_luma_samples / largest.width);
+    const std::size_t frame_sizes[] = {1,
+                                       1920 * 1080 * 3 / 2,
+                                       kFrameBufferBudget / 512,
+                                       kFrameBufferBudget / 9 + 1,
+                                       largest.frame_bytes(),
+                                       kFrameBufferBudget / 2,
+                                       kFrameBufferBudget / 2 + 1,
+                                       kFrameBufferBudget + 7};
+    for (std::size_t frame : frame_sizes) {
+        for (int threads : {1, 2, 3, 16, 64, kMaxThreads}) {
+            SCOPED_TRACE(std::to_string(frame) + " bytes, " + std::to_string(threads) + " threads");
+            const PipelineSize size = pipeline_size(threads, frame);
+            EXPECT_GE(size.threads, 1);
+            EXPECT_LE(size.threads, threads);
+            EXPECT_GE(size.buffers, 2 * static_cast<std::size_t>(size.threads));
+            EXPECT_LE(size.buffers, 2 * static_cast<std::size_t>(threads));
+            EXPECT_TRUE(size.buffers == 2 || size.buffers * frame <= kFrameBufferBudget);
+            EXPECT_TRUE(size.threads == threads ||
+                        2 * static_cast<std::size_t>(size.threads + 1) * frame >
+                            kFrameBufferBudget);
+        }
+    }
+    // Where it matters: the largest frames with many threads, and small ones.
+    EXPECT_LE(pipeline_size(64, largest.frame_bytes()).buffers * largest.frame_bytes(),
+              kFrameBufferBudget);
+    EXPECT_GE(pipeline_size(64, largest.frame_bytes()).threads, 2);
+    EXPECT_EQ(pipeline_size(64, 1920 * 1080 * 3 / 2).buffers, 128u);
+}
+
 TEST(FilterStream, AStreamWithoutFramesGivesTheHeaderAlone) {
     const RunResult result = run(test::bytes_of("YUV4MPEG2 W8 H8 XA=1\n"), Options{});
     EXPECT_EQ(result.status, kExitOk);
@@ -120,8 +156,7 @@ TEST(FilterStream, TruncatedInputKeepsEveryCompleteFrameBeforeIt) {
     std::mt19937 rng(5);
     const std::string header = "YUV4MPEG2 W40 H30";
     std::vector<PlanarFrame> frames;
-    for (int i = 0; i < 5; ++i)
-        frames.push_back(test::random_frame(40, 30, rng));
+    for (int i = 0; i < 5; ++i) frames.push_back(test::random_frame(40, 30, rng));
     std::vector<uint8_t> input = test::stream_bytes(header, frames);
     input.resize(input.size() - 100);  // the fifth frame loses its last 100 bytes
     const std::vector<PlanarFrame> complete(frames.begin(), frames.begin() + 4);
@@ -142,16 +177,13 @@ std::atomic<int> g_requests_left{0};
 void* allocate_until_exhausted(std::size_t bytes) {
     return g_requests_left.fetch_sub(1) > 0 ? std::malloc(bytes) : nullptr;
 }
-void release(void* block) {
-    std::free(block);
-}
+void release(void* block) { std::free(block); }
 
 TEST(FilterStream, OutOfMemoryInTheCoreEndsWithAnErrorAfterTheLastGoodFrame) {
     std::mt19937 rng(9);
     const std::string header = "YUV4MPEG2 W24 H20";
     std::vector<PlanarFrame> frames;
-    for (int i = 0; i < 6; ++i)
-        frames.push_back(test::random_frame(24, 20, rng));
+    for (int i = 0; i < 6; ++i) frames.push_back(test::random_frame(24, 20, rng));
     const ScratchAllocator failing{allocate_until_exhausted, release};
     Options options;
     options.threads = 1;
@@ -163,7 +195,8 @@ TEST(FilterStream, OutOfMemoryInTheCoreEndsWithAnErrorAfterTheLastGoodFrame) {
     EXPECT_TRUE(result.output == expected_stream(header, frames, 24, 20, options));
 }
 
-TEST(FilterStream, WriteErrorIsReported) {
+// The sink keeps what fits, as a full disk does; the partial frame is cut off again.
+TEST(FilterStream, WriteErrorNamesTheFrameAndLeavesOnlyCompleteFrames) {
     std::mt19937 rng(2);
     const std::vector<uint8_t> input = test::stream_bytes(
         "YUV4MPEG2 W16 H16", {test::random_frame(16, 16, rng), test::random_frame(16, 16, rng)});
@@ -172,15 +205,14 @@ TEST(FilterStream, WriteErrorIsReported) {
     // Room for the stream header, the first frame and 3 bytes more.
     const RunResult result = run(input, options, nullptr, false, 18 + 6 + 384 + 3);
     EXPECT_EQ(result.status, kExitFailure);
-    EXPECT_EQ(result.messages, "velnor: write error: No space left on device\n");
+    EXPECT_EQ(result.messages, "velnor: frame 1: write error: No space left on device\n");
     EXPECT_EQ(result.output.size(), 18u + 6 + 384);
 }
 
 TEST(FilterStream, ProgressReportsFramesAndRateOnlyWhenAsked) {
     std::mt19937 rng(4);
     std::vector<PlanarFrame> frames;
-    for (int i = 0; i < 3; ++i)
-        frames.push_back(test::random_frame(16, 16, rng));
+    for (int i = 0; i < 3; ++i) frames.push_back(test::random_frame(16, 16, rng));
     const std::vector<uint8_t> input = test::stream_bytes("YUV4MPEG2 W16 H16", frames);
     const RunResult shown = run(input, Options{}, nullptr, true);
     EXPECT_NE(shown.messages.find("velnor: 3 frames, "), std::string::npos) << shown.messages;

@@ -1,16 +1,17 @@
 // The frame pipeline: input order survives any processing order, the number of
 // frame buffers stays bounded, and a failure stops output at the frame before it.
+#include "cli/frame_pipeline.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <random>
 #include <set>
 #include <thread>
 #include <vector>
-
-#include "cli/frame_pipeline.h"
 
 namespace velnor::cli {
 namespace {
@@ -59,8 +60,7 @@ TEST(FramePipeline, KeepsInputOrderWithBoundedBuffers) {
         EXPECT_EQ(outcome.stop, PipelineOutcome::Stop::end_of_input);
         EXPECT_EQ(outcome.frames_written, 60u);
         ASSERT_EQ(recorder.written.size(), 60u);
-        for (uint64_t i = 0; i < 60; ++i)
-            EXPECT_EQ(recorder.written[i], i) << threads;
+        for (uint64_t i = 0; i < 60; ++i) EXPECT_EQ(recorder.written[i], i) << threads;
         EXPECT_LE(recorder.buffers.size(), buffers) << threads;
     }
 }
@@ -75,8 +75,7 @@ TEST(FramePipeline, StopsAtTheFirstFailedFrame) {
         EXPECT_EQ(outcome.failed_frame, 17u);
         EXPECT_EQ(outcome.frames_written, 17u);
         ASSERT_EQ(recorder.written.size(), 17u);
-        for (uint64_t i = 0; i < 17; ++i)
-            EXPECT_EQ(recorder.written[i], i);
+        for (uint64_t i = 0; i < 17; ++i) EXPECT_EQ(recorder.written[i], i);
     }
 }
 
@@ -102,6 +101,30 @@ TEST(FramePipeline, ReadAndWriteFailuresStopIt) {
     outcome = run_pipeline(3, 6, stages);
     EXPECT_EQ(outcome.stop, PipelineOutcome::Stop::write_failed);
     EXPECT_EQ(outcome.frames_written, 4u);
+}
+
+// Memory running out while frame k is read (its buffer made or filled): the frames
+// before it are still processed and written, nothing after it.
+TEST(FramePipeline, OutOfMemoryWhileReadingKeepsTheFramesBefore) {
+    const struct {
+        int threads;
+        uint64_t failing_frame;
+    } cases[] = {{1, 0}, {1, 1}, {2, 3}, {4, 9}};
+    for (const auto& c : cases) {
+        Recorder recorder;
+        recorder.total = 20;
+        PipelineStages stages = numbered_stages(&recorder);
+        const auto read = stages.read;
+        stages.read = [&recorder, read, c](Frame& frame) {
+            if (recorder.next_input == c.failing_frame) throw std::bad_alloc();
+            return read(frame);
+        };
+        const PipelineOutcome outcome = run_pipeline(c.threads, 2 * c.threads, stages);
+        EXPECT_EQ(outcome.stop, PipelineOutcome::Stop::out_of_memory);
+        EXPECT_EQ(outcome.failed_frame, c.failing_frame);
+        ASSERT_EQ(recorder.written.size(), c.failing_frame) << c.threads;
+        for (uint64_t i = 0; i < c.failing_frame; ++i) EXPECT_EQ(recorder.written[i], i);
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The Y4M reader and writer: accepted headers, every kind of malformed input with
 // its message, and byte-exact pass-through of everything that is not luma.
+#include "cli/y4m_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/y4m_reader.h"
 #include "cli/y4m_writer.h"
 #include "tests/cli/y4m_bytes.h"
 
@@ -45,6 +46,7 @@ TEST(Y4mHeader, AcceptsEightBitFourTwoZeroInEveryNotation) {
         {"YUV4MPEG2 W1 H1 I? F0:0 A0:0", 1, 1, "", 1 + 2},
         // Unknown tags and X tags pass through whatever their content.
         {"YUV4MPEG2 W16 H16 XCOLORRANGE=FULL Zfuture=1,2;3 X", 16, 16, "", 256 + 2 * 64},
+        {"YUV4MPEG2 W8 H6 XTITLE=caf\xc3\xa9 X\tY\x01 Xa\xff", 8, 6, "", 48 + 2 * 12},
         {"YUV4MPEG2 W0016384 H4096", 16384, 4096, "", 16384u * 4096u * 3 / 2},
     };
     for (const AcceptedHeader& c : cases) {
@@ -99,9 +101,8 @@ TEST(Y4mHeader, RejectsMalformedOrUnsupportedStreamHeaders) {
         {"YUV4MPEG2 W8 H8 Ipp\n", "malformed tag \"Ipp\""},
         {"YUV4MPEG2 W8  H8\n", "empty tag"},
         {"YUV4MPEG2 W8 H8 \n", "empty tag"},
-        {"YUV4MPEG2 W8 H8\r\n", "not printable ASCII"},
-        {"YUV4MPEG2 W8 H8 X\tY\n", "not printable ASCII"},
-        {"YUV4MPEG2 W8 H8 Xa\xff\n", "not printable ASCII"},
+        {"YUV4MPEG2 W8 H8\r\n", "invalid height \"H8\\x0d\""},
+        {std::string("YUV4MPEG2 W8 H8 Xa\0b\n", 21), "tag \"Xa\\x00b\" contains a NUL byte"},
         {"YUV4MPEG2 W8 H8 W8\n", "tag W appears twice"},
         {"YUV4MPEG2 W8 H8 C420 C420jpeg\n", "tag C appears twice"},
         {"YUV4MPEG2 W8 H8", "input ends before the end of the header line"},
@@ -172,8 +173,9 @@ TEST(Y4mFrames, RejectsMalformedFramesNamingTheFrame) {
          "frame 1: expected a frame header \"FRAME\", found \"zzz"},
         {"FRAME  Ip\n" + std::string(36, 'y'), 0, "frame 0: empty tag"},
         {"FRAME Ip \n" + std::string(36, 'y'), 0, "frame 0: empty tag"},
-        {"FRAME X\x01\n" + std::string(36, 'y'), 0,
-         "frame 0: tag \"X\\x01\" contains a byte that is not printable ASCII"},
+        {"FRAME XTITLE=caf\xc3\xa9 X\x01\n" + std::string(36, 'y'), 1, ""},
+        {std::string("FRAME X\0\n", 9) + std::string(36, 'y'), 0,
+         "frame 0: tag \"X\\x00\" contains a NUL byte"},
         {good + "FRAME X" + std::string(5000, 'a') + "\n", 1,
          "frame 1: frame header longer than 4096"},
     };
@@ -232,8 +234,7 @@ TEST(Y4mFrames, ReportsReadErrorsWithTheFrame) {
         StreamInfo info;
         Frame frame_data;
         ReadResult result = reader.read_stream_header(&info);
-        while (result == ReadResult::ok)
-            result = reader.read_frame(&frame_data);
+        while (result == ReadResult::ok) result = reader.read_frame(&frame_data);
         EXPECT_EQ(result, ReadResult::error);
         EXPECT_NE(reader.error().find(c.message), std::string::npos)
             << c.good << ": " << reader.error();
@@ -278,15 +279,30 @@ TEST(Y4mRoundTrip, HeadersFrameTagsAndDataPassThroughUnchanged) {
     }
 }
 
-TEST(Y4mWriter, ReportsWriteErrors) {
+TEST(Y4mWriter, WriteErrorsNameTheFrameAndKeepTheCompleteLength) {
     StreamInfo info;
     ASSERT_EQ(header_error("YUV4MPEG2 W4 H4\n", &info), "");
     Frame frame{"FRAME", std::vector<uint8_t>(info.frame_bytes(), 1)};
-    MemorySink full(20);
-    Y4mWriter writer(full);
-    EXPECT_TRUE(writer.write_stream_header(info));
-    EXPECT_FALSE(writer.write_frame(frame));
-    EXPECT_EQ(writer.error(), "write error: No space left on device");
+    // The stream header is 16 bytes, each frame 6 + 24.
+    const struct {
+        std::size_t room;
+        const char* error;
+        uint64_t complete_bytes;
+    } cases[] = {
+        {10, "write error: No space left on device", 0},
+        {20, "frame 0: write error: No space left on device", 16},
+        {16 + 30 + 5, "frame 1: write error: No space left on device", 16 + 30},
+        {16 + 30 + 6 + 23, "frame 1: write error: No space left on device", 16 + 30},
+    };
+    for (const auto& c : cases) {
+        MemorySink full(c.room);
+        Y4mWriter writer(full);
+        bool ok = writer.write_stream_header(info);
+        for (int i = 0; ok && i < 3; ++i) ok = writer.write_frame(frame);
+        EXPECT_FALSE(ok) << c.room;
+        EXPECT_EQ(writer.error(), c.error) << c.room;
+        EXPECT_EQ(writer.complete_bytes(), c.complete_bytes) << c.room;
+    }
 }
 
 }  // namespace
