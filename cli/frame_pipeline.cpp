@@ -6,7 +6,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -32,7 +31,7 @@ public:
         for (int i = 0; i < threads; ++i) {
             try {
                 threads_.emplace_back([this] { work(); });
-            } catch (const std::system_error&) {
+            } catch (...) {  // std::system_error, or std::bad_alloc for the thread's state
                 if (threads_.empty()) throw;
                 break;
             }

@@ -193,7 +193,7 @@ run() { rm -f "$work/out.y4m"; eval "$1" 2>"$work/err"; }  # COMMAND, with $veln
 # sanitizers (their shadow memory alone exceeds them). Fixed malloc arenas keep the
 # address space predictable; the reference pass keeps the first frames busy while the
 # third buffer is requested.
-if (ulimit -v 200000; "$velnor" --version) >/dev/null 2>&1; then
+if (ulimit -v 200000; "$velnor" --version >/dev/null 2>&1; status=$?; exit $status) 2>/dev/null; then
     big_frame() { head -c $((8192 * 2048 * 3 / 2)) /dev/urandom >"$work/big-frame"; }
     big_stream() {  # N frames of 8192x2048
         printf 'YUV4MPEG2 W8192 H2048\n'
