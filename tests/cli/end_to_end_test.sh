@@ -165,85 +165,66 @@ fi
 [ -s "$work/err" ] && fail "progress shown although standard error is not a terminal"
 
 # --- hostile conditions ----------------------------------------------------------
-# Each table below is one kind of trouble; OUT is where the video must go and must
-# end up holding exactly the given number of complete, filtered frames of in.y4m
-# (176x144, 3 frames), or "-" for no output at all.
+# One table per kind of trouble. Rows of run_cases: name @ command (with $velnor and
+# $work; its standard error is checked) @ exit status @ message pattern (empty: no
+# message) @ expected output in $work/out.y4m: N for the first N frames of in.y4m
+# (176x144, 3 frames) filtered, "-" for none, or a file in $work.
 frame_bytes=$((176 * 144 * 3 / 2 + 6))
 header_bytes=$(($(head -n1 "$work/in.y4m" | wc -c)))
-complete_frames() {  # N: the expected output when only the first N frames get through
-    head -c $((header_bytes + $1 * frame_bytes)) "$work/in.y4m" | "$expected_y4m" 176 144 20 40 10
-}
-check_run() {  # NAME STATUS WANT-STATUS MESSAGE-PATTERN FRAMES OUTPUT-FILE
-    local name=$1 got=$2 want=$3 pattern=$4 frames=$5 out=$6
+check_run() {  # NAME STATUS WANT-STATUS MESSAGE-PATTERN EXPECTED
+    local name=$1 got=$2 want=$3 pattern=$4 expected=$5
     [ "$got" = "$want" ] || fail "$name: exit status $got, expected $want ($(head -c 300 "$work/err"))"
-    if [ -n "$pattern" ]; then
+    if [ -z "$pattern" ]; then
+        [ -s "$work/err" ] && fail "$name: unexpected message $(cat "$work/err")"
+    else
         grep -Eq -- "$pattern" "$work/err" || fail "$name: message \"$(cat "$work/err")\", expected /$pattern/"
         [ "$(wc -l <"$work/err")" = 1 ] || fail "$name: not one line: $(cat "$work/err")"
     fi
-    if [ "$frames" = "-" ]; then
-        [ -s "$out" ] && fail "$name: wrote output"
-    else
-        complete_frames "$frames" | cmp -s - "$out" || fail "$name: output is not the $frames complete frames"
-    fi
+    case $expected in
+        -) [ -e "$work/out.y4m" ] && fail "$name: wrote output" ;;
+        [0-9]*) head -c $((header_bytes + expected * frame_bytes)) "$work/in.y4m" |
+            "$expected_y4m" 176 144 20 40 10 | cmp -s - "$work/out.y4m" ||
+            fail "$name: output is not the $expected complete frames" ;;
+        *) cmp -s "$work/$expected" "$work/out.y4m" || fail "$name: output differs from $expected" ;;
+    esac
+}
+run_cases() {  # ROW...
+    local case name command want pattern expected
+    for case in "$@"; do
+        IFS='@' read -r name command want pattern expected <<<"$case"
+        pattern=${pattern# } pattern=${pattern% }
+        rm -f "$work/out.y4m"
+        eval "$command" 2>"$work/err"
+        check_run "${name% }" $? "${want// /}" "$pattern" "${expected// /}"
+    done
 }
 head -c $((header_bytes + 2 * frame_bytes + 1000)) "$work/in.y4m" >"$work/cut.y4m"  # 2 frames and a bit
-run() { rm -f "$work/out.y4m"; eval "$1" 2>"$work/err"; }  # COMMAND, with $velnor, $work
 
 # Memory and threads running out part-way. Address-space limits only work without
 # sanitizers (their shadow memory alone exceeds them). Fixed malloc arenas keep the
 # address space predictable; the reference pass keeps the first frames busy while the
 # third buffer is requested.
 if (ulimit -v 200000; "$velnor" --version >/dev/null 2>&1; status=$?; exit $status) 2>/dev/null; then
-    big_frame() { head -c $((8192 * 2048 * 3 / 2)) /dev/urandom >"$work/big-frame"; }
+    head -c $((8192 * 2048 * 3 / 2)) /dev/urandom >"$work/big-frame"
     big_stream() {  # N frames of 8192x2048
         printf 'YUV4MPEG2 W8192 H2048\n'
         for _ in $(seq "$1"); do printf 'FRAME\n'; cat "$work/big-frame"; done
     }
-    big_frame
-    big_stream 2 | "$velnor" >"$work/big-want.y4m"
-    # name @ command @ status @ message @ complete frames (- for the big stream's two)
-    resources=(
-        "thread stacks beyond the limit @ (ulimit -s 65536 -v 200000; MALLOC_ARENA_MAX=1 \"\$velnor\" -j 8 \"\$work/in.y4m\" >\"\$work/out.y4m\") @ 0 @  @ 3"
-        "third frame buffer beyond the limit @ big_stream 4 | (ulimit -v 84000; MALLOC_ARENA_MAX=1 VELNOR_SIMD=reference \"\$velnor\" -j 2 >\"\$work/out.y4m\") @ 1 @ ^velnor: frame 2: out of memory for the frame buffer \(25165824 bytes\)$ @ big"
-    )
-    for case in "${resources[@]}"; do
-        IFS='@' read -r name command want pattern frames <<<"$case"
-        name=${name% } want=${want// /} pattern=${pattern# } pattern=${pattern% } frames=${frames// /}
-        run "$command"
-        status=$?
-        if [ "$frames" = big ]; then
-            check_run "$name" $status "$want" "$pattern" - /dev/null
-            cmp -s "$work/out.y4m" "$work/big-want.y4m" || fail "$name: output is not the 2 complete frames"
-        else
-            check_run "$name" $status "$want" "$pattern" "$frames" "$work/out.y4m"
-        fi
-    done
-    rm -f "$work/big-frame" "$work/big-want.y4m"
+    big_stream 2 | "$velnor" >"$work/big-two.y4m"
+    run_cases \
+        "thread stacks beyond the limit @ (ulimit -s 65536 -v 200000; MALLOC_ARENA_MAX=1 \"\$velnor\" -j 8 \"\$work/in.y4m\" >\"\$work/out.y4m\") @ 0 @ @ 3" \
+        "third frame buffer beyond the limit @ big_stream 4 | (ulimit -v 84000; MALLOC_ARENA_MAX=1 VELNOR_SIMD=reference \"\$velnor\" -j 2 >\"\$work/out.y4m\") @ 1 @ ^velnor: frame 2: out of memory for the frame buffer \(25165824 bytes\)$ @ big-two.y4m"
+    rm -f "$work/big-frame" "$work/big-two.y4m" "$work/out.y4m"
 else
     echo "note: address-space limits skipped (sanitizer build)"
 fi
 
 # Closed standard descriptors: no file takes their number, so no message enters the video.
-# name @ command @ status @ frames
-closed=(
-    "stderr closed @ \"\$velnor\" -o \"\$work/out.y4m\" <\"\$work/cut.y4m\" 2>&- @ 1 @ 2"
-    "stdout and stderr closed @ \"\$velnor\" -o \"\$work/out.y4m\" <\"\$work/cut.y4m\" >&- 2>&- @ 1 @ 2"
-    "stdin closed @ \"\$velnor\" \"\$work/cut.y4m\" -o \"\$work/out.y4m\" <&- 2>&- @ 1 @ 2"
-    "video to closed stdout @ \"\$velnor\" \"\$work/in.y4m\" >&- 2>\"\$work/out.y4m\" @ 1 @ -"
-)
-for case in "${closed[@]}"; do
-    IFS='@' read -r name command want frames <<<"$case"
-    rm -f "$work/out.y4m"
-    eval "$command"
-    status=$?
-    [ "$status" = "${want// /}" ] || fail "${name% }: exit status $status"
-    frames=${frames// /}
-    if [ "$frames" = "-" ]; then
-        grep -q '^velnor: write error: Bad file descriptor$' "$work/out.y4m" || fail "${name% }: $(cat "$work/out.y4m")"
-    else
-        complete_frames "$frames" | cmp -s - "$work/out.y4m" || fail "${name% }: output is not the $frames complete frames"
-    fi
-done
+run_cases \
+    "stderr closed @ \"\$velnor\" -o \"\$work/out.y4m\" <\"\$work/cut.y4m\" 2>&- @ 1 @ @ 2" \
+    "stdout and stderr closed @ \"\$velnor\" -o \"\$work/out.y4m\" <\"\$work/cut.y4m\" >&- 2>&- @ 1 @ @ 2" \
+    "stdin closed @ \"\$velnor\" \"\$work/cut.y4m\" -o \"\$work/out.y4m\" <&- 2>&- @ 1 @ @ 2" \
+    "video to a closed stdout @ \"\$velnor\" \"\$work/in.y4m\" >&- @ 1 @ ^velnor: write error: Bad file descriptor$ @ -"
 
 # Never write into the input, however the output is given: refused, input untouched.
 # name @ command
@@ -277,29 +258,15 @@ os.execvp(sys.argv[2], sys.argv[2:])' "$fd" "$@"
 }
 slow_input() { head -c 1000 "$work/in.y4m"; sleep 0.3; tail -c +1001 "$work/in.y4m"; }
 slow_reader() { sleep 0.3; cat; }
-# name @ command
-nonblocking_cases=(
-    "slow producer @ slow_input | nonblocking 0 \"\$velnor\" -o \"\$work/out.y4m\""
-    "slow consumer @ nonblocking 1 \"\$velnor\" \"\$work/in.y4m\" | slow_reader >\"\$work/out.y4m\""
-)
-for case in "${nonblocking_cases[@]}"; do
-    IFS='@' read -r name command <<<"$case"
-    run "$command"
-    check_run "${name% }" $? 0 "" 3 "$work/out.y4m"
-    [ -s "$work/err" ] && fail "${name% }: message $(cat "$work/err")"
-done
+run_cases \
+    "slow producer @ slow_input | nonblocking 0 \"\$velnor\" -o \"\$work/out.y4m\" @ 0 @ @ 3" \
+    "slow consumer @ nonblocking 1 \"\$velnor\" \"\$work/in.y4m\" | slow_reader >\"\$work/out.y4m\" @ 0 @ @ 3"
 
-# Write errors name the frame being written. name @ command @ message
-write_errors=(
-    "closed pipe @ \"\$velnor\" -j 2 \"\$work/long.y4m\" | head -c 100 >/dev/null @ ^velnor: frame [0-9]+: write error: Broken pipe$"
-    "full device @ \"\$velnor\" \"\$work/in.y4m\" -o /dev/full @ ^velnor: write error: No space left on device$"
-)
+# Write errors name the frame being written.
 ffmpeg_source 176 144 40 >"$work/long.y4m"
-for case in "${write_errors[@]}"; do
-    IFS='@' read -r name command pattern <<<"$case"
-    run "$command"
-    check_run "${name% }" $? 1 "${pattern# }" - /dev/null
-done
+run_cases \
+    "closed pipe @ \"\$velnor\" -j 2 \"\$work/long.y4m\" | head -c 100 >/dev/null @ 1 @ ^velnor: frame [0-9]+: write error: Broken pipe$ @ -" \
+    "full device @ \"\$velnor\" \"\$work/in.y4m\" -o /dev/full @ 1 @ ^velnor: write error: No space left on device$ @ -"
 
 # One line per message, whatever the names and arguments hold (<NL> is a newline).
 # name @ arguments @ message
@@ -343,44 +310,21 @@ for case in "${tags[@]}"; do
     fi
 done
 
-# --help and --version fail when their text cannot be written. name @ command @ status
-informational=(
-    "--help to a full device @ \"\$velnor\" --help >/dev/full @ 1"
-    "--version to a closed stdout @ \"\$velnor\" --version >&- @ 1"
-    "--version @ \"\$velnor\" --version >/dev/null @ 0"
-)
-for case in "${informational[@]}"; do
-    IFS='@' read -r name command want <<<"$case"
-    eval "$command" 2>"$work/err"
-    status=$?
-    [ "$status" = "${want// /}" ] || fail "${name% }: exit status $status"
-    if [ "$status" = 1 ]; then
-        grep -q '^velnor: write error: ' "$work/err" || fail "${name% }: message $(cat "$work/err")"
-    fi
-done
+# --help and --version fail when their text cannot be written.
+run_cases \
+    "--help to a full device @ \"\$velnor\" --help >/dev/full @ 1 @ ^velnor: write error: No space left on device$ @ -" \
+    "--version to a closed stdout @ \"\$velnor\" --version >&- @ 1 @ ^velnor: write error: Bad file descriptor$ @ -" \
+    "--version @ \"\$velnor\" --version >/dev/null @ 0 @ @ -"
 
 # Output that stops part-way ends on a whole frame: a file size limit cuts the
-# partial frame off again (also after existing content, for >>), and SIGINT or SIGTERM
+# partial frame off again (after existing content, for >>), and SIGINT or SIGTERM
 # stop reading, write what was read and exit 130 or 143.
 printf 'existing content\n' >"$work/prefix"
-# name @ command @ status @ message @ frames @ prefix kept (yes/no)
-cut_off=(
-    "file size limit @ (ulimit -f 100; \"\$velnor\" \"\$work/in.y4m\" -o \"\$work/out.y4m\") @ 1 @ ^velnor: frame 2: write error: File too large$ @ 2 @ no"
-    "file size limit, appending @ cp \"\$work/prefix\" \"\$work/out.y4m\"; (ulimit -f 100; \"\$velnor\" \"\$work/in.y4m\" >>\"\$work/out.y4m\") @ 1 @ ^velnor: frame 2: write error: File too large$ @ 2 @ yes"
-)
-for case in "${cut_off[@]}"; do
-    IFS='@' read -r name command want pattern frames prefix <<<"$case"
-    run "$command"
-    status=$?
-    pattern=${pattern# } pattern=${pattern% }
-    if [ "${prefix// /}" = yes ]; then
-        head -c "$(stat -c %s "$work/prefix")" "$work/out.y4m" | cmp -s - "$work/prefix" || fail "${name% }: existing content lost"
-        tail -c +"$(($(stat -c %s "$work/prefix") + 1))" "$work/out.y4m" >"$work/out-tail.y4m"
-        check_run "${name% }" $status "${want// /}" "$pattern" "${frames// /}" "$work/out-tail.y4m"
-    else
-        check_run "${name% }" $status "${want// /}" "$pattern" "${frames// /}" "$work/out.y4m"
-    fi
-done
+{ cat "$work/prefix"; head -c $((header_bytes + 2 * frame_bytes)) "$work/in.y4m" |
+    "$expected_y4m" 176 144 20 40 10; } >"$work/prefix-two.y4m"
+run_cases \
+    "file size limit @ (ulimit -f 100; \"\$velnor\" \"\$work/in.y4m\" -o \"\$work/out.y4m\") @ 1 @ ^velnor: frame 2: write error: File too large$ @ 2" \
+    "file size limit, appending @ cp \"\$work/prefix\" \"\$work/out.y4m\"; (ulimit -f 100; \"\$velnor\" \"\$work/in.y4m\" >>\"\$work/out.y4m\") @ 1 @ ^velnor: frame 2: write error: File too large$ @ prefix-two.y4m"
 # name @ signal @ bytes sent before the signal (the producer then waits) @ status @ complete frames
 signals=(
     "SIGTERM between frames @ TERM @ $((header_bytes + 2 * frame_bytes)) @ 143 @ 2"
@@ -404,7 +348,7 @@ for case in "${signals[@]}"; do
     status=$?
     kill "$producer" 2>/dev/null
     wait "$producer" 2>/dev/null
-    check_run "$name" $status "$want" "^velnor: stopped by SIG$signal after $frames frames$" "$frames" "$work/out.y4m"
+    check_run "$name" $status "$want" "^velnor: stopped by SIG$signal after $frames frames$" "$frames"
 done
 
 if [ "$failures" -ne 0 ]; then
