@@ -57,7 +57,7 @@ int print(const std::string& text) {
 // Why video must not be written to the open descriptor `output` (named `where`),
 // or an empty string.
 std::string refuse_output(int output, const std::string& where, const struct stat& input) {
-    if (isatty(output)) return where + " is a terminal; redirect it or name a file with -o";
+    if (isatty(output)) return where + " is a terminal; write the video to a file or a pipe";
     struct stat file;
     if (fstat(output, &file) == 0 && S_ISREG(file.st_mode) && S_ISREG(input.st_mode) &&
         file.st_dev == input.st_dev && file.st_ino == input.st_ino)

@@ -154,7 +154,7 @@ if command -v script >/dev/null; then
     # Video never goes to a terminal, however the output is given.
     for output in "" "-o /dev/tty" "-o -"; do
         on_tty "'$velnor' '$work/in.y4m' $output; echo status=\$?" >"$work/tty"
-        grep -q 'is a terminal; redirect it' "$work/tty" && grep -q 'status=2' "$work/tty" ||
+        grep -q 'is a terminal; write the video to a file or a pipe' "$work/tty" && grep -q 'status=2' "$work/tty" ||
             fail "writing video to a terminal ($output) was not refused: $(head -c 100 "$work/tty" | cat -v)"
         grep -q 'FRAME' "$work/tty" && fail "video reached the terminal ($output)"
     done
