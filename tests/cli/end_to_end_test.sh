@@ -340,9 +340,13 @@ for case in "${signals[@]}"; do
     # A shell leaves SIGINT ignored in background jobs; velnor keeps an ignored signal ignored.
     env --default-signal=INT "$velnor" -j 2 -o "$work/out.y4m" <"$work/fifo" 2>"$work/err" &
     filter=$!
-    # Finished frames may wait for the next read to be written, so give the filter
-    # time to take in what was sent rather than watching the output.
-    sleep 1
+    # Finished frames may wait for the next read to be written, so watch what the
+    # filter has read (its byte count includes a few libraries: wait a little more).
+    for _ in $(seq 100); do
+        [ "$(awk '/^rchar/ { print $2 }' "/proc/$filter/io" 2>/dev/null || echo 0)" -ge "$sent" ] && break
+        sleep 0.05
+    done
+    sleep 0.3
     kill -"$signal" "$filter"
     wait "$filter"
     status=$?
