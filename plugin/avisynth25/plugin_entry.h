@@ -1,7 +1,7 @@
 // The module's entry point and the create callback of the script function Velnor.
 #pragma once
 
-#include "plugin/host_interface.h"
+#include "plugin/avisynth25/host_interface.h"
 
 // Called by the host when a script loads the module; registers Velnor. Exported as
 // _AvisynthPluginInit2@4.
