@@ -51,8 +51,7 @@ struct AVS_Value {
 struct AVS_FilterInfo;
 using AVS_GetFrameCallback = AVS_VideoFrame* (*)(AVS_FilterInfo* fi, int n);
 using AVS_GetParityCallback = int (*)(AVS_FilterInfo* fi, int n);
-using AVS_GetAudioCallback = int (*)(AVS_FilterInfo* fi, void* buf, int64_t start,
-                                     int64_t count);
+using AVS_GetAudioCallback = int (*)(AVS_FilterInfo* fi, void* buf, int64_t start, int64_t count);
 using AVS_SetCacheHintsCallback = int (*)(AVS_FilterInfo* fi, int cachehints, int frame_range);
 using AVS_FreeFilterCallback = void (*)(AVS_FilterInfo* fi);
 
@@ -128,20 +127,19 @@ inline constexpr int AVS_CS_YV411 = AVS_CS_PLANAR | AVS_CS_YUV | AVS_CS_SAMPLE_B
                                     AVS_CS_VPLANEFIRST | AVS_CS_SUB_WIDTH_4 | AVS_CS_SUB_HEIGHT_1;
 inline constexpr int AVS_CS_YUV9 = AVS_CS_PLANAR | AVS_CS_YUV | AVS_CS_SAMPLE_BITS_8 |
                                    AVS_CS_VPLANEFIRST | AVS_CS_SUB_WIDTH_4 | AVS_CS_SUB_HEIGHT_4;
-inline constexpr int AVS_CS_Y8 = AVS_CS_PLANAR | AVS_CS_INTERLEAVED | AVS_CS_YUV |
-                                 AVS_CS_SAMPLE_BITS_8;
-inline constexpr int AVS_CS_YUV420P10 = (AVS_CS_YV12 & ~AVS_CS_SAMPLE_BITS_MASK) |
-                                        AVS_CS_SAMPLE_BITS_10;
-inline constexpr int AVS_CS_YUV444P16 = (AVS_CS_YV24 & ~AVS_CS_SAMPLE_BITS_MASK) |
-                                        AVS_CS_SAMPLE_BITS_16;
-inline constexpr int AVS_CS_YUV420PS = (AVS_CS_YV12 & ~AVS_CS_SAMPLE_BITS_MASK) |
-                                       AVS_CS_SAMPLE_BITS_32;
+inline constexpr int AVS_CS_Y8 =
+    AVS_CS_PLANAR | AVS_CS_INTERLEAVED | AVS_CS_YUV | AVS_CS_SAMPLE_BITS_8;
+inline constexpr int AVS_CS_YUV420P10 =
+    (AVS_CS_YV12 & ~AVS_CS_SAMPLE_BITS_MASK) | AVS_CS_SAMPLE_BITS_10;
+inline constexpr int AVS_CS_YUV444P16 =
+    (AVS_CS_YV24 & ~AVS_CS_SAMPLE_BITS_MASK) | AVS_CS_SAMPLE_BITS_16;
+inline constexpr int AVS_CS_YUV420PS =
+    (AVS_CS_YV12 & ~AVS_CS_SAMPLE_BITS_MASK) | AVS_CS_SAMPLE_BITS_32;
 inline constexpr int AVS_CS_Y16 = (AVS_CS_Y8 & ~AVS_CS_SAMPLE_BITS_MASK) | AVS_CS_SAMPLE_BITS_16;
-inline constexpr int AVS_CS_RGBP = AVS_CS_PLANAR | AVS_CS_BGR | AVS_CS_RGB_TYPE |
-                                   AVS_CS_SAMPLE_BITS_8;
+inline constexpr int AVS_CS_RGBP =
+    AVS_CS_PLANAR | AVS_CS_BGR | AVS_CS_RGB_TYPE | AVS_CS_SAMPLE_BITS_8;
 inline constexpr int AVS_CS_YUVA420 = AVS_CS_PLANAR | AVS_CS_YUVA | AVS_CS_SAMPLE_BITS_8 |
-                                      AVS_CS_VPLANEFIRST | AVS_CS_SUB_WIDTH_2 |
-                                      AVS_CS_SUB_HEIGHT_2;
+                                      AVS_CS_VPLANEFIRST | AVS_CS_SUB_WIDTH_2 | AVS_CS_SUB_HEIGHT_2;
 
 // Cache-hint query by which the host asks a filter for its multithreading mode,
 // and the modes it may answer.

@@ -172,8 +172,8 @@ struct VSAPI {
     VSFrame* (*newVideoFrame)(const VSVideoFormat* format, int width, int height,
                               const VSFrame* propSrc, VSCore* core);
     VSFrame* (*newVideoFrame2)(const VSVideoFormat* format, int width, int height,
-                               const VSFrame** planeSrc, const int* planes,
-                               const VSFrame* propSrc, VSCore* core);
+                               const VSFrame** planeSrc, const int* planes, const VSFrame* propSrc,
+                               VSCore* core);
     VSFrame* (*newAudioFrame)(const VSAudioFormat* format, int numSamples, const VSFrame* propSrc,
                               VSCore* core);
     VSFrame* (*newAudioFrame2)(const VSAudioFormat* format, int numSamples,
