@@ -186,6 +186,7 @@ extern "C" VELNOR_EXPORT const char* avisynth_c_plugin_init(
         delete api;
         return kNoInterface;
     }
+    const char* version = register_velnor(env, api);
     api->at_exit(env, release_api, api);
-    return register_velnor(env, api);
+    return version;
 }
