@@ -19,6 +19,16 @@ int plane_height(const VSFrame* f, int plane) {
     return plane == 0 ? f->height : f->height >> f->format.subSamplingH;
 }
 
+// Source padding differs from the padding of new frames, so that a copy that
+// reaches past a row shows in the output.
+void mark_padding(test::TestPlane& plane) {
+    for (std::size_t i = 0; i < plane.bytes.size(); ++i) {
+        const std::ptrdiff_t x = static_cast<std::ptrdiff_t>(i) % plane.pitch;
+        if (x >= plane.width || i >= static_cast<std::size_t>(plane.pitch * plane.height))
+            plane.bytes[i] = 0x3C;
+    }
+}
+
 VSFrame* allocate(const VSVideoFormat* format, int width, int height) {
     ++FakeVs::live_frames;
     VSFrame* f = new VSFrame;
@@ -204,6 +214,7 @@ const VSFrame* FakeVs::get_frame(VSNode* node, int n, std::string* error) {
                 f->planes[p] =
                     std::make_shared<test::TestPlane>(w, plane_height(f, p), w + kSourcePadding);
                 test::fill_random(*f->planes[p], rng);
+                mark_padding(*f->planes[p]);
             }
             f->props.entries["_FrameNumber"] = {int64_t{n}};
             f->props.entries["Note"] = {std::string("source frame ") + std::to_string(n)};
