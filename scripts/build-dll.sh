@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the AviSynth plug-in velnor.dll (32-bit Windows) with mingw-w64 and checks
 # what it exports and imports. Prints the DLL's path.
-#   bash scripts/build-dll.sh            -> build/win32/plugin/velnor.dll
+#   bash scripts/build-dll.sh            -> build/win32/plugin/avisynth25/velnor.dll
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build/win32
-dll=$build/plugin/velnor.dll
+dll=$build/plugin/avisynth25/velnor.dll
 objdump=i686-w64-mingw32-objdump
 
 if ! command -v i686-w64-mingw32-g++-win32 >/dev/null; then

@@ -9,7 +9,7 @@
 
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
-#include "plugin/plugin_entry.h"
+#include "plugin/avisynth25/plugin_entry.h"
 #include "tests/plugin/fake_host.h"
 
 namespace velnor::test {

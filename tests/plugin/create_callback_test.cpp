@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "plugin/velnor_filter.h"
+#include "plugin/avisynth25/velnor_filter.h"
 #include "tests/plugin/binding_fixture.h"
 
 namespace velnor::test {

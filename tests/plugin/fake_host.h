@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_interface.h"
+#include "plugin/avisynth25/host_interface.h"
 
 namespace velnor::test {
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/velnor_filter.h"
+#include "plugin/avisynth25/velnor_filter.h"
 #include "tests/plugin/binding_fixture.h"
 
 namespace velnor::test {

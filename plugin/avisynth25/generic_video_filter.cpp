@@ -1,6 +1,6 @@
-#include "plugin/generic_video_filter.h"
+#include "plugin/avisynth25/generic_video_filter.h"
 
-#include "plugin/host_references.h"
+#include "plugin/avisynth25/host_references.h"
 
 namespace velnor::host {
 

@@ -1,6 +1,6 @@
-#include "plugin/velnor_filter.h"
+#include "plugin/avisynth25/velnor_filter.h"
 
-#include "plugin/host_references.h"
+#include "plugin/avisynth25/host_references.h"
 
 namespace velnor::plugin {
 

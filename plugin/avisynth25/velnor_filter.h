@@ -6,8 +6,8 @@
 
 #include "core/denoiser.h"
 #include "core/luma_pass.h"
-#include "plugin/generic_video_filter.h"
-#include "plugin/host_interface.h"
+#include "plugin/avisynth25/generic_video_filter.h"
+#include "plugin/avisynth25/host_interface.h"
 
 namespace velnor::plugin {
 

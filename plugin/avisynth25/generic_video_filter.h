@@ -4,7 +4,7 @@
 // the ones it implements itself, and its deleting destructor.
 #pragma once
 
-#include "plugin/host_interface.h"
+#include "plugin/avisynth25/host_interface.h"
 
 namespace velnor::host {
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "plugin/host_interface.h"
+#include "plugin/avisynth25/host_interface.h"
 
 namespace velnor::host {
 

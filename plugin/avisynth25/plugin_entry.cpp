@@ -1,9 +1,9 @@
-#include "plugin/plugin_entry.h"
+#include "plugin/avisynth25/plugin_entry.h"
 
 #include <new>
 
-#include "plugin/host_references.h"
-#include "plugin/velnor_filter.h"
+#include "plugin/avisynth25/host_references.h"
+#include "plugin/avisynth25/velnor_filter.h"
 
 namespace velnor::plugin {
 
