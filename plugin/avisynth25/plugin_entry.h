@@ -3,16 +3,13 @@
 
 #include "core/filter_settings.h"
 #include "plugin/avisynth25/host_interface.h"
+#include "plugin/script_function.h"
 
 // Called by the host when a script loads the module; registers Velnor. Exported as
 // _AvisynthPluginInit2@4.
 extern "C" const char* VELNOR_STDCALL AvisynthPluginInit2(velnor::host::IScriptEnvironment* env);
 
 namespace velnor::plugin {
-
-inline constexpr const char kFunctionName[] = "Velnor";
-inline constexpr const char kParameters[] = "c[strength]i[threshold1]i[threshold2]i";
-inline constexpr const char kVersionText[] = "Velnor ver 0.1";
 
 // Turns a script call Velnor(clip, strength, threshold1, threshold2) into a filter
 // clip value at `result`. Raises "Velnor: Requires YV12 input" for any other input.

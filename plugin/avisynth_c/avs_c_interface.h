@@ -157,6 +157,7 @@ using avs_add_function_func = int (*)(AVS_ScriptEnvironment* env, const char* na
                                       const char* params, AVS_ApplyFunc apply, void* user_data);
 using avs_at_exit_func = void (*)(AVS_ScriptEnvironment* env, AVS_ShutdownFunc function,
                                   void* user_data);
+using avs_get_error_func = const char* (*)(AVS_ScriptEnvironment* env);
 using avs_new_c_filter_func = AVS_Clip* (*)(AVS_ScriptEnvironment* env, AVS_FilterInfo** fi,
                                             AVS_Value child, int store_child);
 using avs_set_to_clip_func = void (*)(AVS_Value* value, AVS_Clip* clip);
