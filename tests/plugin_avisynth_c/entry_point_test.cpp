@@ -1,0 +1,81 @@
+// The entry point finds the host's functions at run time: in a library the program
+// opened privately, under any file name, and it fails cleanly when there is none.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "plugin/avisynth_c/velnor_avs_c.h"
+
+namespace velnor::avsc {
+namespace {
+
+TEST(AvsCEntryPoint, ReportsAMissingInterfaceInsteadOfCrashing) {
+    ASSERT_EQ(dlsym(RTLD_DEFAULT, "avs_add_function"), nullptr);
+    EXPECT_STREQ(avisynth_c_plugin_init(nullptr), kNoInterface);
+}
+
+TEST(AvsCEntryPoint, RegistersThroughAPrivatelyOpenedHostLibrary) {
+    void* host = dlopen(VELNOR_PRIVATE_HOST_MODULE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(host, nullptr) << dlerror();
+    ASSERT_EQ(dlsym(RTLD_DEFAULT, "avs_add_function"), nullptr)
+        << "the host leaked into the global scope";
+    auto count = reinterpret_cast<int (*)()>(dlsym(host, "private_host_registrations"));
+    auto exits = reinterpret_cast<int (*)()>(dlsym(host, "private_host_exit_handlers"));
+    auto name = reinterpret_cast<const char* (*)()>(dlsym(host, "private_host_registered_name"));
+
+    EXPECT_STREQ(avisynth_c_plugin_init(nullptr), "Velnor ver 0.1");
+    EXPECT_EQ(count(), 1);
+    EXPECT_STREQ(name(), "Velnor");
+    EXPECT_EQ(exits(), 1);  // the table is handed back when the environment ends
+    dlclose(host);
+}
+
+// The shipped library itself: it loads with every symbol bound at once although no
+// host is in the global scope, exports both entry points, and its AviSynth+ entry
+// finds the privately opened host.
+TEST(AvsCEntryPoint, SharedLibraryLoadsBesideAPrivateHostAndRegisters) {
+    void* host = dlopen(VELNOR_PRIVATE_HOST_MODULE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(host, nullptr) << dlerror();
+    void* library = dlopen(VELNOR_HOST_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    EXPECT_NE(dlsym(library, "VapourSynthPluginInit2"), nullptr);
+    auto init = reinterpret_cast<const char* (*)(void*)>(dlsym(library, "avisynth_c_plugin_init"));
+    ASSERT_NE(init, nullptr);
+    auto count = reinterpret_cast<int (*)()>(dlsym(host, "private_host_registrations"));
+    const int before = count();
+    EXPECT_STREQ(init(nullptr), "Velnor ver 0.1");
+    EXPECT_EQ(count(), before + 1);
+    dlclose(library);
+    dlclose(host);
+}
+
+TEST(AvsCEntryPoint, LoadsEveryFunctionOrReportsTheGap) {
+    std::map<std::string, void*> symbols;
+    auto lookup = [](void* context, const char* name) -> void* {
+        auto& table = *static_cast<std::map<std::string, void*>*>(context);
+        auto it = table.find(name);
+        return it == table.end() ? nullptr : it->second;
+    };
+    AvsApi api{};
+    EXPECT_FALSE(load_avs_api(lookup, &symbols, &api));
+    // Every name the binding asks for, each with a distinct address.
+    auto record = [](void* context, const char* name) -> void* {
+        void*& slot = (*static_cast<std::map<std::string, void*>*>(context))[name];
+        slot = &slot;
+        return slot;
+    };
+    load_avs_api(record, &symbols, &api);
+    const std::size_t names = symbols.size();
+    EXPECT_EQ(names * sizeof(void*), sizeof(AvsApi)) << "every entry of the table is looked up";
+    for (const auto& [missing, address] : std::map<std::string, void*>(symbols)) {
+        symbols.erase(missing);
+        EXPECT_FALSE(load_avs_api(lookup, &symbols, &api)) << "without " << missing;
+        symbols[missing] = address;
+    }
+    EXPECT_TRUE(load_avs_api(lookup, &symbols, &api));
+}
+
+}  // namespace
+}  // namespace velnor::avsc

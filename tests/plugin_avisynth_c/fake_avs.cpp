@@ -1,0 +1,248 @@
+#include "tests/plugin_avisynth_c/fake_avs.h"
+
+#include <cstring>
+#include <random>
+
+namespace velnor::avsc {
+
+std::atomic<int> FakeAvs::live_frames{0};
+
+namespace {
+
+// Padding of every plane row, filled with test::kPaddingMarker.
+constexpr int kPadding = 13;
+
+AVS_VideoFrame* new_frame() {
+    ++FakeAvs::live_frames;
+    return new AVS_VideoFrame;
+}
+
+void release_frame(AVS_VideoFrame* frame) {
+    if (--frame->refs == 0) {
+        delete frame;
+        --FakeAvs::live_frames;
+    }
+}
+
+int plane_index(int plane) { return plane == AVS_PLANAR_U ? 1 : plane == AVS_PLANAR_V ? 2 : 0; }
+
+// --- The host's functions --------------------------------------------------------
+
+int add_function(AVS_ScriptEnvironment* env, const char* name, const char* params,
+                 AVS_ApplyFunc apply, void* user_data) {
+    env->host->registrations.push_back({name, params, apply, user_data});
+    return 0;
+}
+
+void at_exit(AVS_ScriptEnvironment* env, AVS_ShutdownFunc function, void* user_data) {
+    env->host->exit_handlers.push_back({function, user_data});
+}
+
+const char* get_error(AVS_ScriptEnvironment* env) { return env->error; }
+
+AVS_Clip* new_c_filter(AVS_ScriptEnvironment* env, AVS_FilterInfo** fi, AVS_Value child,
+                       int store_child) {
+    if (child.type != kValueClip || !store_child) return nullptr;
+    FilterClip* clip = new FilterClip(env, static_cast<FakeClip*>(child.d.clip));
+    *fi = &clip->fi;
+    return new AVS_Clip{clip};
+}
+
+void set_to_clip(AVS_Value* value, AVS_Clip* clip) {
+    clip->clip->add_ref();
+    *value = AVS_Value{};
+    value->type = kValueClip;
+    value->d.clip = clip->clip;
+}
+
+void release_clip(AVS_Clip* clip) {
+    clip->clip->release();
+    delete clip;
+}
+
+AVS_VideoFrame* get_frame(AVS_Clip* clip, int n) { return clip->clip->get_frame(n); }
+
+int make_writable(AVS_ScriptEnvironment* env, AVS_VideoFrame** frame) {
+    env->error = nullptr;
+    if (env->host->make_writable_fails) {
+        env->error = "host: MakeWritable failed";
+        return -1;
+    }
+    if ((*frame)->refs == 1) return 0;
+    AVS_VideoFrame* copy = new_frame();
+    for (int p = 0; p < 3; ++p) copy->planes[p] = (*frame)->planes[p];
+    release_frame(*frame);
+    *frame = copy;
+    return 1;
+}
+
+uint8_t* get_write_ptr_p(const AVS_VideoFrame* frame, int plane) {
+    if (frame->refs != 1) return nullptr;
+    return const_cast<AVS_VideoFrame*>(frame)->planes[plane_index(plane)].data();
+}
+
+int get_pitch_p(const AVS_VideoFrame* frame, int plane) {
+    return static_cast<int>(frame->planes[plane_index(plane)].pitch);
+}
+int get_row_size_p(const AVS_VideoFrame* frame, int plane) {
+    return frame->planes[plane_index(plane)].width;
+}
+int get_height_p(const AVS_VideoFrame* frame, int plane) {
+    return frame->planes[plane_index(plane)].height;
+}
+
+}  // namespace
+
+const AvsApi FakeAvs::kApi = {
+    add_function, at_exit,        get_error,     new_c_filter,  set_to_clip,
+    release_clip, get_frame,      release_frame, make_writable, get_write_ptr_p,
+    get_pitch_p,  get_row_size_p, get_height_p,
+};
+
+FakeAvs::FakeAvs() = default;
+FakeAvs::~FakeAvs() { shut_down(); }
+
+void FakeAvs::shut_down() {
+    for (const auto& [function, user_data] : exit_handlers) function(user_data, &env);
+    exit_handlers.clear();
+}
+
+AVS_Value FakeAvs::call_velnor(FakeClip* clip, const std::vector<Arg>& params) {
+    AVS_Value args[4] = {};
+    args[0].type = kValueClip;
+    args[0].d.clip = clip;
+    for (int i = 1; i < 4; ++i) {
+        args[i].type = kValueVoid;
+        if (i - 1 < static_cast<int>(params.size()) && params[i - 1].present) {
+            args[i].type = params[i - 1].type;
+            if (params[i - 1].type == kValueLong)
+                args[i].d.longlong = params[i - 1].value;
+            else
+                args[i].d.integer = static_cast<int>(params[i - 1].value);
+        }
+    }
+    AVS_Value array{};
+    array.type = kValueArray;
+    array.array_size = 4;
+    array.d.array = args;
+    const Registration& velnor = registrations.at(0);
+    return velnor.apply(&env, array, velnor.user_data);
+}
+
+void FakeAvs::release_value(const AVS_Value& value) {
+    if (value.type == kValueClip) static_cast<FakeClip*>(value.d.clip)->release();
+}
+
+// --- Clips ------------------------------------------------------------------------
+
+SourceClip::SourceClip(const AVS_VideoInfo& vi, int frame_shrink)
+    : FakeClip(vi), frame_shrink_(frame_shrink) {}
+
+SourceClip::~SourceClip() {
+    for (auto& [n, frame] : frames_) release_frame(frame);
+}
+
+const AVS_VideoFrame& SourceClip::original(int n) {
+    AVS_VideoFrame* frame = get_frame(n);
+    release_frame(frame);
+    return *frame;  // still held by the source
+}
+
+AVS_VideoFrame* SourceClip::get_frame(int n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    AVS_VideoFrame*& frame = frames_[n];
+    if (!frame) {
+        PlanarLayout layout{};
+        planar_layout(vi.pixel_type, &layout);
+        frame = new_frame();
+        std::mt19937 rng(static_cast<uint32_t>(1000 + n));
+        const int height = vi.height - frame_shrink_;
+        frame->planes[0] = test::TestPlane(vi.width, height, vi.width + kPadding);
+        if (layout.chroma) {
+            const int cw = vi.width >> layout.shift_w, ch = height >> layout.shift_h;
+            frame->planes[1] = test::TestPlane(cw, ch, cw + kPadding);
+            frame->planes[2] = test::TestPlane(cw, ch, cw + kPadding);
+        }
+        for (test::TestPlane& plane : frame->planes) test::fill_random(plane, rng);
+    }
+    ++frame->refs;
+    return frame;
+}
+
+void SourceClip::get_audio(void* buf, int64_t start, int64_t count) {
+    auto* samples = static_cast<int16_t*>(buf);
+    for (int64_t i = 0; i < count * vi.nchannels; ++i)
+        samples[i] = static_cast<int16_t>((start * vi.nchannels + i) * 31 % 65521);
+}
+
+FilterClip::FilterClip(AVS_ScriptEnvironment* env, FakeClip* child)
+    : FakeClip(child->vi), child_handle{child} {
+    child->add_ref();
+    fi.child = &child_handle;
+    fi.vi = child->vi;
+    fi.env = env;
+}
+
+FilterClip::~FilterClip() {
+    if (fi.free_filter) fi.free_filter(&fi);
+    child_handle.clip->release();
+}
+
+AVS_VideoFrame* FilterClip::get_frame(int n) {
+    if (!fi.get_frame) return child_handle.clip->get_frame(n);
+    AVS_VideoFrame* frame = fi.get_frame(&fi, n);
+    if (fi.error) failed = true;
+    return frame;
+}
+
+int FilterClip::get_parity(int n) {
+    return fi.get_parity ? fi.get_parity(&fi, n) : child_handle.clip->get_parity(n);
+}
+
+void FilterClip::get_audio(void* buf, int64_t start, int64_t count) {
+    if (fi.get_audio)
+        fi.get_audio(&fi, buf, start, count);
+    else
+        child_handle.clip->get_audio(buf, start, count);
+}
+
+int FilterClip::set_cache_hints(int hints, int range) {
+    return fi.set_cache_hints ? fi.set_cache_hints(&fi, hints, range) : 0;
+}
+
+// --- Formats ----------------------------------------------------------------------
+
+bool planar_layout(int pixel_type, PlanarLayout* layout) {
+    struct Row {
+        int pixel_type;
+        PlanarLayout layout;
+    };
+    static const Row kRows[] = {
+        {AVS_CS_YV12, {1, 1, true}}, {AVS_CS_I420, {1, 1, true}},  {AVS_CS_YV16, {1, 0, true}},
+        {AVS_CS_YV24, {0, 0, true}}, {AVS_CS_YV411, {2, 0, true}}, {AVS_CS_Y8, {0, 0, false}},
+    };
+    for (const Row& row : kRows)
+        if (row.pixel_type == pixel_type) {
+            *layout = row.layout;
+            return true;
+        }
+    return false;
+}
+
+AVS_VideoInfo video_info(int pixel_type, int width, int height, int frames) {
+    AVS_VideoInfo vi{};
+    vi.width = width;
+    vi.height = height;
+    vi.fps_numerator = 30000;
+    vi.fps_denominator = 1001;
+    vi.num_frames = frames;
+    vi.pixel_type = pixel_type;
+    vi.audio_samples_per_second = 48000;
+    vi.sample_type = 2;  // 16-bit integer samples
+    vi.num_audio_samples = 48000LL * frames * 1001 / 30000;
+    vi.nchannels = 2;
+    vi.image_type = 1 << 2 | 1 << 0;  // field-based, bottom field first
+    return vi;
+}
+
+}  // namespace velnor::avsc
