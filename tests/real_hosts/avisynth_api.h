@@ -2,6 +2,7 @@
 // either from the harness's own link with libavisynth or from a privately opened copy.
 #pragma once
 
+#include <cstdint>
 #include <type_traits>
 
 #include "plugin/avisynth_c/avs_c_interface.h"
@@ -28,6 +29,7 @@ namespace avs = velnor::avsc;
     X(get_video_info, const avs::AVS_VideoInfo*(avs::AVS_Clip*))                               \
     X(get_frame, avs::AVS_VideoFrame*(avs::AVS_Clip*, int))                                    \
     X(get_parity, int(avs::AVS_Clip*, int))                                                    \
+    X(get_audio, int(avs::AVS_Clip*, void*, int64_t, int64_t))                                 \
     X(release_video_frame, void(avs::AVS_VideoFrame*))                                         \
     X(make_writable, int(avs::AVS_ScriptEnvironment*, avs::AVS_VideoFrame**))                  \
     X(new_c_filter,                                                                            \

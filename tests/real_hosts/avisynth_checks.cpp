@@ -1,6 +1,7 @@
 // The AviSynth+ checks: a random source registered through the C interface, Velnor
 // called from scripts in every accepted format with every argument set, Prefetch, and
 // refusals of the formats it does not take.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ namespace {
 constexpr int kFrames = 4;
 constexpr int kPrefetchThreads = 3;
 constexpr uint32_t kSeed = 2718;
+// Audio samples compared at the start of each clip, and the widest sample in bytes.
+constexpr int64_t kAudioSamples = 4096;
+constexpr std::size_t kMaxSampleBytes = 8;
 
 struct Format {
     const char* name;
@@ -37,6 +41,9 @@ struct Size {
 };
 
 const Size kSizes[] = {{4, 2}, {76, 46}, {352, 202}};
+
+// Audio added to every source clip: a tone, so that lost or altered samples show.
+constexpr const char kAudio[] = ".AudioDub(Tone(type=\"Sine\", samplerate=48000, channels=2))";
 
 const char* const kRefused[] = {
     "BlankClip(pixel_type=\"RGB24\")",
@@ -169,6 +176,7 @@ public:
             tally_.fail(where + ": clip properties changed");
             return;
         }
+        check_audio(in, out, a, where);
         for (int n = 0; n < a.num_frames; ++n) {
             avs::AVS_VideoFrame* fi = api_.get_frame(in, n);
             avs::AVS_VideoFrame* fo = api_.get_frame(out, n);
@@ -194,6 +202,18 @@ public:
     }
 
 private:
+    void check_audio(avs::AVS_Clip* in, avs::AVS_Clip* out, const avs::AVS_VideoInfo& vi,
+                     const std::string& where) {
+        const int64_t count = std::min(vi.num_audio_samples, kAudioSamples);
+        const std::size_t bytes = static_cast<std::size_t>(count) *
+                                  static_cast<std::size_t>(vi.nchannels) * kMaxSampleBytes;
+        std::vector<unsigned char> expected(bytes), actual(bytes);
+        tally_.count_other();
+        if (api_.get_audio(in, expected.data(), 0, count) != 0 ||
+            api_.get_audio(out, actual.data(), 0, count) != 0 || expected != actual)
+            tally_.fail(where + ": audio changed");
+    }
+
     ConstPlane plane(const avs::AVS_VideoFrame* frame, int id) const {
         return {api_.get_read_ptr_p(frame, id), api_.get_pitch_p(frame, id),
                 api_.get_row_size_p(frame, id), api_.get_height_p(frame, id)};
@@ -226,9 +246,10 @@ bool check_avisynth(const AvisynthApi& api, const std::string& plugin_path,
                                               std::to_string(size.width) + "x" +
                                               std::to_string(size.height);
                     avs::AVS_Clip* source = session.eval_clip(
-                        "VelnorTestNoise(BlankClip(length=" + std::to_string(kFrames) + ", width=" +
-                        std::to_string(size.width) + ", height=" + std::to_string(size.height) +
-                        ", pixel_type=\"" + format.blank_clip_type + "\", fps=25).AssumeTFF(), " +
+                        "VelnorTestNoise(BlankClip(length=" + std::to_string(kFrames) +
+                        ", width=" + std::to_string(size.width) +
+                        ", height=" + std::to_string(size.height) + ", pixel_type=\"" +
+                        format.blank_clip_type + "\", fps=25)" + kAudio + ".AssumeTFF(), " +
                         std::to_string(kSeed) + ", " + std::to_string(format.planes) + ", " +
                         std::to_string(format.pixel_type) + ")");
                     if (!source) continue;

@@ -52,47 +52,32 @@ VELNOR_LEAF(VSFilterDependency)
     } while (0)
 #define VELNOR_CONSTANT(report, c) report.value(#c, ours::c, ::c)
 
-#define VELNOR_VSAPI_ENTRIES(X)                                                                      \
-    X(createVideoFilter)                                                                             \
-    X(createVideoFilter2)                                                                            \
-    X(createAudioFilter) X(createAudioFilter2) X(setLinearFilter) X(setCacheMode) X(                 \
-        setCacheOptions) X(freeNode) X(addNodeRef) X(getNodeType) X(getVideoInfo) X(getAudioInfo)    \
-        X(newVideoFrame) X(newVideoFrame2) X(newAudioFrame) X(newAudioFrame2) X(freeFrame) X(        \
-            addFrameRef) X(copyFrame) X(getFramePropertiesRO) X(getFramePropertiesRW) X(getStride)   \
-            X(getReadPtr) X(getWritePtr) X(getVideoFrameFormat) X(getAudioFrameFormat) X(            \
-                getFrameType) X(getFrameWidth) X(getFrameHeight) X(getFrameLength)                   \
-                X(getVideoFormatName) X(getAudioFormatName) X(queryVideoFormat) X(                   \
-                    queryAudioFormat) X(queryVideoFormatID) X(getVideoFormatByID) X(getFrame)        \
-                    X(getFrameAsync) X(getFrameFilter) X(requestFrameFilter) X(releaseFrameEarly) X( \
-                        cacheFrame) X(setFilterError) X(createFunction) X(freeFunction)              \
-                        X(addFunctionRef) X(callFunction) X(createMap) X(freeMap) X(clearMap) X(     \
-                            copyMap) X(mapSetError) X(mapGetError) X(mapNumKeys) X(mapGetKey)        \
-                            X(mapDeleteKey) X(mapNumElements) X(mapGetType) X(mapSetEmpty) X(        \
-                                mapGetInt) X(mapGetIntSaturated) X(mapGetIntArray) X(mapSetInt)      \
-                                X(mapSetIntArray) X(mapGetFloat) X(mapGetFloatSaturated) X(          \
-                                    mapGetFloatArray) X(mapSetFloat) X(mapSetFloatArray)             \
-                                    X(mapGetData) X(mapGetDataSize) X(mapGetDataTypeHint) X(         \
-                                        mapSetData) X(mapGetNode) X(mapSetNode) X(mapConsumeNode)    \
-                                        X(mapGetFrame) X(mapSetFrame) X(mapConsumeFrame) X(          \
-                                            mapGetFunction) X(mapSetFunction)                        \
-                                            X(mapConsumeFunction) X(registerFunction) X(             \
-                                                getPluginByID) X(getPluginByNamespace)               \
-                                                X(getNextPlugin) X(getPluginName) X(                 \
-                                                    getPluginID) X(getPluginNamespace)               \
-                                                    X(getNextPluginFunction) X(                      \
-                                                        getPluginFunctionByName)                     \
-                                                        X(getPluginFunctionName) X(                  \
-                                                            getPluginFunctionArguments)              \
-                                                            X(getPluginFunctionReturnType) X(        \
-                                                                getPluginPath) X(getPluginVersion)   \
-                                                                X(invoke) X(createCore) X(           \
-                                                                    freeCore) X(setMaxCacheSize)     \
-                                                                    X(setThreadCount) X(             \
-                                                                        getCoreInfo)                 \
-                                                                        X(getAPIVersion) X(          \
-                                                                            logMessage)              \
-                                                                            X(addLogHandler) X(      \
-                                                                                removeLogHandler)
+// clang-format off
+#define VELNOR_VSAPI_ENTRIES(X)                                                                    \
+    X(createVideoFilter) X(createVideoFilter2) X(createAudioFilter) X(createAudioFilter2)          \
+    X(setLinearFilter) X(setCacheMode) X(setCacheOptions) X(freeNode) X(addNodeRef)                \
+    X(getNodeType) X(getVideoInfo) X(getAudioInfo) X(newVideoFrame) X(newVideoFrame2)              \
+    X(newAudioFrame) X(newAudioFrame2) X(freeFrame) X(addFrameRef) X(copyFrame)                    \
+    X(getFramePropertiesRO) X(getFramePropertiesRW) X(getStride) X(getReadPtr) X(getWritePtr)      \
+    X(getVideoFrameFormat) X(getAudioFrameFormat) X(getFrameType) X(getFrameWidth)                 \
+    X(getFrameHeight) X(getFrameLength) X(getVideoFormatName) X(getAudioFormatName)                \
+    X(queryVideoFormat) X(queryAudioFormat) X(queryVideoFormatID) X(getVideoFormatByID)            \
+    X(getFrame) X(getFrameAsync) X(getFrameFilter) X(requestFrameFilter) X(releaseFrameEarly)      \
+    X(cacheFrame) X(setFilterError) X(createFunction) X(freeFunction) X(addFunctionRef)            \
+    X(callFunction) X(createMap) X(freeMap) X(clearMap) X(copyMap) X(mapSetError)                  \
+    X(mapGetError) X(mapNumKeys) X(mapGetKey) X(mapDeleteKey) X(mapNumElements) X(mapGetType)      \
+    X(mapSetEmpty) X(mapGetInt) X(mapGetIntSaturated) X(mapGetIntArray) X(mapSetInt)               \
+    X(mapSetIntArray) X(mapGetFloat) X(mapGetFloatSaturated) X(mapGetFloatArray) X(mapSetFloat)    \
+    X(mapSetFloatArray) X(mapGetData) X(mapGetDataSize) X(mapGetDataTypeHint) X(mapSetData)        \
+    X(mapGetNode) X(mapSetNode) X(mapConsumeNode) X(mapGetFrame) X(mapSetFrame)                    \
+    X(mapConsumeFrame) X(mapGetFunction) X(mapSetFunction) X(mapConsumeFunction)                   \
+    X(registerFunction) X(getPluginByID) X(getPluginByNamespace) X(getNextPlugin)                  \
+    X(getPluginName) X(getPluginID) X(getPluginNamespace) X(getNextPluginFunction)                 \
+    X(getPluginFunctionByName) X(getPluginFunctionName) X(getPluginFunctionArguments)              \
+    X(getPluginFunctionReturnType) X(getPluginPath) X(getPluginVersion) X(invoke) X(createCore)    \
+    X(freeCore) X(setMaxCacheSize) X(setThreadCount) X(getCoreInfo) X(getAPIVersion)               \
+    X(logMessage) X(addLogHandler) X(removeLogHandler)
+// clang-format on
 
 }  // namespace
 
