@@ -1,0 +1,257 @@
+// The AviSynth+ checks: a random source registered through the C interface, Velnor
+// called from scripts in every accepted format with every argument set, Prefetch, and
+// refusals of the formats it does not take.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/real_hosts/frame_check.h"
+#include "tests/real_hosts/harness_constants.h"
+#include "tests/real_hosts/host_checks.h"
+
+namespace velnor::real_hosts {
+
+namespace {
+
+constexpr int kFrames = 4;
+constexpr int kPrefetchThreads = 3;
+constexpr uint32_t kSeed = 2718;
+
+struct Format {
+    const char* pixel_type;
+    int planes;
+};
+
+const Format kFormats[] = {
+    {"YV12", 3}, {"I420", 3}, {"YV16", 3}, {"YV24", 3}, {"YV411", 3}, {"Y8", 1},
+};
+
+struct Size {
+    int width, height;
+};
+
+const Size kSizes[] = {{4, 2}, {76, 46}, {352, 202}};
+
+const char* const kRefused[] = {
+    "BlankClip(pixel_type=\"RGB24\")",
+    "BlankClip(pixel_type=\"RGB32\")",
+    "BlankClip(pixel_type=\"YUY2\")",
+    "BlankClip(pixel_type=\"RGBP\")",
+    "BlankClip(pixel_type=\"RGBAP\")",
+    "BlankClip(pixel_type=\"YUV420P10\")",
+    "BlankClip(pixel_type=\"YUV444P16\")",
+    "BlankClip(pixel_type=\"Y16\")",
+    "BlankClip(pixel_type=\"YUV420PS\")",
+    "BlankClip(pixel_type=\"Y32\")",
+    "BlankClip().KillVideo()",
+};
+
+const int kPlaneIds[] = {avs::AVS_PLANAR_Y, avs::AVS_PLANAR_U, avs::AVS_PLANAR_V};
+
+avs::AVS_Value string_value(const char* text) {
+    avs::AVS_Value value{};
+    value.type = kAvsValueString;
+    value.d.string = text;
+    return value;
+}
+
+// The test source's per-filter data.
+struct NoiseSource {
+    const AvisynthApi* api;
+    int seed;
+    int planes;
+};
+
+avs::AVS_VideoFrame* noise_frame(avs::AVS_FilterInfo* info, int n) {
+    const auto& source = *static_cast<const NoiseSource*>(info->user_data);
+    const AvisynthApi& api = *source.api;
+    avs::AVS_VideoFrame* frame = api.get_frame(info->child, n);
+    if (!frame || !api.make_writable(info->env, &frame)) return frame;
+    for (int p = 0; p < source.planes; ++p) {
+        fill_test_plane(
+            api.get_write_ptr_p(frame, kPlaneIds[p]), api.get_pitch_p(frame, kPlaneIds[p]),
+            api.get_row_size_p(frame, kPlaneIds[p]), api.get_height_p(frame, kPlaneIds[p]),
+            static_cast<uint32_t>(source.seed), n, p);
+    }
+    return frame;
+}
+
+void free_noise(avs::AVS_FilterInfo* info) { delete static_cast<NoiseSource*>(info->user_data); }
+
+// VelnorTestNoise(clip, seed, planes): the clip's frames with random planes.
+avs::AVS_Value create_noise(avs::AVS_ScriptEnvironment* env, avs::AVS_Value args, void* user_data) {
+    const auto* api = static_cast<const AvisynthApi*>(user_data);
+    avs::AVS_FilterInfo* info = nullptr;
+    avs::AVS_Clip* clip = api->new_c_filter(env, &info, args.d.array[0], 1);
+    info->user_data = new NoiseSource{api, args.d.array[1].d.integer, args.d.array[2].d.integer};
+    info->get_frame = noise_frame;
+    info->free_filter = free_noise;
+    avs::AVS_Value result{};
+    api->set_to_clip(&result, clip);
+    api->release_clip(clip);
+    return result;
+}
+
+class Session {
+public:
+    Session(const AvisynthApi& api, Tally& tally) : api_(api), tally_(tally) {}
+
+    bool start(const std::string& plugin_path) {
+        env_ = api_.create_script_environment(kAvsClassicInterfaceVersion);
+        if (!env_ || api_.get_error(env_)) {
+            tally_.fail(std::string("no script environment: ") +
+                        (env_ && api_.get_error(env_) ? api_.get_error(env_) : "null"));
+            return false;
+        }
+        api_.add_function(env_, "VelnorTestNoise", "cii", create_noise,
+                          const_cast<AvisynthApi*>(&api_));
+        std::string version;
+        if (!eval_string("VersionString()", version)) return false;
+        std::printf("  host: %s\n", version.c_str());
+        return eval_string("LoadPlugin(\"" + plugin_path + "\")", version);
+    }
+
+    ~Session() {
+        if (env_) api_.delete_script_environment(env_);
+    }
+
+    // Evaluates a script; a clip result is returned (the caller releases it), anything
+    // else is reported and gives null. `error` receives a script error's text.
+    avs::AVS_Clip* eval_clip(const std::string& script, std::string* error = nullptr) {
+        avs::AVS_Value value = api_.invoke(env_, "Eval", string_value(script.c_str()), nullptr);
+        avs::AVS_Clip* clip = nullptr;
+        if (value.type == avs::kValueClip)
+            clip = api_.take_clip(value, env_);
+        else if (value.type == avs::kValueError && error)
+            *error = value.d.string;
+        else
+            tally_.fail(script + ": " +
+                        (value.type == avs::kValueError ? value.d.string : "not a clip"));
+        api_.release_value(value);
+        return clip;
+    }
+
+    bool eval_string(const std::string& script, std::string& text) {
+        avs::AVS_Value value = api_.invoke(env_, "Eval", string_value(script.c_str()), nullptr);
+        const bool ok = value.type != avs::kValueError;
+        if (value.type == kAvsValueString) text = value.d.string;
+        if (!ok) tally_.fail(script + ": " + value.d.string);
+        api_.release_value(value);
+        return ok;
+    }
+
+    void set_source(avs::AVS_Clip* clip) {
+        avs::AVS_Value value{};
+        api_.set_to_clip(&value, clip);
+        api_.set_var(env_, "velnor_source", value);
+        api_.release_value(value);
+    }
+
+    void compare_clips(avs::AVS_Clip* in, avs::AVS_Clip* out, int planes,
+                       const Arguments& arguments, const std::string& where) {
+        const avs::AVS_VideoInfo& a = *api_.get_video_info(in);
+        const avs::AVS_VideoInfo& b = *api_.get_video_info(out);
+        tally_.count_other();
+        if (a.width != b.width || a.height != b.height || a.fps_numerator != b.fps_numerator ||
+            a.fps_denominator != b.fps_denominator || a.num_frames != b.num_frames ||
+            a.pixel_type != b.pixel_type ||
+            a.audio_samples_per_second != b.audio_samples_per_second ||
+            a.sample_type != b.sample_type || a.num_audio_samples != b.num_audio_samples ||
+            a.nchannels != b.nchannels || a.image_type != b.image_type) {
+            tally_.fail(where + ": clip properties changed");
+            return;
+        }
+        for (int n = 0; n < a.num_frames; ++n) {
+            avs::AVS_VideoFrame* fi = api_.get_frame(in, n);
+            avs::AVS_VideoFrame* fo = api_.get_frame(out, n);
+            const std::string frame_where = where + ", frame " + std::to_string(n);
+            if (!fi || !fo) {
+                const char* e = api_.clip_get_error(fo ? in : out);
+                tally_.fail(frame_where + ": no frame: " + (e ? e : "?"));
+            } else {
+                for (int p = 0; p < planes; ++p) {
+                    const ConstPlane pi = plane(fi, kPlaneIds[p]), po = plane(fo, kPlaneIds[p]);
+                    if (p == 0)
+                        tally_.check_luma(pi, po, arguments, frame_where);
+                    else
+                        tally_.check_same(pi, po, frame_where + ", chroma " + std::to_string(p));
+                }
+                if (api_.get_parity(in, n) != api_.get_parity(out, n))
+                    tally_.fail(frame_where + ": parity changed");
+                tally_.count_frame();
+            }
+            if (fi) api_.release_video_frame(fi);
+            if (fo) api_.release_video_frame(fo);
+        }
+    }
+
+private:
+    ConstPlane plane(const avs::AVS_VideoFrame* frame, int id) const {
+        return {api_.get_read_ptr_p(frame, id), api_.get_pitch_p(frame, id),
+                api_.get_row_size_p(frame, id), api_.get_height_p(frame, id)};
+    }
+
+    const AvisynthApi& api_;
+    Tally& tally_;
+    avs::AVS_ScriptEnvironment* env_ = nullptr;
+};
+
+std::string velnor_call(const Arguments& arguments) {
+    std::string call = "Velnor(velnor_source";
+    if (arguments.strength) call += ", strength=" + std::to_string(*arguments.strength);
+    if (arguments.threshold1) call += ", threshold1=" + std::to_string(*arguments.threshold1);
+    if (arguments.threshold2) call += ", threshold2=" + std::to_string(*arguments.threshold2);
+    return call + ")";
+}
+
+}  // namespace
+
+bool check_avisynth(const AvisynthApi& api, const std::string& plugin_path,
+                    const std::string& mode) {
+    Tally tally("AviSynth+ (" + mode + ")");
+    {
+        Session session(api, tally);
+        if (session.start(plugin_path)) {
+            for (const Format& format : kFormats) {
+                for (const Size& size : kSizes) {
+                    const std::string where = std::string(format.pixel_type) + " " +
+                                              std::to_string(size.width) + "x" +
+                                              std::to_string(size.height);
+                    avs::AVS_Clip* source = session.eval_clip(
+                        "VelnorTestNoise(BlankClip(length=" + std::to_string(kFrames) + ", width=" +
+                        std::to_string(size.width) + ", height=" + std::to_string(size.height) +
+                        ", pixel_type=\"" + format.pixel_type + "\", fps=25).AssumeTFF(), " +
+                        std::to_string(kSeed) + ", " + std::to_string(format.planes) + ")");
+                    if (!source) continue;
+                    session.set_source(source);
+                    for (const Arguments& arguments : argument_table()) {
+                        if (avs::AVS_Clip* out = session.eval_clip(velnor_call(arguments))) {
+                            session.compare_clips(source, out, format.planes, arguments,
+                                                  where + ", " + arguments.describe());
+                            api.release_clip(out);
+                        }
+                    }
+                    const std::string prefetched =
+                        velnor_call({}) + ".Prefetch(" + std::to_string(kPrefetchThreads) + ")";
+                    if (avs::AVS_Clip* out = session.eval_clip(prefetched)) {
+                        session.compare_clips(source, out, format.planes, {},
+                                              where + ", " + prefetched);
+                        api.release_clip(out);
+                    }
+                    api.release_clip(source);
+                }
+            }
+            for (const char* input : kRefused) {
+                std::string error;
+                const std::string script = std::string(input) + ".Velnor()";
+                avs::AVS_Clip* out = session.eval_clip(script, &error);
+                tally.check_refusal(out ? nullptr : error.c_str(), script);
+                if (out) api.release_clip(out);
+            }
+        }
+    }
+    tally.print_summary();
+    return tally.passed();
+}
+
+}  // namespace velnor::real_hosts

@@ -1,0 +1,322 @@
+// The VapourSynth checks: a random source filter made through the API, Velnor invoked
+// on it in every accepted format with every argument set, frames pulled one by one
+// and all at once from the core's threads, and refusals of the formats it does not take.
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "plugin/vapoursynth/vs_interface.h"
+#include "tests/real_hosts/frame_check.h"
+#include "tests/real_hosts/harness_constants.h"
+#include "tests/real_hosts/host_checks.h"
+#include "tests/real_hosts/shared_library.h"
+
+namespace velnor::real_hosts {
+
+namespace {
+
+using namespace velnor::vs;
+
+constexpr int kFrames = 6;
+constexpr uint32_t kSeed = 3141;
+constexpr const char kFrameKey[] = "VelnorTestFrame";
+constexpr const char kFieldKey[] = "_FieldBased";
+constexpr int kFieldValue = 2;
+
+struct Format {
+    int color_family, sample_type, bits, subsampling_w, subsampling_h;
+};
+
+const Format kAccepted[] = {
+    {cfGray, stInteger, 8, 0, 0}, {cfYUV, stInteger, 8, 1, 1}, {cfYUV, stInteger, 8, 1, 0},
+    {cfYUV, stInteger, 8, 0, 0},  {cfYUV, stInteger, 8, 2, 2}, {cfYUV, stInteger, 8, 2, 0},
+    {cfYUV, stInteger, 8, 0, 1},
+};
+
+// A zero colour family stands for a clip whose format varies.
+const Format kRefused[] = {
+    {cfRGB, stInteger, 8, 0, 0},  {cfGray, stInteger, 16, 0, 0},
+    {cfYUV, stInteger, 10, 1, 1}, {cfYUV, stInteger, 16, 1, 0},
+    {cfYUV, stFloat, 32, 0, 0},   {cfGray, stFloat, 32, 0, 0},
+    {cfRGB, stFloat, 32, 0, 0},   {0, 0, 0, 0, 0},
+};
+
+struct Size {
+    int width, height;
+};
+
+const Size kSizes[] = {{4, 4}, {76, 44}, {352, 200}};
+
+struct NoiseSource {
+    VSVideoInfo vi;
+};
+
+const VSFrame* noise_frame(int n, int reason, void* instance, void**, VSFrameContext*, VSCore* core,
+                           const VSAPI* api) {
+    if (reason != arInitial) return nullptr;
+    const VSVideoInfo& vi = static_cast<NoiseSource*>(instance)->vi;
+    VSFrame* frame = api->newVideoFrame(&vi.format, vi.width, vi.height, nullptr, core);
+    for (int p = 0; p < vi.format.numPlanes; ++p)
+        fill_test_plane(api->getWritePtr(frame, p), api->getStride(frame, p),
+                        api->getFrameWidth(frame, p), api->getFrameHeight(frame, p), kSeed, n, p);
+    VSMap* props = api->getFramePropertiesRW(frame);
+    api->mapSetInt(props, kFrameKey, n, maReplace);
+    api->mapSetInt(props, kFieldKey, kFieldValue, maReplace);
+    return frame;
+}
+
+void free_noise(void* instance, VSCore*, const VSAPI*) {
+    delete static_cast<NoiseSource*>(instance);
+}
+
+std::string format_name(const Format& f) {
+    if (f.color_family == 0) return "variable format";
+    const char* family = f.color_family == cfGray  ? "Gray"
+                         : f.color_family == cfRGB ? "RGB"
+                                                   : "YUV";
+    return std::string(family) + (f.sample_type == stFloat ? " float " : " ") +
+           std::to_string(f.bits) + " bits, subsampling " + std::to_string(f.subsampling_w) + "/" +
+           std::to_string(f.subsampling_h);
+}
+
+// Frames delivered by the core's threads, collected for the main thread.
+struct AsyncFrames {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::vector<const VSFrame*> frames = std::vector<const VSFrame*>(kFrames, nullptr);
+    std::vector<std::string> errors;
+    int pending = kFrames;
+};
+
+void frame_done(void* user, const VSFrame* frame, int n, VSNode*, const char* error) {
+    auto& async = *static_cast<AsyncFrames*>(user);
+    std::lock_guard<std::mutex> lock(async.mutex);
+    async.frames[static_cast<std::size_t>(n)] = frame;
+    if (error) async.errors.push_back(error);
+    if (--async.pending == 0) async.done.notify_one();
+}
+
+class Session {
+public:
+    Session(const VSAPI& api, Tally& tally) : api_(api), tally_(tally) {}
+    ~Session() {
+        if (core_) api_.freeCore(core_);
+    }
+
+    bool start(const std::string& plugin_path) {
+        core_ = api_.createCore(0);
+        if (!core_) {
+            tally_.fail("no core");
+            return false;
+        }
+        VSCoreInfo info{};
+        api_.getCoreInfo(core_, &info);
+        std::printf("  host: VapourSynth core R%d, API %d.%d\n", info.core, info.api >> 16,
+                    info.api & 0xffff);
+        VSMap* args = api_.createMap();
+        api_.mapSetData(args, "path", plugin_path.c_str(), -1, kVsDataUtf8, maReplace);
+        VSMap* out =
+            api_.invoke(api_.getPluginByID("com.vapoursynth.std", core_), "LoadPlugin", args);
+        const char* error = api_.mapGetError(out);
+        if (error) tally_.fail(std::string("LoadPlugin: ") + error);
+        api_.freeMap(out);
+        api_.freeMap(args);
+        plugin_ = api_.getPluginByNamespace("velnor", core_);
+        if (!error && !plugin_) tally_.fail("no plug-in with the namespace velnor");
+        return plugin_ != nullptr;
+    }
+
+    // A new random source node of the given format and size, or null.
+    VSNode* make_source(const Format& format, const Size& size) {
+        auto* source = new NoiseSource{};
+        VSVideoInfo& vi = source->vi;
+        if (format.color_family != 0 &&
+            !api_.queryVideoFormat(&vi.format, format.color_family, format.sample_type, format.bits,
+                                   format.subsampling_w, format.subsampling_h, core_)) {
+            tally_.fail(format_name(format) + ": the core knows no such format");
+            delete source;
+            return nullptr;
+        }
+        vi.fpsNum = 25;
+        vi.fpsDen = 1;
+        vi.width = size.width;
+        vi.height = size.height;
+        vi.numFrames = kFrames;
+        VSNode* node = api_.createVideoFilter2("VelnorTestNoise", &vi, noise_frame, free_noise,
+                                               fmParallel, nullptr, 0, source, core_);
+        if (!node) tally_.fail(format_name(format) + ": no source node");
+        return node;
+    }
+
+    // Invokes Velnor; returns its node, or null with the error text in `error`.
+    VSNode* velnor(VSNode* source, const Arguments& arguments, std::string& error) {
+        VSMap* args = api_.createMap();
+        api_.mapSetNode(args, "clip", source, maReplace);
+        if (arguments.strength) api_.mapSetInt(args, "strength", *arguments.strength, maReplace);
+        if (arguments.threshold1)
+            api_.mapSetInt(args, "threshold1", *arguments.threshold1, maReplace);
+        if (arguments.threshold2)
+            api_.mapSetInt(args, "threshold2", *arguments.threshold2, maReplace);
+        VSMap* out = api_.invoke(plugin_, "Velnor", args);
+        VSNode* node = nullptr;
+        if (const char* e = api_.mapGetError(out))
+            error = e;
+        else
+            node = api_.mapGetNode(out, "clip", 0, nullptr);
+        api_.freeMap(out);
+        api_.freeMap(args);
+        return node;
+    }
+
+    void check_info(VSNode* in, VSNode* out, const std::string& where) {
+        const VSVideoInfo& a = *api_.getVideoInfo(in);
+        const VSVideoInfo& b = *api_.getVideoInfo(out);
+        tally_.count_other();
+        if (a.format.colorFamily != b.format.colorFamily ||
+            a.format.sampleType != b.format.sampleType ||
+            a.format.bitsPerSample != b.format.bitsPerSample ||
+            a.format.subSamplingW != b.format.subSamplingW ||
+            a.format.subSamplingH != b.format.subSamplingH || a.fpsNum != b.fpsNum ||
+            a.fpsDen != b.fpsDen || a.width != b.width || a.height != b.height ||
+            a.numFrames != b.numFrames)
+            tally_.fail(where + ": clip properties changed");
+    }
+
+    // Compares output frame n with the reference pass on input frame n.
+    void check_frame(VSNode* in, const VSFrame* out, int n, const Arguments& arguments,
+                     const std::string& where) {
+        char error[1024] = {};
+        const VSFrame* source = api_.getFrame(n, in, error, sizeof error);
+        if (!source || !out) {
+            tally_.fail(where + ": no frame: " + error);
+            if (source) api_.freeFrame(source);
+            return;
+        }
+        const int planes = api_.getVideoFrameFormat(source)->numPlanes;
+        for (int p = 0; p < planes; ++p) {
+            const ConstPlane pi = plane(source, p), po = plane(out, p);
+            if (p == 0)
+                tally_.check_luma(pi, po, arguments, where);
+            else
+                tally_.check_same(pi, po, where + ", chroma " + std::to_string(p));
+        }
+        const VSMap* props = api_.getFramePropertiesRO(out);
+        int e1 = 0, e2 = 0;
+        if (api_.mapGetInt(props, kFrameKey, 0, &e1) != n || e1 ||
+            api_.mapGetInt(props, kFieldKey, 0, &e2) != kFieldValue || e2)
+            tally_.fail(where + ": frame properties lost");
+        tally_.count_frame();
+        api_.freeFrame(source);
+    }
+
+    void check_in_order(VSNode* in, VSNode* out, const Arguments& arguments,
+                        const std::string& where) {
+        for (int n = 0; n < kFrames; ++n) {
+            char error[1024] = {};
+            const VSFrame* frame = api_.getFrame(n, out, error, sizeof error);
+            check_frame(
+                in, frame, n, arguments,
+                where + (frame ? "" : std::string(" ") + error) + ", frame " + std::to_string(n));
+            if (frame) api_.freeFrame(frame);
+        }
+    }
+
+    void check_all_at_once(VSNode* in, VSNode* out, const Arguments& arguments,
+                           const std::string& where) {
+        AsyncFrames async;
+        for (int n = 0; n < kFrames; ++n) api_.getFrameAsync(n, out, frame_done, &async);
+        {
+            std::unique_lock<std::mutex> lock(async.mutex);
+            async.done.wait(lock, [&] { return async.pending == 0; });
+        }
+        for (const std::string& error : async.errors) tally_.fail(where + ": " + error);
+        for (int n = 0; n < kFrames; ++n) {
+            check_frame(in, async.frames[static_cast<std::size_t>(n)], n, arguments,
+                        where + ", frame " + std::to_string(n));
+            if (async.frames[static_cast<std::size_t>(n)])
+                api_.freeFrame(async.frames[static_cast<std::size_t>(n)]);
+        }
+    }
+
+    const VSAPI& api() const { return api_; }
+
+private:
+    ConstPlane plane(const VSFrame* frame, int p) const {
+        return {api_.getReadPtr(frame, p), api_.getStride(frame, p), api_.getFrameWidth(frame, p),
+                api_.getFrameHeight(frame, p)};
+    }
+
+    const VSAPI& api_;
+    Tally& tally_;
+    VSCore* core_ = nullptr;
+    VSPlugin* plugin_ = nullptr;
+};
+
+void run_checks(Session& session, Tally& tally) {
+    const VSAPI& api = session.api();
+    for (const Format& format : kAccepted) {
+        for (const Size& size : kSizes) {
+            const std::string where = format_name(format) + ", " + std::to_string(size.width) +
+                                      "x" + std::to_string(size.height);
+            VSNode* source = session.make_source(format, size);
+            if (!source) continue;
+            for (const Arguments& arguments : argument_table()) {
+                std::string error;
+                VSNode* out = session.velnor(source, arguments, error);
+                const std::string call = where + ", " + arguments.describe();
+                if (!out) {
+                    tally.fail(call + ": " + error);
+                    continue;
+                }
+                session.check_info(source, out, call);
+                session.check_in_order(source, out, arguments, call);
+                api.freeNode(out);
+            }
+            std::string error;
+            if (VSNode* out = session.velnor(source, {}, error)) {
+                session.check_all_at_once(source, out, {}, where + ", all frames at once");
+                api.freeNode(out);
+            } else {
+                tally.fail(where + ": " + error);
+            }
+            api.freeNode(source);
+        }
+    }
+    for (const Format& format : kRefused) {
+        VSNode* source = session.make_source(format, {64, 32});
+        if (!source) continue;
+        std::string error;
+        VSNode* out = session.velnor(source, {}, error);
+        tally.check_refusal(out ? nullptr : error.c_str(), format_name(format));
+        if (out) api.freeNode(out);
+        api.freeNode(source);
+    }
+}
+
+}  // namespace
+
+bool check_vapoursynth(const std::string& library_path, const std::string& plugin_path) {
+    Tally tally("VapourSynth");
+    {
+        SharedLibrary library(library_path, false);
+        VSGetVapourSynthAPI get_api = nullptr;
+        const VSAPI* api = nullptr;
+        if (!library.is_open())
+            tally.fail(library.error());
+        else if (!library.resolve("getVapourSynthAPI", get_api))
+            tally.fail(library.error());
+        else if (!(api = get_api(kApiVersion)))
+            tally.fail("the core offers no API 4.0");
+        if (api) {
+            Session session(*api, tally);
+            if (session.start(plugin_path)) run_checks(session, tally);
+        }
+    }
+    tally.print_summary();
+    return tally.passed();
+}
+
+}  // namespace velnor::real_hosts
