@@ -2,6 +2,7 @@
 // dynamic linker bound at start-up, as in a program built against the frameserver.
 #include "tests/real_hosts/avisynth_api.h"
 
+namespace avs = velnor::avsc;
 #define VELNOR_DECLARE(name, type) extern "C" std::type_identity_t<type> avs_##name;
 VELNOR_AVISYNTH_FUNCTIONS(VELNOR_DECLARE)
 #undef VELNOR_DECLARE

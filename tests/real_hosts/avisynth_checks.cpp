@@ -18,12 +18,18 @@ constexpr int kPrefetchThreads = 3;
 constexpr uint32_t kSeed = 2718;
 
 struct Format {
-    const char* pixel_type;
+    const char* name;
+    const char* blank_clip_type;  // what BlankClip makes
+    int pixel_type;               // given to the source's clip instead, or 0
     int planes;
 };
 
+// BlankClip makes no I420: the source declares it on YV12 frames, which the host
+// addresses by plane, as it does I420 frames.
 const Format kFormats[] = {
-    {"YV12", 3}, {"I420", 3}, {"YV16", 3}, {"YV24", 3}, {"YV411", 3}, {"Y8", 1},
+    {"YV12", "YV12", 0, 3},   {"I420", "YV12", avs::AVS_CS_I420, 3},
+    {"YV16", "YV16", 0, 3},   {"YV24", "YV24", 0, 3},
+    {"YV411", "YV411", 0, 3}, {"Y8", "Y8", 0, 1},
 };
 
 struct Size {
@@ -78,12 +84,14 @@ avs::AVS_VideoFrame* noise_frame(avs::AVS_FilterInfo* info, int n) {
 
 void free_noise(avs::AVS_FilterInfo* info) { delete static_cast<NoiseSource*>(info->user_data); }
 
-// VelnorTestNoise(clip, seed, planes): the clip's frames with random planes.
+// VelnorTestNoise(clip, seed, planes, pixel_type): the clip's frames with random
+// planes; a non-zero pixel_type replaces the clip's.
 avs::AVS_Value create_noise(avs::AVS_ScriptEnvironment* env, avs::AVS_Value args, void* user_data) {
     const auto* api = static_cast<const AvisynthApi*>(user_data);
     avs::AVS_FilterInfo* info = nullptr;
     avs::AVS_Clip* clip = api->new_c_filter(env, &info, args.d.array[0], 1);
     info->user_data = new NoiseSource{api, args.d.array[1].d.integer, args.d.array[2].d.integer};
+    if (args.d.array[3].d.integer != 0) info->vi.pixel_type = args.d.array[3].d.integer;
     info->get_frame = noise_frame;
     info->free_filter = free_noise;
     avs::AVS_Value result{};
@@ -103,7 +111,7 @@ public:
                         (env_ && api_.get_error(env_) ? api_.get_error(env_) : "null"));
             return false;
         }
-        api_.add_function(env_, "VelnorTestNoise", "cii", create_noise,
+        api_.add_function(env_, "VelnorTestNoise", "ciii", create_noise,
                           const_cast<AvisynthApi*>(&api_));
         std::string version;
         if (!eval_string("VersionString()", version)) return false;
@@ -214,14 +222,15 @@ bool check_avisynth(const AvisynthApi& api, const std::string& plugin_path,
         if (session.start(plugin_path)) {
             for (const Format& format : kFormats) {
                 for (const Size& size : kSizes) {
-                    const std::string where = std::string(format.pixel_type) + " " +
+                    const std::string where = std::string(format.name) + " " +
                                               std::to_string(size.width) + "x" +
                                               std::to_string(size.height);
                     avs::AVS_Clip* source = session.eval_clip(
                         "VelnorTestNoise(BlankClip(length=" + std::to_string(kFrames) + ", width=" +
                         std::to_string(size.width) + ", height=" + std::to_string(size.height) +
-                        ", pixel_type=\"" + format.pixel_type + "\", fps=25).AssumeTFF(), " +
-                        std::to_string(kSeed) + ", " + std::to_string(format.planes) + ")");
+                        ", pixel_type=\"" + format.blank_clip_type + "\", fps=25).AssumeTFF(), " +
+                        std::to_string(kSeed) + ", " + std::to_string(format.planes) + ", " +
+                        std::to_string(format.pixel_type) + ")");
                     if (!source) continue;
                     session.set_source(source);
                     for (const Arguments& arguments : argument_table()) {

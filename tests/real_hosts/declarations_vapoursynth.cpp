@@ -54,13 +54,14 @@ VELNOR_LEAF(VSFilterDependency)
 
 #define VELNOR_VSAPI_ENTRIES(X)                                                                      \
     X(createVideoFilter)                                                                             \
-    X(createVideoFilter2) X(createAudioFilter) X(createAudioFilter2) X(setLinearFilter) X(           \
-        setCacheMode) X(setCacheOptions) X(freeNode) X(addNodeRef) X(getNodeType) X(getVideoInfo)    \
-        X(getAudioInfo) X(newVideoFrame) X(newVideoFrame2) X(newAudioFrame) X(newAudioFrame2) X(     \
-            freeFrame) X(addFrameRef) X(copyFrame) X(getFramePropertiesRO) X(getFramePropertiesRW)   \
-            X(getStride) X(getReadPtr) X(getWritePtr) X(getVideoFrameFormat) X(                      \
-                getAudioFrameFormat) X(getFrameType) X(getFrameWidth) X(getFrameHeight)              \
-                X(getFrameLength) X(getVideoFormatName) X(getAudioFormatName) X(queryVideoFormat) X( \
+    X(createVideoFilter2)                                                                            \
+    X(createAudioFilter) X(createAudioFilter2) X(setLinearFilter) X(setCacheMode) X(                 \
+        setCacheOptions) X(freeNode) X(addNodeRef) X(getNodeType) X(getVideoInfo) X(getAudioInfo)    \
+        X(newVideoFrame) X(newVideoFrame2) X(newAudioFrame) X(newAudioFrame2) X(freeFrame) X(        \
+            addFrameRef) X(copyFrame) X(getFramePropertiesRO) X(getFramePropertiesRW) X(getStride)   \
+            X(getReadPtr) X(getWritePtr) X(getVideoFrameFormat) X(getAudioFrameFormat) X(            \
+                getFrameType) X(getFrameWidth) X(getFrameHeight) X(getFrameLength)                   \
+                X(getVideoFormatName) X(getAudioFormatName) X(queryVideoFormat) X(                   \
                     queryAudioFormat) X(queryVideoFormatID) X(getVideoFormatByID) X(getFrame)        \
                     X(getFrameAsync) X(getFrameFilter) X(requestFrameFilter) X(releaseFrameEarly) X( \
                         cacheFrame) X(setFilterError) X(createFunction) X(freeFunction)              \

@@ -42,7 +42,7 @@ bool run_private_avisynth(const std::string& library_path, const std::string& pl
 
 int main(int argc, char** argv) {
     using namespace velnor::real_hosts;
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (argc == 3 && !std::strcmp(argv[1], "avisynth-linked")) {
         AvisynthApi api;
         if (!linked_avisynth_api(api)) {
