@@ -1,5 +1,6 @@
 #include "plugin/avisynth_c/velnor_avs_c.h"
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -12,11 +13,24 @@ namespace velnor::avsc {
 
 namespace {
 
+// The host's functions as one environment registered them, shared by that
+// environment and every Velnor clip made in it, and freed by whichever lets go
+// last: the host shuts an environment down before its last clips and prefetch
+// threads are gone.
+struct SharedApi {
+    AvsApi api;
+    std::atomic<int> users;
+};
+
+void release(SharedApi* shared) {
+    if (--shared->users == 0) delete shared;
+}
+
 // One Velnor clip's state; read-only once created, so any number of threads may
 // filter frames with it at once.
 struct Instance {
     Denoiser denoiser;
-    const AvsApi* api;
+    SharedApi* shared;
 };
 
 AVS_Value error_value(const char* message) {
@@ -56,7 +70,7 @@ struct Arguments {
 // Denoises the luma of a frame this call owns; null on success, otherwise the
 // error for the host to raise.
 const char* filter_luma(const Instance& self, AVS_VideoFrame* frame) noexcept {
-    const AvsApi& api = *self.api;
+    const AvsApi& api = self.shared->api;
     const FilterSettings& s = self.denoiser.settings();
     const int pitch = api.get_pitch_p(frame, AVS_PLANAR_Y);
     // The pass writes width x height samples, so a frame smaller than the clip says
@@ -75,7 +89,7 @@ const char* filter_luma(const Instance& self, AVS_VideoFrame* frame) noexcept {
 
 AVS_VideoFrame* get_frame(AVS_FilterInfo* fi, int n) {
     const Instance& self = *static_cast<const Instance*>(fi->user_data);
-    const AvsApi& api = *self.api;
+    const AvsApi& api = self.shared->api;
     AVS_VideoFrame* frame = api.get_frame(fi->child, n);
     if (!frame) return nullptr;  // the host raises the child's error
     if (api.make_writable(fi->env, &frame) < 0) {
@@ -99,13 +113,15 @@ int set_cache_hints(AVS_FilterInfo*, int cachehints, int) {
 }
 
 void free_filter(AVS_FilterInfo* fi) {
-    delete static_cast<Instance*>(fi->user_data);
+    Instance* instance = static_cast<Instance*>(fi->user_data);
+    release(instance->shared);
+    delete instance;
     fi->user_data = nullptr;
 }
 
 // Builds the instance for a clip of format `vi`; null with `*refusal` set when
 // Velnor does not take that clip.
-Instance* make_instance(const AVS_VideoInfo& vi, const Arguments& args, const AvsApi* api,
+Instance* make_instance(const AVS_VideoInfo& vi, const Arguments& args, SharedApi* shared,
                         const char** refusal) {
     if (!accepts_format(vi)) {
         *refusal = kFormatRefusal;
@@ -121,7 +137,9 @@ Instance* make_instance(const AVS_VideoInfo& vi, const Arguments& args, const Av
     Instance* instance = nullptr;
     try {
         instance = new Instance{
-            Denoiser(FilterSettings(vi.width, vi.height, strength, threshold1, threshold2)), api};
+            Denoiser(FilterSettings(vi.width, vi.height, strength, threshold1, threshold2)),
+            shared};
+        ++shared->users;
     } catch (...) {
         *refusal = "Velnor: out of memory";
     }
@@ -129,7 +147,8 @@ Instance* make_instance(const AVS_VideoInfo& vi, const Arguments& args, const Av
 }
 
 AVS_Value create_velnor(AVS_ScriptEnvironment* env, AVS_Value args, void* user_data) {
-    const AvsApi* api = static_cast<const AvsApi*>(user_data);
+    SharedApi* shared = static_cast<SharedApi*>(user_data);
+    const AvsApi* api = &shared->api;
     const Arguments arguments(args);
     const AVS_Value* clip_value = arguments.at(0);
     if (!clip_value || clip_value->type != kValueClip) return error_value(kFormatRefusal);
@@ -138,7 +157,7 @@ AVS_Value create_velnor(AVS_ScriptEnvironment* env, AVS_Value args, void* user_d
     AVS_Clip* clip = api->new_c_filter(env, &fi, *clip_value, 1);
     if (!clip || !fi) return error_value("Velnor: the host could not create the filter");
     const char* refusal = nullptr;
-    Instance* instance = make_instance(fi->vi, arguments, api, &refusal);
+    Instance* instance = make_instance(fi->vi, arguments, shared, &refusal);
     AVS_Value result = error_value(refusal);
     if (instance) {
         // Audio and parity callbacks stay null: the host then answers from the child.
@@ -152,7 +171,7 @@ AVS_Value create_velnor(AVS_ScriptEnvironment* env, AVS_Value args, void* user_d
     return result;
 }
 
-void release_api(void* api, AVS_ScriptEnvironment*) { delete static_cast<AvsApi*>(api); }
+void shut_down(void* shared, AVS_ScriptEnvironment*) { release(static_cast<SharedApi*>(shared)); }
 
 }  // namespace
 
@@ -166,27 +185,20 @@ bool accepts_format(const AVS_VideoInfo& vi) {
     return false;
 }
 
-const char* register_velnor(AVS_ScriptEnvironment* env, const AvsApi* api) {
-    api->add_function(env, plugin::kFunctionName, plugin::kParameters, create_velnor,
-                      const_cast<AvsApi*>(api));
+const char* register_velnor(AVS_ScriptEnvironment* env, const AvsApi& api) {
+    SharedApi* shared = new (std::nothrow) SharedApi{api, {1}};
+    if (!shared) return "Velnor: out of memory";
+    api.add_function(env, plugin::kFunctionName, plugin::kParameters, create_velnor, shared);
+    api.at_exit(env, shut_down, shared);
     return plugin::kVersionText;
 }
 
 }  // namespace velnor::avsc
 
-// Each environment gets its own table of the host's functions, released when the
-// environment shuts down: a table cached for the life of this module could outlive
-// a libavisynth that a program unloads and loads again.
 extern "C" VELNOR_EXPORT const char* avisynth_c_plugin_init(
     velnor::avsc::AVS_ScriptEnvironment* env) {
     using namespace velnor::avsc;
-    AvsApi* api = new (std::nothrow) AvsApi{};
-    if (!api) return "Velnor: out of memory";
-    if (!resolve_loaded_avs_api(api)) {
-        delete api;
-        return kNoInterface;
-    }
-    const char* version = register_velnor(env, api);
-    api->at_exit(env, release_api, api);
-    return version;
+    AvsApi api{};
+    if (!resolve_loaded_avs_api(&api)) return kNoInterface;
+    return register_velnor(env, api);
 }

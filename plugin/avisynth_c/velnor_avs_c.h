@@ -18,10 +18,10 @@ inline constexpr const char kNoInterface[] =
 // True for the pixel types Velnor filters (of a clip that has video).
 bool accepts_format(const AVS_VideoInfo& vi);
 
-// Registers Velnor with `env`, calling the host through `api`, which must stay
-// valid for as long as the environment can create Velnor clips. Returns the
-// version text for the host.
-const char* register_velnor(AVS_ScriptEnvironment* env, const AvsApi* api);
+// Registers Velnor with `env`, which then calls the host through a copy of `api`
+// until the environment has shut down and its last Velnor clip is freed. Returns
+// the version text for the host.
+const char* register_velnor(AVS_ScriptEnvironment* env, const AvsApi& api);
 
 }  // namespace velnor::avsc
 

@@ -29,7 +29,7 @@ test::TestPlane expected_luma(const AVS_VideoFrame& frame, int32_t strength, int
 class AvsCBinding : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_STREQ(register_velnor(&host.env, &FakeAvs::kApi), "Velnor ver 0.1");
+        ASSERT_STREQ(register_velnor(&host.env, FakeAvs::kApi), "Velnor ver 0.1");
         ASSERT_EQ(host.registrations.size(), 1u);
     }
     void TearDown() override { EXPECT_EQ(FakeAvs::live_frames.load(), 0); }
@@ -146,6 +146,19 @@ TEST_F(AvsCBinding, PassesClipPropertiesParityAndAudioThrough) {
     source->get_audio(want.data(), 1234, 100);
     EXPECT_EQ(got, want);
     EXPECT_EQ(velnor->set_cache_hints(AVS_CACHE_GET_MTMODE, 0), AVS_MT_NICE_FILTER);
+    velnor->release();
+    source->release();
+}
+
+// The host shuts an environment down before it frees the last clips (and joins
+// their prefetch threads): a clip must go on working until it is freed.
+TEST_F(AvsCBinding, ClipsOutliveTheirEnvironmentsShutdown) {
+    auto* source = new SourceClip(video_info(AVS_CS_YV24, 24, 16));
+    source->add_ref();
+    FakeClip* velnor = velnor_over(source);
+    ASSERT_NE(velnor, nullptr);
+    host.shut_down();
+    expect_frame(velnor, source, 0, {20, 40, 10});
     velnor->release();
     source->release();
 }

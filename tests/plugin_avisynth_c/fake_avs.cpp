@@ -34,7 +34,9 @@ int add_function(AVS_ScriptEnvironment* env, const char* name, const char* param
     return 0;
 }
 
-void at_exit(AVS_ScriptEnvironment*, AVS_ShutdownFunc, void*) {}
+void at_exit(AVS_ScriptEnvironment* env, AVS_ShutdownFunc function, void* user_data) {
+    env->host->exit_handlers.push_back({function, user_data});
+}
 
 const char* get_error(AVS_ScriptEnvironment* env) { return env->error; }
 
@@ -98,6 +100,12 @@ const AvsApi FakeAvs::kApi = {
 };
 
 FakeAvs::FakeAvs() = default;
+FakeAvs::~FakeAvs() { shut_down(); }
+
+void FakeAvs::shut_down() {
+    for (const auto& [function, user_data] : exit_handlers) function(user_data, &env);
+    exit_handlers.clear();
+}
 
 AVS_Value FakeAvs::call_velnor(FakeClip* clip, const std::vector<Arg>& params) {
     AVS_Value args[4] = {};

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plugin/avisynth_c/avs_c_api.h"
@@ -107,12 +108,16 @@ public:
     };
 
     FakeAvs();
+    ~FakeAvs();
+    // Runs the shutdown functions, as the host does first when an environment ends.
+    void shut_down();
 
     // The host's function table.
     static const AvsApi kApi;
 
     AVS_ScriptEnvironment env{this, nullptr};
     std::vector<Registration> registrations;
+    std::vector<std::pair<AVS_ShutdownFunc, void*>> exit_handlers;
     bool make_writable_fails = false;
     static std::atomic<int> live_frames;
 
