@@ -42,6 +42,9 @@ file_in() {
 [ -z "$avisynth_dir" ] || avisynth_dll=$(file_in "$avisynth_dir" AviSynth.dll)
 [ -z "$vapoursynth_dir" ] || vapoursynth_dll=$(file_in "$vapoursynth_dir" libvapoursynth.dll)
 
+# The harness is built with the posix thread-model compiler (std::thread, std::mutex).
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || bash scripts/install-deps.sh >&2
+
 # The shipped DLL, rebuilt when a source is newer.
 plugin=$root/dist/win64/velnor.dll
 if [ ! -e "$plugin" ] || [ -n "$(find core plugin -newer "$plugin" -print -quit)" ]; then
@@ -74,20 +77,34 @@ run() {
 }
 
 if [ -n "$avisynth_dir" ]; then
-  echo "== AviSynth+ in $avisynth_dir"
+  avisynth_dll_w=$(windows_path "$avisynth_dll")
+  avisynth_path=$(windows_path "$(dirname "$avisynth_dll")")
+fi
+[ -z "$vapoursynth_dir" ] || vapoursynth_dll_w=$(windows_path "$vapoursynth_dll")
+if [ -n "$avisynth_dir" ]; then
+  echo "== AviSynth+ declarations, $avisynth_dir"
   run "$build/declarations_avisynth_1.exe"
-  # The linked harness finds AviSynth.dll, and AviSynth.dll its runtime DLLs, on the
-  # search path; the private load is given the full path.
-  WINEPATH=$(windows_path "$(dirname "$avisynth_dll")") \
-    run "$build/real_hosts_avisynth_linked_1.exe" avisynth-linked "$plugin_w"
-  WINEPATH=$(windows_path "$(dirname "$avisynth_dll")") \
-    run "$build/real_hosts.exe" avisynth-private "$(windows_path "$avisynth_dll")" "$plugin_w"
 fi
 if [ -n "$vapoursynth_dir" ]; then
-  echo "== VapourSynth in $vapoursynth_dir"
+  echo "== VapourSynth declarations, $vapoursynth_dir"
   run "$build/declarations_vapoursynth_1.exe"
-  run "$build/real_hosts.exe" vapoursynth "$(windows_path "$vapoursynth_dll")" "$plugin_w"
 fi
+# The frame checks once for each pass level the DLL may pick, and once as it chooses.
+for level in reference sse2 sse4.1 avx2 default; do
+  if [ "$level" = default ]; then unset VELNOR_SIMD; else export VELNOR_SIMD=$level; fi
+  if [ -n "$avisynth_dir" ]; then
+    echo "== AviSynth+, VELNOR_SIMD=$level"
+    # The linked harness finds AviSynth.dll, and AviSynth.dll its runtime DLLs, on
+    # the search path; the private load is given the full path.
+    WINEPATH=$avisynth_path run "$build/real_hosts_avisynth_linked_1.exe" avisynth-linked "$plugin_w"
+    WINEPATH=$avisynth_path run "$build/real_hosts.exe" avisynth-private "$avisynth_dll_w" "$plugin_w"
+  fi
+  if [ -n "$vapoursynth_dir" ]; then
+    echo "== VapourSynth, VELNOR_SIMD=$level"
+    run "$build/real_hosts.exe" vapoursynth "$vapoursynth_dll_w" "$plugin_w"
+  fi
+done
+unset VELNOR_SIMD
 
 if [ "$failed" -ne 0 ]; then
   echo "real-hosts-win64: $failed run(s) failed"
