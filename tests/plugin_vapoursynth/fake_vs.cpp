@@ -217,7 +217,7 @@ const VSFrame* FakeVs::get_frame(VSNode* node, int n, std::string* error) {
                 mark_padding(*f->planes[p]);
             }
             f->props.entries["_FrameNumber"] = {int64_t{n}};
-            f->props.entries["Note"] = {std::string("source frame ") + std::to_string(n)};
+            f->props.entries["Custom"] = {int64_t{1001}, int64_t{n}};
             frame = f;
         }
         return add_frame_ref(frame);

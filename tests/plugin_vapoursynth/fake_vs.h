@@ -1,4 +1,4 @@
-// A compact stand-in for a VapourSynth API 4 core: maps of integers, data and
+// A compact stand-in for a VapourSynth API 4 core: maps of integers and
 // nodes; source nodes of random frames; the two-step frame requests of a filter;
 // frames whose planes can be shared between frames, each plane padded so that a
 // write beyond it shows.
@@ -18,7 +18,7 @@
 namespace velnor::vs {
 
 struct VSMap {
-    using Value = std::variant<int64_t, std::string, VSNode*>;
+    using Value = std::variant<int64_t, VSNode*>;
     std::map<std::string, std::vector<Value>> entries;
     std::string error;
     bool operator==(const VSMap& other) const { return entries == other.entries; }
