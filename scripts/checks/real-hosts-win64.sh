@@ -105,6 +105,15 @@ for level in reference sse2 sse4.1 avx2 default; do
   fi
 done
 unset VELNOR_SIMD
+if [ -n "$avisynth_dir" ]; then
+  # A copy under another name: the plug-in cannot find AviSynth.dll by its usual name
+  # and must search the loaded modules for the interface.
+  echo "== AviSynth+ opened under another file name"
+  mkdir -p "$build/renamed"
+  cp "$avisynth_dll" "$build/renamed/avsplus-renamed.dll"
+  WINEPATH=$avisynth_path run "$build/real_hosts.exe" avisynth-private \
+    "$(windows_path "$build/renamed/avsplus-renamed.dll")" "$plugin_w"
+fi
 
 if [ "$failed" -ne 0 ]; then
   echo "real-hosts-win64: $failed run(s) failed"
