@@ -114,8 +114,14 @@ public:
         }
         VSCoreInfo info{};
         api_.getCoreInfo(core_, &info);
-        std::printf("  host: VapourSynth core R%d, API %d.%d\n", info.core, info.api >> 16,
-                    info.api & 0xffff);
+        // The build options (the frame guard among them) are a line of the version text.
+        const std::string text = info.versionString ? info.versionString : "";
+        const std::size_t options = text.find("Options:");
+        const std::string options_line =
+            options == std::string::npos ? "no build options"
+                                         : text.substr(options, text.find('\n', options) - options);
+        std::printf("  host: VapourSynth core R%d, API %d.%d, %s\n", info.core, info.api >> 16,
+                    info.api & 0xffff, options_line.c_str());
         VSMap* args = api_.createMap();
         api_.mapSetData(args, "path", plugin_path.c_str(), -1, kVsDataUtf8, maReplace);
         VSMap* out =
