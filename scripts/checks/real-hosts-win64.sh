@@ -79,13 +79,11 @@ run() {
 if [ -n "$avisynth_dir" ]; then
   avisynth_dll_w=$(windows_path "$avisynth_dll")
   avisynth_path=$(windows_path "$(dirname "$avisynth_dll")")
-fi
-[ -z "$vapoursynth_dir" ] || vapoursynth_dll_w=$(windows_path "$vapoursynth_dll")
-if [ -n "$avisynth_dir" ]; then
   echo "== AviSynth+ declarations, $avisynth_dir"
   run "$build/declarations_avisynth_1.exe"
 fi
 if [ -n "$vapoursynth_dir" ]; then
+  vapoursynth_dll_w=$(windows_path "$vapoursynth_dll")
   echo "== VapourSynth declarations, $vapoursynth_dir"
   run "$build/declarations_vapoursynth_1.exe"
 fi
