@@ -1,5 +1,6 @@
 // The script function every host binding registers: its name, its AviSynth
-// parameter string and the version text the AviSynth plug-ins report.
+// parameter string, the version text the AviSynth plug-ins report, and the errors
+// the 64-bit bindings share.
 #pragma once
 
 namespace velnor::plugin {
@@ -7,5 +8,12 @@ namespace velnor::plugin {
 inline constexpr const char kFunctionName[] = "Velnor";
 inline constexpr const char kParameters[] = "c[strength]i[threshold1]i[threshold2]i";
 inline constexpr const char kVersionText[] = "Velnor ver 0.1";
+
+inline constexpr const char kOutOfMemory[] = "Velnor: out of memory";
+inline constexpr const char kParameterRange[] = "Velnor: parameters must be 32-bit integers";
+inline constexpr const char kNotWritable[] = "Velnor: frame is not writable";
+inline constexpr const char kFrameSize[] = "Velnor: frame size does not match the clip";
+inline constexpr const char kNoSourceFrame[] = "Velnor: the source frame is missing";
+inline constexpr const char kHostRefusedFilter[] = "Velnor: the host could not create the filter";
 
 }  // namespace velnor::plugin

@@ -77,14 +77,14 @@ const char* filter_luma(const Instance& self, AVS_VideoFrame* frame) noexcept {
     // (a faulty source) is refused rather than overrun.
     if (api.get_row_size_p(frame, AVS_PLANAR_Y) < s.width ||
         api.get_height_p(frame, AVS_PLANAR_Y) < s.height || pitch < s.width)
-        return "Velnor: frame is smaller than the clip";
+        return plugin::kFrameSize;
     uint8_t* luma = api.get_write_ptr_p(frame, AVS_PLANAR_Y);
-    if (!luma) return "Velnor: frame is not writable";
+    if (!luma) return plugin::kNotWritable;
     try {
         if (self.denoiser.filter(luma, pitch) == PassStatus::ok) return nullptr;
     } catch (...) {
     }
-    return "Velnor: out of memory";
+    return plugin::kOutOfMemory;
 }
 
 AVS_VideoFrame* get_frame(AVS_FilterInfo* fi, int n) {
@@ -94,7 +94,7 @@ AVS_VideoFrame* get_frame(AVS_FilterInfo* fi, int n) {
     if (!frame) return nullptr;  // the host raises the child's error
     if (api.make_writable(fi->env, &frame) < 0) {
         const char* error = api.get_error(fi->env);
-        fi->error = error ? error : "Velnor: frame is not writable";
+        fi->error = error ? error : plugin::kNotWritable;
         api.release_video_frame(frame);
         return nullptr;
     }
@@ -131,7 +131,7 @@ Instance* make_instance(const AVS_VideoInfo& vi, const Arguments& args, SharedAp
     if (!args.integer_or(1, kDefaultStrength, &strength) ||
         !args.integer_or(2, kDefaultThreshold1, &threshold1) ||
         !args.integer_or(3, kDefaultThreshold2, &threshold2)) {
-        *refusal = "Velnor: parameters must be 32-bit integers";
+        *refusal = plugin::kParameterRange;
         return nullptr;
     }
     Instance* instance = nullptr;
@@ -141,7 +141,7 @@ Instance* make_instance(const AVS_VideoInfo& vi, const Arguments& args, SharedAp
             shared};
         ++shared->users;
     } catch (...) {
-        *refusal = "Velnor: out of memory";
+        *refusal = plugin::kOutOfMemory;
     }
     return instance;
 }
@@ -155,7 +155,7 @@ AVS_Value create_velnor(AVS_ScriptEnvironment* env, AVS_Value args, void* user_d
 
     AVS_FilterInfo* fi = nullptr;
     AVS_Clip* clip = api->new_c_filter(env, &fi, *clip_value, 1);
-    if (!clip || !fi) return error_value("Velnor: the host could not create the filter");
+    if (!clip || !fi) return error_value(plugin::kHostRefusedFilter);
     const char* refusal = nullptr;
     Instance* instance = make_instance(fi->vi, arguments, shared, &refusal);
     AVS_Value result = error_value(refusal);
@@ -187,7 +187,7 @@ bool accepts_format(const AVS_VideoInfo& vi) {
 
 const char* register_velnor(AVS_ScriptEnvironment* env, const AvsApi& api) {
     SharedApi* shared = new (std::nothrow) SharedApi{api, {1}};
-    if (!shared) return "Velnor: out of memory";
+    if (!shared) return plugin::kOutOfMemory;
     api.add_function(env, plugin::kFunctionName, plugin::kParameters, create_velnor, shared);
     api.at_exit(env, shut_down, shared);
     return plugin::kVersionText;

@@ -42,7 +42,7 @@ const VSFrame* filter_frame(const Instance& self, const VSFrame* source, VSFrame
     const int width = vsapi->getFrameWidth(source, 0);
     const int height = vsapi->getFrameHeight(source, 0);
     if (width != s.width || height != s.height) {
-        vsapi->setFilterError("Velnor: frame size differs from the clip's", ctx);
+        vsapi->setFilterError(plugin::kFrameSize, ctx);
         return nullptr;
     }
     const VSFrame* plane_sources[3] = {nullptr, source, source};
@@ -50,7 +50,7 @@ const VSFrame* filter_frame(const Instance& self, const VSFrame* source, VSFrame
     VSFrame* out =
         vsapi->newVideoFrame2(format, width, height, plane_sources, planes, source, core);
     if (!out) {
-        vsapi->setFilterError("Velnor: out of memory", ctx);
+        vsapi->setFilterError(plugin::kOutOfMemory, ctx);
         return nullptr;
     }
     const uint8_t* src = vsapi->getReadPtr(source, 0);
@@ -66,7 +66,7 @@ const VSFrame* filter_frame(const Instance& self, const VSFrame* source, VSFrame
     }
     if (status != PassStatus::ok) {
         vsapi->freeFrame(out);
-        vsapi->setFilterError("Velnor: out of memory", ctx);
+        vsapi->setFilterError(plugin::kOutOfMemory, ctx);
         return nullptr;
     }
     return out;
@@ -81,6 +81,10 @@ const VSFrame* get_frame(int n, int reason, void* instance_data, void**, VSFrame
     }
     if (reason != arAllFramesReady) return nullptr;
     const VSFrame* source = vsapi->getFrameFilter(n, self.source, ctx);
+    if (!source) {
+        vsapi->setFilterError(plugin::kNoSourceFrame, ctx);
+        return nullptr;
+    }
     const VSFrame* out = filter_frame(self, source, ctx, core, vsapi);
     vsapi->freeFrame(source);
     return out;
@@ -102,14 +106,14 @@ void create_velnor(const VSMap* in, VSMap* out, void*, VSCore* core, const VSAPI
     else if (!integer_or(in, "strength", kDefaultStrength, vsapi, &strength) ||
              !integer_or(in, "threshold1", kDefaultThreshold1, vsapi, &threshold1) ||
              !integer_or(in, "threshold2", kDefaultThreshold2, vsapi, &threshold2))
-        refusal = "Velnor: parameters must be 32-bit integers";
+        refusal = plugin::kParameterRange;
     Instance* instance = nullptr;
     if (!refusal) {
         try {
             instance = new Instance{source, Denoiser(FilterSettings(vi->width, vi->height, strength,
                                                                     threshold1, threshold2))};
         } catch (...) {
-            refusal = "Velnor: out of memory";
+            refusal = plugin::kOutOfMemory;
         }
     }
     if (refusal) {
@@ -122,7 +126,7 @@ void create_velnor(const VSMap* in, VSMap* out, void*, VSCore* core, const VSAPI
                                              fmParallel, &dependency, 1, instance, core);
     if (!node) {
         free_instance(instance, core, vsapi);
-        vsapi->mapSetError(out, "Velnor: the core could not create the filter");
+        vsapi->mapSetError(out, plugin::kHostRefusedFilter);
         return;
     }
     vsapi->mapConsumeNode(out, "clip", node, maAppend);

@@ -9,6 +9,7 @@
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
 #include "plugin/avisynth_c/velnor_avs_c.h"
+#include "plugin/script_function.h"
 #include "tests/plugin_avisynth_c/fake_avs.h"
 
 namespace velnor::avsc {
@@ -200,7 +201,7 @@ TEST_F(AvsCBinding, ReportsFramesItCannotFilterAsErrors) {
         bool make_writable_fails;
         const char* error;
     } cases[] = {
-        {"frame smaller than the clip", 2, false, "Velnor: frame is smaller than the clip"},
+        {"frame smaller than the clip", 2, false, plugin::kFrameSize},
         {"MakeWritable fails", 0, true, "host: MakeWritable failed"},
     };
     for (const auto& c : cases) {

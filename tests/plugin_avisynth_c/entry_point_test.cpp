@@ -32,6 +32,25 @@ TEST(AvsCEntryPoint, RegistersThroughAPrivatelyOpenedHostLibrary) {
     dlclose(host);
 }
 
+// The shipped library itself: it loads with every symbol bound at once although no
+// host is in the global scope, exports both entry points, and its AviSynth+ entry
+// finds the privately opened host.
+TEST(AvsCEntryPoint, SharedLibraryLoadsBesideAPrivateHostAndRegisters) {
+    void* host = dlopen(VELNOR_PRIVATE_HOST_MODULE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(host, nullptr) << dlerror();
+    void* library = dlopen(VELNOR_HOST_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    EXPECT_NE(dlsym(library, "VapourSynthPluginInit2"), nullptr);
+    auto init = reinterpret_cast<const char* (*)(void*)>(dlsym(library, "avisynth_c_plugin_init"));
+    ASSERT_NE(init, nullptr);
+    auto count = reinterpret_cast<int (*)()>(dlsym(host, "private_host_registrations"));
+    const int before = count();
+    EXPECT_STREQ(init(nullptr), "Velnor ver 0.1");
+    EXPECT_EQ(count(), before + 1);
+    dlclose(library);
+    dlclose(host);
+}
+
 TEST(AvsCEntryPoint, LoadsEveryFunctionOrReportsTheGap) {
     std::map<std::string, void*> symbols;
     auto lookup = [](void* context, const char* name) -> void* {

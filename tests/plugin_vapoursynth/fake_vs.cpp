@@ -207,7 +207,8 @@ const VSFrame* FakeVs::get_frame(VSNode* node, int n, std::string* error) {
         std::lock_guard<std::mutex> lock(node->mutex);
         const VSFrame*& frame = node->frames[n];
         if (!frame) {
-            VSFrame* f = allocate(&node->vi.format, node->vi.width, node->vi.height);
+            VSFrame* f =
+                allocate(&node->vi.format, node->vi.width, node->vi.height - node->frame_shrink);
             std::mt19937 rng(static_cast<uint32_t>(77 + n));
             for (int p = 0; p < f->format.numPlanes; ++p) {
                 const int w = plane_width(f, p);

@@ -42,7 +42,9 @@ struct VSNode {
     void* instance = nullptr;
     int mode = -1;
     std::vector<VSFilterDependency> dependencies;
-    // A source node: its frames, kept so that tests can compare with them.
+    // A source node: its frames, kept so that tests can compare with them, and
+    // how many rows they lack against vi (a faulty source).
+    int frame_shrink = 0;
     std::mutex mutex;
     std::map<int, const VSFrame*> frames;
 };

@@ -7,6 +7,7 @@
 
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
+#include "plugin/script_function.h"
 #include "plugin/vapoursynth/velnor_vs.h"
 #include "tests/plugin_vapoursynth/fake_vs.h"
 
@@ -122,6 +123,19 @@ TEST_F(VsBinding, RefusesParametersBeyond32Bits) {
     std::string error;
     EXPECT_EQ(host.call_velnor(source, {{"threshold1", int64_t{1} << 40}}, &error), nullptr);
     EXPECT_NE(error.find("Velnor: "), std::string::npos) << error;
+    FakeVs::api().freeNode(source);
+}
+
+// A frame that does not match its clip ends in an error, never in a write past a plane.
+TEST_F(VsBinding, ReportsAFrameOfTheWrongSize) {
+    VSNode* source = FakeVs::source(FakeVs::format(cfYUV, stInteger, 8, 1, 1), 32, 16);
+    source->frame_shrink = 2;
+    std::string error;
+    VSNode* velnor = host.call_velnor(source, {}, &error);
+    ASSERT_NE(velnor, nullptr) << error;
+    EXPECT_EQ(FakeVs::get_frame(velnor, 0, &error), nullptr);
+    EXPECT_EQ(error, plugin::kFrameSize);
+    FakeVs::api().freeNode(velnor);
     FakeVs::api().freeNode(source);
 }
 
