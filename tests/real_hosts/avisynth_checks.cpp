@@ -79,7 +79,12 @@ avs::AVS_VideoFrame* noise_frame(avs::AVS_FilterInfo* info, int n) {
     const auto& source = *static_cast<const NoiseSource*>(info->user_data);
     const AvisynthApi& api = *source.api;
     avs::AVS_VideoFrame* frame = api.get_frame(info->child, n);
-    if (!frame || !api.make_writable(info->env, &frame)) return frame;
+    if (!frame) return nullptr;
+    // 1: the host made a writable copy, 0: the frame was writable already, -1: failure.
+    if (api.make_writable(info->env, &frame) < 0) {
+        api.release_video_frame(frame);
+        return nullptr;
+    }
     for (int p = 0; p < source.planes; ++p) {
         fill_test_plane(
             api.get_write_ptr_p(frame, kPlaneIds[p]), api.get_pitch_p(frame, kPlaneIds[p]),
