@@ -17,6 +17,7 @@
 #include "cli/byte_stream.h"
 #include "cli/filter_stream.h"
 #include "cli/options.h"
+#include "cli/suggest.h"
 #include "core/dispatch.h"
 
 namespace {
@@ -77,6 +78,10 @@ int main(int argc, char** argv) {
         if (input_fd < 0)
             return failure("cannot open input \"" + options.input + "\": " + std::strerror(errno));
     }
+    if (options.suggest) {  // one line of options on standard output, no video
+        FdSource source(input_fd);
+        return print_suggestion(source, Y4mLimits{}, stdout, stderr);
+    }
     if (to_stdout && isatty(STDOUT_FILENO))
         return usage_error("standard output is a terminal; redirect it or name a file with -o");
     if (!to_stdout && same_file(input_fd, options.output))
@@ -101,7 +106,8 @@ int main(int argc, char** argv) {
         return sink.get();
     };
 
-    int status = filter_stream(options, io);
+    int status =
+        options.auto_settings ? filter_with_suggestion(options, io) : filter_stream(options, io);
     if (!to_stdout && output_fd >= 0 && close(output_fd) != 0 && status == kExitOk)
         status = failure(std::string("write error: ") + std::strerror(errno));
     if (!from_stdin) close(input_fd);
