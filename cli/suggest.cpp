@@ -1,6 +1,7 @@
 #include "cli/suggest.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 

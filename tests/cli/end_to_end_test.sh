@@ -103,15 +103,18 @@ for case in "${malformed[@]}"; do
     IFS='@' read -r name producer message complete <<<"$case"
     name=${name% } producer=${producer# } message=${message# } message=${message% } complete=${complete# }
     eval "$producer" >"$work/bad.y4m"
-    for jobs in 1 3; do
-        "$velnor" -j "$jobs" <"$work/bad.y4m" >"$work/out.y4m" 2>"$work/err"
+    # --auto with every value named filters as the defaults do, after reading the
+    # first frames twice.
+    for run in "-j 1" "-j 3" "-j 2 --quiet --auto --strength 20 --threshold1 40 --threshold2 10"; do
+        # shellcheck disable=SC2086
+        "$velnor" $run <"$work/bad.y4m" >"$work/out.y4m" 2>"$work/err"
         status=$?
         if [ -z "$message" ]; then
-            [ "$status" = 0 ] || fail "$name: exit status $status, expected 0"
+            [ "$status" = 0 ] || fail "$name ($run): exit status $status, expected 0"
             [ -s "$work/err" ] && fail "$name: unexpected message $(cat "$work/err")"
         else
-            [ "$status" = 1 ] || fail "$name: exit status $status, expected 1"
-            [ "$(cat "$work/err")" = "$message" ] || fail "$name: message \"$(cat "$work/err")\", expected \"$message\""
+            [ "$status" = 1 ] || fail "$name ($run): exit status $status, expected 1"
+            [ "$(cat "$work/err")" = "$message" ] || fail "$name ($run): message \"$(cat "$work/err")\", expected \"$message\""
         fi
         if [ "$complete" = "-" ]; then
             [ -s "$work/out.y4m" ] && fail "$name: wrote output for a rejected stream header"
@@ -120,7 +123,7 @@ for case in "${malformed[@]}"; do
             { printf '%s\n' "$good_header"; for c in a b c; do frame $c; done; } |
                 head -c $(( ${#good_header} + 1 + complete * 78 )) |
                 "$expected_y4m" 8 6 20 40 10 >"$work/want.y4m"
-            cmp -s "$work/out.y4m" "$work/want.y4m" || fail "$name (-j $jobs): output is not the $complete complete frames"
+            cmp -s "$work/out.y4m" "$work/want.y4m" || fail "$name ($run): output is not the $complete complete frames"
         fi
     done
     # --suggest: the same message (its own for a stream without frames), nothing on stdout.
