@@ -29,7 +29,7 @@ struct NoiseEstimate {
 };
 
 class NoiseEstimator {
-   public:
+public:
     static constexpr int kBlock = 16;  // block side, in mask responses
     static constexpr double kPercentile = 0.05;
 
@@ -39,7 +39,7 @@ class NoiseEstimator {
 
     NoiseEstimate estimate() const;
 
-   private:
+private:
     std::vector<double> block_means_;  // mean |response| of each usable block
     uint64_t samples_ = 0;
 };

@@ -16,7 +16,7 @@ namespace {
 // on hands out the copy first and continues with `inner` where it stopped (or
 // repeats how it ended), so the stream can be read twice from the start.
 class ReplaySource final : public ByteSource {
-   public:
+public:
     explicit ReplaySource(ByteSource& inner) : inner_(inner) {}
 
     std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error) override {
@@ -46,7 +46,7 @@ class ReplaySource final : public ByteSource {
 
     void replay() { replaying_ = true; }
 
-   private:
+private:
     ByteSource& inner_;
     std::vector<uint8_t> kept_;
     std::size_t position_ = 0;
