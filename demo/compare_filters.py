@@ -30,7 +30,9 @@ UPSCALED = "chelsea.png"  # scaled up to 1920x1080 (cropped to 16:9 first)
 PICTURE_CROP = (140, 60, 160, 110)  # left, top, width, height in chelsea's luma
 # filter name, ffmpeg filter for a parameter value, the values tried
 FFMPEG = [
-    ("hqdn3d", "hqdn3d={}:0:0:0", [2, 3, 4, 6, 8, 11, 15, 20, 25, 30, 40, 60, 90]),
+    # ffmpeg takes 0 for "derive from luma_spatial": tiny values switch chroma and
+    # the temporal part off.
+    ("hqdn3d", "hqdn3d={}:0.001:0.001:0.001", [2, 3, 4, 6, 8, 11, 15, 20, 25, 30, 40, 60]),
     ("removegrain", "removegrain=m0={}:m1=0:m2=0", [1, 2, 4, 11, 17, 19, 20, 22]),
     ("fftdnoiz", "fftdnoiz=sigma={}:planes=1",
      [1, 2, 3, 4, 6, 8, 12, 16, 20, 25, 30, 40, 55, 75, 100]),
