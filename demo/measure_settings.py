@@ -39,7 +39,8 @@ THRESHOLD2 = [3, 5, 8, 12, 16, 20, 25, 30, 40, 50, 65, 80]
 DEFAULTS = (20, 40, 10)
 NO_FILTER = (0, 40, 10)  # strength 0 leaves the picture as it is
 COLUMNS = ["sigma", "strength", "threshold1", "threshold2",
-           "noisy_db", "defaults_db", "rule_db", "best_db"]
+           "noisy_db", "defaults_db", "rule_db", "best_db",
+           "noisy_ssim", "defaults_ssim", "rule_ssim"]
 
 
 def grid_settings():
@@ -122,17 +123,50 @@ def measure_grid(velnor, photos, jobs, cache, remeasure):
     return table
 
 
-def derive_rule(photos, table):
+def box_mean(a, k=7):
+    """Means over every k x k window that fits inside `a`."""
+    c = np.pad(a, ((1, 0), (1, 0))).cumsum(axis=0).cumsum(axis=1)
+    return (c[k:, k:] - c[:-k, k:] - c[k:, :-k] + c[:-k, :-k]) / (k * k)
+
+
+def ssim(a, b):
+    """Mean structural similarity (Wang, Bovik, Sheikh and Simoncelli, 2004) over
+    7x7 windows, 8-bit constants."""
+    x, y = a.astype(np.float64), b.astype(np.float64)
+    c1, c2 = (0.01 * 255) ** 2, (0.03 * 255) ** 2
+    mx, my = box_mean(x), box_mean(y)
+    vx, vy = box_mean(x * x) - mx * mx, box_mean(y * y) - my * my
+    cxy = box_mean(x * y) - mx * my
+    return float(np.mean((2 * mx * my + c1) * (2 * cxy + c2) /
+                         ((mx * mx + my * my + c1) * (vx + vy + c2))))
+
+
+def derive_rule(velnor, photos, table):
+    """One row per noise level: the setting with the best mean PSNR over the
+    training photographs, the mean PSNR of noisy, defaults, that setting and each
+    photograph's best, and the mean SSIM of noisy, defaults and that setting."""
     settings = grid_settings()
     training = [i for i, p in enumerate(photos) if p.name in TRAINING]
+    defaults = {i: filtered(velnor, photos[i].stream, photos[i].w, photos[i].h, DEFAULTS)
+                for i in training}
     rows = []
     for j, sigma in enumerate(SIGMAS):
         mean = table[training, j, :].mean(axis=0)
         best = int(np.argmax(mean))
         noisy = np.mean([psnr(photos[i].noisy[j], photos[i].clean) for i in training])
+        ruled = {i: filtered(velnor, y4m_stream([photos[i].noisy[j]]), photos[i].w, photos[i].h,
+                             settings[best])[0] for i in training}
         rows.append([sigma, *settings[best], noisy, mean[settings.index(DEFAULTS)], mean[best],
-                     table[training, j, :].max(axis=1).mean()])
+                     table[training, j, :].max(axis=1).mean(),
+                     np.mean([ssim(photos[i].noisy[j], photos[i].clean) for i in training]),
+                     np.mean([ssim(defaults[i][j], photos[i].clean) for i in training]),
+                     np.mean([ssim(ruled[i], photos[i].clean) for i in training])])
     return rows
+
+
+def row_text(row):
+    return "\t".join([str(v) for v in row[:4]] + [f"{v:.2f}" for v in row[4:8]] +
+                     [f"{v:.3f}" for v in row[8:]])
 
 
 def write_table(path, rows):
@@ -143,11 +177,11 @@ def write_table(path, rows):
                   "# Between two rows velnor interpolates linearly; outside them it takes the\n"
                   "# nearest row. The dB columns are means over the training photographs: noisy,\n"
                   "# filtered with the defaults, with this row's setting, and with each\n"
-                  "# photograph's own best setting of the grid.\n")
+                  "# photograph's own best setting of the grid; the ssim columns are mean\n"
+                  "# structural similarity (7x7 windows) of noisy, defaults and this row.\n")
         out.write("\t".join(COLUMNS) + "\n")
         for row in rows:
-            out.write("\t".join(str(v) for v in row[:4]) + "\t" +
-                      "\t".join(f"{v:.2f}" for v in row[4:]) + "\n")
+            out.write(row_text(row) + "\n")
 
 
 def suggest(velnor, stream):
@@ -199,11 +233,11 @@ def main():
     photos = [Photo(args.images, name, index) for index, name in enumerate(TRAINING + HELD_OUT)]
     table = measure_grid(args.velnor, photos, args.jobs, args.out, args.remeasure)
 
-    rows = derive_rule(photos, table)
-    print("training photographs, mean luma PSNR (dB):")
+    rows = derive_rule(args.velnor, photos, table)
+    print("training photographs, mean luma PSNR (dB) and SSIM:")
     print("\t".join(COLUMNS))
     for row in rows:
-        print("\t".join(str(v) for v in row[:4]) + "\t" + "\t".join(f"{v:.2f}" for v in row[4:]))
+        print(row_text(row))
     if args.table:
         write_table(args.table, rows)
         print(f"rule written to {args.table}; rebuild velnor before the check")
