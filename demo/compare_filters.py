@@ -23,7 +23,8 @@ from PIL import Image, ImageDraw
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from denoise_demo import psnr  # noqa: E402
-from measure_settings import HELD_OUT, TRAINING, luma, noisy_luma, y4m_lumas, y4m_stream  # noqa: E402
+from measure_settings import (HELD_OUT, TRAINING, luma, noisy_luma,  # noqa: E402
+                              y4m_lumas, y4m_stream)
 
 SIGMAS = [5, 10, 20]
 UPSCALED = "chelsea.png"  # scaled up to 1920x1080 (cropped to 16:9 first)
@@ -118,9 +119,9 @@ def timing(velnor, clip_fast, clip_slow, commands):
     for label, command, slow in commands:
         clip, frames = clip_slow if slow else clip_fast
         out = os.path.join(tempfile.gettempdir(), "velnor-hyperfine.json")
-        subprocess.run(["hyperfine", "--style", "none", "--warmup", "1", "--runs", "3" if slow else "7",
-                        "--export-json", out, command.format(clip=clip)], check=True,
-                       stdout=subprocess.DEVNULL)
+        subprocess.run(["hyperfine", "--style", "none", "--warmup", "1",
+                        "--runs", "3" if slow else "7", "--export-json", out,
+                        command.format(clip=clip)], check=True, stdout=subprocess.DEVNULL)
         times[label] = json.load(open(out))["results"][0]["median"] * 1000 / frames
     return times
 
@@ -188,9 +189,10 @@ def main():
             f.write(y4m_stream(frames))
         with open(slow_clip, "wb") as f:
             f.write(y4m_stream(frames[:4]))
-        ff = "ffmpeg -nostdin -loglevel error -threads 1 -filter_threads 1 -i {clip} -vf '%s' -f null -"
-        commands = [("velnor defaults", f"{args.velnor} -j 1 --quiet {{clip}} -o /dev/null", False),
-                    ("velnor --auto", f"{args.velnor} -j 1 --quiet --auto {{clip}} -o /dev/null", False)]
+        ff = ("ffmpeg -nostdin -loglevel error -threads 1 -filter_threads 1 -i {clip} "
+              "-vf '%s' -f null -")
+        vel = f"{args.velnor} -j 1 --quiet %s {{clip}} -o /dev/null"
+        commands = [("velnor defaults", vel % "", False), ("velnor --auto", vel % "--auto", False)]
         commands += [(name, ff % chosen[name], name == "nlmeans") for name, _, _ in FFMPEG]
         times = timing(args.velnor, (clip, 20), (slow_clip, 4), commands)
 

@@ -106,8 +106,9 @@ def main():
             noisy = np.clip(np.rint(y + rng.normal(0.0, sigma, y.shape)), 0, 255).astype(np.uint8)
             results = []
             for extra in ([], ["--auto"]):
-                run = subprocess.run([args.velnor, "--quiet", *extra], input=y4m_frame(noisy, cb, cr),
-                                     stdout=subprocess.PIPE, check=True)
+                run = subprocess.run([args.velnor, "--quiet", *extra],
+                                     input=y4m_frame(noisy, cb, cr), stdout=subprocess.PIPE,
+                                     check=True)
                 planes = read_y4m_frame(run.stdout, w, h)
                 if not (np.array_equal(planes[1], cb) and np.array_equal(planes[2], cr)):
                     sys.exit(f"{name}: velnor changed the chroma")

@@ -247,7 +247,8 @@ def main():
     print("\nnoise estimate error of velnor --suggest, all photographs:")
     print(f"{'photograph':<20} " + " ".join(f"{s:>5}" for s in SIGMAS))
     for photo in photos:
-        errors = [suggest(args.velnor, y4m_stream([n]))[1] / s - 1 for n, s in zip(photo.noisy, SIGMAS)]
+        errors = [suggest(args.velnor, y4m_stream([n]))[1] / s - 1
+                  for n, s in zip(photo.noisy, SIGMAS)]
         print(f"{photo.name:<20} " + " ".join(f"{100 * e:>+4.0f}%" for e in errors))
 
 

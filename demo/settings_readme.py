@@ -5,7 +5,8 @@ when the README's copy differs from the table."""
 import argparse
 import sys
 
-BEGIN = "<!-- suggested-settings: written by demo/settings_readme.py from cli/suggested_settings.tsv -->"
+BEGIN = ("<!-- suggested-settings: written by demo/settings_readme.py "
+         "from cli/suggested_settings.tsv -->")
 END = "<!-- end of suggested-settings -->"
 
 
@@ -19,8 +20,8 @@ def markdown(tsv_path):
     for row in data:
         get = lambda name: row[column[name]]
         lines.append(f"| {get('sigma')} | `--strength {get('strength')} --threshold1 "
-                     f"{get('threshold1')} --threshold2 {get('threshold2')}` | {get('noisy_db')} dB | "
-                     f"{get('defaults_db')} dB | {get('rule_db')} dB | {get('best_db')} dB | "
+                     f"{get('threshold1')} --threshold2 {get('threshold2')}` | "
+                     f"{get('noisy_db')} dB | {get('defaults_db')} dB | {get('rule_db')} dB | {get('best_db')} dB | "
                      f"{get('noisy_ssim')} / {get('defaults_ssim')} / {get('rule_ssim')} |")
     return "\n".join(lines)
 
