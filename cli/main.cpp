@@ -19,6 +19,7 @@
 #include "cli/filter_stream.h"
 #include "cli/options.h"
 #include "cli/stop_request.h"
+#include "cli/suggest.h"
 #include "cli/y4m_format.h"
 #include "core/dispatch.h"
 
@@ -100,6 +101,10 @@ int main(int argc, char** argv) {
             return failure("cannot open input " + quote_bytes(options.input, SIZE_MAX) + ": " +
                            std::strerror(errno));
     }
+    if (options.suggest) {  // one line of options on standard output, no video
+        FdSource source(input_fd);
+        return print_suggestion(source, Y4mLimits{}, stdout, stderr);
+    }
     struct stat input {};
     fstat(input_fd, &input);
     const std::string output_name =
@@ -142,7 +147,8 @@ int main(int argc, char** argv) {
         return sink.get();
     };
 
-    int status = filter_stream(options, io);
+    int status =
+        options.auto_settings ? filter_with_suggestion(options, io) : filter_stream(options, io);
     if (refused_status != kExitOk) status = refused_status;
     if (!to_stdout && output_fd >= 0 && close(output_fd) != 0 && status == kExitOk)
         status = failure(std::string("write error: ") + std::strerror(errno));

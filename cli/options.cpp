@@ -14,6 +14,7 @@ namespace {
 struct ValueOption {
     std::string_view name;  // "--strength"
     int32_t Options::*field;
+    bool Options::*given;
 };
 
 // An optional sign and at least one digit, nothing else: a whole number of any size.
@@ -71,6 +72,10 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
             parsed.version = true;
         } else if (arg == "-q" || arg == "--quiet") {
             parsed.quiet = true;
+        } else if (arg == "--suggest") {
+            parsed.suggest = true;
+        } else if (arg == "--auto") {
+            parsed.auto_settings = true;
         } else {
             // Options with a value: "--name value", "--name=value", "-xvalue", "-x value".
             std::string_view name = arg, value;
@@ -90,9 +95,9 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
             const bool is_output = name == "-o" || name == "--output";
             const bool is_threads = name == "-j" || name == "--jobs";
             static constexpr ValueOption kNumbers[] = {
-                {"--strength", &Options::strength},
-                {"--threshold1", &Options::threshold1},
-                {"--threshold2", &Options::threshold2},
+                {"--strength", &Options::strength, &Options::strength_given},
+                {"--threshold1", &Options::threshold1, &Options::threshold1_given},
+                {"--threshold2", &Options::threshold2, &Options::threshold2_given},
             };
             const ValueOption* number = nullptr;
             for (const ValueOption& option : kNumbers)
@@ -114,17 +119,20 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
                 threads_given = true;
             } else {
                 problem = set_number(name, value, &(parsed.*(number->field)));
+                parsed.*(number->given) = true;
             }
         }
         if (!problem.empty()) return problem;
     }
     if (threads_given) parsed.threads = threads;
+    if (parsed.suggest && have_output) return "--suggest writes no video; it takes no -o";
     *options = std::move(parsed);
     return {};
 }
 
 std::string usage_text() {
     return R"(Usage: velnor [OPTIONS] [INPUT|-] [-o OUTPUT|-]
+       velnor --suggest [INPUT|-]
 
 Removes noise from the luma of an 8-bit 4:2:0 YUV4MPEG2 stream. Chroma and all
 header lines pass through unchanged. Reads standard input and writes standard
@@ -138,6 +146,11 @@ Options:
                    it the sample is pulled toward the neighbourhood mean (default 40)
   --threshold2 N   along an edge, differences up to N are smoothed fully, larger
                    ones less, and from 2N on not at all (default 10)
+  --suggest        estimate the luma noise of the first frames and print the
+                   settings for it as one line of options (the estimate goes to
+                   standard error); filters nothing
+  --auto           filter with the settings --suggest would print; the values
+                   named on the command line still win
   -j, --jobs N     filter N frames at a time (default: one per core)
   -o, --output F   write to F instead of standard output ("-" for standard output)
   -q, --quiet      no progress display

@@ -20,6 +20,12 @@ struct Options {
     std::string output = "-";  // "-" is standard output
     bool help = false;
     bool version = false;
+    bool suggest = false;        // print settings for the input's noise instead of filtering
+    bool auto_settings = false;  // filter with those settings
+    // Which filter values the command line names; they win over --auto.
+    bool strength_given = false;
+    bool threshold1_given = false;
+    bool threshold2_given = false;
 };
 
 // Parses the arguments after the program name. Returns an empty string on success,

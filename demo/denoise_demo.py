@@ -3,9 +3,10 @@
 
 For each image: converts it to 8-bit YUV 4:2:0 (full-range BT.601, as JPEG),
 adds noise to the luma with a fixed seed, pipes one YUV4MPEG2 frame through
-velnor with its default settings, and writes <out>/<name>-side-by-side.png
-(noisy | filtered, in colour) and <out>/<name>-detail.png (a 3x enlarged crop of
-both). Prints the luma PSNR of the noisy and of the filtered picture against the
+velnor with its default settings and once more with --auto (the settings it
+suggests for the noise it measures), and writes <out>/<name>-side-by-side.png
+(noisy | defaults, in colour) and <out>/<name>-detail.png (a 3x enlarged crop of
+both). Prints the luma PSNR of the noisy picture and of both results against the
 clean one.
 
 Needs numpy and PIL (Debian's python3-numpy and python3-pil).
@@ -14,7 +15,6 @@ import argparse
 import os
 import subprocess
 import sys
-import time
 
 import numpy as np
 from PIL import Image, ImageDraw
@@ -94,7 +94,9 @@ def main():
     os.makedirs(args.out, exist_ok=True)
     picture_sigma = args.sigma[1] if len(args.sigma) > 1 else args.sigma[0]
 
-    print(f"{'image':<10} {'size':>9} {'noise':>6} {'PSNR noisy':>11} {'PSNR filtered':>14} {'gain':>7}")
+    print(f"{'':<34}{'defaults':^20}  {'--auto':^20}")
+    print(f"{'image':<10} {'size':>9} {'noise':>6} {'noisy':>8}  {'PSNR':>11} {'gain':>7}  "
+          f"{'PSNR':>11} {'gain':>7}  suggested")
     for index, (name, filename, crop) in enumerate(IMAGES):
         image = Image.open(os.path.join(args.images, filename)).convert("RGB")
         y, cb, cr = to_yuv420(np.asarray(image))
@@ -102,21 +104,28 @@ def main():
         for sigma in args.sigma:
             rng = np.random.default_rng(1000 * index + int(sigma * 10))
             noisy = np.clip(np.rint(y + rng.normal(0.0, sigma, y.shape)), 0, 255).astype(np.uint8)
-            started = time.perf_counter()
-            run = subprocess.run([args.velnor, "--quiet"], input=y4m_frame(noisy, cb, cr),
-                                 stdout=subprocess.PIPE, check=True)
-            elapsed = time.perf_counter() - started
-            filtered, out_cb, out_cr = read_y4m_frame(run.stdout, w, h)
-            if not (np.array_equal(out_cb, cb) and np.array_equal(out_cr, cr)):
-                sys.exit(f"{name}: velnor changed the chroma")
-            before, after = psnr(noisy, y), psnr(filtered, y)
-            print(f"{name:<10} {w:>4}x{h:<4} {sigma:>6.1f} {before:>8.2f} dB {after:>11.2f} dB "
-                  f"{after - before:>+5.2f} dB   ({elapsed * 1000:.0f} ms)")
+            results = []
+            for extra in ([], ["--auto"]):
+                run = subprocess.run([args.velnor, "--quiet", *extra],
+                                     input=y4m_frame(noisy, cb, cr), stdout=subprocess.PIPE,
+                                     check=True)
+                planes = read_y4m_frame(run.stdout, w, h)
+                if not (np.array_equal(planes[1], cb) and np.array_equal(planes[2], cr)):
+                    sys.exit(f"{name}: velnor changed the chroma")
+                results.append(planes[0])
+            filtered = results[0]
+            suggested = subprocess.run([args.velnor, "--suggest"], input=y4m_frame(noisy, cb, cr),
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                       check=True).stdout.decode().split()[1::2]
+            before, after, auto = psnr(noisy, y), psnr(filtered, y), psnr(results[1], y)
+            print(f"{name:<10} {w:>4}x{h:<4} {sigma:>6.1f} {before:>5.2f} dB  {after:>8.2f} dB "
+                  f"{after - before:>+7.2f}  {auto:>8.2f} dB {auto - before:>+7.2f}  "
+                  f"{'/'.join(suggested)}")
             if sigma != picture_sigma:
                 continue
             noisy_rgb, filtered_rgb = to_rgb(noisy, cb, cr), to_rgb(filtered, cb, cr)
             side_by_side(labelled(noisy_rgb.copy(), f"noisy, sigma {sigma:g}: {before:.2f} dB"),
-                         labelled(filtered_rgb.copy(), f"velnor: {after:.2f} dB")
+                         labelled(filtered_rgb.copy(), f"velnor defaults: {after:.2f} dB")
                          ).save(os.path.join(args.out, f"{name}-side-by-side.png"))
             left, top, cw, ch = crop
             zoom = lambda im: im.crop((left, top, left + cw, top + ch)).resize((cw * 3, ch * 3), Image.NEAREST)

@@ -4,6 +4,7 @@
 #     for byte (headers and chroma unchanged, luma from the reference pass);
 #   - malformed and unsupported inputs: one-line message, exit status, and an output
 #     that holds only the complete frames before the problem;
+#   - --suggest and --auto;
 #   - progress display, --help, --version and command-line errors.
 # Usage: end_to_end_test.sh VELNOR EXPECTED_Y4M
 set -uo pipefail
@@ -102,15 +103,18 @@ for case in "${malformed[@]}"; do
     IFS='@' read -r name producer message complete <<<"$case"
     name=${name% } producer=${producer# } message=${message# } message=${message% } complete=${complete# }
     eval "$producer" >"$work/bad.y4m"
-    for jobs in 1 3; do
-        "$velnor" -j "$jobs" <"$work/bad.y4m" >"$work/out.y4m" 2>"$work/err"
+    # --auto with every value named filters as the defaults do, after reading the
+    # first frames twice.
+    for run in "-j 1" "-j 3" "-j 2 --quiet --auto --strength 20 --threshold1 40 --threshold2 10"; do
+        # shellcheck disable=SC2086
+        "$velnor" $run <"$work/bad.y4m" >"$work/out.y4m" 2>"$work/err"
         status=$?
         if [ -z "$message" ]; then
-            [ "$status" = 0 ] || fail "$name: exit status $status, expected 0"
+            [ "$status" = 0 ] || fail "$name ($run): exit status $status, expected 0"
             [ -s "$work/err" ] && fail "$name: unexpected message $(cat "$work/err")"
         else
-            [ "$status" = 1 ] || fail "$name: exit status $status, expected 1"
-            [ "$(cat "$work/err")" = "$message" ] || fail "$name: message \"$(cat "$work/err")\", expected \"$message\""
+            [ "$status" = 1 ] || fail "$name ($run): exit status $status, expected 1"
+            [ "$(cat "$work/err")" = "$message" ] || fail "$name ($run): message \"$(cat "$work/err")\", expected \"$message\""
         fi
         if [ "$complete" = "-" ]; then
             [ -s "$work/out.y4m" ] && fail "$name: wrote output for a rejected stream header"
@@ -119,9 +123,46 @@ for case in "${malformed[@]}"; do
             { printf '%s\n' "$good_header"; for c in a b c; do frame $c; done; } |
                 head -c $(( ${#good_header} + 1 + complete * 78 )) |
                 "$expected_y4m" 8 6 20 40 10 >"$work/want.y4m"
-            cmp -s "$work/out.y4m" "$work/want.y4m" || fail "$name (-j $jobs): output is not the $complete complete frames"
+            cmp -s "$work/out.y4m" "$work/want.y4m" || fail "$name ($run): output is not the $complete complete frames"
         fi
     done
+    # --suggest: the same message (its own for a stream without frames), nothing on stdout.
+    want=${message:-velnor: no frames to estimate the noise from}
+    "$velnor" --suggest <"$work/bad.y4m" >"$work/out.txt" 2>"$work/err"
+    status=$?
+    [ "$status" = 1 ] || fail "--suggest, $name: exit status $status, expected 1"
+    [ "$(cat "$work/err")" = "$want" ] || fail "--suggest, $name: message \"$(cat "$work/err")\", expected \"$want\""
+    [ -s "$work/out.txt" ] && fail "--suggest, $name: printed \"$(cat "$work/out.txt")\""
+done
+
+# --- suggested settings -------------------------------------------------------
+# One line of options on stdout and the estimate on stderr; --auto filters as those
+# options do (the sampled frames too, from a pipe as from a file), and values named
+# on the command line win.
+ffmpeg_source 320 240 6 >"$work/noisy.y4m"
+"$velnor" --suggest "$work/noisy.y4m" >"$work/suggested" 2>"$work/err" || fail "--suggest: exit status $?"
+[ "$(wc -l <"$work/suggested")" = 1 ] &&
+    grep -Eqx -- '--strength [0-9]+ --threshold1 [0-9]+ --threshold2 [0-9]+' "$work/suggested" ||
+    fail "--suggest printed \"$(cat "$work/suggested")\""
+grep -Eqx 'velnor: luma noise sigma [0-9]+\.[0-9]{2}, estimated from 6 frames of 320x240 .*' "$work/err" ||
+    fail "--suggest: estimate \"$(cat "$work/err")\""
+read -r _ s _ t1 _ t2 <"$work/suggested"
+# arguments (input on stdin unless named) @ strength threshold1 threshold2 that must apply
+auto_cases=(
+    "--auto @ $s $t1 $t2"
+    "--auto -j 3 $work/noisy.y4m @ $s $t1 $t2"
+    "--auto --threshold2 3 @ $s $t1 3"
+    "--strength 7 --threshold1=9 --auto @ 7 9 $t2"
+)
+for case in "${auto_cases[@]}"; do
+    IFS='@' read -r args want <<<"$case"
+    read -r ws wt1 wt2 <<<"$want"
+    "$expected_y4m" 320 240 "$ws" "$wt1" "$wt2" <"$work/noisy.y4m" >"$work/want.y4m"
+    # shellcheck disable=SC2086
+    "$velnor" $args <"$work/noisy.y4m" >"$work/got.y4m" 2>"$work/err" || fail "$args: exit status $?"
+    cmp -s "$work/got.y4m" "$work/want.y4m" || fail "$args: output differs from --strength $ws --threshold1 $wt1 --threshold2 $wt2"
+    grep -q "filtering with --strength $ws --threshold1 $wt1 --threshold2 $wt2\$" "$work/err" ||
+        fail "$args: message \"$(cat "$work/err")\""
 done
 
 # --- command line, progress and terminals --------------------------------------
@@ -139,6 +180,7 @@ expect_status 2 '^velnor: --strength: "x" is not a whole number$' "$velnor" --st
 expect_status 2 '^velnor: --threshold1: "2147483648" is outside the 32-bit range' "$velnor" --threshold1 2147483648
 expect_status 2 '^velnor: unknown option "--bogus" (see --help)$' "$velnor" --bogus
 expect_status 2 '^velnor: -j: the number of threads must be 1 to 256$' "$velnor" -j 0
+expect_status 2 '^velnor: --suggest writes no video; it takes no -o$' "$velnor" --suggest -o x.y4m
 expect_status 1 '^velnor: cannot open input "/nonexistent.y4m": No such file or directory$' \
     "$velnor" /nonexistent.y4m -o "$work/never.y4m"
 [ -e "$work/never.y4m" ] && fail "an output file was created for a missing input"

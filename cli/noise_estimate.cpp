@@ -1,0 +1,99 @@
+#include "cli/noise_estimate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace velnor::cli {
+
+namespace {
+
+// The 5th percentile of the block means sits below their centre even on pure
+// noise; measured with this code on Gaussian noise (sigma 2 to 30, 4096x4096
+// planes of mid grey), the percentile is this fraction of the true mean.
+constexpr double kPercentileBias = 0.864;
+
+// Sums of |response| and usable responses over a rectangle of mask positions.
+struct BlockSum {
+    uint64_t total = 0;
+    uint32_t count = 0;
+};
+
+}  // namespace
+
+void NoiseEstimator::add_plane(const uint8_t* plane, int32_t width, int32_t height,
+                               std::ptrdiff_t pitch) {
+    if (width <= 0 || height <= 0) return;
+    samples_ += static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    if (width < 3 || height < 3) return;
+    // Mask positions are the samples with a full 3x3 window; a plane smaller than a
+    // block in either direction is one block in that direction.
+    const int32_t columns = width - 2, rows = height - 2;
+    const int32_t blocks_x = std::max(1, columns / kBlock);
+    const int32_t blocks_y = std::max(1, rows / kBlock);
+    const int32_t block_w = std::min(columns, kBlock), block_h = std::min(rows, kBlock);
+
+    // Per row: the horizontal second difference of each sample and whether its
+    // three samples include 0 or 255.
+    std::vector<int32_t> diff[3];
+    std::vector<uint8_t> clipped[3];
+    for (int k = 0; k < 3; ++k) {
+        diff[k].resize(static_cast<std::size_t>(columns));
+        clipped[k].resize(static_cast<std::size_t>(columns));
+    }
+    const auto fill_row = [&](int32_t y, int slot) {
+        const uint8_t* row = plane + y * pitch;
+        for (int32_t x = 0; x < columns; ++x) {
+            const int32_t a = row[x], b = row[x + 1], c = row[x + 2];
+            diff[slot][static_cast<std::size_t>(x)] = a - 2 * b + c;
+            const bool hit = a == 0 || b == 0 || c == 0 || a == 255 || b == 255 || c == 255;
+            clipped[slot][static_cast<std::size_t>(x)] = hit ? 1 : 0;
+        }
+    };
+
+    std::vector<BlockSum> sums(static_cast<std::size_t>(blocks_x));
+    fill_row(0, 0);
+    fill_row(1, 1);
+    for (int32_t y = 0; y < blocks_y * block_h; ++y) {
+        // Rows y, y+1, y+2 of the plane sit in slots y%3, (y+1)%3, (y+2)%3.
+        fill_row(y + 2, (y + 2) % 3);
+        const int top = y % 3, middle = (y + 1) % 3, bottom = (y + 2) % 3;
+        for (int32_t bx = 0; bx < blocks_x; ++bx) {
+            BlockSum& sum = sums[static_cast<std::size_t>(bx)];
+            for (int32_t x = bx * block_w; x < (bx + 1) * block_w; ++x) {
+                const auto i = static_cast<std::size_t>(x);
+                if (clipped[top][i] | clipped[middle][i] | clipped[bottom][i]) continue;
+                const int32_t response = diff[top][i] - 2 * diff[middle][i] + diff[bottom][i];
+                sum.total += static_cast<uint64_t>(std::abs(response));
+                ++sum.count;
+            }
+        }
+        if ((y + 1) % block_h != 0) continue;
+        // A block counts when at least half its responses are usable.
+        const uint32_t needed = static_cast<uint32_t>(block_w * block_h) / 2;
+        for (BlockSum& sum : sums) {
+            if (sum.count > 0 && sum.count >= needed)
+                block_means_.push_back(static_cast<double>(sum.total) / sum.count);
+            sum = BlockSum{};
+        }
+    }
+}
+
+NoiseEstimate NoiseEstimator::estimate() const {
+    NoiseEstimate result;
+    result.samples = samples_;
+    result.blocks = block_means_.size();
+    if (block_means_.empty()) return result;
+    std::vector<double> means = block_means_;
+    const auto rank =
+        static_cast<std::ptrdiff_t>(kPercentile * static_cast<double>(means.size() - 1));
+    std::nth_element(means.begin(), means.begin() + rank, means.end());
+    // Gaussian noise of sigma s gives responses of standard deviation 6 s, whose
+    // mean magnitude is 6 s sqrt(2 / pi).
+    result.sigma = means[static_cast<std::size_t>(rank)] * std::sqrt(std::numbers::pi / 2) / 6 /
+                   kPercentileBias;
+    result.valid = true;
+    return result;
+}
+
+}  // namespace velnor::cli

@@ -1,0 +1,47 @@
+// Estimates the standard deviation of additive white noise in 8-bit luma planes.
+//
+// The basis is J. Immerkær, "Fast Noise Variance Estimation", Computer Vision and
+// Image Understanding 64(2), 1996: the 3x3 mask
+//     1 -2  1
+//    -2  4 -2
+//     1 -2  1
+// is the difference of two Laplacians and cancels planes and straight ramps, so
+// on a smooth picture its response is noise alone, of standard deviation 6 sigma;
+// sigma = sqrt(pi/2) / 6 * mean |response|. Texture and edges raise the response
+// as well, so the mean is taken per block of 16x16 responses and only the
+// smoothest blocks count (the homogeneous-block selection of block-based
+// estimators): sigma comes from the 5th percentile of the block means, scaled so
+// that pure Gaussian noise gives its own sigma. Responses whose 3x3 window touches
+// 0 or 255 are left out, because clipping hides noise.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace velnor::cli {
+
+struct NoiseEstimate {
+    bool valid = false;      // false: no usable block (planes too small or saturated)
+    double sigma = 0;        // estimated standard deviation in 8-bit steps
+    std::size_t blocks = 0;  // usable blocks seen
+    uint64_t samples = 0;    // luma samples seen
+};
+
+class NoiseEstimator {
+public:
+    static constexpr int kBlock = 16;  // block side, in mask responses
+    static constexpr double kPercentile = 0.05;
+
+    // Adds the blocks of one plane (rows `pitch` bytes apart). Planes of any size
+    // are accepted; those smaller than a block count as one block.
+    void add_plane(const uint8_t* plane, int32_t width, int32_t height, std::ptrdiff_t pitch);
+
+    NoiseEstimate estimate() const;
+
+private:
+    std::vector<double> block_means_;  // mean |response| of each usable block
+    uint64_t samples_ = 0;
+};
+
+}  // namespace velnor::cli

@@ -1,0 +1,42 @@
+// velnor --suggest and --auto: the luma noise of the first frames decides the
+// filter settings.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "cli/byte_stream.h"
+#include "cli/filter_stream.h"
+#include "cli/noise_estimate.h"
+#include "cli/options.h"
+#include "cli/y4m_format.h"
+
+namespace velnor::cli {
+
+// The estimate reads at most this many frames, and stops early once it has seen
+// this many luma samples (five 1080p frames); it always reads at least one frame.
+inline constexpr uint64_t kNoiseSampleFrames = 8;
+inline constexpr uint64_t kNoiseSampleLuma = uint64_t{1} << 23;
+
+struct NoiseSample {
+    NoiseEstimate estimate;
+    StreamInfo info;
+    uint64_t frames = 0;  // complete frames looked at
+    std::string error;    // the reader's message when the input stopped early
+};
+
+// Reads the stream header and the first frames of `source` and estimates their noise.
+NoiseSample sample_noise(ByteSource& source, const Y4mLimits& limits);
+
+// --suggest: prints the settings for the input's noise as one line of options on
+// `out` and the estimate on `messages`; returns the exit status. Bad input gets
+// the messages filtering gives it.
+int print_suggestion(ByteSource& input, const Y4mLimits& limits, std::FILE* out,
+                     std::FILE* messages);
+
+// --auto: filter_stream with the suggested settings in place of the values the
+// command line did not name. The sampled frames are filtered too.
+int filter_with_suggestion(Options options, const StreamIo& io);
+
+}  // namespace velnor::cli
