@@ -19,8 +19,9 @@ inline std::vector<uint8_t> make_plane(int noise_amplitude) {
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
             const float v = 40.0f + 160.0f * x / kWidth + 30.0f * y / kHeight + noise(rng);
-            plane[static_cast<std::size_t>(y) * kWidth + x] =
-                static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+            plane[static_cast<std::size_t>(y) * kWidth + x] = static_cast<uint8_t>(v < 0     ? 0
+                                                                                   : v > 255 ? 255
+                                                                                             : v);
         }
     return plane;
 }

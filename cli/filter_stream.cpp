@@ -54,7 +54,8 @@ int filter_stream(const Options& options, const StreamIo& io) {
     // Two buffers per thread keep every thread busy while finished frames wait for
     // their turn to be written; very large frames get fewer threads instead of
     // more than the buffer budget.
-    const std::size_t affordable = std::max<std::size_t>(2, kFrameBufferBudget / info.frame_bytes());
+    const std::size_t affordable =
+        std::max<std::size_t>(2, kFrameBufferBudget / info.frame_bytes());
     const std::size_t buffers =
         std::min(2 * static_cast<std::size_t>(std::max(options.threads, 1)), affordable);
     const int threads = static_cast<int>(std::max<std::size_t>(1, buffers / 2));

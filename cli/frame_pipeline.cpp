@@ -25,8 +25,7 @@ class WorkerPool {
 public:
     WorkerPool(int threads, const std::function<bool(Frame&)>& process) : process_(process) {
         try {
-            for (int i = 0; i < threads; ++i)
-                threads_.emplace_back([this] { work(); });
+            for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
         } catch (...) {
             stop();
             throw;
@@ -85,8 +84,7 @@ private:
             queue_.clear();
         }
         queued_.notify_all();
-        for (std::thread& thread : threads_)
-            thread.join();
+        for (std::thread& thread : threads_) thread.join();
         threads_.clear();
     }
 

@@ -7,9 +7,7 @@ namespace velnor::cli {
 
 namespace {
 
-bool is_tag_byte(char c) {
-    return c > ' ' && c < 0x7f;
-}
+bool is_tag_byte(char c) { return c > ' ' && c < 0x7f; }
 
 bool all_digits(std::string_view text) {
     if (text.empty()) return false;
@@ -96,9 +94,7 @@ std::size_t StreamInfo::chroma_bytes() const {
     return static_cast<std::size_t>((width + 1) / 2) * static_cast<std::size_t>((height + 1) / 2);
 }
 
-std::size_t StreamInfo::frame_bytes() const {
-    return luma_bytes() + 2 * chroma_bytes();
-}
+std::size_t StreamInfo::frame_bytes() const { return luma_bytes() + 2 * chroma_bytes(); }
 
 std::string parse_stream_header(std::string_view line, const Y4mLimits& limits, StreamInfo* info) {
     if (!line.starts_with(kStreamMagic) ||

@@ -14,9 +14,7 @@ bool Y4mWriter::write_line(const std::string& line) {
     return false;
 }
 
-bool Y4mWriter::write_stream_header(const StreamInfo& info) {
-    return write_line(info.header);
-}
+bool Y4mWriter::write_stream_header(const StreamInfo& info) { return write_line(info.header); }
 
 bool Y4mWriter::write_frame(const Frame& frame) {
     if (!write_line(frame.header)) return false;

@@ -6,7 +6,7 @@
 
 namespace velnor {
 
-inline constexpr int kTableOffset = 255;                // table index of difference 0
+inline constexpr int kTableOffset = 255;                 // table index of difference 0
 inline constexpr int kTableSize = 2 * kTableOffset + 1;  // differences -255..+255
 
 struct FilterSettings {

@@ -279,7 +279,7 @@ TEST(Differential, RefusedScratchLeavesPlaneUnchanged) {
 }
 
 class ScopedEnvironment {
-   public:
+public:
     ScopedEnvironment(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) {
             had_old_ = true;
@@ -294,7 +294,7 @@ class ScopedEnvironment {
             unsetenv(name_);
     }
 
-   private:
+private:
     const char* name_;
     bool had_old_ = false;
     std::string old_;

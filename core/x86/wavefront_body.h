@@ -751,7 +751,8 @@ void VELNOR_SHAPE_PROBE(int32_t threshold2, int32_t* out) {
     const Constants c = make_constants(FilterSettings(8, 8, 20, 40, threshold2));
     for (int first = -255; first <= 255; first += kLanes) {
         alignas(32) int16_t lanes[kLanes];
-        for (int i = 0; i < kLanes; ++i) lanes[i] = static_cast<int16_t>(first + i < 255 ? first + i : 255);
+        for (int i = 0; i < kLanes; ++i)
+            lanes[i] = static_cast<int16_t>(first + i < 255 ? first + i : 255);
         const Vec d = load(lanes);
         const Vec shaped = c.knee_tables == 1   ? shape<1>(d, c)
                            : c.knee_tables == 2 ? shape<2>(d, c)
@@ -760,7 +761,6 @@ void VELNOR_SHAPE_PROBE(int32_t threshold2, int32_t* out) {
         for (int i = 0; i < kLanes && first + i <= 255; ++i) out[first + i + 255] = lanes[i];
     }
 }
-
 
 PassStatus VELNOR_PASS_FUNCTION(const FilterSettings& settings, uint8_t* plane,
                                 std::ptrdiff_t pitch, const ScratchAllocator& allocator) {

@@ -1,6 +1,8 @@
 // The whole filter run in memory: luma equals the reference pass, everything else
 // is unchanged, output order holds with any thread count, and failures stop the
 // output after the last complete frame.
+#include "cli/filter_stream.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/filter_stream.h"
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
 #include "tests/cli/y4m_bytes.h"
@@ -120,8 +121,7 @@ TEST(FilterStream, TruncatedInputKeepsEveryCompleteFrameBeforeIt) {
     std::mt19937 rng(5);
     const std::string header = "YUV4MPEG2 W40 H30";
     std::vector<PlanarFrame> frames;
-    for (int i = 0; i < 5; ++i)
-        frames.push_back(test::random_frame(40, 30, rng));
+    for (int i = 0; i < 5; ++i) frames.push_back(test::random_frame(40, 30, rng));
     std::vector<uint8_t> input = test::stream_bytes(header, frames);
     input.resize(input.size() - 100);  // the fifth frame loses its last 100 bytes
     const std::vector<PlanarFrame> complete(frames.begin(), frames.begin() + 4);
@@ -142,16 +142,13 @@ std::atomic<int> g_requests_left{0};
 void* allocate_until_exhausted(std::size_t bytes) {
     return g_requests_left.fetch_sub(1) > 0 ? std::malloc(bytes) : nullptr;
 }
-void release(void* block) {
-    std::free(block);
-}
+void release(void* block) { std::free(block); }
 
 TEST(FilterStream, OutOfMemoryInTheCoreEndsWithAnErrorAfterTheLastGoodFrame) {
     std::mt19937 rng(9);
     const std::string header = "YUV4MPEG2 W24 H20";
     std::vector<PlanarFrame> frames;
-    for (int i = 0; i < 6; ++i)
-        frames.push_back(test::random_frame(24, 20, rng));
+    for (int i = 0; i < 6; ++i) frames.push_back(test::random_frame(24, 20, rng));
     const ScratchAllocator failing{allocate_until_exhausted, release};
     Options options;
     options.threads = 1;
@@ -179,8 +176,7 @@ TEST(FilterStream, WriteErrorIsReported) {
 TEST(FilterStream, ProgressReportsFramesAndRateOnlyWhenAsked) {
     std::mt19937 rng(4);
     std::vector<PlanarFrame> frames;
-    for (int i = 0; i < 3; ++i)
-        frames.push_back(test::random_frame(16, 16, rng));
+    for (int i = 0; i < 3; ++i) frames.push_back(test::random_frame(16, 16, rng));
     const std::vector<uint8_t> input = test::stream_bytes("YUV4MPEG2 W16 H16", frames);
     const RunResult shown = run(input, Options{}, nullptr, true);
     EXPECT_NE(shown.messages.find("velnor: 3 frames, "), std::string::npos) << shown.messages;

@@ -1,5 +1,7 @@
 // The frame pipeline: input order survives any processing order, the number of
 // frame buffers stays bounded, and a failure stops output at the frame before it.
+#include "cli/frame_pipeline.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,8 +11,6 @@
 #include <set>
 #include <thread>
 #include <vector>
-
-#include "cli/frame_pipeline.h"
 
 namespace velnor::cli {
 namespace {
@@ -59,8 +59,7 @@ TEST(FramePipeline, KeepsInputOrderWithBoundedBuffers) {
         EXPECT_EQ(outcome.stop, PipelineOutcome::Stop::end_of_input);
         EXPECT_EQ(outcome.frames_written, 60u);
         ASSERT_EQ(recorder.written.size(), 60u);
-        for (uint64_t i = 0; i < 60; ++i)
-            EXPECT_EQ(recorder.written[i], i) << threads;
+        for (uint64_t i = 0; i < 60; ++i) EXPECT_EQ(recorder.written[i], i) << threads;
         EXPECT_LE(recorder.buffers.size(), buffers) << threads;
     }
 }
@@ -75,8 +74,7 @@ TEST(FramePipeline, StopsAtTheFirstFailedFrame) {
         EXPECT_EQ(outcome.failed_frame, 17u);
         EXPECT_EQ(outcome.frames_written, 17u);
         ASSERT_EQ(recorder.written.size(), 17u);
-        for (uint64_t i = 0; i < 17; ++i)
-            EXPECT_EQ(recorder.written[i], i);
+        for (uint64_t i = 0; i < 17; ++i) EXPECT_EQ(recorder.written[i], i);
     }
 }
 

@@ -1,5 +1,7 @@
 // The Y4M reader and writer: accepted headers, every kind of malformed input with
 // its message, and byte-exact pass-through of everything that is not luma.
+#include "cli/y4m_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/y4m_reader.h"
 #include "cli/y4m_writer.h"
 #include "tests/cli/y4m_bytes.h"
 
@@ -232,8 +233,7 @@ TEST(Y4mFrames, ReportsReadErrorsWithTheFrame) {
         StreamInfo info;
         Frame frame_data;
         ReadResult result = reader.read_stream_header(&info);
-        while (result == ReadResult::ok)
-            result = reader.read_frame(&frame_data);
+        while (result == ReadResult::ok) result = reader.read_frame(&frame_data);
         EXPECT_EQ(result, ReadResult::error);
         EXPECT_NE(reader.error().find(c.message), std::string::npos)
             << c.good << ": " << reader.error();
