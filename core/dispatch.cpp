@@ -52,12 +52,16 @@ SimdLevel best_supported_level() {
     return SimdLevel::reference;
 }
 
+SimdLevel supported_level(SimdLevel requested) {
+    const SimdLevel best = best_supported_level();
+    return requested < best ? requested : best;
+}
+
 SimdLevel level_from_environment() {
-    SimdLevel level = best_supported_level();
     SimdLevel requested;
     const char* value = std::getenv("VELNOR_SIMD");
-    if (value && parse_level(value, &requested) && requested < level) level = requested;
-    return level;
+    if (value && parse_level(value, &requested)) return supported_level(requested);
+    return best_supported_level();
 }
 
 namespace {
@@ -90,8 +94,7 @@ const FastPass* find_fast_pass(SimdLevel level) {
 }  // namespace
 
 LumaPass pass_for_level(SimdLevel level) {
-    if (level > best_supported_level()) level = best_supported_level();
-    const FastPass* entry = find_fast_pass(level);
+    const FastPass* entry = find_fast_pass(supported_level(level));
     return entry ? entry->pass : filter_luma_reference;
 }
 

@@ -18,6 +18,9 @@ bool parse_level(std::string_view name, SimdLevel* level);
 // Highest level that this build contains and this CPU can run.
 SimdLevel best_supported_level();
 
+// `requested`, lowered to best_supported_level() if it is above it.
+SimdLevel supported_level(SimdLevel requested);
+
 // best_supported_level(), lowered by the environment variable VELNOR_SIMD when it
 // names a level (a higher request than the CPU supports is lowered to the best).
 SimdLevel level_from_environment();

@@ -1,6 +1,7 @@
 // The module's entry point and the create callback of the script function Velnor.
 #pragma once
 
+#include "core/filter_settings.h"
 #include "plugin/host_interface.h"
 
 // Called by the host when a script loads the module; registers Velnor. Exported as
@@ -12,10 +13,6 @@ namespace velnor::plugin {
 inline constexpr const char kFunctionName[] = "Velnor";
 inline constexpr const char kParameters[] = "c[strength]i[threshold1]i[threshold2]i";
 inline constexpr const char kVersionText[] = "Velnor ver 0.1";
-
-inline constexpr int32_t kDefaultStrength = 20;
-inline constexpr int32_t kDefaultThreshold1 = 40;
-inline constexpr int32_t kDefaultThreshold2 = 10;
 
 // Turns a script call Velnor(clip, strength, threshold1, threshold2) into a filter
 // clip value at `result`. Raises "Velnor: Requires YV12 input" for any other input.
