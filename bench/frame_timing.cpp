@@ -43,14 +43,12 @@ int main(int argc, char** argv) {
         int amplitude;
     };
     const Content contents[] = {{"noisy", 12}, {"mild", 5}, {"faint", 3}, {"clean", 2}};
-    const velnor::SimdLevel levels[] = {velnor::SimdLevel::reference, velnor::SimdLevel::sse2,
-                                        velnor::SimdLevel::sse41, velnor::SimdLevel::avx2};
     std::printf("%-8s %-10s %10s %12s   (%d-bit build, median of %d)\n", "content", "level",
                 "median ms", "x reference", static_cast<int>(8 * sizeof(void*)), repetitions);
     for (const Content& content : contents) {
         const std::vector<uint8_t> source = make_plane(content.amplitude);
         double reference_ms = 0;
-        for (velnor::SimdLevel level : levels) {
+        for (velnor::SimdLevel level : velnor::kAllLevels) {
             if (level > velnor::best_supported_level()) continue;
             const velnor::Denoiser denoiser(velnor::FilterSettings(kWidth, kHeight, 20, 40, 10),
                                             level);

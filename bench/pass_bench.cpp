@@ -48,9 +48,7 @@ void run_pass(benchmark::State& state, velnor::SimdLevel level, int noise_amplit
 }
 
 void register_all() {
-    const velnor::SimdLevel levels[] = {velnor::SimdLevel::reference, velnor::SimdLevel::sse2,
-                                        velnor::SimdLevel::sse41, velnor::SimdLevel::avx2};
-    for (velnor::SimdLevel level : levels) {
+    for (velnor::SimdLevel level : velnor::kAllLevels) {
         if (level > velnor::best_supported_level()) continue;
         struct Variant {
             const char* name;

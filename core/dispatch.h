@@ -9,7 +9,9 @@
 namespace velnor {
 
 // Ordered from slowest to fastest.
-enum class SimdLevel { reference, sse2, sse41, avx2 };
+enum class SimdLevel { reference, sse2, sse41, avx2, avx512 };
+inline constexpr SimdLevel kAllLevels[] = {SimdLevel::reference, SimdLevel::sse2, SimdLevel::sse41,
+                                           SimdLevel::avx2, SimdLevel::avx512};
 
 const char* level_name(SimdLevel level);
 // Accepts the names level_name gives; false for anything else.

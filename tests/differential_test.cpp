@@ -30,8 +30,9 @@ constexpr bool kSlowBuild = false;
 
 std::vector<SimdLevel> fast_levels() {
     std::vector<SimdLevel> levels;
-    for (SimdLevel level : {SimdLevel::sse2, SimdLevel::sse41, SimdLevel::avx2})
-        if (level <= best_supported_level()) levels.push_back(level);
+    for (SimdLevel level : kAllLevels)
+        if (level != SimdLevel::reference && level <= best_supported_level())
+            levels.push_back(level);
     return levels;
 }
 
@@ -305,8 +306,7 @@ private:
 TEST(Dispatch, LevelsCanBeForced) {
     const SimdLevel best = best_supported_level();
     const FilterSettings settings(16, 16, 20, 40, 10);
-    for (SimdLevel level :
-         {SimdLevel::reference, SimdLevel::sse2, SimdLevel::sse41, SimdLevel::avx2}) {
+    for (SimdLevel level : kAllLevels) {
         const SimdLevel expected = level < best ? level : best;
         {
             const ScopedEnvironment env("VELNOR_SIMD", level_name(level));

@@ -1,0 +1,195 @@
+// The pass's arithmetic in vector lanes, written once for both forms: the
+// difference-shaping step, the strength product, activity and box result, the six
+// detectors with their tie-break, and the directional result. Needs a vector layer
+// (vector_<isa>.h) included first; the plain pass in reference_pass.cpp is the
+// independent transcription every result is tested against.
+#pragma once
+
+#include <cstdint>
+
+#include "core/filter_settings.h"
+
+namespace velnor {
+namespace {
+
+constexpr float kQuotientLimit = 512.0f;  // |q| beyond this saturates alike
+
+struct Constants {
+    Vec knee;   // threshold2 clamped to 0..256 (256 and above: identity)
+    Vec knee2;  // twice that
+    // Division of unsigned 16-bit lanes by the knee (by 1 for knee 0): q = (h + ((n -
+    // h) >> shift1)) >> shift2 with h the high half of n * magic (Granlund and
+    // Montgomery's method for a divisor known at run time; exact for every n).
+    Vec knee_magic;
+    __m128i knee_shift1, knee_shift2;
+    int knee_tables;        // 1 for knee <= 16, 2 for knee <= 32, else 0 (or no shuffle)
+    __m128i knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
+    bool unit_strength;
+    Floats k;
+    Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
+};
+
+VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
+    Constants c;
+    const int32_t t2 = settings.threshold2;
+    const int knee = t2 < 0 ? 0 : t2 > 256 ? 256 : t2;
+    c.knee = splat(knee);
+    c.knee2 = splat(2 * knee);
+    const int divisor = knee > 0 ? knee : 1;
+    int log2_ceiling = 0;
+    while ((1 << log2_ceiling) < divisor) ++log2_ceiling;
+    c.knee_magic = splat(65536 * ((1 << log2_ceiling) - divisor) / divisor + 1);
+    c.knee_shift1 = _mm_cvtsi32_si128(log2_ceiling > 0 ? 1 : 0);
+    c.knee_shift2 = _mm_cvtsi32_si128(log2_ceiling > 0 ? log2_ceiling - 1 : 0);
+    c.knee_tables = !kHasByteShuffle ? 0 : knee <= 16 ? 1 : knee <= 32 ? 2 : 0;
+    alignas(16) uint8_t band[32] = {};
+    for (int j = 0; j < knee && knee <= 32; ++j)
+        band[j] = static_cast<uint8_t>((knee - j) * (knee + j) / knee);
+    c.knee_table[0] = _mm_load_si128(reinterpret_cast<const __m128i*>(band));
+    c.knee_table[1] = _mm_load_si128(reinterpret_cast<const __m128i*>(band + 16));
+    const float k = static_cast<float>(settings.strength) * 0.05f;
+    c.unit_strength = k == 1.0f;
+    c.k = splat_floats(k);
+    const int32_t t1 = settings.threshold1;
+    c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
+    return c;
+}
+
+// The difference-shaping table evaluated in the lanes: d for |d| < t, 0 for
+// |d| >= 2t, else (2t - |d|) * d / t truncated, that is the sign of d times
+// floor((2t - m) * m / t) with m = |d|.
+// kTables: the knee tables to use (c.knee_tables), 0 for the division form. V is
+// always Vec; as a template parameter it keeps the table form out of layers
+// without a byte shuffle.
+template <int kTables, class V>
+VELNOR_INLINE V shape(V d, const Constants& c) {
+    const V m = magnitude(d);
+    V signed_g;
+    if constexpr (kTables > 0) {
+        // Entries at and beyond knee are 0, which covers |d| >= 2 knee.
+        const V x = m - c.knee;
+        V g = look_up(x, c.knee_table[0]);
+        if constexpr (kTables > 1) g = g | look_up(x - splat(16), c.knee_table[1]);
+        signed_g = with_sign_of(g, d);
+    } else {
+        // m capped at 2 knee, where the band ends: (2t - m) * m then lies in 0..t*t,
+        // below 2^16 for t <= 255 (t = 256 has no band among the m <= 255 that occur).
+        const V capped = min(m, c.knee2);
+        const V n = unsigned_multiply_low(c.knee2 - capped, capped);
+        const V h = unsigned_multiply_high(n, c.knee_magic);
+        const V g = unsigned_shift_right(
+            unsigned_add(h, unsigned_shift_right(unsigned_subtract(n, h), c.knee_shift1)),
+            c.knee_shift2);
+        signed_g = select(m >= c.knee2, splat(0), select(d < 0, -g, g));
+    }
+    return select(m < c.knee, d, signed_g);
+}
+
+// q = trunc(w * k) in single precision, clamped to +-kQuotientLimit; the clamp
+// changes no stored sample because P - q saturates to 0..255 either way.
+VELNOR_INLINE Vec scaled(Vec w, const Constants& c) {
+    if (c.unit_strength) return w;
+    Floats product = to_floats(w) * c.k;
+    const Floats high = splat_floats(kQuotientLimit);
+    const Floats low = splat_floats(-kQuotientLimit);
+    product = select(product > high, high, product);
+    product = select(product < low, low, product);
+    return to_vec(product);
+}
+
+VELNOR_INLINE Vec clamp_sample(Vec v) {
+    v = select(v < 0, splat(0), v);
+    return select(v > 255, splat(255), v);
+}
+
+// P - q for a correction w, saturated to a sample.
+VELNOR_INLINE Vec corrected(Vec p, Vec w, const Constants& c) {
+    return clamp_sample(p - scaled(w, c));
+}
+
+// What a sample's 3x3 neighbourhood of unfiltered samples decides: |D| (D = 9P
+// minus the 3x3 sum), the box-mean result, and the confidence threshold the
+// strongest detector must reach.
+struct Activity {
+    Vec size, box, threshold;
+};
+VELNOR_INLINE Vec activity_size(Vec p, Vec box_sum) { return magnitude(p * splat(9) - box_sum); }
+VELNOR_INLINE Activity activity(Vec p, Vec box_sum, const Constants& c) {
+    const Vec d = p * splat(9) - box_sum;
+    const Vec size = magnitude(d);
+    // |trunc(0.4 D)| is 2|D| / 5 over the activities that occur.
+    return Activity{size, corrected(p, divide<9>(d), c), divide<5>(size + size)};
+}
+// Lanes whose activity sends them to the detectors.
+VELNOR_INLINE Vec needs_detectors(Vec size, const Constants& c) { return size >= c.threshold1; }
+
+// The samples the detectors and the directional smoothing read around P: rows y-2
+// .. y+2, as the raster pass sees them (filtered to the left and above).
+struct Neighbourhood {
+    Vec a2l, a2m, a2r;     // row y-2, columns x-2, x, x+2
+    Vec al, am, ar;        // row y-1, columns x-1, x, x+1
+    Vec l2, l, p, r1, r2;  // row y, columns x-2 .. x+2
+    Vec bl, bm, br;        // row y+1, columns x-1, x, x+1
+    Vec b2l, b2m, b2r;     // row y+2, columns x-2, x, x+2
+};
+
+// The result of a sample that reached the detectors: `box` where the strongest
+// response stays below `confidence`, else P corrected by the shaped differences to
+// its four neighbours along the strongest kernel's orientation.
+template <int kTables>
+VELNOR_INLINE Vec detector_result(const Neighbourhood& n, Vec confidence, Vec box,
+                                  const Constants& c) {
+    const Vec top = n.al + n.am + n.am + n.ar, bottom = n.bl + n.bm + n.bm + n.br;
+    const Vec g1 = magnitude(n.al - n.ar + n.l + n.l - n.r1 - n.r1 + n.bl - n.br);
+    const Vec g2 = magnitude(top - bottom);
+    const Vec g3 = magnitude(n.al + n.al + n.am + n.l - n.r1 - n.bm - n.br - n.br);
+    const Vec g4 = magnitude(n.bl + n.bl + n.bm + n.l - n.r1 - n.am - n.ar - n.ar);
+    const Vec centre = n.p + n.p + n.p + n.p;
+    const Vec g5 = magnitude((n.am + n.am - n.al - n.ar + centre - n.l - n.l - n.r1 - n.r1 + n.bm +
+                              n.bm - n.bl - n.br) >>
+                             1);
+    const Vec g6 = magnitude((centre + n.l + n.l + n.r1 + n.r1 - top - bottom) >> 1);
+
+    // Strongest kernel, the earlier one among equals, as the orientation of its
+    // neighbours: 0 vertical, 1 horizontal, 2 rising, 3 falling.
+    Vec best = g1, orientation = splat(0);
+    Vec stronger = g2 > best;
+    best = max(best, g2);
+    orientation = select(stronger, splat(1), orientation);
+    stronger = g3 > best;
+    best = max(best, g3);
+    orientation = select(stronger, splat(2), orientation);
+    stronger = g4 > best;
+    best = max(best, g4);
+    orientation = select(stronger, splat(3), orientation);
+    stronger = g5 > best;
+    best = max(best, g5);
+    orientation = select(stronger, splat(0), orientation);
+    stronger = g6 > best;
+    best = max(best, g6);
+    orientation = select(stronger, splat(1), orientation);
+    const Vec horizontal = orientation == 1, rising = orientation == 2, falling = orientation == 3;
+    auto pick = [&](Vec v, Vec h, Vec r, Vec f) {
+        return select(horizontal, h, select(rising, r, select(falling, f, v)));
+    };
+    const Vec n0 = pick(n.a2m, n.l2, n.a2r, n.a2l), n1 = pick(n.am, n.l, n.ar, n.al),
+              n2 = pick(n.bm, n.r1, n.bl, n.br), n3 = pick(n.b2m, n.r2, n.b2l, n.b2r);
+
+    const Vec sum = shape<kTables>(n.p - n0, c) + shape<kTables>(n.p - n1, c) +
+                    shape<kTables>(n.p - n2, c) + shape<kTables>(n.p - n3, c);
+    return select(best < confidence, box, corrected(n.p, sum >> 2, c));
+}
+
+// Calls f.template operator()<kTables>() with the knee tables the constants chose,
+// so that every form runs with the shaping step compiled for them.
+template <class F>
+VELNOR_INLINE auto with_knee_tables(const Constants& c, F&& f) {
+    if constexpr (kHasByteShuffle) {
+        if (c.knee_tables == 1) return f.template operator()<1>();
+        if (c.knee_tables == 2) return f.template operator()<2>();
+    }
+    return f.template operator()<0>();
+}
+
+}  // namespace
+}  // namespace velnor

@@ -1,0 +1,122 @@
+// The AVX-512 (BW and VL) vector layer: thirty-two int16 lanes in one register,
+// comparisons in mask registers; the float forms in two registers.
+#pragma once
+
+#include "core/x86/vector_common.h"
+
+namespace velnor {
+namespace {
+
+constexpr int kLanes = 32;
+
+typedef int16_t Vec __attribute__((vector_size(2 * kLanes)));
+typedef float SixteenFloats __attribute__((vector_size(64)));
+typedef int32_t SixteenInts __attribute__((vector_size(64)));
+struct Wide {
+    SixteenInts h[2];
+};
+struct Floats {
+    SixteenFloats h[2];
+};
+VELNOR_PIECEWISE(Floats, Floats, h, 2, *)
+VELNOR_PIECEWISE(Wide, Floats, h, 2, <)
+VELNOR_PIECEWISE(Wide, Floats, h, 2, >)
+
+VELNOR_INLINE __m512i raw(Vec v) { return reinterpret_cast<__m512i>(v); }
+VELNOR_INLINE Vec vec(__m512i v) { return reinterpret_cast<Vec>(v); }
+
+VELNOR_INLINE Vec splat(int v) { return Vec{} + static_cast<int16_t>(v); }
+VELNOR_INLINE Floats splat_floats(float v) {
+    const SixteenFloats half = SixteenFloats{} + v;
+    return Floats{{half, half}};
+}
+
+// Truncating division by a constant.
+template <int kDivisor>
+VELNOR_INLINE Vec divide(Vec a) {
+    constexpr int16_t d = kDivisor;
+    return a / d;
+}
+
+VELNOR_INLINE Vec load(const int16_t* p) {
+    Vec v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+VELNOR_INLINE void store(int16_t* p, Vec v) { std::memcpy(p, &v, sizeof v); }
+
+// kLanes bytes widened to the lanes, and back (lanes hold 0..255).
+VELNOR_INLINE Vec load_bytes(const uint8_t* p) {
+    return vec(_mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+}
+VELNOR_INLINE void store_bytes(uint8_t* p, Vec v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), _mm512_cvtepi16_epi8(raw(v)));
+}
+
+// Bit i set where lane i of a comparison result is set, and back.
+VELNOR_INLINE uint32_t lane_bits(Vec mask) {
+    return static_cast<uint32_t>(_mm512_movepi16_mask(raw(mask)));
+}
+VELNOR_INLINE Vec lanes_from_bits(uint32_t bits) { return vec(_mm512_movm_epi16(bits)); }
+VELNOR_INLINE bool any(Vec mask) { return _mm512_test_epi16_mask(raw(mask), raw(mask)) != 0; }
+
+// Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified.
+VELNOR_INLINE Vec lanes_down1(Vec v) {
+    return __builtin_shufflevector(v, v, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
+                                   16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30);
+}
+VELNOR_INLINE Vec lanes_down2(Vec v) {
+    return __builtin_shufflevector(v, v, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
+                                   16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29);
+}
+
+VELNOR_INLINE Vec select(Vec mask, Vec yes, Vec no) { return mask ? yes : no; }
+VELNOR_INLINE Floats select(Wide mask, Floats yes, Floats no) {
+    return Floats{{mask.h[0] ? yes.h[0] : no.h[0], mask.h[1] ? yes.h[1] : no.h[1]}};
+}
+VELNOR_INLINE Vec max(Vec a, Vec b) { return a > b ? a : b; }
+VELNOR_INLINE Vec min(Vec a, Vec b) { return a < b ? a : b; }
+VELNOR_INLINE Vec magnitude(Vec v) { return vec(_mm512_abs_epi16(raw(v))); }
+
+// For each lane with x in 0..255: entry x of a 16-byte table, or 0 for x >= 16;
+// for negative x, some entry (see vector_sse41.h).
+constexpr bool kHasByteShuffle = true;
+VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
+    const __m512i index = _mm512_adds_epu8(raw(x), raw(splat(-32656)));
+    return vec(_mm512_shuffle_epi8(_mm512_broadcast_i32x4(table), index));
+}
+// g negated where d is negative, 0 where d is 0 (AVX-512 has no sign operation).
+VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) { return d < 0 ? -g : d == 0 ? Vec{} : g; }
+
+// Lanes as unsigned 16-bit values (wrapping): low half of the product, high half
+// of the product, sum, difference, shift right by a count held in the low quadword.
+VELNOR_INLINE Vec unsigned_multiply_low(Vec a, Vec b) {
+    return vec(_mm512_mullo_epi16(raw(a), raw(b)));
+}
+VELNOR_INLINE Vec unsigned_multiply_high(Vec a, Vec b) {
+    return vec(_mm512_mulhi_epu16(raw(a), raw(b)));
+}
+VELNOR_INLINE Vec unsigned_add(Vec a, Vec b) { return vec(_mm512_add_epi16(raw(a), raw(b))); }
+VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) { return vec(_mm512_sub_epi16(raw(a), raw(b))); }
+VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
+    return vec(_mm512_srl_epi16(raw(a), count));
+}
+
+VELNOR_INLINE Floats to_floats(Vec v) {
+    return Floats{{reinterpret_cast<SixteenFloats>(
+                       _mm512_cvtepi32_ps(_mm512_cvtepi16_epi32(_mm512_castsi512_si256(raw(v))))),
+                   reinterpret_cast<SixteenFloats>(_mm512_cvtepi32_ps(
+                       _mm512_cvtepi16_epi32(_mm512_extracti64x4_epi64(raw(v), 1))))}};
+}
+// Truncation toward zero, saturated to int16; callers keep the values inside the
+// int16 range where the result matters.
+VELNOR_INLINE Vec to_vec(Floats f) {
+    const __m256i low =
+        _mm512_cvtsepi32_epi16(_mm512_cvttps_epi32(reinterpret_cast<__m512>(f.h[0])));
+    const __m256i high =
+        _mm512_cvtsepi32_epi16(_mm512_cvttps_epi32(reinterpret_cast<__m512>(f.h[1])));
+    return vec(_mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1));
+}
+
+}  // namespace
+}  // namespace velnor
