@@ -75,6 +75,7 @@ VELNOR_INLINE void classify_band(const Band& b, const Scratch& s, const Constant
 // writes the rows to the plane.
 template <int kTables>
 VELNOR_INLINE void filter_band_rows(const Band& b, const Scratch& s, const Constants& c) {
+    const Vec first_lane = lane_index() == 0, second_lane = lane_index() == 1;
     for (int i = kFirstOut; i < kFirstOut + b.filtered_rows(); ++i) {
         const RowResults results = row_results(s, i);
         // Rows above are final: the band's two first rows, then results of this form.
@@ -99,14 +100,21 @@ VELNOR_INLINE void filter_band_rows(const Band& b, const Scratch& s, const Const
             n.b2r = load_bytes(down2 + x + 2);
             const Vec confidence = load(results.confidence + x);
             const Vec box = load_bytes(row + x);
+            // The row's settled samples just left of the group, as every lane's
+            // first and second left neighbours see them.
+            const Vec before1 = splat(row[x - 1]), before2 = splat(row[x - 2]);
+            Vec settled = box;  // the group's columns as they now stand
             do {
-                n.l2 = load_bytes(row + x - 2), n.l = load_bytes(row + x - 1);
+                n.l = select(first_lane, before1, lanes_down1(settled));
+                n.l2 =
+                    select(first_lane, before2, select(second_lane, before1, lanes_down2(settled)));
                 const Vec result = detector_result<kTables>(n, confidence, box, c);
                 // Settled: marked lanes with no unsettled marked lane one or two to the left.
                 const uint32_t ready = pending & ~(pending << 1) & ~(pending << 2);
-                store_bytes(row + x, select(lanes_from_bits(ready), result, load_bytes(row + x)));
+                settled = select(lanes_from_bits(ready), result, settled);
                 pending &= ~ready;
             } while (pending != 0);
+            store_bytes(row + x, settled);
         }
         write_row(b, i, row);
     }
