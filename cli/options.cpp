@@ -145,8 +145,9 @@ The three filter values take any 32-bit integer, as the AviSynth plug-in does.
 Progress (frames, frames per second) appears on standard error when it is a
 terminal. Exit status: 0 success, 1 bad input or I/O error, 2 bad command line.
 
-Environment: VELNOR_SIMD=reference|sse2|sse4.1|avx2 caps the instruction set the
-filter uses (the output is identical at every level; --version shows the one in use).
+Environment: VELNOR_SIMD=reference|sse2|sse4.1|avx2|avx512 caps the instruction
+set the filter uses (the output is identical at every level; --version shows the
+one in use).
 )";
 }
 
