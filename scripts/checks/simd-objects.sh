@@ -39,8 +39,11 @@ check() {
   fi
 }
 elf_weak() { nm --defined-only "$1" | awk '$2 ~ /^[WVu]$/ {print $3}'; }
-# GCC for Windows puts each inline definition in a section named after its symbol.
-coff_comdat() { i686-w64-mingw32-objdump -h "$1" | awk '$2 ~ /\$/ {sub(/^[^$]*\$/, "", $2); print $2}'; }
+# GCC for Windows puts each inline definition in a COMDAT section named after its
+# (mangled) symbol, .text$_Z...
+coff_comdat() {
+  i686-w64-mingw32-objdump -h "$1" | awk '$2 ~ /\$_Z/ {sub(/^[^$]*\$/, "", $2); print $2}'
+}
 
 check "$native" elf_weak
 if [ -d build/win32/core ]; then check build/win32 coff_comdat; fi
