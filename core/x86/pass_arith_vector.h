@@ -15,15 +15,18 @@ namespace {
 constexpr float kQuotientLimit = 512.0f;  // |q| beyond this saturates alike
 
 struct Constants {
-    Vec knee;   // threshold2 clamped to 0..256 (256 and above: identity)
+    Vec knee;   // threshold2 clamped to 0..255 (255 and above: identity on -255..255)
     Vec knee2;  // twice that
     // Division of unsigned 16-bit lanes by the knee (by 1 for knee 0): q = (h + ((n -
     // h) >> shift1)) >> shift2 with h the high half of n * magic (Granlund and
     // Montgomery's method for a divisor known at run time; exact for every n).
     Vec knee_magic;
     __m128i knee_shift1, knee_shift2;
-    int knee_tables;        // 1 for knee <= 16, 2 for knee <= 32, else 0 (or no shuffle)
+    // 3 with a word table for 2 knee < 2 kLanes; else with byte shuffles 1 for knee
+    // <= 16, 2 for knee <= 32; else 0.
+    int knee_tables;
     __m128i knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
+    Vec word_table[2];      // entry m of the two: the shaped value of |d| = m
     bool unit_strength;
     Floats k;
     Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
@@ -32,7 +35,7 @@ struct Constants {
 VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
     Constants c;
     const int32_t t2 = settings.threshold2;
-    const int knee = t2 < 0 ? 0 : t2 > 256 ? 256 : t2;
+    const int knee = t2 < 0 ? 0 : t2 > 255 ? 255 : t2;
     c.knee = splat(knee);
     c.knee2 = splat(2 * knee);
     const int divisor = knee > 0 ? knee : 1;
@@ -41,7 +44,18 @@ VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
     c.knee_magic = splat(65536 * ((1 << log2_ceiling) - divisor) / divisor + 1);
     c.knee_shift1 = _mm_cvtsi32_si128(log2_ceiling > 0 ? 1 : 0);
     c.knee_shift2 = _mm_cvtsi32_si128(log2_ceiling > 0 ? log2_ceiling - 1 : 0);
-    c.knee_tables = !kHasByteShuffle ? 0 : knee <= 16 ? 1 : knee <= 32 ? 2 : 0;
+    c.knee_tables = kHasWordTable && 2 * knee < 2 * kLanes ? 3
+                    : !kHasByteShuffle                     ? 0
+                    : knee <= 16                           ? 1
+                    : knee <= 32                           ? 2
+                                                           : 0;
+    int16_t words[2 * kLanes];
+    for (int m = 0; m < 2 * kLanes; ++m)
+        words[m] = static_cast<int16_t>(m < knee        ? m
+                                        : m >= 2 * knee ? 0
+                                                        : (2 * knee - m) * m / knee);
+    c.word_table[0] = load(words);
+    c.word_table[1] = load(words + kLanes);
     alignas(16) uint8_t band[32] = {};
     for (int j = 0; j < knee && knee <= 32; ++j)
         band[j] = static_cast<uint8_t>((knee - j) * (knee + j) / knee);
@@ -64,25 +78,29 @@ VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
 template <int kTables, class V>
 VELNOR_INLINE V shape(V d, const Constants& c) {
     const V m = magnitude(d);
-    V signed_g;
-    if constexpr (kTables > 0) {
+    if constexpr (kTables == 3) {
+        // The whole table up to 2 knee, whose entries beyond 2 knee are 0.
+        return with_sign_of(
+            look_up_words(min(m, splat(2 * kLanes - 1)), c.word_table[0], c.word_table[1]), d);
+    } else if constexpr (kTables > 0) {
         // Entries at and beyond knee are 0, which covers |d| >= 2 knee.
         const V x = m - c.knee;
         V g = look_up(x, c.knee_table[0]);
         if constexpr (kTables > 1) g = g | look_up(x - splat(16), c.knee_table[1]);
-        signed_g = with_sign_of(g, d);
+        return select(m < c.knee, d, with_sign_of(g, d));
     } else {
-        // m capped at 2 knee, where the band ends: (2t - m) * m then lies in 0..t*t,
-        // below 2^16 for t <= 255 (t = 256 has no band among the m <= 255 that occur).
+        // floor((2t - m) * m / t) is at least m below the knee and at most m from it
+        // on, so the shaped magnitude is its minimum with m, once m is capped at 2t
+        // (where the band ends, and the product is 0). The product then lies in
+        // 0..t*t, below 2^16.
         const V capped = min(m, c.knee2);
         const V n = unsigned_multiply_low(c.knee2 - capped, capped);
         const V h = unsigned_multiply_high(n, c.knee_magic);
         const V g = unsigned_shift_right(
             unsigned_add(h, unsigned_shift_right(unsigned_subtract(n, h), c.knee_shift1)),
             c.knee_shift2);
-        signed_g = select(m >= c.knee2, splat(0), select(d < 0, -g, g));
+        return with_sign_of(min(m, g), d);
     }
-    return select(m < c.knee, d, signed_g);
 }
 
 // q = trunc(w * k) in single precision, clamped to +-kQuotientLimit; the clamp
@@ -184,6 +202,9 @@ VELNOR_INLINE Vec detector_result(const Neighbourhood& n, Vec confidence, Vec bo
 // so that every form runs with the shaping step compiled for them.
 template <class F>
 VELNOR_INLINE auto with_knee_tables(const Constants& c, F&& f) {
+    if constexpr (kHasWordTable) {
+        if (c.knee_tables == 3) return f.template operator()<3>();
+    }
     if constexpr (kHasByteShuffle) {
         if (c.knee_tables == 1) return f.template operator()<1>();
         if (c.knee_tables == 2) return f.template operator()<2>();

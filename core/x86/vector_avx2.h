@@ -87,6 +87,7 @@ VELNOR_INLINE Vec magnitude(Vec v) { return v < 0 ? -v : v; }
 // For each lane with x in 0..255: entry x of a 16-byte table, or 0 for x >= 16;
 // for negative x, some entry (see vector_sse41.h).
 constexpr bool kHasByteShuffle = true;
+constexpr bool kHasWordTable = false;
 VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
     const __m256i index = _mm256_adds_epu8(raw(x), raw(splat(-32656)));
     return vec(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table), index));

@@ -7,5 +7,13 @@
 namespace velnor {
 namespace {
 constexpr bool kHasByteShuffle = false;
+constexpr bool kHasWordTable = false;
+
+// g negated where d is negative (for g that is 0 where d is 0).
+VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) {
+    const Vec negative = d >> 15;
+    return Vec{
+        {(g.h[0] ^ negative.h[0]) - negative.h[0], (g.h[1] ^ negative.h[1]) - negative.h[1]}};
+}
 }  // namespace
 }  // namespace velnor

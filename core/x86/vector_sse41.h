@@ -12,6 +12,7 @@ namespace {
 // the shuffle index exactly when the low byte is 16 or more (and always in the
 // upper byte), and the shuffle yields 0 for such indices.
 constexpr bool kHasByteShuffle = true;
+constexpr bool kHasWordTable = false;
 VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
     const __m128i offset = raw(splat(-32656).h[0]);
     return Vec{{half(_mm_shuffle_epi8(table, _mm_adds_epu8(raw(x.h[0]), offset))),
