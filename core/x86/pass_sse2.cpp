@@ -8,7 +8,7 @@ namespace {
 struct Sse2Tuning {
     // Row-wise form up to this share (percent) of samples needing the detectors.
     static constexpr int kRowWisePercent = 33;
-    static constexpr bool kMaskInPreparation = false;
+    static constexpr bool kMaskInPreparation = true;
 };
 }  // namespace
 }  // namespace velnor

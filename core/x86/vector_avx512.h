@@ -90,8 +90,9 @@ constexpr bool kHasWordTable = true;
 VELNOR_INLINE Vec look_up_words(Vec i, Vec low, Vec high) {
     return vec(_mm512_permutex2var_epi16(raw(low), raw(i), raw(high)));
 }
-// g negated where d is negative, 0 where d is 0 (AVX-512 has no sign operation).
-VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) { return d < 0 ? -g : d == 0 ? Vec{} : g; }
+// g negated where d is negative (for g that is 0 where d is 0, as every shaped
+// magnitude is; AVX-512 has no sign operation).
+VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) { return d < 0 ? -g : g; }
 
 // Lanes as unsigned 16-bit values (wrapping): low half of the product, high half
 // of the product, sum, difference, shift right by a count held in the low quadword.

@@ -157,9 +157,7 @@ VELNOR_INLINE void sweep_band(const Band& b, const Scratch& s, const Constants& 
     const int first = kEdge + kSkew * kFirstOut;
     const int last = b.width - 1 - kEdge + kSkew * (kFirstOut + kBandRows - 1);
     // pj: the lanes of step t - j as they now stand.
-    Vec p1 = load(at_step(s.current, first - 1)), p2 = load(at_step(s.current, first - 2)),
-        p3 = load(at_step(s.current, first - 3)), p4 = load(at_step(s.current, first - 4)),
-        p5 = load(at_step(s.current, first - 5)), p6 = load(at_step(s.current, first - 6));
+    Vec p1 = load(at_step(s.current, first - 1)), p2 = load(at_step(s.current, first - 2));
     for (int t = first; t <= last; ++t) {
         int16_t* here = at_step(s.current, t);
         const Vec p = load(here);
@@ -175,17 +173,24 @@ VELNOR_INLINE void sweep_band(const Band& b, const Scratch& s, const Constants& 
             n.p = p;
             n.l2 = p2, n.l = p1;
             n.r1 = load(here + kLanes), n.r2 = load(here + 2 * kLanes);
-            n.al = lanes_down1(p3), n.am = lanes_down1(p2), n.ar = lanes_down1(p1);
+            // The row above: lane i - 1 of earlier steps. Steps stored two or more
+            // steps ago are read back shifted by a lane (cheaper than shifting the
+            // registers); the latest is shifted in a register, since reading it back
+            // so soon would stall on the store.
+            n.al = load(at_step(s.current, t - 3) - 1), n.am = load(at_step(s.current, t - 2) - 1);
+            n.ar = lanes_down1(p1);
             n.bl = load(here + kLanes + 1), n.bm = load(here + 2 * kLanes + 1),
             n.br = load(here + 3 * kLanes + 1);
-            n.a2l = lanes_down2(p6), n.a2m = lanes_down2(p4), n.a2r = lanes_down2(p2);
+            n.a2l = load(at_step(s.current, t - 6) - 2),
+            n.a2m = load(at_step(s.current, t - 4) - 2);
+            n.a2r = load(at_step(s.current, t - 2) - 2);
             n.b2l = load(here + 2 * kLanes + 2), n.b2m = load(here + 4 * kLanes + 2),
             n.b2r = load(here + 6 * kLanes + 2);
             const Vec result = detector_result<kTables>(n, confidence, box, c);
             out = kMaskInPreparation ? result : select(active, result, p);
         }
         store(here, out);
-        p6 = p5, p5 = p4, p4 = p3, p3 = p2, p2 = p1, p1 = out;
+        p2 = p1, p1 = out;
     }
 }
 
