@@ -115,11 +115,6 @@ VELNOR_INLINE Vec scaled(Vec w, const Constants& c) {
     return to_vec(product);
 }
 
-VELNOR_INLINE Vec clamp_sample(Vec v) {
-    v = select(v < 0, splat(0), v);
-    return select(v > 255, splat(255), v);
-}
-
 // P - q for a correction w, saturated to a sample.
 VELNOR_INLINE Vec corrected(Vec p, Vec w, const Constants& c) {
     return clamp_sample(p - scaled(w, c));
@@ -157,16 +152,22 @@ struct Neighbourhood {
 template <int kTables>
 VELNOR_INLINE Vec detector_result(const Neighbourhood& n, Vec confidence, Vec box,
                                   const Constants& c) {
-    const Vec top = n.al + n.am + n.am + n.ar, bottom = n.bl + n.bm + n.bm + n.br;
-    const Vec g1 = magnitude(n.al - n.ar + n.l + n.l - n.r1 - n.r1 + n.bl - n.br);
-    const Vec g2 = magnitude(top - bottom);
-    const Vec g3 = magnitude(n.al + n.al + n.am + n.l - n.r1 - n.bm - n.br - n.br);
-    const Vec g4 = magnitude(n.bl + n.bl + n.bm + n.l - n.r1 - n.am - n.ar - n.ar);
-    const Vec centre = n.p + n.p + n.p + n.p;
-    const Vec g5 = magnitude((n.am + n.am - n.al - n.ar + centre - n.l - n.l - n.r1 - n.r1 + n.bm +
-                              n.bm - n.bl - n.br) >>
-                             1);
-    const Vec g6 = magnitude((centre + n.l + n.l + n.r1 + n.r1 - top - bottom) >> 1);
+    // The six responses from shared differences and sums:
+    // G1 = (al - ar) + (bl - br) + 2 (l - r)      G2 = (al + ar) - (bl + br) + 2 (am - bm)
+    // G3 = 2 (al - br) + (am - bm) + (l - r)      G4 = 2 (bl - ar) - (am - bm) + (l - r)
+    // G5, G6 = (4p - corners) +- 2 (am + bm - l - r), halved.
+    const Vec across = n.l - n.r1, down = n.am - n.bm;
+    const Vec top = n.al + n.ar, bottom = n.bl + n.br;
+    const Vec g1 = magnitude((n.al - n.ar) + (n.bl - n.br) + (across + across));
+    const Vec g2 = magnitude(top - bottom + (down + down));
+    const Vec rising = n.al - n.br, falling = n.bl - n.ar;
+    const Vec g3 = magnitude(rising + rising + down + across);
+    const Vec g4 = magnitude(falling + falling - down + across);
+    const Vec centre = n.p + n.p;
+    const Vec surround = centre + centre - (top + bottom);
+    const Vec middle = n.am + n.bm - (n.l + n.r1);
+    const Vec g5 = magnitude((surround + (middle + middle)) >> 1);
+    const Vec g6 = magnitude((surround - (middle + middle)) >> 1);
 
     // Strongest kernel, the earlier one among equals, as the orientation of its
     // neighbours: 0 vertical, 1 horizontal, 2 rising, 3 falling.
@@ -186,9 +187,9 @@ VELNOR_INLINE Vec detector_result(const Neighbourhood& n, Vec confidence, Vec bo
     stronger = g6 > best;
     best = max(best, g6);
     orientation = select(stronger, splat(1), orientation);
-    const Vec horizontal = orientation == 1, rising = orientation == 2, falling = orientation == 3;
+    const Vec horizontal = orientation == 1, rises = orientation == 2, falls = orientation == 3;
     auto pick = [&](Vec v, Vec h, Vec r, Vec f) {
-        return select(horizontal, h, select(rising, r, select(falling, f, v)));
+        return select(horizontal, h, select(rises, r, select(falls, f, v)));
     };
     const Vec n0 = pick(n.a2m, n.l2, n.a2r, n.a2l), n1 = pick(n.am, n.l, n.ar, n.al),
               n2 = pick(n.bm, n.r1, n.bl, n.br), n3 = pick(n.b2m, n.r2, n.b2l, n.b2r);

@@ -83,6 +83,8 @@ VELNOR_INLINE Floats select(Wide mask, Floats yes, Floats no) {
 VELNOR_INLINE Vec max(Vec a, Vec b) { return a > b ? a : b; }
 VELNOR_INLINE Vec min(Vec a, Vec b) { return a < b ? a : b; }
 VELNOR_INLINE Vec magnitude(Vec v) { return v < 0 ? -v : v; }
+// v limited to 0..255.
+VELNOR_INLINE Vec clamp_sample(Vec v) { return max(min(v, splat(255)), splat(0)); }
 
 // For each lane with x in 0..255: entry x of a 16-byte table, or 0 for x >= 16;
 // for negative x, some entry (see vector_sse41.h).

@@ -130,6 +130,11 @@ VELNOR_INLINE Vec min(Vec a, Vec b) {
     return both(a, b, [](__m128i x, __m128i y) { return _mm_min_epi16(x, y); });
 }
 VELNOR_INLINE Vec magnitude(Vec v) { return max(v, -v); }
+// v limited to 0..255 (selections measured faster than min and max here).
+VELNOR_INLINE Vec clamp_sample(Vec v) {
+    v = select(v < 0, splat(0), v);
+    return select(v > 255, splat(255), v);
+}
 
 // Lanes as unsigned 16-bit values (wrapping): low half of the product, high half
 // of the product, sum, difference, shift right by a count held in the low quadword.
