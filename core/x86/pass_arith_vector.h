@@ -22,11 +22,11 @@ struct Constants {
     // Montgomery's method for a divisor known at run time; exact for every n).
     Vec knee_magic;
     __m128i knee_shift1, knee_shift2;
-    // 3 with a word table for 2 knee < 2 kLanes; else with byte shuffles 1 for knee
+    // 3 with a word table for 2 knee < kLanes; else with byte shuffles 1 for knee
     // <= 16, 2 for knee <= 32; else 0.
     int knee_tables;
     __m128i knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
-    Vec word_table[2];      // entry m of the two: the shaped value of |d| = m
+    Vec word_table[2];      // entry d mod 2 kLanes of the two: the shaped value of d
     bool unit_strength;
     Floats k;
     Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
@@ -44,16 +44,15 @@ VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
     c.knee_magic = splat(65536 * ((1 << log2_ceiling) - divisor) / divisor + 1);
     c.knee_shift1 = _mm_cvtsi32_si128(log2_ceiling > 0 ? 1 : 0);
     c.knee_shift2 = _mm_cvtsi32_si128(log2_ceiling > 0 ? log2_ceiling - 1 : 0);
-    c.knee_tables = kHasWordTable && 2 * knee < 2 * kLanes ? 3
-                    : !kHasByteShuffle                     ? 0
-                    : knee <= 16                           ? 1
-                    : knee <= 32                           ? 2
-                                                           : 0;
+    c.knee_tables = kHasWordTable && 2 * knee <= kLanes - 1 ? 3
+                    : !kHasByteShuffle                      ? 0
+                    : knee <= 16                            ? 1
+                    : knee <= 32                            ? 2
+                                                            : 0;
     int16_t words[2 * kLanes];
-    for (int m = 0; m < 2 * kLanes; ++m)
-        words[m] = static_cast<int16_t>(m < knee        ? m
-                                        : m >= 2 * knee ? 0
-                                                        : (2 * knee - m) * m / knee);
+    for (int e = 0; e < 2 * kLanes; ++e)
+        words[e] =
+            static_cast<int16_t>(settings.table[kTableOffset + (e < kLanes ? e : e - 2 * kLanes)]);
     c.word_table[0] = load(words);
     c.word_table[1] = load(words + kLanes);
     alignas(16) uint8_t band[32] = {};
@@ -77,13 +76,14 @@ VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
 // without a byte shuffle.
 template <int kTables, class V>
 VELNOR_INLINE V shape(V d, const Constants& c) {
-    const V m = magnitude(d);
     if constexpr (kTables == 3) {
-        // The whole table up to 2 knee, whose entries beyond 2 knee are 0.
-        return with_sign_of(
-            look_up_words(min(m, splat(2 * kLanes - 1)), c.word_table[0], c.word_table[1]), d);
+        // The table for d in -kLanes .. kLanes - 1, indexed by d's low bits; beyond
+        // that range (and at its ends) every entry is 0.
+        const V index = min(max(d, splat(-kLanes)), splat(kLanes - 1));
+        return look_up_words(index, c.word_table[0], c.word_table[1]);
     } else if constexpr (kTables > 0) {
         // Entries at and beyond knee are 0, which covers |d| >= 2 knee.
+        const V m = magnitude(d);
         const V x = m - c.knee;
         V g = look_up(x, c.knee_table[0]);
         if constexpr (kTables > 1) g = g | look_up(x - splat(16), c.knee_table[1]);
@@ -93,6 +93,7 @@ VELNOR_INLINE V shape(V d, const Constants& c) {
         // on, so the shaped magnitude is its minimum with m, once m is capped at 2t
         // (where the band ends, and the product is 0). The product then lies in
         // 0..t*t, below 2^16.
+        const V m = magnitude(d);
         const V capped = min(m, c.knee2);
         const V n = unsigned_multiply_low(c.knee2 - capped, capped);
         const V h = unsigned_multiply_high(n, c.knee_magic);

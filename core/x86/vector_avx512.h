@@ -87,7 +87,7 @@ VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
     const __m512i index = _mm512_adds_epu8(raw(x), raw(splat(-32656)));
     return vec(_mm512_shuffle_epi8(_mm512_broadcast_i32x4(table), index));
 }
-// Entry i of the 2 * kLanes entries low, high for each lane with i in 0..63.
+// Entry i mod 2 kLanes of the 2 kLanes entries low, high (the low bits of i select).
 constexpr bool kHasWordTable = true;
 VELNOR_INLINE Vec look_up_words(Vec i, Vec low, Vec high) {
     return vec(_mm512_permutex2var_epi16(raw(low), raw(i), raw(high)));
