@@ -23,10 +23,11 @@ constexpr int kBandRows = kLanes - 4;  // filtered rows per band
 constexpr int kSkew = 2;               // wavefront: columns each lane trails the one above
 constexpr int kMargin = 8;             // wavefront: steps kept before the first and after the last
 constexpr int kSpan = kSkew * (kLanes - 1);  // wavefront: extra steps the skew adds to a row
-constexpr int kPad = 128;                    // zeros around each row copy
+constexpr int kPad = 192;                    // zeros around each row copy
 constexpr int16_t kNoDetector = 32767;       // confidence threshold nothing reaches
 static_assert(kLanes % 16 == 0, "the byte transposes work on groups of 16 lanes");
-static_assert(kPad >= kMargin + kSpan + 16, "wavefront copies stay inside the padding");
+static_assert(kPad >= kMargin + kSpan + 16 * kByteBlocks,
+              "wavefront copies stay inside the padding");
 
 // Per-band arrays. The wavefront form's arrays hold one vector of kLanes lanes per
 // step, index t + kMargin; the row-wise form's hold one entry per column.
@@ -44,7 +45,7 @@ struct Scratch {
     uint32_t* row_marks;        // row-wise: detector marks, kLanes columns a word
     std::ptrdiff_t row_stride;  // bytes or entries from one row to the next
     int mark_words;             // words of marks per row
-    int steps_end;              // steps -kMargin .. steps_end-1 exist, a multiple of 16 apart
+    int steps_end;  // steps -kMargin .. steps_end-1 exist, a multiple of 16 kByteBlocks apart
     void* block;
 };
 
@@ -53,8 +54,9 @@ VELNOR_INLINE std::size_t round_up(std::size_t bytes) { return (bytes + 63) / 64
 VELNOR_INLINE bool acquire(Scratch* s, int width, const ScratchAllocator& allocator) {
     // On 32-bit targets a very wide plane would overflow the byte count.
     if (width > INT32_MAX / 64 || static_cast<std::size_t>(width) > SIZE_MAX / 4096) return false;
-    // Steps -kMargin .. width + kSpan + kMargin - 1, in whole blocks of 16.
-    const int steps = (width + kSpan + 2 * kMargin + 15) / 16 * 16;
+    // Steps -kMargin .. width + kSpan + kMargin - 1, in whole transposes.
+    constexpr int kTransposed = 16 * kByteBlocks;
+    const int steps = (width + kSpan + 2 * kMargin + kTransposed - 1) / kTransposed * kTransposed;
     s->steps_end = steps - kMargin;
     const std::size_t array = round_up(static_cast<std::size_t>(steps) * kLanes * sizeof(int16_t));
     const std::size_t row = round_up(static_cast<std::size_t>(width));

@@ -111,6 +111,45 @@ VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return vec(_mm256_srl_epi16(raw(a), count));
 }
 
+// Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
+// by side in a register, unpacked block by block.
+typedef __m256i Bytes;
+constexpr int kByteBlocks = 2;
+VELNOR_INLINE Bytes load_block_bytes(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+VELNOR_INLINE void store_block_bytes(uint8_t* p, Bytes v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+template <int kBits>
+VELNOR_INLINE Bytes unpack_low(Bytes a, Bytes b) {
+    if constexpr (kBits == 8) return _mm256_unpacklo_epi8(a, b);
+    if constexpr (kBits == 16) return _mm256_unpacklo_epi16(a, b);
+    if constexpr (kBits == 32) return _mm256_unpacklo_epi32(a, b);
+    if constexpr (kBits == 64) return _mm256_unpacklo_epi64(a, b);
+}
+template <int kBits>
+VELNOR_INLINE Bytes unpack_high(Bytes a, Bytes b) {
+    if constexpr (kBits == 8) return _mm256_unpackhi_epi8(a, b);
+    if constexpr (kBits == 16) return _mm256_unpackhi_epi16(a, b);
+    if constexpr (kBits == 32) return _mm256_unpackhi_epi32(a, b);
+    if constexpr (kBits == 64) return _mm256_unpackhi_epi64(a, b);
+}
+// Block k of v widened to sixteen int16 at to[k], and back (values 0..255).
+VELNOR_INLINE void widen_blocks(Bytes v, int16_t* const to[kByteBlocks]) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[0]),
+                        _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[1]),
+                        _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
+}
+VELNOR_INLINE Bytes narrow_blocks(const int16_t* const from[kByteBlocks]) {
+    auto narrow = [](const int16_t* p) {
+        return _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)));
+    };
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(narrow(from[0])), narrow(from[1]), 1);
+}
+
 VELNOR_INLINE Floats to_floats(Vec v) {
     return Floats{{reinterpret_cast<EightFloats>(
                        _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(raw(v))))),

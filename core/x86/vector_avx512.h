@@ -110,6 +110,50 @@ VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return vec(_mm512_srl_epi16(raw(a), count));
 }
 
+// Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
+// by side in a register, unpacked block by block.
+typedef __m512i Bytes;
+constexpr int kByteBlocks = 4;
+VELNOR_INLINE Bytes load_block_bytes(const uint8_t* p) {
+    return _mm512_loadu_si512(reinterpret_cast<const void*>(p));
+}
+VELNOR_INLINE void store_block_bytes(uint8_t* p, Bytes v) {
+    _mm512_storeu_si512(reinterpret_cast<void*>(p), v);
+}
+template <int kBits>
+VELNOR_INLINE Bytes unpack_low(Bytes a, Bytes b) {
+    if constexpr (kBits == 8) return _mm512_unpacklo_epi8(a, b);
+    if constexpr (kBits == 16) return _mm512_unpacklo_epi16(a, b);
+    if constexpr (kBits == 32) return _mm512_unpacklo_epi32(a, b);
+    if constexpr (kBits == 64) return _mm512_unpacklo_epi64(a, b);
+}
+template <int kBits>
+VELNOR_INLINE Bytes unpack_high(Bytes a, Bytes b) {
+    if constexpr (kBits == 8) return _mm512_unpackhi_epi8(a, b);
+    if constexpr (kBits == 16) return _mm512_unpackhi_epi16(a, b);
+    if constexpr (kBits == 32) return _mm512_unpackhi_epi32(a, b);
+    if constexpr (kBits == 64) return _mm512_unpackhi_epi64(a, b);
+}
+// Block k of v widened to sixteen int16 at to[k], and back (values 0..255).
+VELNOR_INLINE void widen_blocks(Bytes v, int16_t* const to[kByteBlocks]) {
+    const __m512i low = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(v));
+    const __m512i high = _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(v, 1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[0]), _mm512_castsi512_si256(low));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[1]), _mm512_extracti64x4_epi64(low, 1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[2]), _mm512_castsi512_si256(high));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[3]), _mm512_extracti64x4_epi64(high, 1));
+}
+VELNOR_INLINE Bytes narrow_blocks(const int16_t* const from[kByteBlocks]) {
+    auto narrow = [](const int16_t* a, const int16_t* b) {
+        const __m512i both = _mm512_inserti64x4(
+            _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a))),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)), 1);
+        return _mm512_cvtepi16_epi8(both);
+    };
+    return _mm512_inserti64x4(_mm512_castsi256_si512(narrow(from[0], from[1])),
+                              narrow(from[2], from[3]), 1);
+}
+
 VELNOR_INLINE Floats to_floats(Vec v) {
     return Floats{{reinterpret_cast<SixteenFloats>(
                        _mm512_cvtepi32_ps(_mm512_cvtepi16_epi32(_mm512_castsi512_si256(raw(v))))),

@@ -154,6 +154,41 @@ VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return Vec{{half(_mm_srl_epi16(raw(a.h[0]), count)), half(_mm_srl_epi16(raw(a.h[1]), count))}};
 }
 
+// Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
+// by side in a register, unpacked block by block.
+typedef __m128i Bytes;
+constexpr int kByteBlocks = 1;
+VELNOR_INLINE Bytes load_block_bytes(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+VELNOR_INLINE void store_block_bytes(uint8_t* p, Bytes v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+template <int kBits>
+VELNOR_INLINE Bytes unpack_low(Bytes a, Bytes b) {
+    if constexpr (kBits == 8) return _mm_unpacklo_epi8(a, b);
+    if constexpr (kBits == 16) return _mm_unpacklo_epi16(a, b);
+    if constexpr (kBits == 32) return _mm_unpacklo_epi32(a, b);
+    if constexpr (kBits == 64) return _mm_unpacklo_epi64(a, b);
+}
+template <int kBits>
+VELNOR_INLINE Bytes unpack_high(Bytes a, Bytes b) {
+    if constexpr (kBits == 8) return _mm_unpackhi_epi8(a, b);
+    if constexpr (kBits == 16) return _mm_unpackhi_epi16(a, b);
+    if constexpr (kBits == 32) return _mm_unpackhi_epi32(a, b);
+    if constexpr (kBits == 64) return _mm_unpackhi_epi64(a, b);
+}
+// Block k of v widened to sixteen int16 at to[k], and back (values 0..255).
+VELNOR_INLINE void widen_blocks(Bytes v, int16_t* const to[kByteBlocks]) {
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[0]), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[0] + 8), _mm_unpackhi_epi8(v, zero));
+}
+VELNOR_INLINE Bytes narrow_blocks(const int16_t* const from[kByteBlocks]) {
+    return _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from[0])),
+                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(from[0] + 8)));
+}
+
 VELNOR_INLINE Floats to_floats(Vec v) {
     Floats f;
     for (int i = 0; i < 2; ++i) {

@@ -23,67 +23,67 @@ namespace {
 
 VELNOR_INLINE int16_t* at_step(int16_t* array, int t) { return array + (t + kMargin) * kLanes; }
 
-// 16 x 16 bytes: out[j] byte i = in[i] byte j.
-VELNOR_INLINE void transpose(const __m128i in[16], __m128i out[16]) {
-    __m128i a[16], b[16], c[16];
+// 16 x 16 bytes in each block: block k of out[j], byte i = block k of in[i], byte j.
+VELNOR_INLINE void transpose(const Bytes in[16], Bytes out[16]) {
+    Bytes a[16], b[16], c[16];
     for (int g = 0; g < 8; ++g) {  // row pairs, column halves
-        a[2 * g] = _mm_unpacklo_epi8(in[2 * g], in[2 * g + 1]);
-        a[2 * g + 1] = _mm_unpackhi_epi8(in[2 * g], in[2 * g + 1]);
+        a[2 * g] = unpack_low<8>(in[2 * g], in[2 * g + 1]);
+        a[2 * g + 1] = unpack_high<8>(in[2 * g], in[2 * g + 1]);
     }
     for (int g = 0; g < 4; ++g)  // row quads, column quarters
         for (int h = 0; h < 2; ++h) {
-            b[4 * g + 2 * h] = _mm_unpacklo_epi16(a[4 * g + h], a[4 * g + 2 + h]);
-            b[4 * g + 2 * h + 1] = _mm_unpackhi_epi16(a[4 * g + h], a[4 * g + 2 + h]);
+            b[4 * g + 2 * h] = unpack_low<16>(a[4 * g + h], a[4 * g + 2 + h]);
+            b[4 * g + 2 * h + 1] = unpack_high<16>(a[4 * g + h], a[4 * g + 2 + h]);
         }
     for (int g = 0; g < 2; ++g)  // row octets, column pairs
         for (int q = 0; q < 4; ++q) {
-            c[8 * g + 2 * q] = _mm_unpacklo_epi32(b[8 * g + q], b[8 * g + 4 + q]);
-            c[8 * g + 2 * q + 1] = _mm_unpackhi_epi32(b[8 * g + q], b[8 * g + 4 + q]);
+            c[8 * g + 2 * q] = unpack_low<32>(b[8 * g + q], b[8 * g + 4 + q]);
+            c[8 * g + 2 * q + 1] = unpack_high<32>(b[8 * g + q], b[8 * g + 4 + q]);
         }
     for (int e = 0; e < 8; ++e) {
-        out[2 * e] = _mm_unpacklo_epi64(c[e], c[8 + e]);
-        out[2 * e + 1] = _mm_unpackhi_epi64(c[e], c[8 + e]);
+        out[2 * e] = unpack_low<64>(c[e], c[8 + e]);
+        out[2 * e + 1] = unpack_high<64>(c[e], c[8 + e]);
     }
 }
 
+// Steps are transposed kSteps at a time: 16 per block.
+constexpr int kSteps = 16 * kByteBlocks;
+
 // Fills current with the padded rows (copy_band_rows) in the skewed layout, 16
-// steps and 16 lanes at a time.
+// lanes and kSteps steps at a time.
 VELNOR_INLINE void load_band(const Scratch& s) {
-    const __m128i zero = _mm_setzero_si128();
-    for (int t0 = -kMargin; t0 < s.steps_end; t0 += 16)
+    for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
         for (int g = 0; g < kLanes; g += 16) {
-            __m128i in[16], out[16];
+            Bytes in[16], out[16];
             // Lane i at step t holds column t - kSkew * i.
             for (int i = 0; i < 16; ++i)
-                in[i] = _mm_loadu_si128(
-                    reinterpret_cast<const __m128i*>(padded_row(s, g + i) + t0 - kSkew * (g + i)));
+                in[i] = load_block_bytes(padded_row(s, g + i) + t0 - kSkew * (g + i));
             transpose(in, out);
             for (int j = 0; j < 16; ++j) {
-                int16_t* step = at_step(s.current, t0 + j) + g;
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(step), _mm_unpacklo_epi8(out[j], zero));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(step + 8),
-                                 _mm_unpackhi_epi8(out[j], zero));
+                int16_t* steps[kByteBlocks];
+                for (int k = 0; k < kByteBlocks; ++k)
+                    steps[k] = at_step(s.current, t0 + 16 * k + j) + g;
+                widen_blocks(out[j], steps);
             }
         }
 }
 
 // Stores the filtered lanes back into the plane.
 VELNOR_INLINE void store_band(const Band& b, const Scratch& s) {
-    for (int t0 = -kMargin; t0 < s.steps_end; t0 += 16)
+    for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
         for (int g = 0; g < kLanes; g += 16) {
-            __m128i in[16], out[16];
+            Bytes in[16], out[16];
             for (int j = 0; j < 16; ++j) {
-                const int16_t* step = at_step(s.current, t0 + j) + g;
-                in[j] =
-                    _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(step)),
-                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(step + 8)));
+                const int16_t* steps[kByteBlocks];
+                for (int k = 0; k < kByteBlocks; ++k)
+                    steps[k] = at_step(s.current, t0 + 16 * k + j) + g;
+                in[j] = narrow_blocks(steps);
             }
             transpose(in, out);
             for (int i = 0; i < 16; ++i) {
                 const int lane = g + i;
                 if (lane < kFirstOut || lane >= kFirstOut + kBandRows) continue;
-                _mm_storeu_si128(
-                    reinterpret_cast<__m128i*>(padded_row(s, lane) + t0 - kSkew * lane), out[i]);
+                store_block_bytes(padded_row(s, lane) + t0 - kSkew * lane, out[i]);
             }
         }
     for (int r = 0; r < b.filtered_rows(); ++r)
