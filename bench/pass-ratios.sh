@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the pass benchmark with repetitions and prints, per content and level, the
-# median time, samples per second and the speed-up over the reference pass.
+# median CPU time, samples per second and the speed-up over the reference pass.
 #   bench/pass-ratios.sh [build dir] [extra benchmark flags...]
 set -euo pipefail
 build=${1:-build/release}
@@ -16,8 +16,8 @@ medians = {r["run_name"]: r for r in runs if r.get("aggregate_name") == "median"
 print(f"{'benchmark':38} {'median ms':>10} {'Msamples/s':>11} {'x reference':>12}")
 for name, r in medians.items():
     _, content, level = name.split("/")[:3]
-    reference = medians.get(f"pass/{content}/reference/real_time")
-    ms = r["real_time"]
-    ratio = reference["real_time"] / ms if reference else float("nan")
+    reference = medians.get(f"pass/{content}/reference")
+    ms = r["cpu_time"]
+    ratio = reference["cpu_time"] / ms if reference else float("nan")
     print(f"{name:38} {ms:10.2f} {r['samples/s'] / 1e6:11.1f} {ratio:12.2f}")
 PY

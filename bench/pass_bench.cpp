@@ -1,14 +1,14 @@
-// Throughput of every pass level on 1080p luma.
-// Content: "noisy" is a smooth gradient with strong noise (most samples take the
-// detector path), "mild", "faint" and "clean" the same gradient with less noise
-// (about 35%, 12% and 2% of the samples reach the detectors, against 70%). Parameters: the
-// defaults, and "tuned" (strength 15, threshold2 30), which takes the vector
-// passes' general single-precision paths instead of their shortcuts.
+// Throughput of every pass level on 1080p luma, for each content of
+// bench_planes.h (the gradients, and the photographs when VELNOR_BENCH_PHOTOS is
+// set) at the defaults, and the noisy gradient "tuned" (strength 15, threshold2
+// 30), which takes the vector passes' general single-precision paths instead of
+// their shortcuts. Times are the thread's CPU time (Google Benchmark's default),
+// which other processes on a shared machine disturb less than the clock.
 // bench/pass-ratios.sh turns a run into medians and ratios to the reference.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <random>
+#include <string>
 #include <vector>
 
 #include "bench/bench_planes.h"
@@ -18,27 +18,25 @@ namespace {
 
 using velnor::bench::kHeight;
 using velnor::bench::kWidth;
-using velnor::bench::make_plane;
 
 struct Parameters {
     int32_t strength, threshold1, threshold2;
 };
 
-void run_pass(benchmark::State& state, velnor::SimdLevel level, int noise_amplitude,
+void run_pass(benchmark::State& state, velnor::SimdLevel level, const std::vector<uint8_t>* source,
               Parameters parameters) {
     if (level > velnor::best_supported_level()) {
         state.SkipWithError("level not supported on this CPU");
         return;
     }
-    const std::vector<uint8_t> source = make_plane(noise_amplitude);
-    std::vector<uint8_t> plane = source;
+    std::vector<uint8_t> plane = *source;
     const velnor::Denoiser denoiser(
         velnor::FilterSettings(kWidth, kHeight, parameters.strength, parameters.threshold1,
                                parameters.threshold2),
         level);
     for (auto _ : state) {
         state.PauseTiming();
-        plane = source;
+        plane = *source;
         state.ResumeTiming();
         denoiser.filter(plane.data(), kWidth);
         benchmark::DoNotOptimize(plane.data());
@@ -47,33 +45,28 @@ void run_pass(benchmark::State& state, velnor::SimdLevel level, int noise_amplit
         static_cast<double>(state.iterations()) * kWidth * kHeight, benchmark::Counter::kIsRate);
 }
 
-void register_all() {
-    const velnor::SimdLevel levels[] = {velnor::SimdLevel::reference, velnor::SimdLevel::sse2,
-                                        velnor::SimdLevel::sse41, velnor::SimdLevel::avx2};
-    for (velnor::SimdLevel level : levels) {
+void register_all(const std::vector<velnor::bench::Content>& contents) {
+    constexpr Parameters kDefaults{velnor::kDefaultStrength, velnor::kDefaultThreshold1,
+                                   velnor::kDefaultThreshold2};
+    for (velnor::SimdLevel level : velnor::kAllLevels) {
         if (level > velnor::best_supported_level()) continue;
-        struct Variant {
-            const char* name;
-            int amplitude;
-            Parameters parameters;
+        auto add = [level](const std::string& name, const std::vector<uint8_t>& plane,
+                           Parameters parameters) {
+            const std::string label = "pass/" + name + "/" + velnor::level_name(level);
+            benchmark::RegisterBenchmark(label.c_str(), run_pass, level, &plane, parameters)
+                ->Unit(benchmark::kMillisecond);
         };
-        for (const Variant& v :
-             {Variant{"noisy", 12, {20, 40, 10}}, Variant{"mild", 5, {20, 40, 10}},
-              Variant{"faint", 3, {20, 40, 10}}, Variant{"clean", 2, {20, 40, 10}},
-              Variant{"noisy-tuned", 12, {15, 40, 30}}}) {
-            const std::string label =
-                std::string("pass/") + v.name + "/" + velnor::level_name(level);
-            benchmark::RegisterBenchmark(label.c_str(), run_pass, level, v.amplitude, v.parameters)
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime();
-        }
+        for (const velnor::bench::Content& content : contents)
+            add(content.name, content.plane, kDefaults);
+        add("noisy-tuned", contents.front().plane, {15, 40, 30});
     }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    register_all();
+    const std::vector<velnor::bench::Content> contents = velnor::bench::bench_contents();
+    register_all(contents);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

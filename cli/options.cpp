@@ -162,8 +162,9 @@ Progress (frames, frames per second) appears on standard error when it is a
 terminal. Exit status: 0 success, 1 bad input or I/O error, 2 bad command line,
 130 or 143 stopped by SIGINT or SIGTERM (the frames read so far are written).
 
-Environment: VELNOR_SIMD=reference|sse2|sse4.1|avx2 caps the instruction set the
-filter uses (the output is identical at every level; --version shows the one in use).
+Environment: VELNOR_SIMD=reference|sse2|sse4.1|avx2|avx512 caps the instruction
+set the filter uses (the output is identical at every level; --version shows the
+one in use).
 )";
 }
 

@@ -6,14 +6,16 @@
 #include <string>
 #include <string_view>
 
+#include "core/filter_settings.h"
+
 namespace velnor::cli {
 
 inline constexpr int kMaxThreads = 256;
 
 struct Options {
-    int32_t strength = 20;
-    int32_t threshold1 = 40;
-    int32_t threshold2 = 10;
+    int32_t strength = kDefaultStrength;
+    int32_t threshold1 = kDefaultThreshold1;
+    int32_t threshold2 = kDefaultThreshold2;
     int threads = 0;  // 0: one per core
     bool quiet = false;
     std::string input = "-";   // "-" is standard input

@@ -13,9 +13,7 @@ namespace velnor {
 class Denoiser {
 public:
     explicit Denoiser(const FilterSettings& settings, SimdLevel level = level_from_environment())
-        : settings_(settings),
-          level_(level < best_supported_level() ? level : best_supported_level()),
-          pass_(pass_for_level(level_)) {}
+        : settings_(settings), level_(supported_level(level)), pass_(pass_for_level(level_)) {}
 
     // Filters the settings' width x height luma samples at `plane` in place.
     PassStatus filter(uint8_t* plane, std::ptrdiff_t pitch,

@@ -12,10 +12,9 @@ struct LevelName {
     const char* name;
 };
 constexpr LevelName kLevelNames[] = {
-    {SimdLevel::reference, "reference"},
-    {SimdLevel::sse2, "sse2"},
-    {SimdLevel::sse41, "sse4.1"},
-    {SimdLevel::avx2, "avx2"},
+    {SimdLevel::reference, "reference"}, {SimdLevel::sse2, "sse2"},
+    {SimdLevel::sse41, "sse4.1"},        {SimdLevel::avx2, "avx2"},
+    {SimdLevel::avx512, "avx512"},
 };
 }  // namespace
 
@@ -40,6 +39,12 @@ SimdLevel best_supported_level() {
     // Also safe when called from a static constructor, before libgcc's own one ran.
     __builtin_cpu_init();
 #endif
+#if defined(VELNOR_HAVE_AVX512)
+    // The compiler's CPU model counts AVX-512 only where the OS also saves the
+    // registers (XGETBV), as for AVX2.
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
+        return SimdLevel::avx512;
+#endif
 #if defined(VELNOR_HAVE_AVX2)
     if (__builtin_cpu_supports("avx2")) return SimdLevel::avx2;
 #endif
@@ -52,12 +57,16 @@ SimdLevel best_supported_level() {
     return SimdLevel::reference;
 }
 
+SimdLevel supported_level(SimdLevel requested) {
+    const SimdLevel best = best_supported_level();
+    return requested < best ? requested : best;
+}
+
 SimdLevel level_from_environment() {
-    SimdLevel level = best_supported_level();
     SimdLevel requested;
     const char* value = std::getenv("VELNOR_SIMD");
-    if (value && parse_level(value, &requested) && requested < level) level = requested;
-    return level;
+    if (value && parse_level(value, &requested)) return supported_level(requested);
+    return best_supported_level();
 }
 
 namespace {
@@ -66,19 +75,23 @@ namespace {
 struct FastPass {
     SimdLevel level;
     LumaPass pass;
+    FormPass form_pass;
     ShapeProbe probe;
 };
 constexpr FastPass kFastPasses[] = {
 #if defined(VELNOR_HAVE_SSE2)
-    {SimdLevel::sse2, filter_luma_sse2, shape_probe_sse2},
+    {SimdLevel::sse2, filter_luma_sse2, filter_luma_sse2_form, shape_probe_sse2},
 #endif
 #if defined(VELNOR_HAVE_SSE41)
-    {SimdLevel::sse41, filter_luma_sse41, shape_probe_sse41},
+    {SimdLevel::sse41, filter_luma_sse41, filter_luma_sse41_form, shape_probe_sse41},
 #endif
 #if defined(VELNOR_HAVE_AVX2)
-    {SimdLevel::avx2, filter_luma_avx2, shape_probe_avx2},
+    {SimdLevel::avx2, filter_luma_avx2, filter_luma_avx2_form, shape_probe_avx2},
 #endif
-    {SimdLevel::reference, nullptr, nullptr},  // keeps the array non-empty
+#if defined(VELNOR_HAVE_AVX512)
+    {SimdLevel::avx512, filter_luma_avx512, filter_luma_avx512_form, shape_probe_avx512},
+#endif
+    {SimdLevel::reference, nullptr, nullptr, nullptr},  // keeps the array non-empty
 };
 
 const FastPass* find_fast_pass(SimdLevel level) {
@@ -90,9 +103,14 @@ const FastPass* find_fast_pass(SimdLevel level) {
 }  // namespace
 
 LumaPass pass_for_level(SimdLevel level) {
-    if (level > best_supported_level()) level = best_supported_level();
-    const FastPass* entry = find_fast_pass(level);
+    const FastPass* entry = find_fast_pass(supported_level(level));
     return entry ? entry->pass : filter_luma_reference;
+}
+
+FormPass form_pass_for_level(SimdLevel level) {
+    if (level > best_supported_level()) return nullptr;
+    const FastPass* entry = find_fast_pass(level);
+    return entry ? entry->form_pass : nullptr;
 }
 
 ShapeProbe shape_probe_for_level(SimdLevel level) {

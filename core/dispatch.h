@@ -9,7 +9,9 @@
 namespace velnor {
 
 // Ordered from slowest to fastest.
-enum class SimdLevel { reference, sse2, sse41, avx2 };
+enum class SimdLevel { reference, sse2, sse41, avx2, avx512 };
+inline constexpr SimdLevel kAllLevels[] = {SimdLevel::reference, SimdLevel::sse2, SimdLevel::sse41,
+                                           SimdLevel::avx2, SimdLevel::avx512};
 
 const char* level_name(SimdLevel level);
 // Accepts the names level_name gives; false for anything else.
@@ -17,6 +19,9 @@ bool parse_level(std::string_view name, SimdLevel* level);
 
 // Highest level that this build contains and this CPU can run.
 SimdLevel best_supported_level();
+
+// `requested`, lowered to best_supported_level() if it is above it.
+SimdLevel supported_level(SimdLevel requested);
 
 // best_supported_level(), lowered by the environment variable VELNOR_SIMD when it
 // names a level (a higher request than the CPU supports is lowered to the best).

@@ -13,7 +13,10 @@ int32_t shaped_difference(int d, int32_t t) {
 
 FilterSettings::FilterSettings(int32_t width_, int32_t height_, int32_t strength_,
                                int32_t threshold1_, int32_t threshold2_)
-    : height(height_), width(width_), strength(strength_), threshold1(threshold1_),
+    : height(height_),
+      width(width_),
+      strength(strength_),
+      threshold1(threshold1_),
       threshold2(threshold2_) {
     for (int d = -kTableOffset; d <= kTableOffset; ++d)
         table[d + kTableOffset] = shaped_difference(d, threshold2);

@@ -6,7 +6,7 @@
 
 namespace velnor {
 
-inline constexpr int kTableOffset = 255;                // table index of difference 0
+inline constexpr int kTableOffset = 255;                 // table index of difference 0
 inline constexpr int kTableSize = 2 * kTableOffset + 1;  // differences -255..+255
 inline constexpr int32_t kDefaultStrength = 20;
 inline constexpr int32_t kDefaultThreshold1 = 40;

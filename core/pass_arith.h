@@ -9,9 +9,7 @@ namespace velnor {
 inline constexpr int kBorder = 2;
 
 // k = strength * 0.05, both in single precision, rounded to nearest.
-inline float strength_factor(int32_t strength) {
-    return static_cast<float>(strength) * 0.05f;
-}
+inline float strength_factor(int32_t strength) { return static_cast<float>(strength) * 0.05f; }
 
 // trunc(w * k) in single precision. Products beyond the 32-bit range saturate
 // instead of hitting the undefined float-to-int conversion.

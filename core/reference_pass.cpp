@@ -14,12 +14,12 @@ enum Kernel { kG1, kG2, kG3, kG4, kG5, kG6, kKernelCount };
 
 // 3x3 detector kernels, rows top to bottom, columns left to right.
 constexpr int kKernels[kKernelCount][3][3] = {
-    {{1, 0, -1}, {2, 0, -2}, {1, 0, -1}},      // G1 vertical edge
-    {{1, 2, 1}, {0, 0, 0}, {-1, -2, -1}},      // G2 horizontal edge
-    {{2, 1, 0}, {1, 0, -1}, {0, -1, -2}},      // G3 lower left to upper right
-    {{0, -1, -2}, {1, 0, -1}, {2, 1, 0}},      // G4 upper left to lower right
-    {{-1, 2, -1}, {-2, 4, -2}, {-1, 2, -1}},   // G5 thin vertical line
-    {{-1, -2, -1}, {2, 4, 2}, {-1, -2, -1}},   // G6 thin horizontal line
+    {{1, 0, -1}, {2, 0, -2}, {1, 0, -1}},     // G1 vertical edge
+    {{1, 2, 1}, {0, 0, 0}, {-1, -2, -1}},     // G2 horizontal edge
+    {{2, 1, 0}, {1, 0, -1}, {0, -1, -2}},     // G3 lower left to upper right
+    {{0, -1, -2}, {1, 0, -1}, {2, 1, 0}},     // G4 upper left to lower right
+    {{-1, 2, -1}, {-2, 4, -2}, {-1, 2, -1}},  // G5 thin vertical line
+    {{-1, -2, -1}, {2, 4, 2}, {-1, -2, -1}},  // G6 thin horizontal line
 };
 
 struct Offset {
@@ -28,12 +28,12 @@ struct Offset {
 
 // The four smoothing neighbours along each kernel's orientation.
 constexpr Offset kNeighbours[kKernelCount][4] = {
-    {{0, -2}, {0, -1}, {0, 1}, {0, 2}},     // G1 vertical
-    {{-2, 0}, {-1, 0}, {1, 0}, {2, 0}},     // G2 horizontal
-    {{2, -2}, {1, -1}, {-1, 1}, {-2, 2}},   // G3
-    {{-2, -2}, {-1, -1}, {1, 1}, {2, 2}},   // G4
-    {{0, -2}, {0, -1}, {0, 1}, {0, 2}},     // G5 vertical
-    {{-2, 0}, {-1, 0}, {1, 0}, {2, 0}},     // G6 horizontal
+    {{0, -2}, {0, -1}, {0, 1}, {0, 2}},    // G1 vertical
+    {{-2, 0}, {-1, 0}, {1, 0}, {2, 0}},    // G2 horizontal
+    {{2, -2}, {1, -1}, {-1, 1}, {-2, 2}},  // G3
+    {{-2, -2}, {-1, -1}, {1, 1}, {2, 2}},  // G4
+    {{0, -2}, {0, -1}, {0, 1}, {0, 2}},    // G5 vertical
+    {{-2, 0}, {-1, 0}, {1, 0}, {2, 0}},    // G6 horizontal
 };
 
 class PlaneView {

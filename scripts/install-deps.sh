@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev googletest
-  clang lld llvm libclang-rt-14-dev
+  clang clang-format lld llvm libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix
   wine wine32 wine64
   ffmpeg hyperfine

@@ -30,8 +30,9 @@ constexpr bool kSlowBuild = false;
 
 std::vector<SimdLevel> fast_levels() {
     std::vector<SimdLevel> levels;
-    for (SimdLevel level : {SimdLevel::sse2, SimdLevel::sse41, SimdLevel::avx2})
-        if (level <= best_supported_level()) levels.push_back(level);
+    for (SimdLevel level : kAllLevels)
+        if (level != SimdLevel::reference && level <= best_supported_level())
+            levels.push_back(level);
     return levels;
 }
 
@@ -83,9 +84,20 @@ struct Case {
     int32_t strength, threshold1, threshold2;
 };
 
-std::string describe(const Case& c, SimdLevel level) {
-    return std::string(level_name(level)) + " " + std::to_string(c.width) + "x" +
-           std::to_string(c.height) + " pitch " + std::to_string(c.pitch) + " strength " +
+// Each vector pass as dispatched (automatic: its own choice of form per band) and
+// with each internal form forced on every band, so that no form hides behind the
+// choice.
+struct FormName {
+    PassForm form;
+    const char* name;
+};
+constexpr FormName kForms[] = {{PassForm::automatic, "automatic choice"},
+                               {PassForm::wavefront, "wavefront form"},
+                               {PassForm::row_wise, "row-wise form"}};
+
+std::string describe(const Case& c, SimdLevel level, const FormName& form) {
+    return std::string(level_name(level)) + ", " + form.name + ", " + std::to_string(c.width) +
+           "x" + std::to_string(c.height) + " pitch " + std::to_string(c.pitch) + " strength " +
            std::to_string(c.strength) + " threshold1 " + std::to_string(c.threshold1) +
            " threshold2 " + std::to_string(c.threshold2);
 }
@@ -94,14 +106,22 @@ FilterSettings settings_for(const Case& c) {
     return FilterSettings(c.width, c.height, c.strength, c.threshold1, c.threshold2);
 }
 
-// Runs `level` on a copy of `plane`; true when it gives `expected` (the reference
-// pass's result) byte for byte, padding included.
+PassStatus run_form(SimdLevel level, PassForm form, const FilterSettings& settings,
+                    TestPlane& plane) {
+    if (form == PassForm::automatic)
+        return pass_for_level(level)(settings, plane.data(), plane.pitch,
+                                     default_scratch_allocator());
+    return form_pass_for_level(level)(settings, plane.data(), plane.pitch,
+                                      default_scratch_allocator(), form, nullptr);
+}
+
+// Runs `level` in `form` on a copy of `plane`; true when it gives `expected` (the
+// reference pass's result) byte for byte, padding included.
 ::testing::AssertionResult matches(const TestPlane& expected, const TestPlane& plane, const Case& c,
-                                   SimdLevel level) {
+                                   SimdLevel level, PassForm form) {
     TestPlane actual = plane;
-    const PassStatus status = pass_for_level(level)(settings_for(c), actual.data(), actual.pitch,
-                                                    default_scratch_allocator());
-    if (status != PassStatus::ok) return ::testing::AssertionFailure() << "status not ok";
+    if (run_form(level, form, settings_for(c), actual) != PassStatus::ok)
+        return ::testing::AssertionFailure() << "status not ok";
     for (std::size_t i = 0; i < expected.bytes.size(); ++i)
         if (expected.bytes[i] != actual.bytes[i])
             return ::testing::AssertionFailure()
@@ -118,14 +138,15 @@ TestPlane reference_result(const TestPlane& plane, const Case& c) {
     return expected;
 }
 
-// Every level in `levels` on `plane` against one reference result.
+// Every level in `levels`, in every form, on `plane` against one reference result.
 ::testing::AssertionResult all_levels_match(const TestPlane& plane, const Case& c,
                                             const std::vector<SimdLevel>& levels) {
     const TestPlane expected = reference_result(plane, c);
-    for (SimdLevel level : levels) {
-        ::testing::AssertionResult result = matches(expected, plane, c, level);
-        if (!result) return result << " (" << describe(c, level) << ")";
-    }
+    for (SimdLevel level : levels)
+        for (const FormName& form : kForms) {
+            ::testing::AssertionResult result = matches(expected, plane, c, level, form.form);
+            if (!result) return result << " (" << describe(c, level, form) << ")";
+        }
     return ::testing::AssertionSuccess();
 }
 
@@ -240,7 +261,40 @@ TEST(Differential, SparseAndDenseStripes) {
         }
 }
 
-// A refused allocation leaves the plane as it was, at every level.
+// The choice of form follows the content: where hardly a sample reaches the
+// detectors every band takes the row-wise form, where most do the wavefront form.
+// (Both forms give the reference's output; a wrong choice only costs time.)
+TEST(Differential, FormChoiceFollowsTheContent) {
+    const std::vector<SimdLevel> levels = fast_levels();
+    if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
+    struct Content {
+        const char* name;
+        int noise;  // uniform noise of +-noise on a gentle ramp
+        bool row_wise;
+    };
+    const Content contents[] = {{"faint noise", 1, true}, {"strong noise", 40, false}};
+    for (const Content& content : contents) {
+        std::mt19937 rng(31);
+        std::uniform_int_distribution<int> noise(-content.noise, content.noise);
+        TestPlane plane(300, 120, 300);
+        for (int y = 0; y < plane.height; ++y)
+            for (int x = 0; x < plane.width; ++x)
+                plane.at(x, y) = static_cast<uint8_t>(100 + x / 10 + noise(rng));
+        const FilterSettings settings(plane.width, plane.height, 20, 40, 10);
+        for (SimdLevel level : levels) {
+            BandForms forms;
+            ASSERT_EQ(form_pass_for_level(level)(settings, plane.data(), plane.pitch,
+                                                 default_scratch_allocator(), PassForm::automatic,
+                                                 &forms),
+                      PassStatus::ok);
+            EXPECT_GT(forms.wavefront + forms.row_wise, 0) << level_name(level);
+            EXPECT_EQ(content.row_wise ? forms.wavefront : forms.row_wise, 0)
+                << level_name(level) << ", " << content.name << ": " << forms.wavefront
+                << " wavefront bands, " << forms.row_wise << " row-wise bands";
+        }
+    }
+}
+
 // The vector shaping forms (byte-shuffle bands, division by the knee) against the
 // scalar table: every knee that shapes anything, every difference.
 TEST(Differential, ShapingTableEveryKneeEveryDifference) {
@@ -262,6 +316,7 @@ TEST(Differential, ShapingTableEveryKneeEveryDifference) {
     }
 }
 
+// A refused allocation leaves the plane as it was, at every level.
 TEST(Differential, RefusedScratchLeavesPlaneUnchanged) {
     const ScratchAllocator refusing{[](std::size_t) -> void* { return nullptr; },
                                     [](void*) { std::abort(); }};
@@ -279,7 +334,7 @@ TEST(Differential, RefusedScratchLeavesPlaneUnchanged) {
 }
 
 class ScopedEnvironment {
-   public:
+public:
     ScopedEnvironment(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) {
             had_old_ = true;
@@ -294,7 +349,7 @@ class ScopedEnvironment {
             unsetenv(name_);
     }
 
-   private:
+private:
     const char* name_;
     bool had_old_ = false;
     std::string old_;
@@ -305,8 +360,7 @@ class ScopedEnvironment {
 TEST(Dispatch, LevelsCanBeForced) {
     const SimdLevel best = best_supported_level();
     const FilterSettings settings(16, 16, 20, 40, 10);
-    for (SimdLevel level :
-         {SimdLevel::reference, SimdLevel::sse2, SimdLevel::sse41, SimdLevel::avx2}) {
+    for (SimdLevel level : kAllLevels) {
         const SimdLevel expected = level < best ? level : best;
         {
             const ScopedEnvironment env("VELNOR_SIMD", level_name(level));
@@ -321,6 +375,19 @@ TEST(Dispatch, LevelsCanBeForced) {
         const ScopedEnvironment env("VELNOR_SIMD", junk);
         EXPECT_EQ(level_from_environment(), best) << junk;
     }
+}
+
+// The AVX-512 level is chosen wherever the CPU (and OS) support it; elsewhere the
+// level goes untested here, and the notice says so.
+TEST(Dispatch, Avx512WhereTheCpuHasIt) {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    if (!__builtin_cpu_supports("avx512bw") || !__builtin_cpu_supports("avx512vl"))
+        GTEST_SKIP() << "NOTICE: this CPU lacks AVX-512BW/VL; the avx512 level was not tested";
+    EXPECT_EQ(best_supported_level(), SimdLevel::avx512);
+#else
+    GTEST_SKIP() << "the avx512 level exists in x86-64 builds only";
+#endif
 }
 
 // Distinct levels are distinct implementations, so the comparisons above compare

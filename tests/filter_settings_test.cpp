@@ -1,9 +1,9 @@
+#include "core/filter_settings.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <ostream>
-
-#include "core/filter_settings.h"
 
 namespace velnor {
 namespace {
@@ -48,14 +48,16 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DifferenceTableShape, NonPositiveKneeGivesAllZero) {
     for (int32_t t : {0, -1, -10, -255, -256, INT_MIN + 1, INT_MIN}) {
         const FilterSettings settings(8, 8, 20, 40, t);
-        for (int d = -255; d <= 255; ++d) ASSERT_EQ(settings.shape(d), 0) << "t=" << t << " d=" << d;
+        for (int d = -255; d <= 255; ++d)
+            ASSERT_EQ(settings.shape(d), 0) << "t=" << t << " d=" << d;
     }
 }
 
 TEST(DifferenceTableShape, LargeKneeGivesIdentity) {
     for (int32_t t : {255, 256, 1000, INT_MAX / 2, INT_MAX / 2 + 1, INT_MAX}) {
         const FilterSettings settings(8, 8, 20, 40, t);
-        for (int d = -255; d <= 255; ++d) ASSERT_EQ(settings.shape(d), d) << "t=" << t << " d=" << d;
+        for (int d = -255; d <= 255; ++d)
+            ASSERT_EQ(settings.shape(d), d) << "t=" << t << " d=" << d;
     }
 }
 

@@ -42,8 +42,15 @@ TEST(ReferencePass, SingleBrightSample) {
     const TestPlane before = plane;
     ASSERT_EQ(run(plane), PassStatus::ok);
     expect_changes(before, plane,
-                   {{3, 3, 101}, {4, 3, 101}, {5, 3, 101}, {3, 4, 101}, {4, 4, 102},
-                    {5, 4, 101}, {3, 5, 101}, {4, 5, 101}, {5, 5, 101}});
+                   {{3, 3, 101},
+                    {4, 3, 101},
+                    {5, 3, 101},
+                    {3, 4, 101},
+                    {4, 4, 102},
+                    {5, 4, 101},
+                    {3, 5, 101},
+                    {4, 5, 101},
+                    {5, 5, 101}});
 }
 
 TEST(ReferencePass, CleanStructuresSurvive) {
@@ -83,8 +90,14 @@ TEST(ReferencePass, NoisyVerticalStep) {
         EXPECT_EQ(plane.at(4, 4), c.centre_after) << "noisy " << c.noisy;
         if (c.noisy == 160)
             expect_changes(before, plane,
-                           {{4, 2, 153}, {4, 3, 154}, {5, 3, 151}, {4, 4, 152}, {5, 4, 151},
-                            {4, 5, 152}, {5, 5, 151}, {4, 6, 151}});
+                           {{4, 2, 153},
+                            {4, 3, 154},
+                            {5, 3, 151},
+                            {4, 4, 152},
+                            {5, 4, 151},
+                            {4, 5, 152},
+                            {5, 5, 151},
+                            {4, 6, 151}});
     }
 }
 
@@ -124,14 +137,15 @@ TEST(ReferencePass, SmallPlanesTouchOnlyTheInterior) {
         TestPlane plane(c.width > 0 ? c.width : 0, c.height, c.width > 0 ? c.width + 3 : 3);
         std::uniform_int_distribution<int> sample(0, 255);
         for (int y = 0; y < plane.height; ++y)
-            for (int x = 0; x < plane.width; ++x) plane.at(x, y) = static_cast<uint8_t>(sample(rng));
+            for (int x = 0; x < plane.width; ++x)
+                plane.at(x, y) = static_cast<uint8_t>(sample(rng));
         const TestPlane before = plane;
         // threshold1 above any activity and strength 20: every interior sample moves
         // to P - trunc(D / 9), so a changed sample can only be an interior one.
         const FilterSettings settings(c.width, c.height, 20, 5000, 10);
-        ASSERT_EQ(filter_luma_reference(settings, plane.data(), plane.pitch,
-                                        default_scratch_allocator()),
-                  PassStatus::ok);
+        ASSERT_EQ(
+            filter_luma_reference(settings, plane.data(), plane.pitch, default_scratch_allocator()),
+            PassStatus::ok);
         for (std::size_t i = 0; i < plane.bytes.size(); ++i) {
             const int x = static_cast<int>(i % plane.pitch), y = static_cast<int>(i / plane.pitch);
             const bool interior = x >= 2 && x < c.width - 2 && y >= 2 && y < c.height - 2;

@@ -19,7 +19,9 @@ struct TestPlane {
     std::vector<uint8_t> bytes;
 
     TestPlane(int w, int h, std::ptrdiff_t p, uint8_t fill = 0)
-        : width(w), height(h), pitch(p),
+        : width(w),
+          height(h),
+          pitch(p),
           bytes(static_cast<std::size_t>(p) * static_cast<std::size_t>(h > 0 ? h : 0) + 1,
                 kPaddingMarker) {
         for (int y = 0; y < height; ++y)
@@ -59,10 +61,17 @@ inline void fill_random(TestPlane& plane, std::mt19937& rng) {
         for (int x = 0; x < plane.width; ++x) {
             int v;
             switch (style) {
-                case 0: v = sample(rng); break;                                // pure noise
-                case 1: v = base + small(rng); break;                         // flat with noise
-                case 2: v = (x < split ? base : other) + small(rng); break;   // vertical edge
-                default: v = ((x + y) % 7 == 0 ? other : base) + (pick(rng) == 0 ? small(rng) : 0);
+                case 0:
+                    v = sample(rng);
+                    break;  // pure noise
+                case 1:
+                    v = base + small(rng);
+                    break;  // flat with noise
+                case 2:
+                    v = (x < split ? base : other) + small(rng);
+                    break;  // vertical edge
+                default:
+                    v = ((x + y) % 7 == 0 ? other : base) + (pick(rng) == 0 ? small(rng) : 0);
             }
             plane.at(x, y) = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
         }

@@ -2,26 +2,53 @@
 // filter_luma_reference; call one only on a CPU that has its instruction set.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "core/dispatch.h"
 #include "core/luma_pass.h"
 
 namespace velnor {
 
-PassStatus filter_luma_sse2(const FilterSettings& settings, uint8_t* plane, std::ptrdiff_t pitch,
-                            const ScratchAllocator& scratch);
-PassStatus filter_luma_sse41(const FilterSettings& settings, uint8_t* plane, std::ptrdiff_t pitch,
-                             const ScratchAllocator& scratch);
-PassStatus filter_luma_avx2(const FilterSettings& settings, uint8_t* plane, std::ptrdiff_t pitch,
-                            const ScratchAllocator& scratch);
+// The two ways a vector pass filters a band of rows: the wavefront form (many
+// samples reach the detectors) and the row-wise form (few do). automatic picks one
+// per band from a sample of its rows.
+enum class PassForm { automatic, wavefront, row_wise };
 
-// Each pass's vector form of the difference-shaping table: out[d + 255] for every
-// d in -255..255. For tests; call only on a CPU with the instruction set.
+// How many bands took each form.
+struct BandForms {
+    int wavefront = 0;
+    int row_wise = 0;
+};
+
+// A pass with its form chosen by the caller; counts the bands of each form into
+// `forms` unless it is null.
+using FormPass = PassStatus (*)(const FilterSettings& settings, uint8_t* plane,
+                                std::ptrdiff_t pitch, const ScratchAllocator& scratch,
+                                PassForm form, BandForms* forms);
+
+// The vector form of the difference-shaping table: out[d + 255] for every d in
+// -255..255.
 using ShapeProbe = void (*)(int32_t threshold2, int32_t* out);
-void shape_probe_sse2(int32_t threshold2, int32_t* out);
-void shape_probe_sse41(int32_t threshold2, int32_t* out);
-void shape_probe_avx2(int32_t threshold2, int32_t* out);
 
-// The probe of `level`'s pass; null for the reference or a level not supported here.
+// filter_luma_<isa> (a LumaPass), filter_luma_<isa>_form (a FormPass) and
+// shape_probe_<isa> (a ShapeProbe), defined in core/x86/pass_<isa>.cpp.
+#define VELNOR_DECLARE_VECTOR_PASS(isa)                                                        \
+    PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,               \
+                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch);       \
+    PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,        \
+                                        std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
+                                        PassForm form, BandForms* forms);                      \
+    void shape_probe_##isa(int32_t threshold2, int32_t* out);
+
+VELNOR_DECLARE_VECTOR_PASS(sse2)
+VELNOR_DECLARE_VECTOR_PASS(sse41)
+VELNOR_DECLARE_VECTOR_PASS(avx2)
+VELNOR_DECLARE_VECTOR_PASS(avx512)
+
+// The parts of `level`'s vector pass, for tests and benchmarks; null for the
+// reference or a level this build or CPU lacks.
+FormPass form_pass_for_level(SimdLevel level);
 ShapeProbe shape_probe_for_level(SimdLevel level);
 
 }  // namespace velnor

@@ -1,6 +1,17 @@
-// The fast pass built for avx2 (target flags set in core/CMakeLists.txt).
-#include "core/x86/fast_passes.h"
+// The vector pass for AVX2 (target flags set in core/CMakeLists.txt).
+#include "core/x86/vector_avx2.h"
+// The vector layer first: the pass body is written against it.
+#include "core/x86/pass_body.h"
 
-#define VELNOR_PASS_FUNCTION filter_luma_avx2
-#define VELNOR_SHAPE_PROBE shape_probe_avx2
-#include "core/x86/wavefront_body.h"
+namespace velnor {
+namespace {
+struct Avx2Tuning {
+    // Row-wise form up to this share (percent) of samples needing the detectors:
+    // about where the two forms take equal time on the bench content.
+    static constexpr int kRowWisePercent = 6;
+    static constexpr bool kMaskInPreparation = false;
+};
+}  // namespace
+}  // namespace velnor
+
+VELNOR_DEFINE_VECTOR_PASS(avx2, Avx2Tuning)

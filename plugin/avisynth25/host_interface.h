@@ -142,7 +142,7 @@ struct IClip {
 // that keep the positions.
 struct EnvironmentVtable {
     IScriptEnvironment*(VELNOR_THISCALL* DeletingDestructor)(IScriptEnvironment* self,
-                                                              unsigned flags);
+                                                             unsigned flags);
     const void* GetCPUFlags;
     const void* SaveString;
     const void* Sprintf;
@@ -174,7 +174,8 @@ struct IScriptEnvironment {
 // every target; the rest is checked where pointers are 32 bits.
 static_assert(sizeof(VideoInfo) == 48);
 static_assert(offsetof(VideoInfo, width) == 0 && offsetof(VideoInfo, height) == 4);
-static_assert(offsetof(VideoInfo, fps_numerator) == 8 && offsetof(VideoInfo, fps_denominator) == 12);
+static_assert(offsetof(VideoInfo, fps_numerator) == 8 &&
+              offsetof(VideoInfo, fps_denominator) == 12);
 static_assert(offsetof(VideoInfo, num_frames) == 16 && offsetof(VideoInfo, pixel_type) == 20);
 static_assert(offsetof(VideoInfo, audio_samples_per_second) == 24);
 static_assert(offsetof(VideoInfo, sample_type) == 28);

@@ -9,17 +9,14 @@ using host::IScriptEnvironment;
 using host::VideoFrame;
 
 const host::ClipVtable VelnorFilter::kVtable = {
-    GenericVideoFilter::GetVersion,
-    VelnorFilter::GetFrame,
-    GenericVideoFilter::GetParity,
-    GenericVideoFilter::GetAudio,
-    GenericVideoFilter::SetCacheHints,
-    GenericVideoFilter::GetVideoInfo,
+    GenericVideoFilter::GetVersion,          VelnorFilter::GetFrame,
+    GenericVideoFilter::GetParity,           GenericVideoFilter::GetAudio,
+    GenericVideoFilter::SetCacheHints,       GenericVideoFilter::GetVideoInfo,
     host::deleting_destructor<VelnorFilter>,
 };
 
-VelnorFilter::VelnorFilter(IClip* child, int32_t strength, int32_t threshold1,
-                           int32_t threshold2, const ScratchAllocator& scratch)
+VelnorFilter::VelnorFilter(IClip* child, int32_t strength, int32_t threshold1, int32_t threshold2,
+                           const ScratchAllocator& scratch)
     : GenericVideoFilter(&kVtable, child),
       denoiser_(FilterSettings(vi().width, vi().height, strength, threshold1, threshold2)),
       scratch_(scratch) {}

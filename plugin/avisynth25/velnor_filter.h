@@ -21,9 +21,8 @@ public:
 
     const FilterSettings& settings() const { return denoiser_.settings(); }
 
-    static host::VideoFrame** VELNOR_STDCALL GetFrame(host::IClip* self,
-                                                      host::VideoFrame** result, int n,
-                                                      host::IScriptEnvironment* env);
+    static host::VideoFrame** VELNOR_STDCALL GetFrame(host::IClip* self, host::VideoFrame** result,
+                                                      int n, host::IScriptEnvironment* env);
 
 private:
     static const host::ClipVtable kVtable;

@@ -1,12 +1,12 @@
 // Command-line parsing: every accepted spelling and every rejected one with its message.
+#include "cli/options.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "cli/options.h"
 
 namespace velnor::cli {
 namespace {
@@ -37,7 +37,13 @@ TEST(Options, AcceptsEverySpelling) {
     } cases[] = {
         {{"--strength", "5", "--threshold1", "6", "--threshold2", "7"}, 5, 6, 7, 0, "-", "-"},
         {{"--strength=5", "--threshold1=-6", "--threshold2=+7"}, 5, -6, 7, 0, "-", "-"},
-        {{"--strength=-2147483648", "--threshold2=2147483647"}, INT32_MIN, 40, INT32_MAX, 0, "-", "-"},
+        {{"--strength=-2147483648", "--threshold2=2147483647"},
+         INT32_MIN,
+         40,
+         INT32_MAX,
+         0,
+         "-",
+         "-"},
         {{"in.y4m", "-o", "out.y4m"}, 20, 40, 10, 0, "in.y4m", "out.y4m"},
         {{"-oout.y4m", "in.y4m", "-j3"}, 20, 40, 10, 3, "in.y4m", "out.y4m"},
         {{"-j", "1", "--output=out.y4m", "-"}, 20, 40, 10, 1, "-", "out.y4m"},

@@ -34,10 +34,8 @@ inline PlanarFrame random_frame(int width, int height, std::mt19937& rng) {
         }
     frame.cb.resize(chroma_size(width, height));
     frame.cr.resize(chroma_size(width, height));
-    for (uint8_t& v : frame.cb)
-        v = static_cast<uint8_t>(byte(rng));
-    for (uint8_t& v : frame.cr)
-        v = static_cast<uint8_t>(byte(rng));
+    for (uint8_t& v : frame.cb) v = static_cast<uint8_t>(byte(rng));
+    for (uint8_t& v : frame.cr) v = static_cast<uint8_t>(byte(rng));
     return frame;
 }
 

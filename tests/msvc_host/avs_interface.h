@@ -58,8 +58,15 @@ public:
 
     VideoFrame(VideoFrameBuffer* buffer, int offset_, int pitch_, int row_size_, int height_,
                int offsetU_, int offsetV_, int pitchUV_)
-        : refcount(0), vfb(buffer), offset(offset_), pitch(pitch_), row_size(row_size_),
-          height(height_), offsetU(offsetU_), offsetV(offsetV_), pitchUV(pitchUV_) {
+        : refcount(0),
+          vfb(buffer),
+          offset(offset_),
+          pitch(pitch_),
+          row_size(row_size_),
+          height(height_),
+          offsetU(offsetU_),
+          offsetV(offsetV_),
+          pitchUV(pitchUV_) {
         _InterlockedIncrement(&vfb->refcount);
     }
 
@@ -79,15 +86,21 @@ public:
 class PVideoFrame {
 public:
     PVideoFrame() : p(nullptr) {}
-    PVideoFrame(VideoFrame* frame) : p(frame) { if (p) p->AddRef(); }
-    PVideoFrame(const PVideoFrame& other) : p(other.p) { if (p) p->AddRef(); }
+    PVideoFrame(VideoFrame* frame) : p(frame) {
+        if (p) p->AddRef();
+    }
+    PVideoFrame(const PVideoFrame& other) : p(other.p) {
+        if (p) p->AddRef();
+    }
     PVideoFrame& operator=(const PVideoFrame& other) {
         if (other.p) other.p->AddRef();
         if (p) p->Release();
         p = other.p;
         return *this;
     }
-    ~PVideoFrame() { if (p) p->Release(); }
+    ~PVideoFrame() {
+        if (p) p->Release();
+    }
 
     VideoFrame* operator->() const { return p; }
     VideoFrame* get() const { return p; }
@@ -126,15 +139,21 @@ public:
 class PClip {
 public:
     PClip() : p(nullptr) {}
-    PClip(IClip* clip) : p(clip) { if (p) p->AddRef(); }
-    PClip(const PClip& other) : p(other.p) { if (p) p->AddRef(); }
+    PClip(IClip* clip) : p(clip) {
+        if (p) p->AddRef();
+    }
+    PClip(const PClip& other) : p(other.p) {
+        if (p) p->AddRef();
+    }
     PClip& operator=(const PClip& other) {
         if (other.p) other.p->AddRef();
         if (p) p->Release();
         p = other.p;
         return *this;
     }
-    ~PClip() { if (p) p->Release(); }
+    ~PClip() {
+        if (p) p->Release();
+    }
 
     IClip* operator->() const { return p; }
     IClip* get() const { return p; }
@@ -147,7 +166,9 @@ private:
 class AVSValue {
 public:
     AVSValue() : type('v'), array_size(0), integer(0) {}
-    AVSValue(IClip* c) : type('c'), array_size(0), clip(c) { if (clip) clip->AddRef(); }
+    AVSValue(IClip* c) : type('c'), array_size(0), clip(c) {
+        if (clip) clip->AddRef();
+    }
     AVSValue(const PClip& c) : AVSValue(c.get()) {}
     AVSValue(int i) : type('i'), array_size(0), integer(i) {}
     AVSValue(const char* s) : type('s'), array_size(0), string(s) {}

@@ -9,9 +9,10 @@ namespace {
 // Hosts built with Microsoft's compiler keep the stack 4-byte aligned only: calls
 // reach the plug-in with the stack at any multiple of 4 modulo 16. This calls
 // GetFrame with the stack lowered by 4 * words bytes.
-__declspec(noinline) PVideoFrame get_frame_with_stack_shift(IClip* filter, int n,
-                                                            IScriptEnvironment* env, int words) {
-    volatile char* shift = static_cast<volatile char*>(__builtin_alloca_with_align(4 * words + 4, 32));
+__declspec(noinline) PVideoFrame
+    get_frame_with_stack_shift(IClip* filter, int n, IScriptEnvironment* env, int words) {
+    volatile char* shift =
+        static_cast<volatile char*>(__builtin_alloca_with_align(4 * words + 4, 32));
     shift[0] = 0;
     return filter->GetFrame(n, env);
 }
@@ -45,10 +46,10 @@ void check_frames(HostEnvironment& env, IClip* filter, SourceClip& source, const
             try {
                 PVideoFrame frame = get_frame_with_stack_shift(filter, n, &env, n + pass);
                 returned = frame.get();
-                expect(source.frame_requests() - requests == 1 &&
-                           source.last_requested_frame() == n,
-                       "frame %d: the child was asked %ld times, last for frame %d", n,
-                       source.frame_requests() - requests, source.last_requested_frame());
+                expect(
+                    source.frame_requests() - requests == 1 && source.last_requested_frame() == n,
+                    "frame %d: the child was asked %ld times, last for frame %d", n,
+                    source.frame_requests() - requests, source.last_requested_frame());
                 expect(env.make_writable_calls() - writable_calls == 1,
                        "frame %d: MakeWritable called %ld times, expected once", n,
                        env.make_writable_calls() - writable_calls);
@@ -60,9 +61,9 @@ void check_frames(HostEnvironment& env, IClip* filter, SourceClip& source, const
                 else
                     expect(env.writable_copies() - copies == 1 && returned &&
                                HostEnvironment::Stored(returned->vfb)->origin == kWritableCopy,
-                           "frame %d: a shared frame (%s) was not replaced by its writable copy",
-                           n, sharing_of(n) == kSharedFrame ? "frame referenced twice"
-                                                            : "buffer under two frames");
+                           "frame %d: a shared frame (%s) was not replaced by its writable copy", n,
+                           sharing_of(n) == kSharedFrame ? "frame referenced twice"
+                                                         : "buffer under two frames");
                 char why[400];
                 expect(verify_frame(test, n, frame, why, sizeof why), "%s", why);
             } catch (const AvisynthError& error) {
@@ -105,8 +106,8 @@ void check_pass_through(HostEnvironment& env, IClip* filter, SourceClip& source,
     const VideoInfo& vi = filter->GetVideoInfo();
     expect(memcmp(&vi, &source.info(), sizeof(VideoInfo)) == 0,
            "GetVideoInfo differs from the child's (width %d height %d pixel_type %x "
-           "audio samples %x%08x)", vi.width, vi.height, vi.pixel_type,
-           static_cast<unsigned>(vi.num_audio_samples >> 32),
+           "audio samples %x%08x)",
+           vi.width, vi.height, vi.pixel_type, static_cast<unsigned>(vi.num_audio_samples >> 32),
            static_cast<unsigned>(vi.num_audio_samples));
 
     int wrong_parity = -1;
@@ -169,45 +170,50 @@ void check_case(HostEnvironment& env, const TestCase& test) {
                    outcome.filter_refs_in_result);
             expect(break_out || outcome.source_refs_with_result == 3,
                    "source clip has %ld references while the call's arguments and the filter "
-                   "hold it, expected 3", outcome.source_refs_with_result);
+                   "hold it, expected 3",
+                   outcome.source_refs_with_result);
             filter = outcome.filter;
         }
         if (filter) {
-        expect(filter->RefCount() == 1 && source->RefCount() == 2,
-               "after the call: filter has %ld references (expected 1), source %ld (expected "
-               "2: the host's and the filter's child)", filter->RefCount(), source->RefCount());
+            expect(filter->RefCount() == 1 && source->RefCount() == 2,
+                   "after the call: filter has %ld references (expected 1), source %ld (expected "
+                   "2: the host's and the filter's child)",
+                   filter->RefCount(), source->RefCount());
 
-        progress("  frames");
-        check_frames(env, filter.get(), *source, test);
-        progress("  properties, parity, audio, cache hints");
-        check_pass_through(env, filter.get(), *source, case_index);
-        expect(source->foreign_env_calls() == 0,
-               "the child's GetFrame got an environment other than the host's");
-        expect(filter->RefCount() == 1 && source->RefCount() == 2,
-               "after the frame and pass-through calls: filter has %ld references (expected "
-               "1), source %ld (expected 2)", filter->RefCount(), source->RefCount());
+            progress("  frames");
+            check_frames(env, filter.get(), *source, test);
+            progress("  properties, parity, audio, cache hints");
+            check_pass_through(env, filter.get(), *source, case_index);
+            expect(source->foreign_env_calls() == 0,
+                   "the child's GetFrame got an environment other than the host's");
+            expect(filter->RefCount() == 1 && source->RefCount() == 2,
+                   "after the frame and pass-through calls: filter has %ld references (expected "
+                   "1), source %ld (expected 2)",
+                   filter->RefCount(), source->RefCount());
 
-        progress("  releasing the filter");
-        // Dropping the last reference calls the filter's deleting destructor (flag 1),
-        // which must release the child.
-        const void* filter_object = filter.get();
-        const HeapBlock before = heap_block_at(filter_object);
-        filter = PClip();
-        if (before == HeapBlock::in_use)
-            expect(heap_block_at(filter_object) == HeapBlock::not_in_use,
-                   "the filter object is still allocated after its deleting destructor ran "
-                   "with flag 1");
-        else
-            progress("  (the filter object is not on msvcrt's heap: its freeing is not checked)");
-        expect(source->RefCount() == 1,
-               "source clip has %ld references after the filter was destroyed, expected 1 "
-               "(the child reference was not released)", source->RefCount());
+            progress("  releasing the filter");
+            // Dropping the last reference calls the filter's deleting destructor (flag 1),
+            // which must release the child.
+            const void* filter_object = filter.get();
+            const HeapBlock before = heap_block_at(filter_object);
+            filter = PClip();
+            if (before == HeapBlock::in_use)
+                expect(heap_block_at(filter_object) == HeapBlock::not_in_use,
+                       "the filter object is still allocated after its deleting destructor ran "
+                       "with flag 1");
+            else
+                progress(
+                    "  (the filter object is not on msvcrt's heap: its freeing is not checked)");
+            expect(source->RefCount() == 1,
+                   "source clip has %ld references after the filter was destroyed, expected 1 "
+                   "(the child reference was not released)",
+                   source->RefCount());
         }
     }
     expect(destroyed == 1, "source clip destroyed %ld times, expected once", destroyed);
     int live_frames = 0, live_buffers = 0;
     env.ReleaseFrames(&live_frames, &live_buffers);
     expect(live_frames == 0 && live_buffers == 0,
-           "%d frames and %d buffers still referenced after everything was released",
-           live_frames, live_buffers);
+           "%d frames and %d buffers still referenced after everything was released", live_frames,
+           live_buffers);
 }

@@ -4,8 +4,8 @@
 #include "tests/msvc_host/case_format.h"
 
 struct TestFrame {
-    const unsigned char* luma;      // luma_pitch * height bytes, padding included
-    const unsigned char* u;         // chroma_pitch * chroma_height bytes
+    const unsigned char* luma;  // luma_pitch * height bytes, padding included
+    const unsigned char* u;     // chroma_pitch * chroma_height bytes
     const unsigned char* v;
     const unsigned char* expected;  // the luma after the native reference pass
 };

@@ -34,9 +34,7 @@ struct CaseHeader {
 };
 static_assert(sizeof(CaseHeader) == 32 + 4 * 14, "CaseHeader must have no padding");
 
-inline int64_t luma_plane_bytes(const CaseHeader& c) {
-    return int64_t{c.luma_pitch} * c.height;
-}
+inline int64_t luma_plane_bytes(const CaseHeader& c) { return int64_t{c.luma_pitch} * c.height; }
 inline int64_t chroma_plane_bytes(const CaseHeader& c) {
     return int64_t{c.chroma_pitch} * c.chroma_height;
 }

@@ -27,8 +27,7 @@ CreateOutcome call_create(HostEnvironment& env, IClip* source, const int32_t pre
     return outcome;
 }
 
-bool verify_frame(const TestCase& test, int n, const PVideoFrame& frame, char* why,
-                  int why_size) {
+bool verify_frame(const TestCase& test, int n, const PVideoFrame& frame, char* why, int why_size) {
     if (!frame) {
         format_text(why, why_size, "frame %d: no frame returned", n);
         return false;
@@ -68,9 +67,8 @@ bool verify_frame(const TestCase& test, int n, const PVideoFrame& frame, char* w
     if (first_difference >= 0) {
         char where[96];
         describe_byte(layout, first_difference, where, sizeof where);
-        format_text(why, why_size,
-                    "frame %d (%s): %d bytes differ; first at %s: %d, expected %d", n,
-                    stored->origin == kFromSource ? "filtered in place" : "filtered copy",
+        format_text(why, why_size, "frame %d (%s): %d bytes differ; first at %s: %d, expected %d",
+                    n, stored->origin == kFromSource ? "filtered in place" : "filtered copy",
                     differences, where, actual[first_difference], expected[first_difference]);
     }
     free(expected);

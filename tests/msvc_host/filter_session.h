@@ -25,5 +25,4 @@ CreateOutcome call_create(HostEnvironment& env, IClip* source, const int32_t pre
 // sequence number, and every byte of its buffer (filtered luma equal to the native
 // result, padding, chroma and guard bytes unchanged). Describes the first problem
 // in `why` and returns false if there is one.
-bool verify_frame(const TestCase& test, int n, const PVideoFrame& frame, char* why,
-                  int why_size);
+bool verify_frame(const TestCase& test, int n, const PVideoFrame& frame, char* why, int why_size);

@@ -21,8 +21,7 @@ FrameLayout make_layout(const CaseHeader& c, int pitch, int pitchUV, int guard) 
     return layout;
 }
 
-void copy_rows(BYTE* dst, int dst_pitch, const BYTE* src, int src_pitch, int row_bytes,
-               int rows) {
+void copy_rows(BYTE* dst, int dst_pitch, const BYTE* src, int src_pitch, int row_bytes, int rows) {
     for (int y = 0; y < rows; ++y) memcpy(dst + y * dst_pitch, src + y * src_pitch, row_bytes);
 }
 
@@ -44,8 +43,7 @@ FrameLayout copy_layout(const FrameLayout& from) {
 void fill_source_buffer(BYTE* data, const FrameLayout& layout, const CaseHeader& c,
                         const TestFrame& frame) {
     memset(data, kSourceGuard, layout.data_size);
-    copy_rows(data + layout.offset, layout.pitch, frame.luma, c.luma_pitch, c.luma_pitch,
-              c.height);
+    copy_rows(data + layout.offset, layout.pitch, frame.luma, c.luma_pitch, c.luma_pitch, c.height);
     copy_rows(data + layout.offsetU, layout.pitchUV, frame.u, c.chroma_pitch, c.chroma_pitch,
               c.chroma_height);
     copy_rows(data + layout.offsetV, layout.pitchUV, frame.v, c.chroma_pitch, c.chroma_pitch,
@@ -59,13 +57,12 @@ void expected_buffer(BYTE* data, const FrameLayout& layout, BufferOrigin origin,
     } else {
         // MakeWritable copies the rows of each plane and nothing else.
         memset(data, kCopyGuard, layout.data_size);
-        copy_rows(data + layout.offsetU, layout.pitchUV, frame.u, c.chroma_pitch,
-                  c.chroma_width, c.chroma_height);
-        copy_rows(data + layout.offsetV, layout.pitchUV, frame.v, c.chroma_pitch,
-                  c.chroma_width, c.chroma_height);
+        copy_rows(data + layout.offsetU, layout.pitchUV, frame.u, c.chroma_pitch, c.chroma_width,
+                  c.chroma_height);
+        copy_rows(data + layout.offsetV, layout.pitchUV, frame.v, c.chroma_pitch, c.chroma_width,
+                  c.chroma_height);
     }
-    copy_rows(data + layout.offset, layout.pitch, frame.expected, c.luma_pitch, c.width,
-              c.height);
+    copy_rows(data + layout.offset, layout.pitch, frame.expected, c.luma_pitch, c.width, c.height);
 }
 
 bool same_layout(const VideoFrame& frame, const FrameLayout& layout) {

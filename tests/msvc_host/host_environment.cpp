@@ -91,8 +91,8 @@ void __stdcall HostEnvironment::ThrowError(const char* format, ...) {
     throw AvisynthError{text};
 }
 
-void __stdcall HostEnvironment::AddFunction(const char* name, const char* params,
-                                            ApplyFunc apply, void* user_data) {
+void __stdcall HostEnvironment::AddFunction(const char* name, const char* params, ApplyFunc apply,
+                                            void* user_data) {
     ++registration_.calls;
     copy_string(registration_.name, sizeof registration_.name, name);
     copy_string(registration_.params, sizeof registration_.params, params);
@@ -144,8 +144,8 @@ bool __stdcall HostEnvironment::MakeWritable(PVideoFrame* pvf) {
     BYTE* dst = copy->vfb->data;
     const BYTE* src = frame->vfb->data;
     memset(dst, kCopyGuard, layout.data_size);
-    BitBlt(dst + layout.offset, layout.pitch, src + frame->offset, frame->pitch,
-           frame->row_size, frame->height);
+    BitBlt(dst + layout.offset, layout.pitch, src + frame->offset, frame->pitch, frame->row_size,
+           frame->height);
     BitBlt(dst + layout.offsetU, layout.pitchUV, src + frame->offsetU, frame->pitchUV,
            from.chroma_row_size, from.chroma_height);
     BitBlt(dst + layout.offsetV, layout.pitchUV, src + frame->offsetV, frame->pitchUV,
@@ -155,10 +155,9 @@ bool __stdcall HostEnvironment::MakeWritable(PVideoFrame* pvf) {
     return true;
 }
 
-void __stdcall HostEnvironment::BitBlt(BYTE* dstp, int dst_pitch, const BYTE* srcp,
-                                       int src_pitch, int row_size, int height) {
-    for (int y = 0; y < height; ++y)
-        memcpy(dstp + y * dst_pitch, srcp + y * src_pitch, row_size);
+void __stdcall HostEnvironment::BitBlt(BYTE* dstp, int dst_pitch, const BYTE* srcp, int src_pitch,
+                                       int row_size, int height) {
+    for (int y = 0; y < height; ++y) memcpy(dstp + y * dst_pitch, srcp + y * src_pitch, row_size);
 }
 
 void __stdcall HostEnvironment::AtExit(ShutdownFunc, void*) { Unexpected("AtExit"); }
@@ -182,8 +181,8 @@ PVideoFrame HostEnvironment::NewFrame(const FrameLayout& layout, BufferOrigin or
 
 PVideoFrame HostEnvironment::NewView(VideoFrameBuffer* buffer) {
     const FrameLayout& l = Stored(buffer)->layout;
-    VideoFrame* frame = new VideoFrame(buffer, l.offset, l.pitch, l.row_size, l.height,
-                                       l.offsetU, l.offsetV, l.pitchUV);
+    VideoFrame* frame = new VideoFrame(buffer, l.offset, l.pitch, l.row_size, l.height, l.offsetU,
+                                       l.offsetV, l.pitchUV);
     {
         Locked hold(lock_);
         Append(frames_, frame_count_, frame_capacity_, frame);

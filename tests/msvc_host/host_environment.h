@@ -42,8 +42,8 @@ public:
     void __stdcall PopContext() override;
     PVideoFrame __stdcall NewVideoFrame(const VideoInfo& vi, int align = 16) override;
     bool __stdcall MakeWritable(PVideoFrame* pvf) override;
-    void __stdcall BitBlt(BYTE* dstp, int dst_pitch, const BYTE* srcp, int src_pitch,
-                          int row_size, int height) override;
+    void __stdcall BitBlt(BYTE* dstp, int dst_pitch, const BYTE* srcp, int src_pitch, int row_size,
+                          int height) override;
     void __stdcall AtExit(ShutdownFunc function, void* user_data) override;
     void __stdcall CheckVersion(int version = 2) override;
 

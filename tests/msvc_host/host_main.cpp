@@ -14,8 +14,8 @@ const char* simd_request() {
 }
 
 int summary() {
-    printf("wine host: %ld passed, %ld failed (VELNOR_SIMD=%s)\n", passed_checks(),
-           failed_checks(), simd_request());
+    printf("wine host: %ld passed, %ld failed (VELNOR_SIMD=%s)\n", passed_checks(), failed_checks(),
+           simd_request());
     fflush(nullptr);
     return failed_checks() == 0 ? 0 : 1;
 }

@@ -76,8 +76,8 @@ int content_sample(int style, int x, int y, int width, int base, int other, std:
         }
         default:  // quadrants of the three
             return (x < width / 2) == (y % 8 < 4) ? content_sample(0, x, y, width, base, other, rng)
-                 : x % 2 ? content_sample(1, x, y, width, base, other, rng)
-                         : content_sample(2, x, y, width, base, other, rng);
+                   : x % 2                        ? content_sample(1, x, y, width, base, other, rng)
+                           : content_sample(2, x, y, width, base, other, rng);
     }
 }
 
@@ -109,7 +109,8 @@ bool write_case(std::FILE* out, const ClipRecipe& recipe, std::mt19937& rng) {
     std::uniform_int_distribution<int> any(0, 255);
     for (int n = 0; n < recipe.frames; ++n) {
         // Padding and chroma are random too, so that any stray write shows.
-        std::vector<uint8_t> luma(static_cast<std::size_t>(velnor_case_file::luma_plane_bytes(header)));
+        std::vector<uint8_t> luma(
+            static_cast<std::size_t>(velnor_case_file::luma_plane_bytes(header)));
         for (uint8_t& b : luma) b = static_cast<uint8_t>(any(rng));
         const int base = any(rng), other = any(rng);
         for (int y = 0; y < recipe.height; ++y)

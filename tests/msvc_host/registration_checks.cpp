@@ -38,15 +38,18 @@ void check_refused_formats(HostEnvironment& env) {
         {
             PClip source(new SourceClip(env, nullptr, format.pixel_type, &destroyed));
             CreateOutcome outcome = call_create(env, source.get(), omitted, omitted);
-            expect(outcome.threw, "the create callback returned (value type '%c') instead of "
-                                  "raising the script error", outcome.result_type);
+            expect(outcome.threw,
+                   "the create callback returned (value type '%c') instead of "
+                   "raising the script error",
+                   outcome.result_type);
             if (outcome.threw)
                 expect(strcmp(outcome.error, "Velnor: Requires YV12 input") == 0,
                        "script error \"%s\", expected \"Velnor: Requires YV12 input\"",
                        outcome.error);
             outcome.filter = PClip();  // a filter wrongly made for this format goes now
             expect(env.errors_thrown() - errors_before == 1,
-                   "ThrowError called %ld times, expected once", env.errors_thrown() - errors_before);
+                   "ThrowError called %ld times, expected once",
+                   env.errors_thrown() - errors_before);
             expect(source->RefCount() == 1,
                    "source clip holds %ld references after the refused call, expected 1 (the "
                    "host's own): the callback kept one across ThrowError",

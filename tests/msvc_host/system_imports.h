@@ -43,8 +43,8 @@ HMODULE __stdcall LoadLibraryA(const char* path);
 void* __stdcall GetProcAddress(HMODULE module, const char* name);
 int __stdcall FreeLibrary(HMODULE module);
 unsigned long __stdcall GetLastError();
-HANDLE __stdcall CreateThread(void* security, size_t stack_size, ThreadStart start,
-                              void* parameter, unsigned long flags, unsigned long* thread_id);
+HANDLE __stdcall CreateThread(void* security, size_t stack_size, ThreadStart start, void* parameter,
+                              unsigned long flags, unsigned long* thread_id);
 unsigned long __stdcall WaitForSingleObject(HANDLE handle, unsigned long milliseconds);
 int __stdcall CloseHandle(HANDLE handle);
 void __stdcall InitializeCriticalSection(CRITICAL_SECTION* section);

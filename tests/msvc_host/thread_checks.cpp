@@ -71,7 +71,8 @@ void check_concurrent_frames(HostEnvironment& env, const TestCase& test) {
         }
         expect(filter->RefCount() == 1 && source->RefCount() == 2,
                "after the threads: filter has %ld references (expected 1), source %ld "
-               "(expected 2)", filter->RefCount(), source->RefCount());
+               "(expected 2)",
+               filter->RefCount(), source->RefCount());
         filter = PClip();
         expect(source->RefCount() == 1, "the filter did not release its child");
     }

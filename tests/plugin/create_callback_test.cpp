@@ -74,13 +74,13 @@ AVSValue float_arg(float f) {
 
 INSTANTIATE_TEST_SUITE_P(
     Binding, CreateArguments,
-    ::testing::Values(
-        ArgumentCase{"ClipAlone", {}, {}, {}, 20, 40, 10},
-        ArgumentCase{"OnlyThreshold2", {}, {}, int_arg(5), 20, 40, 5},
-        ArgumentCase{"OnlyStrength", int_arg(7), {}, {}, 7, 40, 10},
-        ArgumentCase{"AllThree", int_arg(13), int_arg(25), int_arg(3), 13, 25, 3},
-        ArgumentCase{"NoRangeChecks", int_arg(-3), int_arg(0), int_arg(1000), -3, 0, 1000},
-        ArgumentCase{"NonIntegerTakesDefault", {}, float_arg(2.5f), {}, 20, 40, 10}),
+    ::testing::Values(ArgumentCase{"ClipAlone", {}, {}, {}, 20, 40, 10},
+                      ArgumentCase{"OnlyThreshold2", {}, {}, int_arg(5), 20, 40, 5},
+                      ArgumentCase{"OnlyStrength", int_arg(7), {}, {}, 7, 40, 10},
+                      ArgumentCase{"AllThree", int_arg(13), int_arg(25), int_arg(3), 13, 25, 3},
+                      ArgumentCase{"NoRangeChecks", int_arg(-3), int_arg(0), int_arg(1000), -3, 0,
+                                   1000},
+                      ArgumentCase{"NonIntegerTakesDefault", {}, float_arg(2.5f), {}, 20, 40, 10}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CreateInput, AcceptsBothPlanarOrders) {

@@ -80,7 +80,8 @@ VideoFrame* FramePool::new_frame(int width, int height, uint32_t seed) {
     g.offset = kGuardBytes;
     g.offsetU = g.offset + g.pitch * height;
     g.offsetV = g.offsetU + g.pitchUV * chroma_height;
-    const std::size_t size = static_cast<std::size_t>(g.offsetV + g.pitchUV * chroma_height + kGuardBytes);
+    const std::size_t size =
+        static_cast<std::size_t>(g.offsetV + g.pitchUV * chroma_height + kGuardBytes);
     VideoFrameBuffer* vfb = add_buffer(size);
 
     std::mt19937 rng(seed);
@@ -186,8 +187,8 @@ FakeEnvironment::FakeEnvironment(FramePool& frame_pool)
 // --- source clip --------------------------------------------------------------
 
 const host::ClipVtable SourceClip::kVtable = {
-    SourceClip::GetVersion,   SourceClip::GetFrame,     SourceClip::GetParity,
-    SourceClip::GetAudio,     SourceClip::SetCacheHints, SourceClip::GetVideoInfo,
+    SourceClip::GetVersion,         SourceClip::GetFrame,      SourceClip::GetParity,
+    SourceClip::GetAudio,           SourceClip::SetCacheHints, SourceClip::GetVideoInfo,
     SourceClip::DeletingDestructor,
 };
 
@@ -234,7 +235,9 @@ void VELNOR_STDCALL SourceClip::GetAudio(IClip* self, void* buffer, int64_t star
     as_source(self).audio_calls.push_back({buffer, start, count, env});
 }
 
-const VideoInfo* VELNOR_STDCALL SourceClip::GetVideoInfo(IClip* self) { return &as_source(self).vi; }
+const VideoInfo* VELNOR_STDCALL SourceClip::GetVideoInfo(IClip* self) {
+    return &as_source(self).vi;
+}
 
 int VELNOR_STDCALL SourceClip::GetVersion(IClip*) { return host::kInterfaceVersion; }
 

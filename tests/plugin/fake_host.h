@@ -145,7 +145,7 @@ host::VideoFrame* request_frame(host::IClip* clip, int n, host::IScriptEnvironme
 // Calls the create callback with the argument array (copies of `args` that hold
 // their own references for the call, as a host's array does) and returns the
 // result. A HostError from ThrowError passes through, after the array is released.
-host::AVSValue call_create(const FakeEnvironment::Registration& registration,
-                           FakeEnvironment& env, const std::vector<host::AVSValue>& args);
+host::AVSValue call_create(const FakeEnvironment::Registration& registration, FakeEnvironment& env,
+                           const std::vector<host::AVSValue>& args);
 
 }  // namespace velnor::test

@@ -37,7 +37,8 @@ TEST_P(FrameDelivery, FramesAreTheReferencePassAndSourcesStayIntact) {
     LoadedModule module;
     SourceClip source(module.pool, yv12_info(48, 32, c.pixel_type), c.sharing, 100);
     std::vector<std::vector<uint8_t>> originals;
-    for (int n = 0; n < source.vi.num_frames; ++n) originals.push_back(buffer_bytes(source.frame(n)));
+    for (int n = 0; n < source.vi.num_frames; ++n)
+        originals.push_back(buffer_bytes(source.frame(n)));
     const int64_t references = module.pool.total_references();
 
     AVSValue value = module.create(&source);
@@ -69,7 +70,8 @@ TEST_P(FrameDelivery, FramesAreTheReferencePassAndSourcesStayIntact) {
 INSTANTIATE_TEST_SUITE_P(
     Binding, FrameDelivery,
     ::testing::Values(DeliveryCase{"YV12SharedFrame", host::kPixelTypeYV12, Sharing::kept},
-                      DeliveryCase{"YV12SharedBuffer", host::kPixelTypeYV12, Sharing::shared_buffer},
+                      DeliveryCase{"YV12SharedBuffer", host::kPixelTypeYV12,
+                                   Sharing::shared_buffer},
                       DeliveryCase{"YV12Exclusive", host::kPixelTypeYV12, Sharing::exclusive},
                       DeliveryCase{"I420SharedFrame", host::kPixelTypeI420, Sharing::kept},
                       DeliveryCase{"I420Exclusive", host::kPixelTypeI420, Sharing::exclusive}),
@@ -138,7 +140,8 @@ TEST_P(FrameErrors, RaiseMessageHoldingNoReference) {
         SourceClip source(module.pool, yv12_info(48, 32), Sharing::kept, 9, c.frame_width, 32);
         const std::vector<uint8_t> original = buffer_bytes(source.frame(1));
         auto* filter = new plugin::VelnorFilter(
-            &source, 20, 40, 10, c.scratch_fails ? failing_allocator() : default_scratch_allocator());
+            &source, 20, 40, 10,
+            c.scratch_fails ? failing_allocator() : default_scratch_allocator());
         add_clip_reference(filter);
         const int64_t references = module.pool.total_references();
         int64_t references_at_error = -1;
@@ -168,17 +171,17 @@ TEST_P(FrameErrors, RaiseMessageHoldingNoReference) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Binding, FrameErrors,
-    ::testing::Values(
-        ErrorCase{"ScratchUnavailable", true, FakeEnvironment::Writable::copy_when_shared, 48,
-                  "Velnor: out of memory"},
-        ErrorCase{"HostLeavesFrameShared", false, FakeEnvironment::Writable::leave_shared, 48,
-                  "Velnor: frame is not writable"},
-        ErrorCase{"ChildFrameNarrowerThanClip", false,
-                  FakeEnvironment::Writable::copy_when_shared, 46,
-                  "Velnor: frame is smaller than the clip"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Binding, FrameErrors,
+                         ::testing::Values(ErrorCase{"ScratchUnavailable", true,
+                                                     FakeEnvironment::Writable::copy_when_shared,
+                                                     48, "Velnor: out of memory"},
+                                           ErrorCase{"HostLeavesFrameShared", false,
+                                                     FakeEnvironment::Writable::leave_shared, 48,
+                                                     "Velnor: frame is not writable"},
+                                           ErrorCase{"ChildFrameNarrowerThanClip", false,
+                                                     FakeEnvironment::Writable::copy_when_shared,
+                                                     46, "Velnor: frame is smaller than the clip"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct StackedCase {
     const char* name;

@@ -1,0 +1,218 @@
+// The pass's arithmetic in vector lanes, written once for both forms: the
+// difference-shaping step, the strength product, activity and box result, the six
+// detectors with their tie-break, and the directional result. Needs a vector layer
+// (vector_<isa>.h) included first; the plain pass in reference_pass.cpp is the
+// independent transcription every result is tested against.
+#pragma once
+
+#include <cstdint>
+
+#include "core/filter_settings.h"
+
+namespace velnor {
+namespace {
+
+constexpr float kQuotientLimit = 512.0f;  // |q| beyond this saturates alike
+
+struct Constants {
+    Vec knee;   // threshold2 clamped to 0..255 (255 and above: identity on -255..255)
+    Vec knee2;  // twice that
+    // Division of unsigned 16-bit lanes by the knee (by 1 for knee 0): q = (h + ((n -
+    // h) >> shift1)) >> shift2 with h the high half of n * magic (Granlund and
+    // Montgomery's method for a divisor known at run time; exact for every n).
+    Vec knee_magic;
+    __m128i knee_shift1, knee_shift2;
+    // 3 with a word table for 2 knee < kLanes; else with byte shuffles 1 for knee
+    // <= 16, 2 for knee <= 32; else 0.
+    int knee_tables;
+    __m128i knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
+    Vec word_table[2];      // entry d mod 2 kLanes of the two: the shaped value of d
+    bool unit_strength;
+    Floats k;
+    Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
+};
+
+VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
+    Constants c;
+    const int32_t t2 = settings.threshold2;
+    const int knee = t2 < 0 ? 0 : t2 > 255 ? 255 : t2;
+    c.knee = splat(knee);
+    c.knee2 = splat(2 * knee);
+    const int divisor = knee > 0 ? knee : 1;
+    int log2_ceiling = 0;
+    while ((1 << log2_ceiling) < divisor) ++log2_ceiling;
+    c.knee_magic = splat(65536 * ((1 << log2_ceiling) - divisor) / divisor + 1);
+    c.knee_shift1 = _mm_cvtsi32_si128(log2_ceiling > 0 ? 1 : 0);
+    c.knee_shift2 = _mm_cvtsi32_si128(log2_ceiling > 0 ? log2_ceiling - 1 : 0);
+    c.knee_tables = kHasWordTable && 2 * knee <= kLanes - 1 ? 3
+                    : !kHasByteShuffle                      ? 0
+                    : knee <= 16                            ? 1
+                    : knee <= 32                            ? 2
+                                                            : 0;
+    int16_t words[2 * kLanes];
+    for (int e = 0; e < 2 * kLanes; ++e)
+        words[e] =
+            static_cast<int16_t>(settings.table[kTableOffset + (e < kLanes ? e : e - 2 * kLanes)]);
+    c.word_table[0] = load(words);
+    c.word_table[1] = load(words + kLanes);
+    alignas(16) uint8_t band[32] = {};
+    for (int j = 0; j < knee && knee <= 32; ++j)
+        band[j] = static_cast<uint8_t>((knee - j) * (knee + j) / knee);
+    c.knee_table[0] = _mm_load_si128(reinterpret_cast<const __m128i*>(band));
+    c.knee_table[1] = _mm_load_si128(reinterpret_cast<const __m128i*>(band + 16));
+    const float k = static_cast<float>(settings.strength) * 0.05f;
+    c.unit_strength = k == 1.0f;
+    c.k = splat_floats(k);
+    const int32_t t1 = settings.threshold1;
+    c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
+    return c;
+}
+
+// The difference-shaping table evaluated in the lanes: d for |d| < t, 0 for
+// |d| >= 2t, else (2t - |d|) * d / t truncated, that is the sign of d times
+// floor((2t - m) * m / t) with m = |d|.
+// kTables: the knee tables to use (c.knee_tables), 0 for the division form. V is
+// always Vec; as a template parameter it keeps the table form out of layers
+// without a byte shuffle.
+template <int kTables, class V>
+VELNOR_INLINE V shape(V d, const Constants& c) {
+    if constexpr (kTables == 3) {
+        // The table for d in -kLanes .. kLanes - 1, indexed by d's low bits; beyond
+        // that range (and at its ends) every entry is 0.
+        const V index = min(max(d, splat(-kLanes)), splat(kLanes - 1));
+        return look_up_words(index, c.word_table[0], c.word_table[1]);
+    } else if constexpr (kTables > 0) {
+        // Entries at and beyond knee are 0, which covers |d| >= 2 knee.
+        const V m = magnitude(d);
+        const V x = m - c.knee;
+        V g = look_up(x, c.knee_table[0]);
+        if constexpr (kTables > 1) g = g | look_up(x - splat(16), c.knee_table[1]);
+        return select(m < c.knee, d, with_sign_of(g, d));
+    } else {
+        // floor((2t - m) * m / t) is at least m below the knee and at most m from it
+        // on, so the shaped magnitude is its minimum with m, once m is capped at 2t
+        // (where the band ends, and the product is 0). The product then lies in
+        // 0..t*t, below 2^16.
+        const V m = magnitude(d);
+        const V capped = min(m, c.knee2);
+        const V n = unsigned_multiply_low(c.knee2 - capped, capped);
+        const V h = unsigned_multiply_high(n, c.knee_magic);
+        const V g = unsigned_shift_right(
+            unsigned_add(h, unsigned_shift_right(unsigned_subtract(n, h), c.knee_shift1)),
+            c.knee_shift2);
+        return with_sign_of(min(m, g), d);
+    }
+}
+
+// q = trunc(w * k) in single precision, clamped to +-kQuotientLimit; the clamp
+// changes no stored sample because P - q saturates to 0..255 either way.
+VELNOR_INLINE Vec scaled(Vec w, const Constants& c) {
+    if (c.unit_strength) return w;
+    Floats product = to_floats(w) * c.k;
+    const Floats high = splat_floats(kQuotientLimit);
+    const Floats low = splat_floats(-kQuotientLimit);
+    product = select(product > high, high, product);
+    product = select(product < low, low, product);
+    return to_vec(product);
+}
+
+// P - q for a correction w, saturated to a sample.
+VELNOR_INLINE Vec corrected(Vec p, Vec w, const Constants& c) {
+    return clamp_sample(p - scaled(w, c));
+}
+
+// What a sample's 3x3 neighbourhood of unfiltered samples decides: |D| (D = 9P
+// minus the 3x3 sum), the box-mean result, and the confidence threshold the
+// strongest detector must reach.
+struct Activity {
+    Vec size, box, threshold;
+};
+VELNOR_INLINE Vec activity_size(Vec p, Vec box_sum) { return magnitude(p * splat(9) - box_sum); }
+VELNOR_INLINE Activity activity(Vec p, Vec box_sum, const Constants& c) {
+    const Vec d = p * splat(9) - box_sum;
+    const Vec size = magnitude(d);
+    // |trunc(0.4 D)| is 2|D| / 5 over the activities that occur.
+    return Activity{size, corrected(p, divide<9>(d), c), divide<5>(size + size)};
+}
+// Lanes whose activity sends them to the detectors.
+VELNOR_INLINE Vec needs_detectors(Vec size, const Constants& c) { return size >= c.threshold1; }
+
+// The samples the detectors and the directional smoothing read around P: rows y-2
+// .. y+2, as the raster pass sees them (filtered to the left and above).
+struct Neighbourhood {
+    Vec a2l, a2m, a2r;     // row y-2, columns x-2, x, x+2
+    Vec al, am, ar;        // row y-1, columns x-1, x, x+1
+    Vec l2, l, p, r1, r2;  // row y, columns x-2 .. x+2
+    Vec bl, bm, br;        // row y+1, columns x-1, x, x+1
+    Vec b2l, b2m, b2r;     // row y+2, columns x-2, x, x+2
+};
+
+// The result of a sample that reached the detectors: `box` where the strongest
+// response stays below `confidence`, else P corrected by the shaped differences to
+// its four neighbours along the strongest kernel's orientation.
+template <int kTables>
+VELNOR_INLINE Vec detector_result(const Neighbourhood& n, Vec confidence, Vec box,
+                                  const Constants& c) {
+    // The six responses from shared differences and sums:
+    // G1 = (al - ar) + (bl - br) + 2 (l - r)      G2 = (al + ar) - (bl + br) + 2 (am - bm)
+    // G3 = 2 (al - br) + (am - bm) + (l - r)      G4 = 2 (bl - ar) - (am - bm) + (l - r)
+    // G5, G6 = (4p - corners) +- 2 (am + bm - l - r), halved.
+    const Vec across = n.l - n.r1, down = n.am - n.bm;
+    const Vec top = n.al + n.ar, bottom = n.bl + n.br;
+    const Vec g1 = magnitude((n.al - n.ar) + (n.bl - n.br) + (across + across));
+    const Vec g2 = magnitude(top - bottom + (down + down));
+    const Vec rising = n.al - n.br, falling = n.bl - n.ar;
+    const Vec g3 = magnitude(rising + rising + down + across);
+    const Vec g4 = magnitude(falling + falling - down + across);
+    const Vec centre = n.p + n.p;
+    const Vec surround = centre + centre - (top + bottom);
+    const Vec middle = n.am + n.bm - (n.l + n.r1);
+    const Vec g5 = magnitude((surround + (middle + middle)) >> 1);
+    const Vec g6 = magnitude((surround - (middle + middle)) >> 1);
+
+    // Strongest kernel, the earlier one among equals, as the orientation of its
+    // neighbours: 0 vertical, 1 horizontal, 2 rising, 3 falling.
+    Vec best = g1, orientation = splat(0);
+    Vec stronger = g2 > best;
+    best = max(best, g2);
+    orientation = select(stronger, splat(1), orientation);
+    stronger = g3 > best;
+    best = max(best, g3);
+    orientation = select(stronger, splat(2), orientation);
+    stronger = g4 > best;
+    best = max(best, g4);
+    orientation = select(stronger, splat(3), orientation);
+    stronger = g5 > best;
+    best = max(best, g5);
+    orientation = select(stronger, splat(0), orientation);
+    stronger = g6 > best;
+    best = max(best, g6);
+    orientation = select(stronger, splat(1), orientation);
+    const Vec horizontal = orientation == 1, rises = orientation == 2, falls = orientation == 3;
+    auto pick = [&](Vec v, Vec h, Vec r, Vec f) {
+        return select(horizontal, h, select(rises, r, select(falls, f, v)));
+    };
+    const Vec n0 = pick(n.a2m, n.l2, n.a2r, n.a2l), n1 = pick(n.am, n.l, n.ar, n.al),
+              n2 = pick(n.bm, n.r1, n.bl, n.br), n3 = pick(n.b2m, n.r2, n.b2l, n.b2r);
+
+    const Vec sum = shape<kTables>(n.p - n0, c) + shape<kTables>(n.p - n1, c) +
+                    shape<kTables>(n.p - n2, c) + shape<kTables>(n.p - n3, c);
+    return select(best < confidence, box, corrected(n.p, sum >> 2, c));
+}
+
+// Calls f.template operator()<kTables>() with the knee tables the constants chose,
+// so that every form runs with the shaping step compiled for them.
+template <class F>
+VELNOR_INLINE auto with_knee_tables(const Constants& c, F&& f) {
+    if constexpr (kHasWordTable) {
+        if (c.knee_tables == 3) return f.template operator()<3>();
+    }
+    if constexpr (kHasByteShuffle) {
+        if (c.knee_tables == 1) return f.template operator()<1>();
+        if (c.knee_tables == 2) return f.template operator()<2>();
+    }
+    return f.template operator()<0>();
+}
+
+}  // namespace
+}  // namespace velnor

@@ -1,0 +1,17 @@
+// The vector pass for AVX-512 BW and VL (target flags set in core/CMakeLists.txt).
+#include "core/x86/vector_avx512.h"
+// The vector layer first: the pass body is written against it.
+#include "core/x86/pass_body.h"
+
+namespace velnor {
+namespace {
+struct Avx512Tuning {
+    // Row-wise form up to this share (percent) of samples needing the detectors:
+    // about where the two forms take equal time on the bench content.
+    static constexpr int kRowWisePercent = 4;
+    static constexpr bool kMaskInPreparation = false;
+};
+}  // namespace
+}  // namespace velnor
+
+VELNOR_DEFINE_VECTOR_PASS(avx512, Avx512Tuning)

@@ -1,0 +1,96 @@
+// The vector pass's entry points, instantiated once per instruction set: a pass
+// file (pass_<isa>.cpp, built with that instruction set's flags) includes its
+// vector layer and this file, then VELNOR_DEFINE_VECTOR_PASS(isa, Tuning).
+//
+// Everything these headers define has internal linkage, and the pass uses no
+// inline function or template of a shared header: a copy compiled for one
+// instruction set must never be picked by the linker for code that runs on a
+// lesser CPU (scripts/checks/simd-objects.sh checks the objects).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "core/filter_settings.h"
+#include "core/luma_pass.h"
+#include "core/x86/band_layout.h"
+#include "core/x86/fast_passes.h"
+#include "core/x86/pass_arith_vector.h"
+#include "core/x86/row_form.h"
+#include "core/x86/wavefront_form.h"
+
+namespace velnor {
+namespace {
+
+// Tuning: kRowWisePercent (share of samples needing the detectors up to which the
+// row-wise form is chosen for a band) and kMaskInPreparation (see prepare_band).
+template <class Tuning>
+PassStatus run_vector_pass(const FilterSettings& settings, uint8_t* plane, std::ptrdiff_t pitch,
+                           const ScratchAllocator& allocator, PassForm form, BandForms* forms) {
+    const int width = settings.width;
+    const int height = settings.height;
+    if (width <= 2 * kEdge || height <= 2 * kEdge) return PassStatus::ok;
+
+    Scratch s;
+    if (!acquire(&s, width, allocator)) return PassStatus::out_of_memory;
+    const Constants c = make_constants(settings);
+
+    for (int top = 0; top + kFirstOut <= height - 1 - kEdge; top += kBandRows) {
+        const Band b{plane, pitch, width, height, top, width + kSpan};
+        // The band's last filtered row, unfiltered, is the next band's row above;
+        // its filtered values will be in the plane by then.
+        const int last = top + kFirstOut + kBandRows - 1;
+        if (last < height)
+            std::memcpy(s.saving, plane + last * pitch, static_cast<std::size_t>(width));
+        const uint8_t* saved = top > 0 ? s.saved : nullptr;
+        copy_band_rows(b, s);
+        const bool row_wise = form == PassForm::automatic
+                                  ? row_wise_suits<Tuning::kRowWisePercent>(b, s, c)
+                                  : form == PassForm::row_wise;
+        if (row_wise)
+            filter_band_row_wise(b, s, c, saved);
+        else
+            filter_band_wavefront<Tuning::kMaskInPreparation>(b, s, c, saved);
+        if (forms) ++(row_wise ? forms->row_wise : forms->wavefront);
+        uint8_t* swap = s.saved;
+        s.saved = s.saving;
+        s.saving = swap;
+    }
+    allocator.release(s.block);
+    return PassStatus::ok;
+}
+
+// Every entry of the difference-shaping table as the pass computes it in vector
+// lanes, out[d + 255] for d = -255..255.
+void probe_shape(int32_t threshold2, int32_t* out) {
+    const Constants c = make_constants(FilterSettings(8, 8, 20, 40, threshold2));
+    for (int first = -255; first <= 255; first += kLanes) {
+        int16_t lanes[kLanes];
+        for (int i = 0; i < kLanes; ++i)
+            lanes[i] = static_cast<int16_t>(first + i < 255 ? first + i : 255);
+        const Vec shaped =
+            with_knee_tables(c, [&]<int kTables>() { return shape<kTables>(load(lanes), c); });
+        store(lanes, shaped);
+        for (int i = 0; i < kLanes && first + i <= 255; ++i) out[first + i + 255] = lanes[i];
+    }
+}
+
+}  // namespace
+}  // namespace velnor
+
+// The entry points fast_passes.h declares for `isa`.
+#define VELNOR_DEFINE_VECTOR_PASS(isa, Tuning)                                                 \
+    namespace velnor {                                                                         \
+    PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,               \
+                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch) {      \
+        return run_vector_pass<Tuning>(settings, plane, pitch, scratch, PassForm::automatic,   \
+                                       nullptr);                                               \
+    }                                                                                          \
+    PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,        \
+                                        std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
+                                        PassForm form, BandForms* forms) {                     \
+        return run_vector_pass<Tuning>(settings, plane, pitch, scratch, form, forms);          \
+    }                                                                                          \
+    void shape_probe_##isa(int32_t threshold2, int32_t* out) { probe_shape(threshold2, out); } \
+    }

@@ -1,0 +1,164 @@
+// The row-wise form of the vector pass, for bands where few samples reach the
+// detectors. Needs a vector layer, band_layout.h and pass_arith_vector.h first.
+//
+// A sample whose activity stays below threshold1 takes the box mean, which depends
+// only on unfiltered samples; so do its activity and confidence threshold.
+// classify_band computes all of these for the band's rows with vectors along x,
+// kLanes columns at a time, and marks the samples that need the detectors. Then
+// filter_band_rows visits the rows in order. A marked sample depends on results of
+// its own row only through its two left neighbours (the rows above are final, the
+// samples to the right and below unfiltered), so each group of kLanes columns runs
+// the detectors in vector lanes over the row as it stands and keeps the results of
+// the marked lanes whose two left neighbours are settled; it repeats until every
+// marked lane is settled, which takes one round per link in the longest chain of
+// marked samples at most two apart.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace velnor {
+namespace {
+
+// Lane i holds i.
+VELNOR_INLINE Vec lane_index() {
+    int16_t lanes[kLanes];
+    for (int i = 0; i < kLanes; ++i) lanes[i] = static_cast<int16_t>(i);
+    return load(lanes);
+}
+
+// Confidence thresholds and detector marks of filtered row i of the band.
+struct RowResults {
+    int16_t* confidence;  // confidence threshold T of each sample, by column
+    uint32_t* marks;  // per kLanes columns from column kEdge: bit set where detectors are needed
+};
+VELNOR_INLINE RowResults row_results(const Scratch& s, int i) {
+    const int r = i - kFirstOut;
+    return RowResults{s.row_confidence + r * s.row_stride, s.row_marks + r * s.mark_words};
+}
+
+// Writes the box result of every sample of the band's filtered rows into their
+// result rows (columns outside kEdge .. width - kEdge - 1 keep their samples), and
+// records the confidence thresholds and the samples that need the detectors.
+// Reads unfiltered samples only: the padded rows and the saved copy of the row
+// above the band (null for the first band, whose row above is never filtered).
+VELNOR_INLINE void classify_band(const Band& b, const Scratch& s, const Constants& c,
+                                 const uint8_t* saved) {
+    uint8_t* raw_above = raw_row_above(s);
+    std::memcpy(raw_above, saved ? saved : padded_row(s, kFirstOut - 1),
+                static_cast<std::size_t>(b.width));
+    const Vec columns = lane_index();
+    const Vec last_column = splat(b.width - 1 - kEdge);
+    for (int i = kFirstOut; i < kFirstOut + b.filtered_rows(); ++i) {
+        const RowResults out = row_results(s, i);
+        const uint8_t* above = i == kFirstOut ? raw_above : padded_row(s, i - 1);
+        const uint8_t* here = padded_row(s, i);
+        const uint8_t* below = padded_row(s, i + 1);
+        uint8_t* result = result_row(s, i);
+        std::memcpy(result, here, static_cast<std::size_t>(b.width));
+        for (int x = kEdge, word = 0; x < b.width - kEdge; x += kLanes, ++word) {
+            const Vec p = load_bytes(here + x);
+            const Vec box_sum = load_bytes(above + x - 1) + load_bytes(here + x - 1) +
+                                load_bytes(below + x - 1) + load_bytes(above + x) + p +
+                                load_bytes(below + x) + load_bytes(above + x + 1) +
+                                load_bytes(here + x + 1) + load_bytes(below + x + 1);
+            const Activity a = activity(p, box_sum, c);
+            const Vec inside = splat(x) + columns <= last_column;
+            store_bytes(result + x, select(inside, a.box, p));
+            store(out.confidence + x, a.threshold);
+            out.marks[word] = lane_bits(needs_detectors(a.size, c) & inside);
+        }
+    }
+}
+
+// Runs the detectors for the marked samples of the band's rows in order, then
+// writes the rows to the plane.
+template <int kTables>
+VELNOR_INLINE void filter_band_rows(const Band& b, const Scratch& s, const Constants& c) {
+    const Vec first_lane = lane_index() == 0, second_lane = lane_index() == 1;
+    for (int i = kFirstOut; i < kFirstOut + b.filtered_rows(); ++i) {
+        const RowResults results = row_results(s, i);
+        // Rows above are final: the band's two first rows, then results of this form.
+        const uint8_t* up2 = i - 2 < kFirstOut ? padded_row(s, i - 2) : result_row(s, i - 2);
+        const uint8_t* up = i - 1 < kFirstOut ? padded_row(s, i - 1) : result_row(s, i - 1);
+        uint8_t* row = result_row(s, i);
+        const uint8_t* raw = padded_row(s, i);
+        const uint8_t* down = padded_row(s, i + 1);
+        const uint8_t* down2 = padded_row(s, i + 2);
+        for (int x = kEdge, word = 0; x < b.width - kEdge; x += kLanes, ++word) {
+            uint32_t pending = results.marks[word];
+            if (pending == 0) continue;
+            Neighbourhood n;
+            n.a2l = load_bytes(up2 + x - 2), n.a2m = load_bytes(up2 + x),
+            n.a2r = load_bytes(up2 + x + 2);
+            n.al = load_bytes(up + x - 1), n.am = load_bytes(up + x), n.ar = load_bytes(up + x + 1);
+            n.p = load_bytes(raw + x), n.r1 = load_bytes(raw + x + 1),
+            n.r2 = load_bytes(raw + x + 2);
+            n.bl = load_bytes(down + x - 1), n.bm = load_bytes(down + x),
+            n.br = load_bytes(down + x + 1);
+            n.b2l = load_bytes(down2 + x - 2), n.b2m = load_bytes(down2 + x),
+            n.b2r = load_bytes(down2 + x + 2);
+            const Vec confidence = load(results.confidence + x);
+            const Vec box = load_bytes(row + x);
+            // The row's settled samples just left of the group, as every lane's
+            // first and second left neighbours see them.
+            const Vec before1 = splat(row[x - 1]), before2 = splat(row[x - 2]);
+            Vec settled = box;  // the group's columns as they now stand
+            do {
+                n.l = select(first_lane, before1, lanes_down1(settled));
+                n.l2 =
+                    select(first_lane, before2, select(second_lane, before1, lanes_down2(settled)));
+                const Vec result = detector_result<kTables>(n, confidence, box, c);
+                // Settled: marked lanes with no unsettled marked lane one or two to the left.
+                const uint32_t ready = pending & ~(pending << 1) & ~(pending << 2);
+                settled = select(lanes_from_bits(ready), result, settled);
+                pending &= ~ready;
+            } while (pending != 0);
+            store_bytes(row + x, settled);
+        }
+        write_row(b, i, row);
+    }
+}
+
+// The whole row-wise form for one band (rows copied by copy_band_rows).
+__attribute__((noinline)) void filter_band_row_wise(const Band& b, const Scratch& s,
+                                                    const Constants& c, const uint8_t* saved) {
+    classify_band(b, s, c, saved);
+    with_knee_tables(c, [&]<int kTables>() { filter_band_rows<kTables>(b, s, c); });
+}
+
+// Whether the row-wise form suits the band: the samples that need the detectors,
+// counted in every fourth filtered row of the padded copies, stay within
+// kPercent of the sampled samples. Only an estimate: the band's first row is
+// sampled only when it is the only one, and then with the filtered row above it.
+// Stops as soon as the answer is no.
+template <int kPercent>
+VELNOR_INLINE bool row_wise_suits(const Band& b, const Scratch& s, const Constants& c) {
+    const int rows = b.filtered_rows();
+    const int first = rows > 1 ? 1 : 0;
+    const int sampled = (rows - first + 3) / 4;
+    const long long budget =
+        static_cast<long long>(kPercent) * sampled * (b.width - 2 * kEdge) / 100;
+    const Vec columns = lane_index();
+    const Vec last_column = splat(b.width - 1 - kEdge);
+    long long marked = 0;
+    for (int r = first; r < rows; r += 4) {
+        const uint8_t* above = padded_row(s, kFirstOut + r - 1);
+        const uint8_t* here = padded_row(s, kFirstOut + r);
+        const uint8_t* below = padded_row(s, kFirstOut + r + 1);
+        for (int x = kEdge; x < b.width - kEdge; x += kLanes) {
+            const Vec box_sum =
+                load_bytes(above + x - 1) + load_bytes(above + x) + load_bytes(above + x + 1) +
+                load_bytes(here + x - 1) + load_bytes(here + x) + load_bytes(here + x + 1) +
+                load_bytes(below + x - 1) + load_bytes(below + x) + load_bytes(below + x + 1);
+            const Vec inside = splat(x) + columns <= last_column;
+            marked += __builtin_popcount(lane_bits(
+                needs_detectors(activity_size(load_bytes(here + x), box_sum), c) & inside));
+            if (marked > budget) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+}  // namespace velnor

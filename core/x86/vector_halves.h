@@ -1,0 +1,215 @@
+// Sixteen int16 lanes as two 128-bit halves (the float forms four quarters), each
+// handled with SSE2 operations: letting the compiler split wider vectors itself
+// turns comparisons and selections into element loops. Shared by the SSE2 and
+// SSE4.1 vector layers.
+#pragma once
+
+#include "core/x86/vector_common.h"
+
+namespace velnor {
+namespace {
+
+constexpr int kLanes = 16;
+
+typedef int16_t Half __attribute__((vector_size(16)));
+typedef int32_t WideQuarter __attribute__((vector_size(16)));
+typedef float FloatQuarter __attribute__((vector_size(16)));
+struct Vec {
+    Half h[2];
+};
+struct Wide {
+    WideQuarter q[4];
+};
+struct Floats {
+    FloatQuarter q[4];
+};
+
+VELNOR_PIECEWISE(Vec, Vec, h, 2, +)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, -)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, *)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, &)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, |)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, <)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, >)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, <=)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, >=)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, !=)
+VELNOR_PIECEWISE(Vec, Vec, h, 2, ==)
+VELNOR_PIECEWISE(Floats, Floats, q, 4, *)
+VELNOR_PIECEWISE(Wide, Floats, q, 4, <)
+VELNOR_PIECEWISE(Wide, Floats, q, 4, >)
+
+VELNOR_INLINE __m128i raw(Half h) { return reinterpret_cast<__m128i>(h); }
+VELNOR_INLINE Half half(__m128i v) { return reinterpret_cast<Half>(v); }
+// Applies a two-operand SSE operation to both halves.
+template <class Op>
+VELNOR_INLINE Vec both(Vec a, Vec b, Op op) {
+    return Vec{{half(op(raw(a.h[0]), raw(b.h[0]))), half(op(raw(a.h[1]), raw(b.h[1])))}};
+}
+
+VELNOR_INLINE Vec splat(int v) {
+    const Half h = Half{} + static_cast<int16_t>(v);
+    return Vec{{h, h}};
+}
+VELNOR_INLINE Floats splat_floats(float v) {
+    const FloatQuarter quarter = FloatQuarter{} + v;
+    return Floats{{quarter, quarter, quarter, quarter}};
+}
+VELNOR_INLINE Vec operator-(Vec a) { return Vec{{-a.h[0], -a.h[1]}}; }
+VELNOR_INLINE Vec operator~(Vec a) { return Vec{{~a.h[0], ~a.h[1]}}; }
+VELNOR_INLINE Vec operator>>(Vec a, int n) { return Vec{{a.h[0] >> n, a.h[1] >> n}}; }
+VELNOR_INLINE Vec operator<(Vec a, int b) { return a < splat(b); }
+VELNOR_INLINE Vec operator>(Vec a, int b) { return a > splat(b); }
+VELNOR_INLINE Vec operator!=(Vec a, int b) { return a != splat(b); }
+VELNOR_INLINE Vec operator==(Vec a, int b) { return a == splat(b); }
+
+// Truncating division by a constant.
+template <int kDivisor>
+VELNOR_INLINE Vec divide(Vec a) {
+    constexpr int16_t d = kDivisor;
+    return Vec{{a.h[0] / d, a.h[1] / d}};
+}
+
+VELNOR_INLINE Vec load(const int16_t* p) {
+    Vec v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+VELNOR_INLINE void store(int16_t* p, Vec v) { std::memcpy(p, &v, sizeof v); }
+
+// kLanes bytes widened to the lanes, and back (lanes hold 0..255).
+VELNOR_INLINE Vec load_bytes(const uint8_t* p) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i zero = _mm_setzero_si128();
+    return Vec{{half(_mm_unpacklo_epi8(bytes, zero)), half(_mm_unpackhi_epi8(bytes, zero))}};
+}
+VELNOR_INLINE void store_bytes(uint8_t* p, Vec v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(raw(v.h[0]), raw(v.h[1])));
+}
+
+// Bit i set where lane i of a comparison result is set, and back.
+VELNOR_INLINE uint32_t lane_bits(Vec mask) {
+    return static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_packs_epi16(raw(mask.h[0]), raw(mask.h[1]))));
+}
+VELNOR_INLINE Vec lanes_from_bits(uint32_t bits) {
+    const Vec lane_bit{
+        {Half{1, 2, 4, 8, 16, 32, 64, 128}, Half{256, 512, 1024, 2048, 4096, 8192, 16384, -32768}}};
+    return (splat(static_cast<int16_t>(bits)) & lane_bit) != 0;
+}
+VELNOR_INLINE bool any(Vec mask) {
+    return _mm_movemask_epi8(_mm_or_si128(raw(mask.h[0]), raw(mask.h[1]))) != 0;
+}
+
+// Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified.
+template <int kBytes>
+VELNOR_INLINE Vec lanes_down(Vec v) {
+    const __m128i low = raw(v.h[0]), high = raw(v.h[1]);
+    return Vec{
+        {half(_mm_slli_si128(low, kBytes)),
+         half(_mm_or_si128(_mm_slli_si128(high, kBytes), _mm_srli_si128(low, 16 - kBytes)))}};
+}
+VELNOR_INLINE Vec lanes_down1(Vec v) { return lanes_down<2>(v); }
+VELNOR_INLINE Vec lanes_down2(Vec v) { return lanes_down<4>(v); }
+
+// Bitwise selection: plain ?: on these would be split into single elements.
+VELNOR_INLINE Vec select(Vec mask, Vec yes, Vec no) { return (mask & yes) | (~mask & no); }
+VELNOR_INLINE Floats select(Wide mask, Floats yes, Floats no) {
+    Floats out;
+    for (int i = 0; i < 4; ++i) {
+        const WideQuarter y = reinterpret_cast<WideQuarter>(yes.q[i]);
+        const WideQuarter n = reinterpret_cast<WideQuarter>(no.q[i]);
+        out.q[i] = reinterpret_cast<FloatQuarter>((mask.q[i] & y) | (~mask.q[i] & n));
+    }
+    return out;
+}
+VELNOR_INLINE Vec max(Vec a, Vec b) {
+    return both(a, b, [](__m128i x, __m128i y) { return _mm_max_epi16(x, y); });
+}
+VELNOR_INLINE Vec min(Vec a, Vec b) {
+    return both(a, b, [](__m128i x, __m128i y) { return _mm_min_epi16(x, y); });
+}
+VELNOR_INLINE Vec magnitude(Vec v) { return max(v, -v); }
+// v limited to 0..255 (selections measured faster than min and max here).
+VELNOR_INLINE Vec clamp_sample(Vec v) {
+    v = select(v < 0, splat(0), v);
+    return select(v > 255, splat(255), v);
+}
+
+// Lanes as unsigned 16-bit values (wrapping): low half of the product, high half
+// of the product, sum, difference, shift right by a count held in the low quadword.
+VELNOR_INLINE Vec unsigned_multiply_low(Vec a, Vec b) {
+    return both(a, b, [](__m128i x, __m128i y) { return _mm_mullo_epi16(x, y); });
+}
+VELNOR_INLINE Vec unsigned_multiply_high(Vec a, Vec b) {
+    return both(a, b, [](__m128i x, __m128i y) { return _mm_mulhi_epu16(x, y); });
+}
+VELNOR_INLINE Vec unsigned_add(Vec a, Vec b) {
+    return both(a, b, [](__m128i x, __m128i y) { return _mm_add_epi16(x, y); });
+}
+VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) {
+    return both(a, b, [](__m128i x, __m128i y) { return _mm_sub_epi16(x, y); });
+}
+VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
+    return Vec{{half(_mm_srl_epi16(raw(a.h[0]), count)), half(_mm_srl_epi16(raw(a.h[1]), count))}};
+}
+
+// Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
+// by side in a register, unpacked block by block.
+typedef __m128i Bytes;
+constexpr int kByteBlocks = 1;
+VELNOR_INLINE Bytes load_block_bytes(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+VELNOR_INLINE void store_block_bytes(uint8_t* p, Bytes v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+template <int kBits>
+VELNOR_INLINE Bytes unpack_low(Bytes a, Bytes b) {
+    if constexpr (kBits == 8) return _mm_unpacklo_epi8(a, b);
+    if constexpr (kBits == 16) return _mm_unpacklo_epi16(a, b);
+    if constexpr (kBits == 32) return _mm_unpacklo_epi32(a, b);
+    if constexpr (kBits == 64) return _mm_unpacklo_epi64(a, b);
+}
+template <int kBits>
+VELNOR_INLINE Bytes unpack_high(Bytes a, Bytes b) {
+    if constexpr (kBits == 8) return _mm_unpackhi_epi8(a, b);
+    if constexpr (kBits == 16) return _mm_unpackhi_epi16(a, b);
+    if constexpr (kBits == 32) return _mm_unpackhi_epi32(a, b);
+    if constexpr (kBits == 64) return _mm_unpackhi_epi64(a, b);
+}
+// Block k of v widened to sixteen int16 at to[k], and back (values 0..255).
+VELNOR_INLINE void widen_blocks(Bytes v, int16_t* const to[kByteBlocks]) {
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[0]), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to[0] + 8), _mm_unpackhi_epi8(v, zero));
+}
+VELNOR_INLINE Bytes narrow_blocks(const int16_t* const from[kByteBlocks]) {
+    return _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from[0])),
+                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(from[0] + 8)));
+}
+
+VELNOR_INLINE Floats to_floats(Vec v) {
+    Floats f;
+    for (int i = 0; i < 2; ++i) {
+        const __m128i h = raw(v.h[i]);
+        // Sign-extend each quarter to 32 bits.
+        f.q[2 * i] = reinterpret_cast<FloatQuarter>(
+            _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(h, h), 16)));
+        f.q[2 * i + 1] = reinterpret_cast<FloatQuarter>(
+            _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(h, h), 16)));
+    }
+    return f;
+}
+// Truncation toward zero, saturated to int16; callers keep the values inside the
+// int16 range where the result matters.
+VELNOR_INLINE Vec to_vec(Floats f) {
+    Vec v;
+    for (int i = 0; i < 2; ++i)
+        v.h[i] = half(_mm_packs_epi32(_mm_cvttps_epi32(reinterpret_cast<__m128>(f.q[2 * i])),
+                                      _mm_cvttps_epi32(reinterpret_cast<__m128>(f.q[2 * i + 1]))));
+    return v;
+}
+
+}  // namespace
+}  // namespace velnor

@@ -1,0 +1,208 @@
+// The wavefront form of the vector pass, for bands where many samples reach the
+// detectors. Needs a vector layer, band_layout.h and pass_arith_vector.h first.
+//
+// A sample's result depends on its filtered left and upper neighbours, so a row
+// cannot be vectorised along x. Instead one vector holds kLanes consecutive rows,
+// one per lane, each lane kSkew columns behind the lane above it: lane i at step t
+// holds column t - kSkew*i. Then at step t every lane's upper neighbours (up to one
+// column to the right) and left neighbours were produced by earlier steps, and its
+// right and lower neighbours are still unfiltered, exactly as in a raster pass.
+// Lanes 0 and 1 carry the two (final) rows above the band, the last two lanes the
+// two (unfiltered) rows below it. Each step computes both paths for all lanes
+// without branches and keeps what the raster pass would have chosen.
+//
+// In the skewed layout the neighbour (dx, dy) of lane i at step t sits at step
+// t + dx + kSkew*dy, lane i + dy, so a whole neighbourhood is a handful of vector
+// loads and lane shifts.
+#pragma once
+
+#include <cstdint>
+
+namespace velnor {
+namespace {
+
+VELNOR_INLINE int16_t* at_step(int16_t* array, int t) { return array + (t + kMargin) * kLanes; }
+
+// 16 x 16 bytes in each block: block k of out[j], byte i = block k of in[i], byte j.
+VELNOR_INLINE void transpose(const Bytes in[16], Bytes out[16]) {
+    Bytes a[16], b[16], c[16];
+    for (int g = 0; g < 8; ++g) {  // row pairs, column halves
+        a[2 * g] = unpack_low<8>(in[2 * g], in[2 * g + 1]);
+        a[2 * g + 1] = unpack_high<8>(in[2 * g], in[2 * g + 1]);
+    }
+    for (int g = 0; g < 4; ++g)  // row quads, column quarters
+        for (int h = 0; h < 2; ++h) {
+            b[4 * g + 2 * h] = unpack_low<16>(a[4 * g + h], a[4 * g + 2 + h]);
+            b[4 * g + 2 * h + 1] = unpack_high<16>(a[4 * g + h], a[4 * g + 2 + h]);
+        }
+    for (int g = 0; g < 2; ++g)  // row octets, column pairs
+        for (int q = 0; q < 4; ++q) {
+            c[8 * g + 2 * q] = unpack_low<32>(b[8 * g + q], b[8 * g + 4 + q]);
+            c[8 * g + 2 * q + 1] = unpack_high<32>(b[8 * g + q], b[8 * g + 4 + q]);
+        }
+    for (int e = 0; e < 8; ++e) {
+        out[2 * e] = unpack_low<64>(c[e], c[8 + e]);
+        out[2 * e + 1] = unpack_high<64>(c[e], c[8 + e]);
+    }
+}
+
+// Steps are transposed kSteps at a time: 16 per block.
+constexpr int kSteps = 16 * kByteBlocks;
+
+// Fills current with the padded rows (copy_band_rows) in the skewed layout, 16
+// lanes and kSteps steps at a time.
+VELNOR_INLINE void load_band(const Scratch& s) {
+    for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
+        for (int g = 0; g < kLanes; g += 16) {
+            Bytes in[16], out[16];
+            // Lane i at step t holds column t - kSkew * i.
+            for (int i = 0; i < 16; ++i)
+                in[i] = load_block_bytes(padded_row(s, g + i) + t0 - kSkew * (g + i));
+            transpose(in, out);
+            for (int j = 0; j < 16; ++j) {
+                int16_t* steps[kByteBlocks];
+                for (int k = 0; k < kByteBlocks; ++k)
+                    steps[k] = at_step(s.current, t0 + 16 * k + j) + g;
+                widen_blocks(out[j], steps);
+            }
+        }
+}
+
+// Stores the filtered lanes back into the plane.
+VELNOR_INLINE void store_band(const Band& b, const Scratch& s) {
+    for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
+        for (int g = 0; g < kLanes; g += 16) {
+            Bytes in[16], out[16];
+            for (int j = 0; j < 16; ++j) {
+                const int16_t* steps[kByteBlocks];
+                for (int k = 0; k < kByteBlocks; ++k)
+                    steps[k] = at_step(s.current, t0 + 16 * k + j) + g;
+                in[j] = narrow_blocks(steps);
+            }
+            transpose(in, out);
+            for (int i = 0; i < 16; ++i) {
+                const int lane = g + i;
+                if (lane < kFirstOut || lane >= kFirstOut + kBandRows) continue;
+                store_block_bytes(padded_row(s, lane) + t0 - kSkew * lane, out[i]);
+            }
+        }
+    for (int r = 0; r < b.filtered_rows(); ++r)
+        write_row(b, kFirstOut + r, padded_row(s, kFirstOut + r));
+}
+
+// Which lanes the pass writes at a step: rows of the band inside the processed
+// region, at columns inside it.
+struct WrittenLanes {
+    Vec skew, used, first_column, last_column;
+
+    explicit WrittenLanes(const Band& b) {
+        int16_t skews[kLanes], rows[kLanes];
+        for (int i = 0; i < kLanes; ++i) {
+            skews[i] = static_cast<int16_t>(kSkew * i);
+            const bool filtered = i >= kFirstOut && i < kFirstOut + b.filtered_rows();
+            rows[i] = filtered ? -1 : 0;
+        }
+        skew = load(skews);
+        used = load(rows);
+        first_column = splat(kEdge);
+        last_column = splat(b.width - 1 - kEdge);
+    }
+    VELNOR_INLINE Vec at(int t) const {
+        const Vec column = splat(t) - skew;
+        return used & (column >= first_column) & (column <= last_column);
+    }
+};
+
+// Everything that depends on unfiltered samples only: box-mean result and
+// confidence threshold of every lane at every step. Only lane 1 (the row above
+// the band) is already filtered; its sums come from the saved unfiltered row.
+// kMaskInPreparation: whether unwritten lanes are settled here (their own sample
+// as box result, never the detectors) rather than masked in the sweep.
+template <bool kMaskInPreparation>
+VELNOR_INLINE void prepare_band(const Band& b, const Scratch& s, const Constants& c,
+                                const uint8_t* saved) {
+    for (int t = -kMargin + 1; t < b.steps + kMargin - 1; ++t) {
+        const int16_t* o = at_step(s.current, t);
+        store(at_step(s.sums, t), load(o - kLanes) + load(o) + load(o + kLanes));
+    }
+    if (saved) {
+        int16_t* lane = at_step(s.sums, kSkew) + 1;
+        for (int x = 1; x < b.width - 1; ++x)
+            lane[x * kLanes] = static_cast<int16_t>(saved[x - 1] + saved[x] + saved[x + 1]);
+    }
+    const WrittenLanes written(b);
+    for (int t = 0; t < b.steps; ++t) {
+        const Vec p = load(at_step(s.current, t));
+        // Row above: step t - kSkew, lane i - 1; row below: step t + kSkew, lane i + 1.
+        const Vec box_sum = load(at_step(s.sums, t - kSkew) - 1) + load(at_step(s.sums, t)) +
+                            load(at_step(s.sums, t + kSkew) + 1);
+        const Activity a = activity(p, box_sum, c);
+        if constexpr (kMaskInPreparation) {
+            const Vec active = written.at(t);
+            store(at_step(s.box, t), select(active, a.box, p));
+            store(at_step(s.confidence, t),
+                  select(active & needs_detectors(a.size, c), a.threshold, splat(kNoDetector)));
+        } else {
+            store(at_step(s.box, t), a.box);
+            store(at_step(s.confidence, t),
+                  select(needs_detectors(a.size, c), a.threshold, splat(kNoDetector)));
+        }
+    }
+}
+
+// The in-order sweep over the band's steps.
+template <int kTables, bool kMaskInPreparation>
+VELNOR_INLINE void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
+    const WrittenLanes written(b);
+    const int first = kEdge + kSkew * kFirstOut;
+    const int last = b.width - 1 - kEdge + kSkew * (kFirstOut + kBandRows - 1);
+    // pj: the lanes of step t - j as they now stand.
+    Vec p1 = load(at_step(s.current, first - 1)), p2 = load(at_step(s.current, first - 2));
+    for (int t = first; t <= last; ++t) {
+        int16_t* here = at_step(s.current, t);
+        const Vec p = load(here);
+        const Vec active = kMaskInPreparation ? splat(-1) : written.at(t);
+        const Vec confidence = load(at_step(s.confidence, t));
+        const Vec box = load(at_step(s.box, t));
+        Vec out;
+        if (!any(active & (confidence != kNoDetector))) {
+            // Box means only: nothing here depends on earlier steps.
+            out = kMaskInPreparation ? box : select(active, box, p);
+        } else {
+            Neighbourhood n;
+            n.p = p;
+            n.l2 = p2, n.l = p1;
+            n.r1 = load(here + kLanes), n.r2 = load(here + 2 * kLanes);
+            // The row above: lane i - 1 of earlier steps. Steps stored two or more
+            // steps ago are read back shifted by a lane (cheaper than shifting the
+            // registers); the latest is shifted in a register, since reading it back
+            // so soon would stall on the store.
+            n.al = load(at_step(s.current, t - 3) - 1), n.am = load(at_step(s.current, t - 2) - 1);
+            n.ar = lanes_down1(p1);
+            n.bl = load(here + kLanes + 1), n.bm = load(here + 2 * kLanes + 1),
+            n.br = load(here + 3 * kLanes + 1);
+            n.a2l = load(at_step(s.current, t - 6) - 2),
+            n.a2m = load(at_step(s.current, t - 4) - 2);
+            n.a2r = load(at_step(s.current, t - 2) - 2);
+            n.b2l = load(here + 2 * kLanes + 2), n.b2m = load(here + 4 * kLanes + 2),
+            n.b2r = load(here + 6 * kLanes + 2);
+            const Vec result = detector_result<kTables>(n, confidence, box, c);
+            out = kMaskInPreparation ? result : select(active, result, p);
+        }
+        store(here, out);
+        p2 = p1, p1 = out;
+    }
+}
+
+// Filters the band's rows (copied by copy_band_rows) into the plane.
+template <bool kMaskInPreparation>
+__attribute__((noinline)) void filter_band_wavefront(const Band& b, const Scratch& s,
+                                                     const Constants& c, const uint8_t* saved) {
+    load_band(s);
+    prepare_band<kMaskInPreparation>(b, s, c, saved);
+    with_knee_tables(c, [&]<int kTables>() { sweep_band<kTables, kMaskInPreparation>(b, s, c); });
+    store_band(b, s);
+}
+
+}  // namespace
+}  // namespace velnor
