@@ -88,7 +88,7 @@ if [ -n "$vapoursynth_dir" ]; then
   run "$build/declarations_vapoursynth_1.exe"
 fi
 # The frame checks once for each pass level the DLL may pick, and once as it chooses.
-for level in reference sse2 sse4.1 avx2 default; do
+for level in reference sse2 sse4.1 avx2 avx512 default; do
   if [ "$level" = default ]; then unset VELNOR_SIMD; else export VELNOR_SIMD=$level; fi
   if [ -n "$avisynth_dir" ]; then
     echo "== AviSynth+, VELNOR_SIMD=$level"
