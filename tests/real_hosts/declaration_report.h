@@ -65,4 +65,27 @@ struct Translate<Leaf, R(A...) noexcept> {
 template <template <class> class Leaf, class Host, class Ours>
 inline constexpr bool kSameType = std::is_same_v<typename Translate<Leaf, Host>::type, Ours>;
 
+// The project's struct for each host struct: each check specialises it with
+// VELNOR_LEAF at global scope, after `namespace ours = <the project's namespace>;`.
+template <class T>
+struct Leaf {
+    using type = T;
+};
+
 }  // namespace velnor::real_hosts
+
+#define VELNOR_LEAF(name)                     \
+    template <>                               \
+    struct velnor::real_hosts::Leaf<::name> { \
+        using type = ours::name;              \
+    };
+// Size, member offsets and member types, and constant values, ours against the host's.
+#define VELNOR_SIZE(report, T) report.value("sizeof " #T, sizeof(ours::T), sizeof(::T))
+#define VELNOR_MEMBER(report, T, m)                                                                \
+    do {                                                                                           \
+        report.value(#T "." #m " offset", offsetof(ours::T, m), offsetof(::T, m));                 \
+        report.same_type(#T "." #m,                                                                \
+                         ::velnor::real_hosts::kSameType<::velnor::real_hosts::Leaf,               \
+                                                         decltype(::T::m), decltype(ours::T::m)>); \
+    } while (0)
+#define VELNOR_CONSTANT(report, c) report.value(#c, ours::c, ::c)

@@ -14,33 +14,17 @@
 namespace ours = velnor::avsc;
 using velnor::real_hosts::DeclarationReport;
 using velnor::real_hosts::kSameType;
+using velnor::real_hosts::Leaf;
 
-namespace {
-
-template <class T>
-struct Leaf {
-    using type = T;
-};
-#define VELNOR_LEAF(name)        \
-    template <>                  \
-    struct Leaf<::name> {        \
-        using type = ours::name; \
-    };
 VELNOR_LEAF(AVS_Clip)
 VELNOR_LEAF(AVS_ScriptEnvironment)
 VELNOR_LEAF(AVS_VideoFrame)
 VELNOR_LEAF(AVS_VideoInfo)
 VELNOR_LEAF(AVS_Value)
 VELNOR_LEAF(AVS_FilterInfo)
-#undef VELNOR_LEAF
 
-#define VELNOR_SIZE(report, T) report.value("sizeof " #T, sizeof(ours::T), sizeof(::T))
-#define VELNOR_MEMBER(report, T, m)                                                           \
-    do {                                                                                      \
-        report.value(#T "." #m " offset", offsetof(ours::T, m), offsetof(::T, m));            \
-        report.same_type(#T "." #m, kSameType<Leaf, decltype(::T::m), decltype(ours::T::m)>); \
-    } while (0)
-#define VELNOR_CONSTANT(report, c) report.value(#c, ours::c, ::c)
+namespace {
+
 // A function type of the plug-in's declarations against the host's function.
 #define VELNOR_FUNCTION(report, name) \
     report.same_type(#name, kSameType<Leaf, decltype(&::name), ours::name##_func>)

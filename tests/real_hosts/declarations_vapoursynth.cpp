@@ -13,18 +13,8 @@
 namespace ours = velnor::vs;
 using velnor::real_hosts::DeclarationReport;
 using velnor::real_hosts::kSameType;
+using velnor::real_hosts::Leaf;
 
-namespace {
-
-template <class T>
-struct Leaf {
-    using type = T;
-};
-#define VELNOR_LEAF(name)        \
-    template <>                  \
-    struct Leaf<::name> {        \
-        using type = ours::name; \
-    };
 VELNOR_LEAF(VSFrame)
 VELNOR_LEAF(VSNode)
 VELNOR_LEAF(VSCore)
@@ -42,15 +32,8 @@ VELNOR_LEAF(VSVideoInfo)
 VELNOR_LEAF(VSAudioInfo)
 VELNOR_LEAF(VSCoreInfo)
 VELNOR_LEAF(VSFilterDependency)
-#undef VELNOR_LEAF
 
-#define VELNOR_SIZE(report, T) report.value("sizeof " #T, sizeof(ours::T), sizeof(::T))
-#define VELNOR_MEMBER(report, T, m)                                                           \
-    do {                                                                                      \
-        report.value(#T "." #m " offset", offsetof(ours::T, m), offsetof(::T, m));            \
-        report.same_type(#T "." #m, kSameType<Leaf, decltype(::T::m), decltype(ours::T::m)>); \
-    } while (0)
-#define VELNOR_CONSTANT(report, c) report.value(#c, ours::c, ::c)
+namespace {
 
 // clang-format off
 #define VELNOR_VSAPI_ENTRIES(X)                                                                    \
