@@ -33,7 +33,7 @@ from denoise_demo import psnr, to_yuv420  # noqa: E402
 TRAINING = ["astronaut.png", "camera.png", "coffee.png", "motorcycle_left.png"]
 HELD_OUT = ["chelsea.png", "rocket.jpg", "coins.png"]
 SIGMAS = [2, 3, 4, 5, 6, 8, 10, 12, 15, 20]
-STRENGTHS = [5, 8, 11, 14, 17, 20]
+STRENGTHS = [1, 2, 3, 4, 5, 8, 11, 14, 17, 20]
 THRESHOLD1 = [10, 20, 40, 60, 80, 120, 160, 220, 300, 400, 550, 800]
 THRESHOLD2 = [3, 5, 8, 12, 16, 20, 25, 30, 40, 50, 65, 80]
 DEFAULTS = (20, 40, 10)
