@@ -19,23 +19,23 @@ int32_t between(int32_t low, int32_t high, double fraction) {
 
 std::span<const SettingsRow> suggested_settings_table() { return kRows; }
 
-FilterValues interpolate_settings(std::span<const SettingsRow> rows, double sigma) {
+FilterValues interpolate_settings(std::span<const SettingsRow> rows, double estimate) {
     const SettingsRow& first = rows.front();
     const SettingsRow& last = rows.back();
-    if (!(sigma > first.sigma)) return {first.strength, first.threshold1, first.threshold2};
-    if (sigma >= last.sigma) return {last.strength, last.threshold1, last.threshold2};
+    if (!(estimate > first.estimate)) return {first.strength, first.threshold1, first.threshold2};
+    if (estimate >= last.estimate) return {last.strength, last.threshold1, last.threshold2};
     std::size_t upper = 1;
-    while (rows[upper].sigma < sigma) ++upper;
+    while (rows[upper].estimate < estimate) ++upper;
     const SettingsRow& a = rows[upper - 1];
     const SettingsRow& b = rows[upper];
-    const double fraction = (sigma - a.sigma) / (b.sigma - a.sigma);
+    const double fraction = (estimate - a.estimate) / (b.estimate - a.estimate);
     return {between(a.strength, b.strength, fraction),
             between(a.threshold1, b.threshold1, fraction),
             between(a.threshold2, b.threshold2, fraction)};
 }
 
-FilterValues suggested_settings(double sigma) {
-    return interpolate_settings(suggested_settings_table(), sigma);
+FilterValues suggested_settings(double estimate) {
+    return interpolate_settings(suggested_settings_table(), estimate);
 }
 
 }  // namespace velnor::cli

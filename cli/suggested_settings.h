@@ -12,6 +12,7 @@ struct SettingsRow {
     int32_t strength;
     int32_t threshold1;
     int32_t threshold2;
+    double estimate;  // what the noise estimate reads at `sigma`; rows are looked up by it
 };
 
 struct FilterValues {
@@ -20,14 +21,15 @@ struct FilterValues {
     int32_t threshold2;
 };
 
-// The measured rows, sigma ascending.
+// The measured rows, sigma and estimate ascending.
 std::span<const SettingsRow> suggested_settings_table();
 
-// Each value interpolated linearly between the two rows around `sigma` and rounded;
-// below the first row the first, above the last row the last. `rows` is not empty.
-FilterValues interpolate_settings(std::span<const SettingsRow> rows, double sigma);
+// Each value interpolated linearly between the two rows whose `estimate` is around
+// `estimate` and rounded; below the first row the first, above the last row the
+// last. `rows` is not empty.
+FilterValues interpolate_settings(std::span<const SettingsRow> rows, double estimate);
 
-// interpolate_settings over the measured table.
-FilterValues suggested_settings(double sigma);
+// interpolate_settings over the measured table, for a noise estimate.
+FilterValues suggested_settings(double estimate);
 
 }  // namespace velnor::cli

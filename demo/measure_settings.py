@@ -6,9 +6,11 @@
    grid (one velnor process per photograph and setting, one frame per noise level)
    and records the luma PSNR against the clean picture.
 2. Rule: for each noise level, the setting with the best mean PSNR over the
-   training photographs. Writes it, with the mean PSNR of the noisy pictures, the
-   defaults, the rule and each photograph's own best setting, to the settings
-   table that velnor reads at build time (cli/suggested_settings.tsv).
+   training photographs, and the mean of velnor's noise estimate on them (velnor
+   looks the rule up by its estimate, which reads light noise high). Writes it,
+   with the mean PSNR of the noisy pictures, the defaults, the rule and each
+   photograph's own best setting, to the settings table that velnor reads at
+   build time (cli/suggested_settings.tsv).
 3. Check: on photographs the rule was not derived from, runs `velnor --suggest`
    on every noisy picture, filters it with the suggested settings and compares the
    PSNR with the best setting of the grid for that picture; also reports how far
@@ -33,12 +35,12 @@ from denoise_demo import psnr, to_yuv420  # noqa: E402
 TRAINING = ["astronaut.png", "camera.png", "coffee.png", "motorcycle_left.png"]
 HELD_OUT = ["chelsea.png", "rocket.jpg", "coins.png"]
 SIGMAS = [2, 3, 4, 5, 6, 8, 10, 12, 15, 20]
-STRENGTHS = [5, 8, 11, 14, 17, 20]
+STRENGTHS = [1, 2, 3, 4, 5, 8, 11, 14, 17, 20]
 THRESHOLD1 = [10, 20, 40, 60, 80, 120, 160, 220, 300, 400, 550, 800]
 THRESHOLD2 = [3, 5, 8, 12, 16, 20, 25, 30, 40, 50, 65, 80]
 DEFAULTS = (20, 40, 10)
 NO_FILTER = (0, 40, 10)  # strength 0 leaves the picture as it is
-COLUMNS = ["sigma", "strength", "threshold1", "threshold2",
+COLUMNS = ["sigma", "strength", "threshold1", "threshold2", "estimate",
            "noisy_db", "defaults_db", "rule_db", "best_db",
            "noisy_ssim", "defaults_ssim", "rule_ssim"]
 
@@ -143,7 +145,7 @@ def ssim(a, b):
 
 def derive_rule(velnor, photos, table):
     """One row per noise level: the setting with the best mean PSNR over the
-    training photographs, the mean PSNR of noisy, defaults, that setting and each
+    training photographs, the mean noise estimate of velnor --suggest on them, the mean PSNR of noisy, defaults, that setting and each
     photograph's best, and the mean SSIM of noisy, defaults and that setting."""
     settings = grid_settings()
     training = [i for i, p in enumerate(photos) if p.name in TRAINING]
@@ -156,7 +158,9 @@ def derive_rule(velnor, photos, table):
         noisy = np.mean([psnr(photos[i].noisy[j], photos[i].clean) for i in training])
         ruled = {i: filtered(velnor, y4m_stream([photos[i].noisy[j]]), photos[i].w, photos[i].h,
                              settings[best])[0] for i in training}
-        rows.append([sigma, *settings[best], noisy, mean[settings.index(DEFAULTS)], mean[best],
+        estimate = np.mean([suggest(velnor, y4m_stream([photos[i].noisy[j]]))[1]
+                            for i in training])
+        rows.append([sigma, *settings[best], estimate, noisy, mean[settings.index(DEFAULTS)], mean[best],
                      table[training, j, :].max(axis=1).mean(),
                      np.mean([ssim(photos[i].noisy[j], photos[i].clean) for i in training]),
                      np.mean([ssim(defaults[i][j], photos[i].clean) for i in training]),
@@ -165,8 +169,8 @@ def derive_rule(velnor, photos, table):
 
 
 def row_text(row):
-    return "\t".join([str(v) for v in row[:4]] + [f"{v:.2f}" for v in row[4:8]] +
-                     [f"{v:.3f}" for v in row[8:]])
+    return "\t".join([str(v) for v in row[:4]] + [f"{v:.2f}" for v in row[4:9]] +
+                     [f"{v:.3f}" for v in row[9:]])
 
 
 def write_table(path, rows):
@@ -174,8 +178,10 @@ def write_table(path, rows):
         out.write("# Suggested settings by luma noise level (standard deviation in 8-bit steps):\n"
                   "# the setting with the best mean luma PSNR over the training photographs\n"
                   f"# ({', '.join(TRAINING)}), measured by demo/measure_settings.py.\n"
-                  "# Between two rows velnor interpolates linearly; outside them it takes the\n"
-                  "# nearest row. The dB columns are means over the training photographs: noisy,\n"
+                  "# velnor looks the rows up by its noise estimate: the estimate column is its\n"
+                  "# mean estimate on the training photographs at the row's noise level. Between\n"
+                  "# two rows it interpolates linearly; outside them it takes the nearest row.\n"
+                  "# The dB columns are means over the training photographs: noisy,\n"
                   "# filtered with the defaults, with this row's setting, and with each\n"
                   "# photograph's own best setting of the grid; the ssim columns are mean\n"
                   "# structural similarity (7x7 windows) of noisy, defaults and this row.\n")

@@ -14,12 +14,12 @@ def markdown(tsv_path):
     rows = [line.rstrip("\n").split("\t") for line in open(tsv_path) if not line.startswith("#")]
     header, data = rows[0], rows[1:]
     column = {name: k for k, name in enumerate(header)}
-    lines = ["| noise sigma | suggested options | PSNR noisy | defaults | suggested "
-             "| best of the grid | SSIM noisy / defaults / suggested |",
-             "|---|---|---|---|---|---|---|"]
+    lines = ["| noise sigma | velnor reads | suggested options | PSNR noisy | defaults "
+             "| suggested | best of the grid | SSIM noisy / defaults / suggested |",
+             "|---|---|---|---|---|---|---|---|"]
     for row in data:
         get = lambda name: row[column[name]]
-        lines.append(f"| {get('sigma')} | `--strength {get('strength')} --threshold1 "
+        lines.append(f"| {get('sigma')} | {get('estimate')} | `--strength {get('strength')} --threshold1 "
                      f"{get('threshold1')} --threshold2 {get('threshold2')}` | "
                      f"{get('noisy_db')} dB | {get('defaults_db')} dB | {get('rule_db')} dB | {get('best_db')} dB | "
                      f"{get('noisy_ssim')} / {get('defaults_ssim')} / {get('rule_ssim')} |")

@@ -17,6 +17,7 @@ TEST(SuggestedSettings, TableCoversTheNoiseRange) {
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (i > 0) {
             EXPECT_GT(rows[i].sigma, rows[i - 1].sigma) << "row " << i;
+            EXPECT_GT(rows[i].estimate, rows[i - 1].estimate) << "row " << i;
         }
         // Within the ranges where the filter does not overshoot.
         EXPECT_GE(rows[i].strength, 0) << "row " << i;
@@ -27,10 +28,11 @@ TEST(SuggestedSettings, TableCoversTheNoiseRange) {
 }
 
 TEST(SuggestedSettings, InterpolatesBetweenRowsAndHoldsTheEnds) {
-    const SettingsRow rows[] = {{2, 10, 40, 5}, {4, 14, 100, 9}, {10, 20, 400, 30}};
+    // Looked up by the estimate column, not by sigma.
+    const SettingsRow rows[] = {{1, 10, 40, 5, 2}, {3.5, 14, 100, 9, 4}, {11, 20, 400, 30, 10}};
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const struct {
-        double sigma;
+        double estimate;
         FilterValues expected;
     } cases[] = {
         {0.5, {10, 40, 5}},  {2, {10, 40, 5}},     {3, {12, 70, 7}},
@@ -38,10 +40,10 @@ TEST(SuggestedSettings, InterpolatesBetweenRowsAndHoldsTheEnds) {
         {10, {20, 400, 30}}, {80, {20, 400, 30}},  {nan, {10, 40, 5}},
     };
     for (const auto& c : cases) {
-        const FilterValues got = interpolate_settings(rows, c.sigma);
-        EXPECT_EQ(got.strength, c.expected.strength) << "sigma " << c.sigma;
-        EXPECT_EQ(got.threshold1, c.expected.threshold1) << "sigma " << c.sigma;
-        EXPECT_EQ(got.threshold2, c.expected.threshold2) << "sigma " << c.sigma;
+        const FilterValues got = interpolate_settings(rows, c.estimate);
+        EXPECT_EQ(got.strength, c.expected.strength) << "estimate " << c.estimate;
+        EXPECT_EQ(got.threshold1, c.expected.threshold1) << "estimate " << c.estimate;
+        EXPECT_EQ(got.threshold2, c.expected.threshold2) << "estimate " << c.estimate;
     }
 }
 
