@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Steady-state speed of `velnor -j 1` (best level and SSE2) against ffmpeg's
-# hqdn3d luma-only spatial denoising, one thread each, on 1080p photographs with
+# hqdn3d=4:0:0:0 (each 0 taken as unset: its default filtering, chroma and
+# temporal included), one thread each, on 1080p photographs with
 # Gaussian noise of sigma 4 and 12 (bench/make_photo_clip.py, from Debian's
 # python3-skimage photographs): per-frame CPU time with start-up cancelled out
 # (bench/steady_state.py), and the CLI's time outside the pass (the pass alone
