@@ -165,15 +165,11 @@ VELNOR_INLINE void sweep_band(const Band& b, const Scratch& s, const Constants& 
         int16_t* here = at_step(s.current, t);
         const Vec p = load(here);
         const Vec active = kActivityInSweep ? written.at(t) : splat(-1);
-        Vec confidence, box;
-        if constexpr (kActivityInSweep) {
-            const Activity a = step_activity(s, t, p, c);
-            box = a.box;
-            confidence = select(needs_detectors(a.size, c), a.threshold, splat(kNoDetector));
-        } else {
-            confidence = load(at_step(s.confidence, t));
-            box = load(at_step(s.box, t));
-        }
+        const Activity a = kActivityInSweep ? step_activity(s, t, p, c) : Activity{};
+        const Vec confidence =
+            kActivityInSweep ? select(needs_detectors(a.size, c), a.threshold, splat(kNoDetector))
+                             : load(at_step(s.confidence, t));
+        const Vec box = kActivityInSweep ? a.box : load(at_step(s.box, t));
         Vec out;
         if (!any(active & (confidence != kNoDetector))) {
             // Box means only: nothing here depends on earlier steps.
