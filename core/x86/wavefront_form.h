@@ -126,8 +126,7 @@ VELNOR_INLINE Activity step_activity(const Scratch& s, int t, Vec p, const Const
 // result and confidence threshold of every lane at every step, with unwritten lanes
 // settled (their own sample as box result, never the detectors).
 // kActivityInSweep: whether the sweep computes these itself as it reaches each step
-// (saving two arrays' stores and loads, and working beside the sweep's chain of
-// dependent steps) rather than reading them here.
+// (saving two arrays' stores and loads) rather than reading them from here.
 template <bool kActivityInSweep>
 VELNOR_INLINE void prepare_band(const Band& b, const Scratch& s, const Constants& c,
                                 const uint8_t* saved) {
