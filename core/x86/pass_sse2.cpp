@@ -8,7 +8,7 @@ namespace {
 struct Sse2Tuning {
     // Row-wise form up to this share (percent) of samples needing the detectors:
     // about where the two forms take equal time on the bench content.
-    static constexpr int kRowWisePercent = 20;
+    static constexpr int kRowWisePercent = 12;
     static constexpr bool kActivityInSweep = false;
 };
 }  // namespace
