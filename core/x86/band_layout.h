@@ -34,8 +34,8 @@ static_assert(kPad >= kMargin + kSpan + 16 * kByteBlocks,
 struct Scratch {
     int16_t* current;     // wavefront: samples as the pass has left them
     int16_t* sums;        // wavefront: horizontal 3-sums of the samples before the pass
-    int16_t* box;         // wavefront: box-mean result
-    int16_t* confidence;  // wavefront: T, or kNoDetector where |D| < threshold1
+    int16_t* box;         // wavefront: box-mean result (unless the sweep computes it)
+    int16_t* confidence;  // wavefront: T, or kNoDetector where |D| < threshold1 (likewise)
     uint8_t* saved;       // unfiltered copy of the row above the band
     uint8_t* saving;      // unfiltered copy of the band's last filtered row
     // The band's rows, each padded by kPad zeros on both sides; then the unfiltered

@@ -24,7 +24,7 @@ namespace velnor {
 namespace {
 
 // Tuning: kRowWisePercent (share of samples needing the detectors up to which the
-// row-wise form is chosen for a band) and kMaskInPreparation (see prepare_band).
+// row-wise form is chosen for a band) and kActivityInSweep (see prepare_band).
 template <class Tuning>
 PassStatus run_vector_pass(const FilterSettings& settings, uint8_t* plane, std::ptrdiff_t pitch,
                            const ScratchAllocator& allocator, PassForm form, BandForms* forms) {
@@ -51,7 +51,7 @@ PassStatus run_vector_pass(const FilterSettings& settings, uint8_t* plane, std::
         if (row_wise)
             filter_band_row_wise(b, s, c, saved);
         else
-            filter_band_wavefront<Tuning::kMaskInPreparation>(b, s, c, saved);
+            filter_band_wavefront<Tuning::kActivityInSweep>(b, s, c, saved);
         if (forms) ++(row_wise ? forms->row_wise : forms->wavefront);
         uint8_t* swap = s.saved;
         s.saved = s.saving;

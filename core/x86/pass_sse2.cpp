@@ -9,7 +9,7 @@ struct Sse2Tuning {
     // Row-wise form up to this share (percent) of samples needing the detectors:
     // about where the two forms take equal time on the bench content.
     static constexpr int kRowWisePercent = 12;
-    static constexpr bool kMaskInPreparation = true;
+    static constexpr bool kActivityInSweep = false;
 };
 }  // namespace
 }  // namespace velnor

@@ -9,9 +9,10 @@ struct Sse41Tuning {
     // Row-wise form up to this share (percent) of samples needing the detectors:
     // about where the two forms take equal time on the bench content.
     static constexpr int kRowWisePercent = 12;
-    // Two halves per vector leave the sweep short of registers: settling unwritten
-    // lanes in the preparation measured faster.
-    static constexpr bool kMaskInPreparation = true;
+    // Two halves per vector leave the sweep short of registers: box results and
+    // confidence thresholds computed (unwritten lanes settled) in the preparation
+    // measured faster.
+    static constexpr bool kActivityInSweep = false;
 };
 }  // namespace
 }  // namespace velnor

@@ -8,10 +8,12 @@
 // filter_band_rows visits the rows in order. A marked sample depends on results of
 // its own row only through its two left neighbours (the rows above are final, the
 // samples to the right and below unfiltered), so each group of kLanes columns runs
-// the detectors in vector lanes over the row as it stands and keeps the results of
-// the marked lanes whose two left neighbours are settled; it repeats until every
-// marked lane is settled, which takes one round per link in the longest chain of
-// marked samples at most two apart.
+// the detectors in vector lanes, first with the box results standing in for the
+// marked left neighbours. A lane's result is final once its left neighbours are
+// and the values it read were theirs; often they are (a marked sample whose
+// detectors find no clear edge keeps its box result), so most groups need one
+// round. The others repeat with the latest results until every lane is final, at
+// most one round per link in the longest chain of marked samples at most two apart.
 #pragma once
 
 #include <cstdint>
@@ -103,16 +105,27 @@ VELNOR_INLINE void filter_band_rows(const Band& b, const Scratch& s, const Const
             // The row's settled samples just left of the group, as every lane's
             // first and second left neighbours see them.
             const Vec before1 = splat(row[x - 1]), before2 = splat(row[x - 2]);
-            Vec settled = box;  // the group's columns as they now stand
+            // The group's columns as they now stand: final, or for pending lanes the
+            // latest guess (first the box result, then the last round's result).
+            Vec settled = box;
             do {
                 n.l = select(first_lane, before1, lanes_down1(settled));
                 n.l2 =
                     select(first_lane, before2, select(second_lane, before1, lanes_down2(settled)));
                 const Vec result = detector_result<kTables>(n, confidence, box, c);
-                // Settled: marked lanes with no unsettled marked lane one or two to the left.
-                const uint32_t ready = pending & ~(pending << 1) & ~(pending << 2);
-                settled = select(lanes_from_bits(ready), result, settled);
-                pending &= ~ready;
+                // A pending lane is final when each of its two left neighbours is final
+                // and had, as this round read it, its final value: unmarked, settled
+                // before, or itself final now with a result equal to its guess.
+                const uint32_t changed = pending & lane_bits(result != settled);
+                uint32_t unsure = 0, bad = changed;
+                for (;;) {
+                    const uint32_t next = pending & ((bad << 1) | (bad << 2));
+                    if (next == unsure) break;
+                    unsure = next;
+                    bad = changed | unsure;
+                }
+                settled = select(lanes_from_bits(pending), result, settled);
+                pending = unsure;
             } while (pending != 0);
             store_bytes(row + x, settled);
         }

@@ -113,12 +113,21 @@ struct WrittenLanes {
     }
 };
 
-// Everything that depends on unfiltered samples only: box-mean result and
-// confidence threshold of every lane at every step. Only lane 1 (the row above
-// the band) is already filtered; its sums come from the saved unfiltered row.
-// kMaskInPreparation: whether unwritten lanes are settled here (their own sample
-// as box result, never the detectors) rather than masked in the sweep.
-template <bool kMaskInPreparation>
+// Row above: step t - kSkew, lane i - 1; row below: step t + kSkew, lane i + 1.
+VELNOR_INLINE Activity step_activity(const Scratch& s, int t, Vec p, const Constants& c) {
+    const Vec box_sum = load(at_step(s.sums, t - kSkew) - 1) + load(at_step(s.sums, t)) +
+                        load(at_step(s.sums, t + kSkew) + 1);
+    return activity(p, box_sum, c);
+}
+
+// What depends on unfiltered samples only. Always the horizontal 3-sums of every
+// lane at every step; only lane 1 (the row above the band) is already filtered, its
+// sums come from the saved unfiltered row. Unless kActivityInSweep, also the box
+// result and confidence threshold of every lane at every step, with unwritten lanes
+// settled (their own sample as box result, never the detectors).
+// kActivityInSweep: whether the sweep computes these itself as it reaches each step
+// (saving two arrays' stores and loads) rather than reading them from here.
+template <bool kActivityInSweep>
 VELNOR_INLINE void prepare_band(const Band& b, const Scratch& s, const Constants& c,
                                 const uint8_t* saved) {
     for (int t = -kMargin + 1; t < b.steps + kMargin - 1; ++t) {
@@ -130,28 +139,21 @@ VELNOR_INLINE void prepare_band(const Band& b, const Scratch& s, const Constants
         for (int x = 1; x < b.width - 1; ++x)
             lane[x * kLanes] = static_cast<int16_t>(saved[x - 1] + saved[x] + saved[x + 1]);
     }
-    const WrittenLanes written(b);
-    for (int t = 0; t < b.steps; ++t) {
-        const Vec p = load(at_step(s.current, t));
-        // Row above: step t - kSkew, lane i - 1; row below: step t + kSkew, lane i + 1.
-        const Vec box_sum = load(at_step(s.sums, t - kSkew) - 1) + load(at_step(s.sums, t)) +
-                            load(at_step(s.sums, t + kSkew) + 1);
-        const Activity a = activity(p, box_sum, c);
-        if constexpr (kMaskInPreparation) {
+    if constexpr (!kActivityInSweep) {
+        const WrittenLanes written(b);
+        for (int t = 0; t < b.steps; ++t) {
+            const Vec p = load(at_step(s.current, t));
+            const Activity a = step_activity(s, t, p, c);
             const Vec active = written.at(t);
             store(at_step(s.box, t), select(active, a.box, p));
             store(at_step(s.confidence, t),
                   select(active & needs_detectors(a.size, c), a.threshold, splat(kNoDetector)));
-        } else {
-            store(at_step(s.box, t), a.box);
-            store(at_step(s.confidence, t),
-                  select(needs_detectors(a.size, c), a.threshold, splat(kNoDetector)));
         }
     }
 }
 
 // The in-order sweep over the band's steps.
-template <int kTables, bool kMaskInPreparation>
+template <int kTables, bool kActivityInSweep>
 VELNOR_INLINE void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
     const WrittenLanes written(b);
     const int first = kEdge + kSkew * kFirstOut;
@@ -161,13 +163,16 @@ VELNOR_INLINE void sweep_band(const Band& b, const Scratch& s, const Constants& 
     for (int t = first; t <= last; ++t) {
         int16_t* here = at_step(s.current, t);
         const Vec p = load(here);
-        const Vec active = kMaskInPreparation ? splat(-1) : written.at(t);
-        const Vec confidence = load(at_step(s.confidence, t));
-        const Vec box = load(at_step(s.box, t));
+        const Vec active = kActivityInSweep ? written.at(t) : splat(-1);
+        const Activity a = kActivityInSweep ? step_activity(s, t, p, c) : Activity{};
+        const Vec confidence =
+            kActivityInSweep ? select(needs_detectors(a.size, c), a.threshold, splat(kNoDetector))
+                             : load(at_step(s.confidence, t));
+        const Vec box = kActivityInSweep ? a.box : load(at_step(s.box, t));
         Vec out;
         if (!any(active & (confidence != kNoDetector))) {
             // Box means only: nothing here depends on earlier steps.
-            out = kMaskInPreparation ? box : select(active, box, p);
+            out = kActivityInSweep ? select(active, box, p) : box;
         } else {
             Neighbourhood n;
             n.p = p;
@@ -187,7 +192,7 @@ VELNOR_INLINE void sweep_band(const Band& b, const Scratch& s, const Constants& 
             n.b2l = load(here + 2 * kLanes + 2), n.b2m = load(here + 4 * kLanes + 2),
             n.b2r = load(here + 6 * kLanes + 2);
             const Vec result = detector_result<kTables>(n, confidence, box, c);
-            out = kMaskInPreparation ? result : select(active, result, p);
+            out = kActivityInSweep ? select(active, result, p) : result;
         }
         store(here, out);
         p2 = p1, p1 = out;
@@ -195,12 +200,12 @@ VELNOR_INLINE void sweep_band(const Band& b, const Scratch& s, const Constants& 
 }
 
 // Filters the band's rows (copied by copy_band_rows) into the plane.
-template <bool kMaskInPreparation>
+template <bool kActivityInSweep>
 __attribute__((noinline)) void filter_band_wavefront(const Band& b, const Scratch& s,
                                                      const Constants& c, const uint8_t* saved) {
     load_band(s);
-    prepare_band<kMaskInPreparation>(b, s, c, saved);
-    with_knee_tables(c, [&]<int kTables>() { sweep_band<kTables, kMaskInPreparation>(b, s, c); });
+    prepare_band<kActivityInSweep>(b, s, c, saved);
+    with_knee_tables(c, [&]<int kTables>() { sweep_band<kTables, kActivityInSweep>(b, s, c); });
     store_band(b, s);
 }
 
