@@ -173,21 +173,16 @@ VELNOR_INLINE Vec detector_result(const Neighbourhood& n, Vec confidence, Vec bo
     // Strongest kernel, the earlier one among equals, as the orientation of its
     // neighbours: 0 vertical, 1 horizontal, 2 rising, 3 falling.
     Vec best = g1, orientation = splat(0);
-    Vec stronger = g2 > best;
-    best = max(best, g2);
-    orientation = select(stronger, splat(1), orientation);
-    stronger = g3 > best;
-    best = max(best, g3);
-    orientation = select(stronger, splat(2), orientation);
-    stronger = g4 > best;
-    best = max(best, g4);
-    orientation = select(stronger, splat(3), orientation);
-    stronger = g5 > best;
-    best = max(best, g5);
-    orientation = select(stronger, splat(0), orientation);
-    stronger = g6 > best;
-    best = max(best, g6);
-    orientation = select(stronger, splat(1), orientation);
+    auto consider = [&](Vec g, int its_orientation) {
+        const Vec stronger = g > best;
+        best = max(best, g);
+        orientation = select(stronger, splat(its_orientation), orientation);
+    };
+    consider(g2, 1);
+    consider(g3, 2);
+    consider(g4, 3);
+    consider(g5, 0);
+    consider(g6, 1);
     const Vec horizontal = orientation == 1, rises = orientation == 2, falls = orientation == 3;
     auto pick = [&](Vec v, Vec h, Vec r, Vec f) {
         return select(horizontal, h, select(rises, r, select(falls, f, v)));
