@@ -71,12 +71,15 @@ SimdLevel level_from_environment() {
 
 namespace {
 
-// The vector passes this build contains, fastest last.
+// The vector passes this build contains, fastest last. A level may lack the word
+// or float pass (null), in which case a lower level's serves.
 struct FastPass {
     SimdLevel level;
     LumaPass pass;
     FormPass form_pass;
     ShapeProbe probe;
+    WordPass word_pass = nullptr;
+    FloatPass float_pass = nullptr;
 };
 constexpr FastPass kFastPasses[] = {
 #if defined(VELNOR_HAVE_SSE2)
@@ -105,6 +108,41 @@ const FastPass* find_fast_pass(SimdLevel level) {
 LumaPass pass_for_level(SimdLevel level) {
     const FastPass* entry = find_fast_pass(supported_level(level));
     return entry ? entry->pass : filter_luma_reference;
+}
+
+namespace {
+
+// The highest entry at or below `level` (lowered to what the CPU runs) whose
+// `member` is set; null if none.
+template <class Pass>
+const FastPass* best_entry_with(SimdLevel level, Pass FastPass::*member) {
+    const SimdLevel cap = supported_level(level);
+    const FastPass* best = nullptr;
+    for (const FastPass& entry : kFastPasses)
+        if (entry.*member && entry.level <= cap) best = &entry;
+    return best;
+}
+
+}  // namespace
+
+WordPass word_pass_for_level(SimdLevel level) {
+    const FastPass* entry = best_entry_with(level, &FastPass::word_pass);
+    return entry ? entry->word_pass : filter_words_reference;
+}
+
+FloatPass float_pass_for_level(SimdLevel level) {
+    const FastPass* entry = best_entry_with(level, &FastPass::float_pass);
+    return entry ? entry->float_pass : filter_floats_reference;
+}
+
+SimdLevel word_level(SimdLevel level) {
+    const FastPass* entry = best_entry_with(level, &FastPass::word_pass);
+    return entry ? entry->level : SimdLevel::reference;
+}
+
+SimdLevel float_level(SimdLevel level) {
+    const FastPass* entry = best_entry_with(level, &FastPass::float_pass);
+    return entry ? entry->level : SimdLevel::reference;
 }
 
 FormPass form_pass_for_level(SimdLevel level) {

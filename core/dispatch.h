@@ -30,4 +30,13 @@ SimdLevel level_from_environment();
 // The pass for `level`, lowered to the best supported level if necessary.
 LumaPass pass_for_level(SimdLevel level);
 
+// The same for 16-bit words and for floats: the fastest pass at or below `level`
+// that this build has for the sample type (the reference pass if none).
+WordPass word_pass_for_level(SimdLevel level);
+FloatPass float_pass_for_level(SimdLevel level);
+
+// The level of the pass word_pass_for_level / float_pass_for_level choose.
+SimdLevel word_level(SimdLevel level);
+SimdLevel float_level(SimdLevel level);
+
 }  // namespace velnor

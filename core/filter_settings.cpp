@@ -7,8 +7,9 @@ int32_t shaped_difference(int d, int32_t t) {
     if (m < t) return d;  // small differences pass unchanged
     // 2t is compared in 64 bits so that every t <= 0 lands here.
     if (static_cast<int64_t>(m) >= 2 * static_cast<int64_t>(t)) return 0;
-    // Reached only for 0 < t <= m < 2t <= 510: no overflow, no zero divisor.
-    return (2 * t - m) * d / t;
+    // Reached only for 0 < t <= m < 2t: no zero divisor. The product reaches 2^32
+    // for 16-bit differences, so it is formed in 64 bits.
+    return static_cast<int32_t>((2 * static_cast<int64_t>(t) - m) * d / t);
 }
 
 FilterSettings::FilterSettings(int32_t width_, int32_t height_, int32_t strength_,

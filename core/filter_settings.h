@@ -29,7 +29,9 @@ struct FilterSettings {
     int32_t shape(int d) const { return table[d + kTableOffset]; }
 };
 
-// One table entry for difference d (-255..+255) with knee t; defined for every t.
+// The shaped value of difference d (|d| <= 65535) with knee t: d for |d| < t, 0 for
+// |d| >= 2t, else (2t - |d|) x d / t truncated. Defined for every t; the table holds
+// it for d in -255..+255 and t = threshold2.
 int32_t shaped_difference(int d, int32_t t);
 
 }  // namespace velnor

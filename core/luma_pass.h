@@ -11,6 +11,8 @@ namespace velnor {
 enum class PassStatus {
     ok,             // the plane was filtered
     out_of_memory,  // the row-sum window could not be acquired; the plane is unchanged
+    misaligned,     // plane or pitch not a whole number of samples; the plane is unchanged
+    bad_format,     // a sample format no pass handles; the plane is unchanged
 };
 
 // Where a pass takes its per-call scratch from. Both functions must be safe to call
@@ -28,9 +30,23 @@ const ScratchAllocator& default_scratch_allocator();
 using LumaPass = PassStatus (*)(const FilterSettings& settings, uint8_t* plane,
                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch);
 
-// The plain pass, written to follow the algorithm step by step. Every faster pass
-// must produce exactly its output.
+// The same for samples of `bits` bits (9..16; 8 is accepted too) in 16-bit words,
+// rows `pitch` words apart.
+using WordPass = PassStatus (*)(const FilterSettings& settings, int bits, uint16_t* plane,
+                                std::ptrdiff_t pitch, const ScratchAllocator& scratch);
+
+// The same for 32-bit float samples, rows `pitch` floats apart.
+using FloatPass = PassStatus (*)(const FilterSettings& settings, float* plane,
+                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch);
+
+// The plain passes, written to follow the algorithm step by step. Every faster
+// integer pass must produce exactly their output; a faster float pass may differ
+// only where its additions round differently.
 PassStatus filter_luma_reference(const FilterSettings& settings, uint8_t* plane,
                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch);
+PassStatus filter_words_reference(const FilterSettings& settings, int bits, uint16_t* plane,
+                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch);
+PassStatus filter_floats_reference(const FilterSettings& settings, float* plane,
+                                   std::ptrdiff_t pitch, const ScratchAllocator& scratch);
 
 }  // namespace velnor

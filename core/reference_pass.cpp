@@ -1,7 +1,11 @@
 // The plain pass: one raster sweep, each result written back before the next
 // sample is visited, so later samples see earlier results where the algorithm says.
+// One sweep serves every sample type; a Rule supplies the arithmetic that differs
+// between integer samples (truncating, clamped) and float samples (neither).
+#include <cmath>
 #include <cstdlib>
 
+#include "core/depth_thresholds.h"
 #include "core/luma_pass.h"
 #include "core/pass_arith.h"
 #include "core/row_window.h"
@@ -36,89 +40,181 @@ constexpr Offset kNeighbours[kKernelCount][4] = {
     {{-2, 0}, {-1, 0}, {1, 0}, {2, 0}},    // G6 horizontal
 };
 
+// Integer samples of B = 8..16 bits: parameters scaled by 2^(B-8), every quotient
+// truncated, results clamped to 0..2^B - 1.
+template <class SampleType>
+struct IntegerRule {
+    using Sample = SampleType;
+    using Value = int32_t;
+
+    DepthThresholds limits;
+    float k;
+
+    IntegerRule(const FilterSettings& settings, int bits)
+        : limits(depth_thresholds(settings.threshold1, settings.threshold2, bits)),
+          k(strength_factor(settings.strength)) {}
+
+    static Value value(Sample s) { return s; }
+    bool box_suffices(Value activity) const { return std::abs(activity) < limits.activity; }
+    static Value box_correction(Value activity) { return activity / 9; }
+    static Value halved(Value response) { return response >> 1; }
+    static Value magnitude(Value v) { return std::abs(v); }
+    static Value confidence(Value activity) { return confidence_threshold(activity); }
+    Value shape(Value d) const { return shaped_difference(d, limits.knee); }
+    static Value quarter(Value sum) { return sum >> 2; }
+    Sample corrected(Value p, Value w) const {
+        const int64_t result = int64_t{p} - scaled_correction(w, k);
+        return static_cast<Sample>(result < 0                  ? 0
+                                   : result > limits.max_sample ? limits.max_sample
+                                                                : result);
+    }
+};
+
+// Float samples, 1.0 in the role of 255: thresholds divided by 255, nothing
+// truncated, nothing clamped.
+struct FloatRule {
+    using Sample = float;
+    using Value = float;
+
+    float threshold1, knee, k;
+
+    explicit FloatRule(const FilterSettings& settings)
+        : threshold1(static_cast<float>(settings.threshold1) / 255.0f),
+          knee(static_cast<float>(settings.threshold2) / 255.0f),
+          k(strength_factor(settings.strength)) {}
+
+    static Value value(Sample s) { return s; }
+    bool box_suffices(Value activity) const { return std::fabs(activity) < threshold1; }
+    static Value box_correction(Value activity) { return activity / 9.0f; }
+    static Value halved(Value response) { return response * 0.5f; }
+    static Value magnitude(Value v) { return std::fabs(v); }
+    static Value confidence(Value activity) { return std::fabs(0.4f * activity); }
+    Value shape(Value d) const {
+        const float m = std::fabs(d);
+        if (m < knee) return d;
+        if (m >= 2.0f * knee) return 0.0f;
+        return (2.0f * knee - m) * d / knee;
+    }
+    static Value quarter(Value sum) { return 0.25f * sum; }
+    Sample corrected(Value p, Value w) const { return p - w * k; }
+};
+
+template <class Sample>
 class PlaneView {
 public:
-    PlaneView(uint8_t* plane, std::ptrdiff_t pitch) : plane_(plane), pitch_(pitch) {}
-    uint8_t& at(int x, int y) const { return plane_[y * pitch_ + x]; }
+    PlaneView(Sample* plane, std::ptrdiff_t pitch) : plane_(plane), pitch_(pitch) {}
+    Sample& at(int x, int y) const { return plane_[y * pitch_ + x]; }
 
 private:
-    uint8_t* plane_;
+    Sample* plane_;
     std::ptrdiff_t pitch_;
 };
 
-void fill_row_sums(const PlaneView& p, int y, int width, int32_t* sums) {
-    for (int x = kBorder; x < width - kBorder; ++x)
-        sums[x] = p.at(x - 1, y) + p.at(x, y) + p.at(x + 1, y);
-}
+template <class Rule>
+class ReferenceSweep {
+public:
+    using Sample = typename Rule::Sample;
+    using Value = typename Rule::Value;
 
-int32_t response(const PlaneView& p, int x, int y, Kernel kernel) {
-    int32_t sum = 0;
-    for (int j = 0; j < 3; ++j)
-        for (int i = 0; i < 3; ++i) sum += kKernels[kernel][j][i] * p.at(x + i - 1, y + j - 1);
-    return sum;
-}
+    ReferenceSweep(const Rule& rule, Sample* plane, std::ptrdiff_t pitch)
+        : rule_(rule), p_(plane, pitch) {}
 
-// The winning kernel and its magnitude; ties keep the lower-numbered kernel.
-Kernel strongest_kernel(const PlaneView& p, int x, int y, int32_t* magnitude) {
-    int32_t r[kKernelCount];
-    for (int k = 0; k < kKernelCount; ++k) r[k] = response(p, x, y, static_cast<Kernel>(k));
-    r[kG5] >>= 1;
-    r[kG6] >>= 1;
-    for (int32_t& v : r) v = std::abs(v);
-    Kernel winner = kG1;
-    for (int k = kG2; k < kKernelCount; ++k)
-        if (r[k] > r[winner]) winner = static_cast<Kernel>(k);
-    *magnitude = r[winner];
-    return winner;
-}
+    PassStatus run(int width, int height, const ScratchAllocator& scratch) const {
+        if (width <= 2 * kBorder || height <= 2 * kBorder) return PassStatus::ok;
+        RowWindow<Value> window(width, scratch);
+        if (!window.valid()) return PassStatus::out_of_memory;
 
-int32_t directional_average(const PlaneView& p, int x, int y, Kernel kernel,
-                            const FilterSettings& settings) {
-    const int centre = p.at(x, y);
-    int32_t sum = 0;
-    for (const Offset& n : kNeighbours[kernel])
-        sum += settings.shape(centre - p.at(x + n.dx, y + n.dy));
-    return sum >> 2;
+        fill_row_sums(1, width, window.upper());
+        fill_row_sums(2, width, window.middle());
+        for (int y = kBorder; y < height - kBorder; ++y) {
+            fill_row_sums(y + 1, width, window.lower());
+            for (int x = kBorder; x < width - kBorder; ++x) {
+                const Value centre = sample(x, y);
+                const Value activity =
+                    9 * centre - (window.upper()[x] + window.middle()[x] + window.lower()[x]);
+                Value w;
+                if (rule_.box_suffices(activity)) {
+                    w = rule_.box_correction(activity);
+                } else {
+                    Value magnitude;
+                    const Kernel kernel = strongest_kernel(x, y, &magnitude);
+                    if (magnitude < rule_.confidence(activity))
+                        w = rule_.box_correction(activity);
+                    else
+                        w = directional_average(x, y, kernel);
+                }
+                p_.at(x, y) = rule_.corrected(centre, w);
+            }
+            window.rotate();
+        }
+        return PassStatus::ok;
+    }
+
+private:
+    Value sample(int x, int y) const { return Rule::value(p_.at(x, y)); }
+
+    // Sums (left + centre) + right of row y, before any of its samples is filtered.
+    void fill_row_sums(int y, int width, Value* sums) const {
+        for (int x = kBorder; x < width - kBorder; ++x)
+            sums[x] = sample(x - 1, y) + sample(x, y) + sample(x + 1, y);
+    }
+
+    Value response(int x, int y, Kernel kernel) const {
+        Value sum = 0;
+        for (int j = 0; j < 3; ++j)
+            for (int i = 0; i < 3; ++i)
+                sum += kKernels[kernel][j][i] * sample(x + i - 1, y + j - 1);
+        return sum;
+    }
+
+    // The winning kernel and its magnitude; ties keep the lower-numbered kernel.
+    Kernel strongest_kernel(int x, int y, Value* magnitude) const {
+        Value r[kKernelCount];
+        for (int k = 0; k < kKernelCount; ++k) r[k] = response(x, y, static_cast<Kernel>(k));
+        r[kG5] = Rule::halved(r[kG5]);
+        r[kG6] = Rule::halved(r[kG6]);
+        for (Value& v : r) v = Rule::magnitude(v);
+        Kernel winner = kG1;
+        for (int k = kG2; k < kKernelCount; ++k)
+            if (r[k] > r[winner]) winner = static_cast<Kernel>(k);
+        *magnitude = r[winner];
+        return winner;
+    }
+
+    Value directional_average(int x, int y, Kernel kernel) const {
+        const Value centre = sample(x, y);
+        Value sum = 0;
+        for (const Offset& n : kNeighbours[kernel])
+            sum += rule_.shape(centre - sample(x + n.dx, y + n.dy));
+        return Rule::quarter(sum);
+    }
+
+    const Rule& rule_;
+    PlaneView<Sample> p_;
+};
+
+template <class Rule>
+PassStatus sweep(const Rule& rule, const FilterSettings& settings, typename Rule::Sample* plane,
+                 std::ptrdiff_t pitch, const ScratchAllocator& scratch) {
+    return ReferenceSweep<Rule>(rule, plane, pitch).run(settings.width, settings.height, scratch);
 }
 
 }  // namespace
 
 PassStatus filter_luma_reference(const FilterSettings& settings, uint8_t* plane,
                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch) {
-    const int width = settings.width;
-    const int height = settings.height;
-    if (width <= 2 * kBorder || height <= 2 * kBorder) return PassStatus::ok;
+    return sweep(IntegerRule<uint8_t>(settings, 8), settings, plane, pitch, scratch);
+}
 
-    const float k = strength_factor(settings.strength);
-    RowWindow window(width, scratch);
-    if (!window.valid()) return PassStatus::out_of_memory;
+PassStatus filter_words_reference(const FilterSettings& settings, int bits, uint16_t* plane,
+                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch) {
+    if (bits < 8 || bits > 16) return PassStatus::bad_format;
+    return sweep(IntegerRule<uint16_t>(settings, bits), settings, plane, pitch, scratch);
+}
 
-    const PlaneView p(plane, pitch);
-    fill_row_sums(p, 1, width, window.upper());
-    fill_row_sums(p, 2, width, window.middle());
-
-    for (int y = kBorder; y < height - kBorder; ++y) {
-        fill_row_sums(p, y + 1, width, window.lower());
-        for (int x = kBorder; x < width - kBorder; ++x) {
-            const int32_t centre = p.at(x, y);
-            const int32_t activity =
-                9 * centre - (window.upper()[x] + window.middle()[x] + window.lower()[x]);
-            int32_t w;
-            if (std::abs(activity) < settings.threshold1) {
-                w = activity / 9;
-            } else {
-                int32_t magnitude;
-                const Kernel kernel = strongest_kernel(p, x, y, &magnitude);
-                if (magnitude < confidence_threshold(activity))
-                    w = activity / 9;
-                else
-                    w = directional_average(p, x, y, kernel, settings);
-            }
-            p.at(x, y) = corrected_sample(centre, scaled_correction(w, k));
-        }
-        window.rotate();
-    }
-    return PassStatus::ok;
+PassStatus filter_floats_reference(const FilterSettings& settings, float* plane,
+                                   std::ptrdiff_t pitch, const ScratchAllocator& scratch) {
+    return sweep(FloatRule(settings), settings, plane, pitch, scratch);
 }
 
 }  // namespace velnor

@@ -14,23 +14,15 @@ const ScratchAllocator& default_scratch_allocator() {
     return allocator;
 }
 
-RowWindow::RowWindow(int32_t width, const ScratchAllocator& scratch) : scratch_(scratch) {
-    if (width <= 0) return;
+void* acquire_row_sums(int32_t width, const ScratchAllocator& scratch, std::size_t* stride) {
+    if (width <= 0) return nullptr;
     const std::size_t entries = static_cast<std::size_t>(width);
-    // Three arrays plus slack so that vector passes may read a little past the end.
+    // Slack so that vector passes may read a little past the end.
     constexpr std::size_t kSlack = 16;
     // On 32-bit targets a wide plane would overflow the byte count: treat as no memory.
-    if (entries > (SIZE_MAX / sizeof(int32_t) - 3 * kSlack) / 3) return;
-    const std::size_t stride = entries + kSlack;
-    block_ = scratch_.allocate(3 * stride * sizeof(int32_t));
-    if (!block_) return;
-    upper_ = static_cast<int32_t*>(block_);
-    middle_ = upper_ + stride;
-    lower_ = middle_ + stride;
-}
-
-RowWindow::~RowWindow() {
-    if (block_) scratch_.release(block_);
+    if (entries > (SIZE_MAX / 4 - 3 * kSlack) / 3) return nullptr;
+    *stride = entries + kSlack;
+    return scratch.allocate(3 * *stride * 4);
 }
 
 }  // namespace velnor

@@ -9,18 +9,35 @@
 
 namespace velnor {
 
+// Acquires three arrays of `entries` 4-byte entries from `scratch` (plus slack a
+// vector pass may read past the end); null when the count overflows or the
+// allocation fails.
+void* acquire_row_sums(int32_t entries, const ScratchAllocator& scratch, std::size_t* stride);
+
+// Sum is int32_t for integer samples, float for float samples.
+template <class Sum>
 class RowWindow {
+    static_assert(sizeof(Sum) == 4, "the window's arrays hold 4-byte entries");
+
 public:
-    // Acquires three arrays of `width` entries; valid() tells whether it worked.
-    RowWindow(int32_t width, const ScratchAllocator& scratch);
-    ~RowWindow();
+    RowWindow(int32_t width, const ScratchAllocator& scratch) : scratch_(scratch) {
+        std::size_t stride = 0;
+        block_ = acquire_row_sums(width, scratch, &stride);
+        if (!block_) return;
+        upper_ = static_cast<Sum*>(block_);
+        middle_ = upper_ + stride;
+        lower_ = middle_ + stride;
+    }
+    ~RowWindow() {
+        if (block_) scratch_.release(block_);
+    }
     RowWindow(const RowWindow&) = delete;
     RowWindow& operator=(const RowWindow&) = delete;
 
     bool valid() const { return block_ != nullptr; }
-    int32_t* upper() const { return upper_; }
-    int32_t* middle() const { return middle_; }
-    int32_t* lower() const { return lower_; }
+    Sum* upper() const { return upper_; }
+    Sum* middle() const { return middle_; }
+    Sum* lower() const { return lower_; }
 
     // Upper takes middle's array, middle takes lower's, lower gets the old upper.
     void rotate() {
@@ -31,9 +48,9 @@ public:
 private:
     const ScratchAllocator& scratch_;
     void* block_ = nullptr;
-    int32_t* upper_ = nullptr;
-    int32_t* middle_ = nullptr;
-    int32_t* lower_ = nullptr;
+    Sum* upper_ = nullptr;
+    Sum* middle_ = nullptr;
+    Sum* lower_ = nullptr;
 };
 
 }  // namespace velnor
