@@ -166,7 +166,7 @@ ReadResult Y4mReader::read_frame(Frame* frame) {
                         std::to_string(limits_.max_header_bytes) + " bytes");
     }
     const std::string problem = check_frame_header(frame->header);
-    if (!problem.empty()) return fail(frame_prefix() + problem);
+    if (!problem.empty()) return fail(frame_prefix() + problem + short_row_hint());
 
     const std::size_t size = info_.frame_bytes();
     frame->data.resize(size);
@@ -174,12 +174,20 @@ ReadResult Y4mReader::read_frame(Frame* frame) {
     if (got < size) {
         if (!read_error_.empty()) return fail(frame_prefix() + "read error: " + read_error_);
         return fail(frame_prefix() + "input ends inside the frame data (" + std::to_string(got) +
-                    " of " + std::to_string(size) + " bytes)");
+                    " of " + std::to_string(size) + " bytes)" + short_row_hint());
     }
     const std::string out_of_range = check_sample_range(frame->data.data());
-    if (!out_of_range.empty()) return fail(frame_prefix() + out_of_range);
+    if (!out_of_range.empty()) return fail(frame_prefix() + out_of_range + short_row_hint());
     ++frames_read_;
     return ReadResult::ok;
+}
+
+std::string Y4mReader::short_row_hint() const {
+    const FrameLayout& layout = info_.layout;
+    if (layout.bits == 8 || !layout.has_chroma || layout.chroma_shift_x == 0 || info_.width % 2 == 0)
+        return {};
+    return " (ffmpeg 5.1 writes odd widths above 8 bits with chroma rows one byte short; give "
+           "it an even width)";
 }
 
 std::string Y4mReader::check_sample_range(const uint8_t* data) const {

@@ -52,6 +52,9 @@ private:
     // Names the plane and position of the first sample above the depth's maximum,
     // or returns an empty string.
     std::string check_sample_range(const uint8_t* data) const;
+    // What ffmpeg 5.1 gets wrong in streams of this layout, where that explains a
+    // malformed frame; otherwise empty.
+    std::string short_row_hint() const;
     std::string frame_prefix() const;
 
     ByteSource& source_;

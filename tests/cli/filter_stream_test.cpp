@@ -153,7 +153,9 @@ TEST(FilterStream, EveryLayoutAndDepthMatchesTheReference) {
         {"mono10", 10, {{37, 21}, {}, {}, {}}, false, 2,
          "velnor: frame 2: Y plane: sample 1024 at (0, 0) is above the 10-bit maximum 1023\n"},
         {"422p10", 10, {{37, 21}, {19, 21}, {19, 21}, {}}, true, 1,
-         "velnor: frame 1: Cb plane: sample 1024 at (0, 0) is above the 10-bit maximum 1023\n"},
+         "velnor: frame 1: Cb plane: sample 1024 at (0, 0) is above the 10-bit maximum 1023 "
+         "(ffmpeg 5.1 writes odd widths above 8 bits with chroma rows one byte short; give it an "
+         "even width)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.colourspace) + (c.chroma ? " --chroma" : ""));
