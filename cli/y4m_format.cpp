@@ -132,7 +132,9 @@ std::string parse_colourspace(std::string_view value, FrameLayout* layout) {
             *layout = known.layout;
             return {};
         }
-    const std::string quoted = quote_bytes("C" + std::string(value));
+    std::string tag = "C";  // appended, not "C" + value: GCC 12 warns wrongly on that at -O3
+    tag += value;
+    const std::string quoted = quote_bytes(tag);
     for (const DeepFamily& family : kDeepFamilies) {
         if (!value.starts_with(family.prefix)) continue;
         const int bits = small_number(value.substr(family.prefix.size()));

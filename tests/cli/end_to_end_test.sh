@@ -100,7 +100,7 @@ done
 # ffmpeg 5.1's odd-width deep streams (chroma rows one byte short): where velnor
 # finds them malformed, the message says how to get a stream it reads.
 ffmpeg -nostdin -loglevel error -f lavfi -i "testsrc2=size=176x144:rate=25,scale=175x143,format=yuv422p10le" \
-    -frames:v 3 -strict -1 -f yuv4mpegpipe - | "$velnor" >/dev/null 2>"$work/err"
+    -frames:v 3 -strict -1 -f yuv4mpegpipe - 2>/dev/null | "$velnor" >/dev/null 2>"$work/err"
 status=$?
 [ "$status" = 0 ] || grep -q '^velnor: frame 0: .* (ffmpeg 5.1 writes odd widths above 8 bits with chroma rows one byte short; give it an even width)$' "$work/err" ||
     fail "odd-width 10-bit stream from ffmpeg: exit status $status, message $(cat "$work/err")"
