@@ -1,6 +1,7 @@
 #include "cli/y4m_format.h"
 
 #include <charconv>
+#include <iterator>
 #include <cstdio>
 
 namespace velnor::cli {
@@ -116,6 +117,35 @@ int readable_bits(int bits) {
     return 16;
 }
 
+// "9, 10, 12, 14 and 16"
+std::string deep_bits_list() {
+    std::string list;
+    for (std::size_t i = 0; i < std::size(kDeepBits); ++i) {
+        if (i > 0) list += i + 1 == std::size(kDeepBits) ? " and " : ", ";
+        list += std::to_string(kDeepBits[i]);
+    }
+    return list;
+}
+
+// "C420jpeg, ..., C444alpha, and C420pN, ..., CmonoN for N = 9, 10, 12, 14 and 16"
+std::string readable_colourspaces() {
+    std::string list;
+    // Appended piece by piece: GCC 12 warns wrongly on "C" + string at -O3.
+    for (const Colourspace& known : kEightBit) {
+        list += 'C';
+        list += known.name;
+        list += ", ";
+    }
+    list += "and ";
+    for (const DeepFamily& family : kDeepFamilies) {
+        list += 'C';
+        list += family.prefix;
+        list += "N, ";
+    }
+    list.resize(list.size() - 2);
+    return list + " for N = " + deep_bits_list();
+}
+
 // A whole decimal number of one to three digits, or -1.
 int small_number(std::string_view text) {
     if (!all_digits(text) || text.size() > 3) return -1;
@@ -132,7 +162,7 @@ std::string parse_colourspace(std::string_view value, FrameLayout* layout) {
             *layout = known.layout;
             return {};
         }
-    std::string tag = "C";  // appended, not "C" + value: GCC 12 warns wrongly on that at -O3
+    std::string tag = "C";  // appended, as above
     tag += value;
     const std::string quoted = quote_bytes(tag);
     for (const DeepFamily& family : kDeepFamilies) {
@@ -145,8 +175,8 @@ std::string parse_colourspace(std::string_view value, FrameLayout* layout) {
             return {};
         }
         return "colourspace " + quoted + " (" + std::to_string(bits) +
-               "-bit samples) is not supported; velnor reads 8 bits (no suffix) and 9, 10, 12, "
-               "14 and 16: convert with ffmpeg " +
+               "-bit samples) is not supported; velnor reads 8 bits (no suffix) and " +
+               deep_bits_list() + ": convert with ffmpeg " +
                pix_fmt_option(family.pix_fmt, readable_bits(bits));
     }
     for (const Refused& refused : kRefused) {
@@ -159,9 +189,7 @@ std::string parse_colourspace(std::string_view value, FrameLayout* layout) {
                ") is not supported; convert with ffmpeg " +
                pix_fmt_option(refused.pix_fmt, readable_bits(bits));
     }
-    return "unknown colourspace " + quoted +
-           " (velnor reads C420jpeg, C420paldv, C420mpeg2, C420, C422, C444, C411, Cmono, "
-           "C444alpha, and C420pN, C422pN, C444pN, CmonoN for N = 9, 10, 12, 14, 16)";
+    return "unknown colourspace " + quoted + " (velnor reads " + readable_colourspaces() + ")";
 }
 
 }  // namespace
