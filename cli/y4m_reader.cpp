@@ -25,11 +25,12 @@ bool starts_with_frame_magic(std::string_view line) {
     return line.starts_with(kFrameMagic) &&
            (line.size() == kFrameMagic.size() || line[kFrameMagic.size()] == ' ');
 }
+
 // Where a plane of 16-bit words holds its first sample above `max`: the sample's
 // index, or the plane's sample count when there is none.
 std::size_t first_sample_above(const uint8_t* words, std::size_t count, uint32_t max) {
-    // Any bit above the depth's bits marks a sample out of range; an OR over a row
-    // finds it without a branch per sample.
+    // Any bit above the depth's bits marks a sample out of range; an OR over a run
+    // of samples finds one without a branch per sample.
     constexpr std::size_t kRun = 4096;
     for (std::size_t start = 0; start < count; start += kRun) {
         const std::size_t end = std::min(count, start + kRun);
