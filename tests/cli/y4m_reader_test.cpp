@@ -60,31 +60,17 @@ TEST(Y4mHeader, AcceptsEightBitFourTwoZeroInEveryNotation) {
     }
 }
 
-// Plane sizes and depths of every layout, on a size that is odd both ways.
-TEST(Y4mHeader, AcceptsEveryPlanarLayoutFfmpegWrites) {
+// The names the filter run's layout table leaves out, on a size odd both ways.
+TEST(Y4mHeader, AcceptsEveryNameOfEveryLayout) {
     const struct {
         const char* colourspace;
         int bits;
-        test::Size planes[4];  // luma, Cb, Cr, alpha; zero where absent
+        test::Size chroma;
         std::size_t frame_bytes;
     } cases[] = {
-        {"420jpeg", 8, {{9, 7}, {5, 4}, {5, 4}, {}}, 103},
-        {"420paldv", 8, {{9, 7}, {5, 4}, {5, 4}, {}}, 103},
-        {"420mpeg2", 8, {{9, 7}, {5, 4}, {5, 4}, {}}, 103},
-        {"420", 8, {{9, 7}, {5, 4}, {5, 4}, {}}, 103},
-        {"422", 8, {{9, 7}, {5, 7}, {5, 7}, {}}, 133},
-        {"444", 8, {{9, 7}, {9, 7}, {9, 7}, {}}, 189},
-        {"411", 8, {{9, 7}, {3, 7}, {3, 7}, {}}, 105},
-        {"mono", 8, {{9, 7}, {}, {}, {}}, 63},
-        {"444alpha", 8, {{9, 7}, {9, 7}, {9, 7}, {9, 7}}, 252},
-        {"420p9", 9, {{9, 7}, {5, 4}, {5, 4}, {}}, 206},
-        {"420p16", 16, {{9, 7}, {5, 4}, {5, 4}, {}}, 206},
-        {"422p10", 10, {{9, 7}, {5, 7}, {5, 7}, {}}, 266},
-        {"422p14", 14, {{9, 7}, {5, 7}, {5, 7}, {}}, 266},
-        {"444p12", 12, {{9, 7}, {9, 7}, {9, 7}, {}}, 378},
-        {"mono10", 10, {{9, 7}, {}, {}, {}}, 126},
-        {"mono14", 14, {{9, 7}, {}, {}, {}}, 126},
-        {"mono16", 16, {{9, 7}, {}, {}, {}}, 126},
+        {"420paldv", 8, {5, 4}, 103},  {"420mpeg2", 8, {5, 4}, 103}, {"420", 8, {5, 4}, 103},
+        {"420p16", 16, {5, 4}, 206},   {"422p14", 14, {5, 7}, 266},  {"444p12", 12, {9, 7}, 378},
+        {"mono14", 14, {0, 0}, 126},
     };
     for (const auto& c : cases) {
         const std::string line = std::string("YUV4MPEG2 W9 H7 C") + c.colourspace;
@@ -92,16 +78,9 @@ TEST(Y4mHeader, AcceptsEveryPlanarLayoutFfmpegWrites) {
         ASSERT_EQ(header_error(line + "\n", &info), "") << line;
         EXPECT_EQ(info.layout.bits, c.bits) << line;
         EXPECT_EQ(info.frame_bytes(), c.frame_bytes) << line;
-        std::size_t offset = 0;
-        for (int i = 0; i < kMaxPlanes; ++i) {
-            const Plane plane = StreamInfo::plane(i);
-            EXPECT_EQ(i < info.plane_count(), c.planes[i].width > 0) << line << " plane " << i;
-            if (i >= info.plane_count()) continue;
-            EXPECT_EQ(info.plane_size(plane).width, c.planes[i].width) << line << " plane " << i;
-            EXPECT_EQ(info.plane_size(plane).height, c.planes[i].height) << line << " plane " << i;
-            EXPECT_EQ(info.plane_offset(plane), offset) << line << " plane " << i;
-            offset += info.plane_bytes(plane);
-        }
+        if (c.chroma.width == 0) continue;
+        EXPECT_EQ(info.plane_size(Plane::cr).width, c.chroma.width) << line;
+        EXPECT_EQ(info.plane_size(Plane::cr).height, c.chroma.height) << line;
     }
 }
 
