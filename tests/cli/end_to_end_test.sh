@@ -224,7 +224,7 @@ expect_status() {  # STATUS MESSAGE-PATTERN COMMAND...
     grep -q -- "$pattern" "$work/err" "$work/out" || fail "$*: no \"$pattern\" in the output"
 }
 expect_status 0 '^Usage: velnor' "$velnor" --help
-expect_status 0 '^velnor 0\.1 (pass: ' "$velnor" --version
+expect_status 0 "^velnor ${VELNOR_EXPECTED_VERSION:?} (pass: " "$velnor" --version
 expect_status 2 '^velnor: --strength: "x" is not a whole number$' "$velnor" --strength x
 expect_status 2 '^velnor: --threshold1: "2147483648" is outside the 32-bit range' "$velnor" --threshold1 2147483648
 expect_status 2 '^velnor: unknown option "--bogus" (see --help)$' "$velnor" --bogus
