@@ -42,7 +42,6 @@ struct FrameLayout {
 
 // Planes in the order a frame holds them.
 enum class Plane { luma, cb, cr, alpha };
-inline constexpr int kMaxPlanes = 4;
 const char* plane_name(Plane plane);  // "Y", "Cb", "Cr", "alpha"
 
 struct PlaneSize {
