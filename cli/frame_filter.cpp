@@ -15,8 +15,7 @@ FrameFilter::FrameFilter(const StreamInfo& info, int32_t strength, int32_t thres
         if (index == sizes.size()) {
             sizes.push_back(size);
             denoisers_.emplace_back(
-                FilterSettings(size.width, size.height, strength, threshold1, threshold2),
-                format);
+                FilterSettings(size.width, size.height, strength, threshold1, threshold2), format);
         }
         // Rows are packed: the pitch is one row of samples.
         planes_.push_back({info.plane_offset(plane),
@@ -31,8 +30,8 @@ FrameFilter::FrameFilter(const StreamInfo& info, int32_t strength, int32_t thres
 
 PassStatus FrameFilter::filter(Frame& frame, const ScratchAllocator& scratch) const {
     for (const PlaneJob& plane : planes_) {
-        const PassStatus status =
-            denoisers_[plane.denoiser].filter(frame.data.data() + plane.offset, plane.pitch, scratch);
+        const PassStatus status = denoisers_[plane.denoiser].filter(
+            frame.data.data() + plane.offset, plane.pitch, scratch);
         if (status != PassStatus::ok) return status;
     }
     return PassStatus::ok;

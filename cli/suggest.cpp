@@ -84,8 +84,8 @@ void add_luma(NoiseEstimator& estimator, const StreamInfo& info, const Frame& fr
     if (info.sample_bytes() == 1)
         estimator.add_plane(frame.data.data(), info.width, info.height, pitch);
     else
-        estimator.add_plane(reinterpret_cast<const uint16_t*>(frame.data.data()),
-                            info.layout.bits, info.width, info.height, pitch);
+        estimator.add_plane(reinterpret_cast<const uint16_t*>(frame.data.data()), info.layout.bits,
+                            info.width, info.height, pitch);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #include "cli/y4m_format.h"
 
 #include <charconv>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 
 namespace velnor::cli {
 
@@ -72,8 +72,9 @@ constexpr FrameLayout k411{8, 2, 0, true, false};
 constexpr FrameLayout kMono{8, 0, 0, false, false};
 constexpr FrameLayout k444Alpha{8, 0, 0, true, true};
 constexpr Colourspace kEightBit[] = {
-    {"420jpeg", k420}, {"420paldv", k420}, {"420mpeg2", k420}, {"420", k420},  {"422", k422},
-    {"444", k444},     {"411", k411},      {"mono", kMono},     {"444alpha", k444Alpha},
+    {"420jpeg", k420}, {"420paldv", k420}, {"420mpeg2", k420},
+    {"420", k420},     {"422", k422},      {"444", k444},
+    {"411", k411},     {"mono", kMono},    {"444alpha", k444Alpha},
 };
 // The ffmpeg -pix_fmt stem of each family, for the fix a refusal names.
 struct DeepFamily {
@@ -182,7 +183,9 @@ std::string parse_colourspace(std::string_view value, FrameLayout* layout) {
     for (const Refused& refused : kRefused) {
         if (!value.starts_with(refused.prefix)) continue;
         const std::string_view rest = value.substr(refused.prefix.size());
-        const int bits = rest.empty() ? 8 : rest.starts_with("p") ? small_number(rest.substr(1)) : -1;
+        const int bits = rest.empty()            ? 8
+                         : rest.starts_with("p") ? small_number(rest.substr(1))
+                                                 : -1;
         if (bits < 0 || (bits == 8 && refused.prefix == "411")) continue;
         const std::string depth = bits > 8 ? ", " + std::to_string(bits) + " bits" : "";
         return "colourspace " + quoted + " (" + refused.kind + depth +

@@ -185,7 +185,8 @@ ReadResult Y4mReader::read_frame(Frame* frame) {
 
 std::string Y4mReader::short_row_hint() const {
     const FrameLayout& layout = info_.layout;
-    if (layout.bits == 8 || !layout.has_chroma || layout.chroma_shift_x == 0 || info_.width % 2 == 0)
+    if (layout.bits == 8 || !layout.has_chroma || layout.chroma_shift_x == 0 ||
+        info_.width % 2 == 0)
         return {};
     return " (ffmpeg 5.1 writes odd widths above 8 bits with chroma rows one byte short; give "
            "it an even width)";

@@ -28,8 +28,8 @@ bool copy_line(std::FILE* in, std::FILE* out) {
 }
 
 bool filter_plane(uint8_t* bytes, int width, int height, int bits, char** values) {
-    const velnor::FilterSettings settings(width, height, std::atoi(values[0]),
-                                          std::atoi(values[1]), std::atoi(values[2]));
+    const velnor::FilterSettings settings(width, height, std::atoi(values[0]), std::atoi(values[1]),
+                                          std::atoi(values[2]));
     const velnor::ScratchAllocator& scratch = velnor::default_scratch_allocator();
     if (bits == 8)
         return velnor::filter_luma_reference(settings, bytes, width, scratch) ==
@@ -65,9 +65,9 @@ int main(int argc, char** argv) {
     const bool chroma = argc == 11 && std::strcmp(argv[10], "chroma") == 0;
     const std::size_t sample = bits > 8 ? 2 : 1;
     const std::size_t luma = static_cast<std::size_t>(width) * height * sample;
-    const std::size_t chroma_plane = static_cast<std::size_t>(chroma_width) * chroma_height * sample;
-    const std::size_t size =
-        luma + (planes >= 3 ? 2 * chroma_plane : 0) + (planes == 4 ? luma : 0);
+    const std::size_t chroma_plane =
+        static_cast<std::size_t>(chroma_width) * chroma_height * sample;
+    const std::size_t size = luma + (planes >= 3 ? 2 * chroma_plane : 0) + (planes == 4 ? luma : 0);
     std::vector<uint8_t> frame(size);
     copy_line(stdin, stdout);
     while (copy_line(stdin, stdout)) {

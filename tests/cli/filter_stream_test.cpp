@@ -107,9 +107,9 @@ void filter_reference(std::vector<uint8_t>* plane, test::Size size, int bits,
     const FilterSettings settings(size.width, size.height, options.strength, options.threshold1,
                                   options.threshold2);
     if (bits == 8) {
-        ASSERT_EQ(filter_luma_reference(settings, plane->data(), size.width,
-                                        default_scratch_allocator()),
-                  PassStatus::ok);
+        ASSERT_EQ(
+            filter_luma_reference(settings, plane->data(), size.width, default_scratch_allocator()),
+            PassStatus::ok);
         return;
     }
     std::vector<uint16_t> words(plane->size() / 2);
@@ -150,17 +150,25 @@ TEST(FilterStream, EveryLayoutAndDepthMatchesTheReference) {
         {"444p14", 14, {{37, 21}, {37, 21}, {37, 21}, {}}, true, -1, ""},
         {"444p16", 16, {{37, 21}, {37, 21}, {37, 21}, {}}, true, -1, ""},
         {"mono16", 16, {{37, 21}, {}, {}, {}}, false, -1, ""},
-        {"mono10", 10, {{37, 21}, {}, {}, {}}, false, 2,
+        {"mono10",
+         10,
+         {{37, 21}, {}, {}, {}},
+         false,
+         2,
          "velnor: frame 2: Y plane: sample 1024 at (0, 0) is above the 10-bit maximum 1023\n"},
-        {"422p10", 10, {{37, 21}, {19, 21}, {19, 21}, {}}, true, 1,
+        {"422p10",
+         10,
+         {{37, 21}, {19, 21}, {19, 21}, {}},
+         true,
+         1,
          "velnor: frame 1: Cb plane: sample 1024 at (0, 0) is above the 10-bit maximum 1023 "
          "(ffmpeg 5.1 writes odd widths above 8 bits with chroma rows one byte short; give it an "
          "even width)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.colourspace) + (c.chroma ? " --chroma" : ""));
-        const std::string header = "YUV4MPEG2 W37 H21 F25:1 Ip C" + std::string(c.colourspace) +
-                                   " XCOLORRANGE=LIMITED";
+        const std::string header =
+            "YUV4MPEG2 W37 H21 F25:1 Ip C" + std::string(c.colourspace) + " XCOLORRANGE=LIMITED";
         std::vector<PlanarFrame> frames;
         for (int i = 0; i < 4; ++i) {
             frames.push_back(test::random_layout_frame(c.planes, c.bits, rng));

@@ -68,8 +68,8 @@ TEST(Y4mHeader, AcceptsEveryNameOfEveryLayout) {
         test::Size chroma;
         std::size_t frame_bytes;
     } cases[] = {
-        {"420paldv", 8, {5, 4}, 103},  {"420mpeg2", 8, {5, 4}, 103}, {"420", 8, {5, 4}, 103},
-        {"420p16", 16, {5, 4}, 206},   {"422p14", 14, {5, 7}, 266},  {"444p12", 12, {9, 7}, 378},
+        {"420paldv", 8, {5, 4}, 103}, {"420mpeg2", 8, {5, 4}, 103}, {"420", 8, {5, 4}, 103},
+        {"420p16", 16, {5, 4}, 206},  {"422p14", 14, {5, 7}, 266},  {"444p12", 12, {9, 7}, 378},
         {"mono14", 14, {0, 0}, 126},
     };
     for (const auto& c : cases) {
@@ -114,8 +114,9 @@ TEST(Y4mHeader, RejectsMalformedOrUnsupportedStreamHeaders) {
          "\"C440\" (4:4:0) is not supported; convert with ffmpeg -pix_fmt yuv444p"},
         {"YUV4MPEG2 W8 H8 C410p10\n",
          "(4:1:0, 10 bits) is not supported; convert with ffmpeg -pix_fmt yuv420p10le -strict -1"},
-        {"YUV4MPEG2 W8 H8 C411p12\n", "(4:1:1, 12 bits) is not supported; convert with ffmpeg "
-                                      "-pix_fmt yuv422p12le -strict -1"},
+        {"YUV4MPEG2 W8 H8 C411p12\n",
+         "(4:1:1, 12 bits) is not supported; convert with ffmpeg "
+         "-pix_fmt yuv422p12le -strict -1"},
         {"YUV4MPEG2 W8 H8 C420p11\n",
          "\"C420p11\" (11-bit samples) is not supported; velnor reads 8 bits (no suffix) and 9, "
          "10, 12, 14 and 16: convert with ffmpeg -pix_fmt yuv420p16le -strict -1"},
@@ -238,23 +239,66 @@ TEST(Y4mFrames, DeepSamplesAboveTheMaximumAndTruncatedWords) {
         const char* message;
     };
     const Case cases[] = {
-        {"420p10", 10, {{6, 4}, {3, 2}, {3, 2}, {}}, 0, 5, 3, 1024, 0,
+        {"420p10",
+         10,
+         {{6, 4}, {3, 2}, {3, 2}, {}},
+         0,
+         5,
+         3,
+         1024,
+         0,
          "frame 1: Y plane: sample 1024 at (5, 3) is above the 10-bit maximum 1023"},
-        {"422p9", 9, {{6, 4}, {3, 4}, {3, 4}, {}}, 2, 0, 1, 0xffff, 0,
+        {"422p9",
+         9,
+         {{6, 4}, {3, 4}, {3, 4}, {}},
+         2,
+         0,
+         1,
+         0xffff,
+         0,
          "frame 1: Cr plane: sample 65535 at (0, 1) is above the 9-bit maximum 511"},
-        {"444p14", 14, {{6, 4}, {6, 4}, {6, 4}, {}}, 1, 2, 0, 16384, 0,
+        {"444p14",
+         14,
+         {{6, 4}, {6, 4}, {6, 4}, {}},
+         1,
+         2,
+         0,
+         16384,
+         0,
          "frame 1: Cb plane: sample 16384 at (2, 0) is above the 14-bit maximum 16383"},
-        {"mono12", 12, {{6, 4}, {}, {}, {}}, 0, 0, 0, 4096, 0,
+        {"mono12",
+         12,
+         {{6, 4}, {}, {}, {}},
+         0,
+         0,
+         0,
+         4096,
+         0,
          "frame 1: Y plane: sample 4096 at (0, 0) is above the 12-bit maximum 4095"},
         {"420p16", 16, {{6, 4}, {3, 2}, {3, 2}, {}}, 0, 5, 3, 0xffff, 0, ""},
-        {"420p10", 10, {{6, 4}, {3, 2}, {3, 2}, {}}, -1, 0, 0, 0, 1,
+        {"420p10",
+         10,
+         {{6, 4}, {3, 2}, {3, 2}, {}},
+         -1,
+         0,
+         0,
+         0,
+         1,
          "frame 1: input ends inside the frame data (71 of 72 bytes)"},
-        {"mono16", 16, {{6, 4}, {}, {}, {}}, -1, 0, 0, 0, 47,
+        {"mono16",
+         16,
+         {{6, 4}, {}, {}, {}},
+         -1,
+         0,
+         0,
+         0,
+         47,
          "frame 1: input ends inside the frame data (1 of 48 bytes)"},
     };
     for (const Case& c : cases) {
         std::vector<test::PlanarFrame> frames;
-        for (int i = 0; i < 3; ++i) frames.push_back(test::random_layout_frame(c.planes, c.bits, rng));
+        for (int i = 0; i < 3; ++i)
+            frames.push_back(test::random_layout_frame(c.planes, c.bits, rng));
         if (c.bad_plane >= 0) {
             std::vector<uint8_t>* planes[] = {&frames[1].luma, &frames[1].cb, &frames[1].cr};
             const auto at = 2 * static_cast<std::size_t>(c.y * c.planes[c.bad_plane].width + c.x);
