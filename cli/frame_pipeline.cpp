@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <thread>
+#include <system_error>
 #include <vector>
+
+#include "cli/worker_thread.h"
 
 namespace velnor::cli {
 
@@ -18,6 +19,29 @@ struct Job {
     uint64_t index = 0;
     bool done = false;
     bool ok = false;
+    bool retried = false;  // processed a second time, alone
+};
+
+// A first-in first-out queue of at most `capacity` jobs whose storage is allocated
+// once, so that running the pipeline allocates nothing per frame.
+class JobQueue {
+public:
+    explicit JobQueue(std::size_t capacity) : slots_(std::max<std::size_t>(capacity, 1)) {}
+    bool empty() const { return count_ == 0; }
+    std::size_t size() const { return count_; }
+    Job* front() const { return slots_[head_]; }
+    Job* at(std::size_t i) const { return slots_[(head_ + i) % slots_.size()]; }
+    void push(Job* job) { slots_[(head_ + count_++) % slots_.size()] = job; }
+    void pop() {
+        head_ = (head_ + 1) % slots_.size();
+        --count_;
+    }
+    void clear() { count_ = 0; }
+
+private:
+    std::vector<Job*> slots_;
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
 };
 
 // Worker threads taking jobs from a queue; joined on destruction, so no thread
@@ -26,34 +50,36 @@ class WorkerPool {
 public:
     // Starts up to `threads` workers; when the system refuses more, works with those
     // that started. Throws only when not one could start.
-    WorkerPool(int threads, const std::function<bool(Frame&)>& process) : process_(process) {
+    WorkerPool(int threads, std::size_t capacity, const std::function<bool(Frame&)>& process)
+        : process_(process), queue_(capacity) {
         threads_.reserve(static_cast<std::size_t>(threads));
         for (int i = 0; i < threads; ++i) {
-            try {
-                threads_.emplace_back([this] { work(); });
-            } catch (...) {  // std::system_error, or std::bad_alloc for the thread's state
-                if (threads_.empty()) throw;
+            pthread_t thread;
+            const int error = start_thread(&thread, &WorkerPool::run, this, kWorkerStackBytes);
+            if (error != 0) {
+                if (threads_.empty()) throw std::system_error(error, std::generic_category());
                 break;
             }
+            threads_.push_back(thread);
         }
     }
     ~WorkerPool() { stop(); }
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
+    // At most `capacity` jobs are submitted and not yet done at a time.
     void submit(Job* job) {
         {
             std::lock_guard lock(mutex_);
-            queue_.push_back(job);
+            job->done = false;
+            queue_.push(job);
         }
         queued_.notify_one();
     }
 
-    // Waits until `job` has been processed; returns whether processing succeeded.
-    bool wait(const Job* job) {
+    void wait(const Job* job) {
         std::unique_lock lock(mutex_);
         finished_.wait(lock, [job] { return job->done; });
-        return job->ok;
     }
 
     bool is_done(const Job* job) {
@@ -62,6 +88,11 @@ public:
     }
 
 private:
+    static void* run(void* pool) {
+        static_cast<WorkerPool*>(pool)->work();
+        return nullptr;
+    }
+
     void work() {
         for (;;) {
             Job* job;
@@ -70,9 +101,13 @@ private:
                 queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
                 if (stopping_) return;
                 job = queue_.front();
-                queue_.pop_front();
+                queue_.pop();
             }
-            const bool ok = process_(job->frame);
+            bool ok = false;
+            try {
+                ok = process_(job->frame);
+            } catch (...) {  // a failure like any other; nothing may leave the thread
+            }
             {
                 std::lock_guard lock(mutex_);
                 job->ok = ok;
@@ -90,7 +125,7 @@ private:
             queue_.clear();
         }
         queued_.notify_all();
-        for (std::thread& thread : threads_) thread.join();
+        for (pthread_t thread : threads_) pthread_join(thread, nullptr);
         threads_.clear();
     }
 
@@ -98,9 +133,9 @@ private:
     std::mutex mutex_;
     std::condition_variable queued_;
     std::condition_variable finished_;
-    std::deque<Job*> queue_;
+    JobQueue queue_;
     bool stopping_ = false;
-    std::vector<std::thread> threads_;
+    std::vector<pthread_t> threads_;
 };
 
 }  // namespace
@@ -110,52 +145,93 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
     buffers = std::max(buffers, static_cast<std::size_t>(threads));
     std::vector<std::unique_ptr<Job>> storage;
     std::vector<Job*> idle;
-    std::deque<Job*> in_flight;  // submitted, oldest first
+    storage.reserve(buffers);
+    idle.reserve(buffers);
+    JobQueue in_flight(buffers);  // submitted, oldest first
+    std::size_t limit = buffers;  // frames in flight at most; lowered when memory runs short
     PipelineOutcome outcome;
     bool reading = true;
     uint64_t next_index = 0;
+    const auto stop_reading = [&](PipelineOutcome::Shortage shortage) {
+        reading = false;
+        outcome.stop = PipelineOutcome::Stop::out_of_memory;
+        outcome.shortage = shortage;
+        outcome.failed_frame = next_index;
+    };
 
-    WorkerPool pool(threads, stages.process);
+    WorkerPool pool(threads, buffers, stages.process);
     for (;;) {
         // Write finished frames first, so buffers return to the reader soonest.
         if (!in_flight.empty() && pool.is_done(in_flight.front())) {
             Job* job = in_flight.front();
-            if (!job->ok) {
+            if (!job->ok && job->retried) {
                 outcome.stop = PipelineOutcome::Stop::process_failed;
                 outcome.failed_frame = job->index;
                 return outcome;
             }
-            if (!stages.write(job->frame)) {
+            if (!job->ok) {
+                // It may have lacked memory the other frames held: once they are done,
+                // it is tried again alone, and fewer frames are in flight from now on.
+                for (std::size_t i = 1; i < in_flight.size(); ++i) pool.wait(in_flight.at(i));
+                limit = std::max<std::size_t>(1, in_flight.size() - 1);
+                while (storage.size() > limit && !idle.empty()) {
+                    const Job* spare = idle.back();
+                    idle.pop_back();
+                    std::erase_if(storage, [spare](const auto& held) { return held.get() == spare; });
+                }
+                job->retried = true;
+                pool.submit(job);
+                pool.wait(job);
+                continue;
+            }
+            bool written = false;
+            try {
+                written = stages.write(job->frame);
+            } catch (const std::bad_alloc&) {
+                outcome.stop = PipelineOutcome::Stop::out_of_memory;
+                outcome.shortage = PipelineOutcome::Shortage::writing;
+                outcome.failed_frame = job->index;
+                return outcome;
+            }
+            if (!written) {
                 outcome.stop = PipelineOutcome::Stop::write_failed;
                 return outcome;
             }
             ++outcome.frames_written;
-            in_flight.pop_front();
+            in_flight.pop();
             idle.push_back(job);
             continue;
         }
-        if (reading && (!idle.empty() || storage.size() < buffers)) {
-            ReadResult result = ReadResult::error;
-            Job* job = nullptr;
-            try {
-                if (idle.empty()) {
-                    storage.push_back(std::make_unique<Job>());
+        if (reading && in_flight.size() < limit) {
+            if (idle.empty()) {
+                try {
+                    auto fresh = std::make_unique<Job>();
+                    if (stages.prepare) stages.prepare(fresh->frame);
+                    storage.push_back(std::move(fresh));  // within the reserved capacity
                     idle.push_back(storage.back().get());
+                } catch (const std::bad_alloc&) {
+                    if (storage.empty()) {
+                        stop_reading(PipelineOutcome::Shortage::frame_buffer);
+                    } else {
+                        limit = storage.size();  // go on with the buffers there are
+                    }
+                    continue;
                 }
-                job = idle.back();
+            }
+            Job* job = idle.back();
+            ReadResult result = ReadResult::error;
+            try {
                 result = stages.read(job->frame);
             } catch (const std::bad_alloc&) {
                 // The frames read so far are still filtered and written.
-                reading = false;
-                outcome.stop = PipelineOutcome::Stop::out_of_memory;
-                outcome.failed_frame = next_index;
+                stop_reading(PipelineOutcome::Shortage::reading);
                 continue;
             }
             if (result == ReadResult::ok) {
                 idle.pop_back();
                 job->index = next_index++;
-                job->done = false;
-                in_flight.push_back(job);
+                job->retried = false;
+                in_flight.push(job);
                 pool.submit(job);
             } else {
                 reading = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace velnor::cli {
 
@@ -22,7 +23,7 @@ bool starts_with_frame_magic(std::string_view line) {
 }  // namespace
 
 Y4mReader::Y4mReader(ByteSource& source, const Y4mLimits& limits)
-    : source_(source), limits_(limits), buffer_(kBufferBytes) {}
+    : source_(source), limits_(limits) {}
 
 bool Y4mReader::refill() {
     if (!read_error_.empty()) return false;
@@ -90,6 +91,13 @@ std::string Y4mReader::frame_prefix() const {
 }
 
 ReadResult Y4mReader::read_stream_header(StreamInfo* info) {
+    // Made here rather than in the constructor, so that running out is an error line.
+    try {
+        buffer_.resize(kBufferBytes);
+    } catch (const std::bad_alloc&) {
+        return fail("out of memory for the input buffer (" + std::to_string(kBufferBytes) +
+                    " bytes)");
+    }
     std::string line;
     switch (read_line(&line)) {
         case LineResult::ok:
