@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -19,7 +20,7 @@ struct Job {
     uint64_t index = 0;
     bool done = false;
     bool ok = false;
-    bool retried = false;  // processed a second time, alone
+    int attempts = 0;  // failed processing attempts
 };
 
 // A first-in first-out queue of at most `capacity` jobs whose storage is allocated
@@ -54,13 +55,13 @@ public:
         : process_(process), queue_(capacity) {
         threads_.reserve(static_cast<std::size_t>(threads));
         for (int i = 0; i < threads; ++i) {
-            pthread_t thread;
+            WorkerThread thread;
             const int error = start_thread(&thread, &WorkerPool::run, this, kWorkerStackBytes);
             if (error != 0) {
                 if (threads_.empty()) throw std::system_error(error, std::generic_category());
                 break;
             }
-            threads_.push_back(thread);
+            threads_.push_back(thread);  // within the reserved capacity
         }
     }
     ~WorkerPool() { stop(); }
@@ -86,6 +87,8 @@ public:
         std::lock_guard lock(mutex_);
         return job->done;
     }
+
+    std::size_t threads() const { return threads_.size(); }
 
 private:
     static void* run(void* pool) {
@@ -125,7 +128,7 @@ private:
             queue_.clear();
         }
         queued_.notify_all();
-        for (pthread_t thread : threads_) pthread_join(thread, nullptr);
+        for (WorkerThread& thread : threads_) join_thread(&thread);
         threads_.clear();
     }
 
@@ -135,7 +138,7 @@ private:
     std::condition_variable finished_;
     JobQueue queue_;
     bool stopping_ = false;
-    std::vector<pthread_t> threads_;
+    std::vector<WorkerThread> threads_;
 };
 
 }  // namespace
@@ -159,29 +162,39 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
         outcome.failed_frame = next_index;
     };
 
-    WorkerPool pool(threads, buffers, stages.process);
+    std::optional<WorkerPool> pool;
+    pool.emplace(threads, buffers, stages.process);
+    // With nothing processing: one worker instead of several, whose stacks and
+    // scratch may be what left too little memory. False when there is one already.
+    const auto one_thread = [&] {
+        if (pool->threads() == 1) return false;
+        pool.reset();
+        pool.emplace(1, buffers, stages.process);
+        return true;
+    };
     for (;;) {
         // Write finished frames first, so buffers return to the reader soonest.
-        if (!in_flight.empty() && pool.is_done(in_flight.front())) {
+        if (!in_flight.empty() && pool->is_done(in_flight.front())) {
             Job* job = in_flight.front();
-            if (!job->ok && job->retried) {
-                outcome.stop = PipelineOutcome::Stop::process_failed;
-                outcome.failed_frame = job->index;
-                return outcome;
-            }
             if (!job->ok) {
-                // It may have lacked memory the other frames held: once they are done,
-                // it is tried again alone, and fewer frames are in flight from now on.
-                for (std::size_t i = 1; i < in_flight.size(); ++i) pool.wait(in_flight.at(i));
+                // It may have lacked memory the other frames or threads held: once the
+                // others are done it is tried again alone, then on a single thread,
+                // with fewer frames in flight from now on.
+                for (std::size_t i = 1; i < in_flight.size(); ++i) pool->wait(in_flight.at(i));
+                const bool again = ++job->attempts == 1 || one_thread();
+                if (!again) {
+                    outcome.stop = PipelineOutcome::Stop::process_failed;
+                    outcome.failed_frame = job->index;
+                    return outcome;
+                }
                 limit = std::max<std::size_t>(1, in_flight.size() - 1);
                 while (storage.size() > limit && !idle.empty()) {
                     const Job* spare = idle.back();
                     idle.pop_back();
                     std::erase_if(storage, [spare](const auto& held) { return held.get() == spare; });
                 }
-                job->retried = true;
-                pool.submit(job);
-                pool.wait(job);
+                pool->submit(job);
+                pool->wait(job);
                 continue;
             }
             bool written = false;
@@ -210,10 +223,10 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
                     storage.push_back(std::move(fresh));  // within the reserved capacity
                     idle.push_back(storage.back().get());
                 } catch (const std::bad_alloc&) {
-                    if (storage.empty()) {
-                        stop_reading(PipelineOutcome::Shortage::frame_buffer);
-                    } else {
+                    if (!storage.empty()) {
                         limit = storage.size();  // go on with the buffers there are
+                    } else if (!one_thread()) {
+                        stop_reading(PipelineOutcome::Shortage::frame_buffer);
                     }
                     continue;
                 }
@@ -230,9 +243,9 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
             if (result == ReadResult::ok) {
                 idle.pop_back();
                 job->index = next_index++;
-                job->retried = false;
+                job->attempts = 0;
                 in_flight.push(job);
-                pool.submit(job);
+                pool->submit(job);
             } else {
                 reading = false;
                 if (result == ReadResult::error) outcome.stop = PipelineOutcome::Stop::read_failed;
@@ -240,7 +253,7 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
             continue;
         }
         if (in_flight.empty()) return outcome;
-        pool.wait(in_flight.front());
+        pool->wait(in_flight.front());
     }
 }
 
