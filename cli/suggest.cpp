@@ -107,14 +107,20 @@ int print_suggestion(ByteSource& input, const Y4mLimits& limits, std::FILE* out,
 }
 
 int filter_with_suggestion(Options options, const StreamIo& io) {
+    // A file is read again from the start; anything else (a pipe) is replayed from a
+    // copy of what the measurement read.
     ReplaySource replay(*io.input);
-    const NoiseSample sample = sample_noise(replay, io.limits, "for the copy of the measured frames");
+    const bool rereads = io.input->rewind();
+    const NoiseSample sample = sample_noise(rereads ? *io.input : replay, io.limits,
+                                            "for the copy of the measured frames");
     // Interrupted while measuring: nothing is filtered with a partial estimate.
     if (stop_signal() != 0) return report_stopped(io.messages, stop_signal(), 0);
     if (sample.shortage.what != nullptr)
         return report_out_of_memory(io.messages, sample.shortage.what, sample.shortage.frame,
                                     sample.shortage.bytes);
     replay.replay();
+    if (rereads && !io.input->rewind())
+        return report(io.messages, std::string("cannot read the input again: ") + std::strerror(errno));
     // Problems with the input are left to the filter run, which reports them after
     // writing every complete frame before them.
     if (sample.frames > 0) {
@@ -135,7 +141,7 @@ int filter_with_suggestion(Options options, const StreamIo& io) {
         }
     }
     StreamIo replayed = io;
-    replayed.input = &replay;
+    if (!rereads) replayed.input = &replay;
     return filter_stream(options, replayed);
 }
 
