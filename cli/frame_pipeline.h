@@ -17,9 +17,9 @@ struct PipelineStages {
     // Fills the frame with the next input frame (calling thread).
     std::function<ReadResult(Frame&)> read;
     // Works on one frame (worker threads, concurrently). false: it could not (out of
-    // memory), leaving the frame as it was; the frame is tried once more with no other
-    // frame in flight and fewer frames in flight from then on, and a second failure
-    // stops the pipeline.
+    // memory), leaving the frame as it was. The frame is then tried again once the
+    // others in flight are done, with fewer frames in flight from then on, and if
+    // that fails too on a single thread; a failure there stops the pipeline.
     std::function<bool(Frame&)> process;
     // Writes one processed frame; false stops the pipeline (calling thread, in order).
     std::function<bool(const Frame&)> write;
@@ -39,7 +39,9 @@ struct PipelineOutcome {
 // that failed is processed and written; nothing after it is written. At most
 // `buffers` frames (at least one per thread) exist at a time. When a new buffer
 // cannot be made (prepare or the buffer itself throws std::bad_alloc), goes on with
-// the buffers it has; only without any is that an out_of_memory stop. When fewer
+// the buffers it has; without any, tries again on a single thread before an
+// out_of_memory stop. std::bad_alloc from read or write is an out_of_memory stop
+// at that frame. When fewer
 // threads can be started than asked for, runs on those that started. Throws
 // std::bad_alloc when its own bookkeeping cannot be allocated, std::system_error
 // when no thread starts.
