@@ -31,8 +31,7 @@ int report_stopped(std::FILE* messages, int signal, uint64_t frames) {
     return kExitSignalBase + signal;
 }
 
-int report_out_of_memory(std::FILE* messages, const char* what, int64_t frame,
-                         std::size_t bytes) {
+int report_out_of_memory(std::FILE* messages, const char* what, int64_t frame, std::size_t bytes) {
     std::fputs("velnor: ", messages);
     if (frame >= 0) std::fprintf(messages, "frame %lld: ", static_cast<long long>(frame));
     std::fprintf(messages, "out of memory %s", what);
@@ -135,7 +134,8 @@ int filter_stream(const Options& options, const StreamIo& io) {
         case PipelineOutcome::Stop::out_of_memory:
             switch (outcome.shortage) {
                 case PipelineOutcome::Shortage::frame_buffer:
-                    return report_out_of_memory(io.messages, "for the frame buffer", frame, frame_bytes);
+                    return report_out_of_memory(io.messages, "for the frame buffer", frame,
+                                                frame_bytes);
                 case PipelineOutcome::Shortage::reading:
                     return report_out_of_memory(io.messages, "while reading the frame", frame);
                 case PipelineOutcome::Shortage::writing:

@@ -191,7 +191,8 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
                 while (storage.size() > limit && !idle.empty()) {
                     const Job* spare = idle.back();
                     idle.pop_back();
-                    std::erase_if(storage, [spare](const auto& held) { return held.get() == spare; });
+                    std::erase_if(storage,
+                                  [spare](const auto& held) { return held.get() == spare; });
                 }
                 pool->submit(job);
                 pool->wait(job);

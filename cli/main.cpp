@@ -158,9 +158,8 @@ int run(int argc, char** argv) {
     const std::string output_name =
         to_stdout ? "standard output" : "output " + quote_bytes(options.output, SIZE_MAX);
     // Refusals come before anything is read or measured.
-    const std::string refusal = to_stdout
-                                    ? refuse_output(STDOUT_FILENO, output_name, input)
-                                    : refuse_output_path(options.output, output_name, input);
+    const std::string refusal = to_stdout ? refuse_output(STDOUT_FILENO, output_name, input)
+                                          : refuse_output_path(options.output, output_name, input);
     if (!refusal.empty()) return usage_error(refusal);
 
     FdSource source(input_fd);

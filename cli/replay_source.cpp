@@ -12,9 +12,7 @@ ReplaySource::~ReplaySource() {
     while (first_ < blocks_.size()) release_front();
 }
 
-std::size_t ReplaySource::held_bytes() const {
-    return (blocks_.size() - first_) * kBlockBytes;
-}
+std::size_t ReplaySource::held_bytes() const { return (blocks_.size() - first_) * kBlockBytes; }
 
 void ReplaySource::release_front() {
     munmap(blocks_[first_], kBlockBytes);

@@ -6,9 +6,9 @@
 #include <new>
 #include <vector>
 
-#include "cli/suggested_settings.h"
 #include "cli/replay_source.h"
 #include "cli/stop_request.h"
+#include "cli/suggested_settings.h"
 #include "cli/y4m_reader.h"
 
 namespace velnor::cli {
@@ -120,7 +120,8 @@ int filter_with_suggestion(Options options, const StreamIo& io) {
                                     sample.shortage.bytes);
     replay.replay();
     if (rereads && !io.input->rewind())
-        return report(io.messages, std::string("cannot read the input again: ") + std::strerror(errno));
+        return report(io.messages,
+                      std::string("cannot read the input again: ") + std::strerror(errno));
     // Problems with the input are left to the filter run, which reports them after
     // writing every complete frame before them.
     if (sample.frames > 0) {
