@@ -111,8 +111,9 @@ int filter_with_suggestion(Options options, const StreamIo& io) {
     // copy of what the measurement read.
     ReplaySource replay(*io.input);
     const bool rereads = io.input->rewind();
-    const NoiseSample sample = sample_noise(rereads ? *io.input : replay, io.limits,
-                                            "for the copy of the measured frames");
+    const NoiseSample sample =
+        rereads ? sample_noise(*io.input, io.limits)
+                : sample_noise(replay, io.limits, "for the copy of the measured frames");
     // Interrupted while measuring: nothing is filtered with a partial estimate.
     if (stop_signal() != 0) return report_stopped(io.messages, stop_signal(), 0);
     if (sample.shortage.what != nullptr)
