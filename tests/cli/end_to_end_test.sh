@@ -466,6 +466,25 @@ for case in "${signals[@]}"; do
     check_run "$name" $status "$want" "^velnor: stopped by SIG$signal after $frames frames$" "$expected"
 done
 
+# Named FIFOs that nobody opens from the other end yet: the wait ends on a stop request.
+# name @ signal @ velnor's arguments (timeout ends a velnor that does not stop)
+fifo_waits=(
+    "SIGTERM, input FIFO without a writer @ TERM @ \"\$work/fifo\" -o \"\$work/out.y4m\""
+    "SIGINT, output FIFO without a reader @ INT @ \"\$work/in.y4m\" -o \"\$work/fifo\""
+)
+for case in "${fifo_waits[@]}"; do
+    IFS='@' read -r name signal arguments <<<"$case"
+    name=${name% } signal=${signal// /}
+    rm -f "$work/out.y4m" "$work/fifo"
+    mkfifo "$work/fifo"
+    eval "exec timeout -s KILL 10 env --default-signal=INT \"\$velnor\" $arguments" 2>"$work/err" &
+    filter=$!
+    sleep 0.5
+    kill -"$signal" "$filter"
+    wait "$filter"
+    check_run "$name" $? $((128 + $(kill -l "$signal"))) "^velnor: stopped by SIG$signal after 0 frames$" -
+done
+
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s)" >&2
     exit 1
