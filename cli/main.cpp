@@ -136,7 +136,9 @@ int run(int argc, char** argv) {
     install_stop_handlers();
     // Workers allocate only their small per-frame scratch: sharing the main heap keeps
     // each thread from reserving an arena of its own (64 MiB of address space each).
+#ifdef M_ARENA_MAX
     mallopt(M_ARENA_MAX, 1);
+#endif
 
     const bool from_stdin = options.input == "-";
     const bool to_stdout = options.output == "-";
