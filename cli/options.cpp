@@ -154,7 +154,8 @@ Options:
                    ones less, and from 2N on not at all (default @THRESHOLD2@)
   --suggest        estimate the luma noise of the first frames and print the
                    settings for it as one line of options (the estimate goes to
-                   standard error); filters nothing
+                   standard error); filters nothing, so it takes none of
+                   the options above, --auto or -j
   --auto           filter with the settings --suggest would print; the values
                    named on the command line still win
   -j, --jobs N     filter N frames at a time (default: one per core)
