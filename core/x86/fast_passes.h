@@ -31,15 +31,20 @@ using FormPass = PassStatus (*)(const FilterSettings& settings, uint8_t* plane,
 // -255..255.
 using ShapeProbe = void (*)(int32_t threshold2, int32_t* out);
 
-// filter_luma_<isa> (a LumaPass), filter_luma_<isa>_form (a FormPass) and
-// shape_probe_<isa> (a ShapeProbe), defined in core/x86/pass_<isa>.cpp.
+// filter_luma_<isa> (a LumaPass), filter_luma_<isa>_form (a FormPass),
+// shape_probe_<isa> (a ShapeProbe), filter_words_<isa> (a WordPass) and
+// filter_floats_<isa> (a FloatPass), defined in core/x86/pass_<isa>.cpp.
 #define VELNOR_DECLARE_VECTOR_PASS(isa)                                                        \
     PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,               \
                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch);       \
     PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,        \
                                         std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
                                         PassForm form, BandForms* forms);                      \
-    void shape_probe_##isa(int32_t threshold2, int32_t* out);
+    void shape_probe_##isa(int32_t threshold2, int32_t* out);                                  \
+    PassStatus filter_words_##isa(const FilterSettings& settings, int bits, uint16_t* plane,   \
+                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch);      \
+    PassStatus filter_floats_##isa(const FilterSettings& settings, float* plane,               \
+                                   std::ptrdiff_t pitch, const ScratchAllocator& scratch);
 
 VELNOR_DECLARE_VECTOR_PASS(sse2)
 VELNOR_DECLARE_VECTOR_PASS(sse41)

@@ -34,7 +34,7 @@ struct RowResults {
     int16_t* confidence;  // confidence threshold T of each sample, by column
     uint32_t* marks;  // per kLanes columns from column kEdge: bit set where detectors are needed
 };
-VELNOR_INLINE RowResults row_results(const Scratch& s, int i) {
+VELNOR_INLINE RowResults row_results(const Scratch<ByteLanes>& s, int i) {
     const int r = i - kFirstOut;
     return RowResults{s.row_confidence + r * s.row_stride, s.row_marks + r * s.mark_words};
 }
@@ -44,8 +44,8 @@ VELNOR_INLINE RowResults row_results(const Scratch& s, int i) {
 // records the confidence thresholds and the samples that need the detectors.
 // Reads unfiltered samples only: the padded rows and the saved copy of the row
 // above the band (null for the first band, whose row above is never filtered).
-VELNOR_INLINE void classify_band(const Band& b, const Scratch& s, const Constants& c,
-                                 const uint8_t* saved) {
+VELNOR_INLINE void classify_band(const Band<ByteLanes>& b, const Scratch<ByteLanes>& s,
+                                 const ByteConstants& c, const uint8_t* saved) {
     uint8_t* raw_above = raw_row_above(s);
     std::memcpy(raw_above, saved ? saved : padded_row(s, kFirstOut - 1),
                 static_cast<std::size_t>(b.width));
@@ -76,7 +76,8 @@ VELNOR_INLINE void classify_band(const Band& b, const Scratch& s, const Constant
 // Runs the detectors for the marked samples of the band's rows in order, then
 // writes the rows to the plane.
 template <int kTables>
-VELNOR_INLINE void filter_band_rows(const Band& b, const Scratch& s, const Constants& c) {
+VELNOR_INLINE void filter_band_rows(const Band<ByteLanes>& b, const Scratch<ByteLanes>& s,
+                                    const ByteConstants& c) {
     const Vec first_lane = lane_index() == 0, second_lane = lane_index() == 1;
     for (int i = kFirstOut; i < kFirstOut + b.filtered_rows(); ++i) {
         const RowResults results = row_results(s, i);
@@ -90,7 +91,7 @@ VELNOR_INLINE void filter_band_rows(const Band& b, const Scratch& s, const Const
         for (int x = kEdge, word = 0; x < b.width - kEdge; x += kLanes, ++word) {
             uint32_t pending = results.marks[word];
             if (pending == 0) continue;
-            Neighbourhood n;
+            Neighbourhood<Vec> n;
             n.a2l = load_bytes(up2 + x - 2), n.a2m = load_bytes(up2 + x),
             n.a2r = load_bytes(up2 + x + 2);
             n.al = load_bytes(up + x - 1), n.am = load_bytes(up + x), n.ar = load_bytes(up + x + 1);
@@ -112,7 +113,7 @@ VELNOR_INLINE void filter_band_rows(const Band& b, const Scratch& s, const Const
                 n.l = select(first_lane, before1, lanes_down1(settled));
                 n.l2 =
                     select(first_lane, before2, select(second_lane, before1, lanes_down2(settled)));
-                const Vec result = detector_result<kTables>(n, confidence, box, c);
+                const Vec result = detector_result<ByteLanes, kTables>(n, confidence, box, c);
                 // A pending lane is final when each of its two left neighbours is final
                 // and had, as this round read it, its final value: unmarked, settled
                 // before, or itself final now with a result equal to its guess.
@@ -134,8 +135,9 @@ VELNOR_INLINE void filter_band_rows(const Band& b, const Scratch& s, const Const
 }
 
 // The whole row-wise form for one band (rows copied by copy_band_rows).
-__attribute__((noinline)) void filter_band_row_wise(const Band& b, const Scratch& s,
-                                                    const Constants& c, const uint8_t* saved) {
+__attribute__((noinline)) void filter_band_row_wise(const Band<ByteLanes>& b,
+                                                    const Scratch<ByteLanes>& s,
+                                                    const ByteConstants& c, const uint8_t* saved) {
     classify_band(b, s, c, saved);
     with_knee_tables(c, [&]<int kTables>() { filter_band_rows<kTables>(b, s, c); });
 }
@@ -146,7 +148,8 @@ __attribute__((noinline)) void filter_band_row_wise(const Band& b, const Scratch
 // sampled only when it is the only one, and then with the filtered row above it.
 // Stops as soon as the answer is no.
 template <int kPercent>
-VELNOR_INLINE bool row_wise_suits(const Band& b, const Scratch& s, const Constants& c) {
+VELNOR_INLINE bool row_wise_suits(const Band<ByteLanes>& b, const Scratch<ByteLanes>& s,
+                                  const ByteConstants& c) {
     const int rows = b.filtered_rows();
     const int first = rows > 1 ? 1 : 0;
     const int sampled = (rows - first + 3) / 4;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/x86/vector_common.h"
+#include "core/x86/vector_pieces.h"
 
 namespace velnor {
 namespace {
@@ -162,6 +163,31 @@ VELNOR_INLINE Vec to_vec(Floats f) {
     const __m256i low = _mm256_cvttps_epi32(reinterpret_cast<__m256>(f.h[0]));
     const __m256i high = _mm256_cvttps_epi32(reinterpret_cast<__m256>(f.h[1]));
     return vec(_mm256_permute4x64_epi64(_mm256_packs_epi32(low, high), 0xD8));
+}
+
+// kLanes 32-bit lanes as two registers, for 16-bit and float samples.
+using Ints = Pieces<int32_t, 32, kLanes / 8>;
+using Words = Pieces<uint32_t, 32, kLanes / 8>;
+using Reals = Pieces<float, 32, kLanes / 8>;
+VELNOR_INLINE bool any(Ints mask) {
+    __m256i all = reinterpret_cast<__m256i>(mask.part[0]);
+    for (int i = 1; i < kLanes / 8; ++i)
+        all = _mm256_or_si256(all, reinterpret_cast<__m256i>(mask.part[i]));
+    return !_mm256_testz_si256(all, all);
+}
+// The high 32 bits of each lane's 64-bit product.
+VELNOR_INLINE Words multiply_high(Words a, Words b) {
+    Words r;
+    const __m256i high = _mm256_set1_epi64x(static_cast<long long>(0xFFFFFFFF00000000ull));
+    for (int i = 0; i < kLanes / 8; ++i) {
+        const __m256i x = reinterpret_cast<__m256i>(a.part[i]);
+        const __m256i y = reinterpret_cast<__m256i>(b.part[i]);
+        const __m256i even = _mm256_mul_epu32(x, y);
+        const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(x, 32), _mm256_srli_epi64(y, 32));
+        r.part[i] = reinterpret_cast<Words::Part>(
+            _mm256_or_si256(_mm256_srli_epi64(even, 32), _mm256_and_si256(odd, high)));
+    }
+    return r;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/x86/vector_common.h"
+#include "core/x86/vector_pieces.h"
 
 namespace velnor {
 namespace {
@@ -168,6 +169,31 @@ VELNOR_INLINE Vec to_vec(Floats f) {
     const __m256i high =
         _mm512_cvtsepi32_epi16(_mm512_cvttps_epi32(reinterpret_cast<__m512>(f.h[1])));
     return vec(_mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1));
+}
+
+// kLanes 32-bit lanes as two registers, for 16-bit and float samples.
+using Ints = Pieces<int32_t, 64, kLanes / 16>;
+using Words = Pieces<uint32_t, 64, kLanes / 16>;
+using Reals = Pieces<float, 64, kLanes / 16>;
+VELNOR_INLINE bool any(Ints mask) {
+    __m512i all = reinterpret_cast<__m512i>(mask.part[0]);
+    for (int i = 1; i < kLanes / 16; ++i)
+        all = _mm512_or_si512(all, reinterpret_cast<__m512i>(mask.part[i]));
+    return _mm512_test_epi32_mask(all, all) != 0;
+}
+// The high 32 bits of each lane's 64-bit product.
+VELNOR_INLINE Words multiply_high(Words a, Words b) {
+    Words r;
+    const __m512i high = _mm512_set1_epi64(static_cast<long long>(0xFFFFFFFF00000000ull));
+    for (int i = 0; i < kLanes / 16; ++i) {
+        const __m512i x = reinterpret_cast<__m512i>(a.part[i]);
+        const __m512i y = reinterpret_cast<__m512i>(b.part[i]);
+        const __m512i even = _mm512_mul_epu32(x, y);
+        const __m512i odd = _mm512_mul_epu32(_mm512_srli_epi64(x, 32), _mm512_srli_epi64(y, 32));
+        r.part[i] = reinterpret_cast<Words::Part>(
+            _mm512_or_si512(_mm512_srli_epi64(even, 32), _mm512_and_si512(odd, high)));
+    }
+    return r;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/x86/vector_common.h"
+#include "core/x86/vector_pieces.h"
 
 namespace velnor {
 namespace {
@@ -209,6 +210,31 @@ VELNOR_INLINE Vec to_vec(Floats f) {
         v.h[i] = half(_mm_packs_epi32(_mm_cvttps_epi32(reinterpret_cast<__m128>(f.q[2 * i])),
                                       _mm_cvttps_epi32(reinterpret_cast<__m128>(f.q[2 * i + 1]))));
     return v;
+}
+
+// kLanes 32-bit lanes as four 128-bit registers, for 16-bit and float samples.
+using Ints = Pieces<int32_t, 16, kLanes / 4>;
+using Words = Pieces<uint32_t, 16, kLanes / 4>;
+using Reals = Pieces<float, 16, kLanes / 4>;
+VELNOR_INLINE bool any(Ints mask) {
+    __m128i all = reinterpret_cast<__m128i>(mask.part[0]);
+    for (int i = 1; i < kLanes / 4; ++i)
+        all = _mm_or_si128(all, reinterpret_cast<__m128i>(mask.part[i]));
+    return _mm_movemask_epi8(all) != 0;
+}
+// The high 32 bits of each lane's 64-bit product.
+VELNOR_INLINE Words multiply_high(Words a, Words b) {
+    Words r;
+    const __m128i high = _mm_set1_epi64x(static_cast<long long>(0xFFFFFFFF00000000ull));
+    for (int i = 0; i < kLanes / 4; ++i) {
+        const __m128i x = reinterpret_cast<__m128i>(a.part[i]);
+        const __m128i y = reinterpret_cast<__m128i>(b.part[i]);
+        const __m128i even = _mm_mul_epu32(x, y);
+        const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(x, 32), _mm_srli_epi64(y, 32));
+        r.part[i] = reinterpret_cast<Words::Part>(
+            _mm_or_si128(_mm_srli_epi64(even, 32), _mm_and_si128(odd, high)));
+    }
+    return r;
 }
 
 }  // namespace
