@@ -84,15 +84,19 @@ VELNOR_INLINE V broadcast(typename V::Element v) {
     for (int i = 0; i < V::kLaneCount / V::kPartLanes; ++i) r.part[i] = typename V::Part{} + v;
     return r;
 }
+// Register by register: one copy of the whole would travel through the stack in
+// smaller pieces and stall the reloads.
 template <class V>
 VELNOR_INLINE V load_lanes(const typename V::Element* p) {
     V v;
-    std::memcpy(&v, p, sizeof v);
+    for (int i = 0; i < V::kLaneCount / V::kPartLanes; ++i)
+        std::memcpy(&v.part[i], p + i * V::kPartLanes, sizeof v.part[i]);
     return v;
 }
 template <class V>
 VELNOR_INLINE void store_lanes(typename V::Element* p, V v) {
-    std::memcpy(p, &v, sizeof v);
+    for (int i = 0; i < V::kLaneCount / V::kPartLanes; ++i)
+        std::memcpy(p + i * V::kPartLanes, &v.part[i], sizeof v.part[i]);
 }
 
 // The lanes' bits as another 32-bit lane type, or their values converted to it
