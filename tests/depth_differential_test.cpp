@@ -175,6 +175,29 @@ TEST(DepthDifferential, WordsWithExtremeParameters) {
             }
 }
 
+// The word pass's shaping (a division by the knee in vector lanes) against the
+// scalar rule: every difference a 16-bit word can give, knees from the smallest to
+// beyond the largest difference.
+TEST(DepthDifferential, WordShapingEveryDifference) {
+    const std::vector<SimdLevel> levels = own_levels(word_level);
+    if (levels.empty()) GTEST_SKIP() << "no vector word pass on this CPU";
+    const int32_t knees[] = {INT_MIN, -1,    0,     1,     2,     3,       5,      255,   256,
+                             257,     1000,  4095,  4097,  12345, 32767,   32768,  32769, 43691,
+                             65533,   65534, 65535, 65536, 65537, 1 << 24, INT_MAX};
+    std::vector<int32_t> shaped(2 * 65535 + 1);
+    for (SimdLevel level : levels) {
+        const WordShapeProbe probe = word_shape_probe_for_level(level);
+        ASSERT_NE(probe, nullptr) << level_name(level);
+        for (int32_t knee : knees) {
+            probe(knee, shaped.data());
+            const int32_t t = knee < 0 ? 0 : knee > 65536 ? 65536 : knee;
+            for (int d = -65535; d <= 65535; ++d)
+                ASSERT_EQ(shaped[d + 65535], shaped_difference(d, t))
+                    << level_name(level) << " knee " << knee << " d " << d;
+        }
+    }
+}
+
 // Floats (luma 0..1 or chroma -0.5..0.5) within 1e-4 of the reference on at least
 // 99.9% of the samples and within 0.05 everywhere; the padding untouched; the same
 // result on a second run.

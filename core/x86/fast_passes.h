@@ -31,6 +31,10 @@ using FormPass = PassStatus (*)(const FilterSettings& settings, uint8_t* plane,
 // -255..255.
 using ShapeProbe = void (*)(int32_t threshold2, int32_t* out);
 
+// The word pass's difference shaping in vector lanes: out[d + 65535] for every d in
+// -65535..65535 with knee `knee` (threshold2 at 8 bits).
+using WordShapeProbe = void (*)(int32_t knee, int32_t* out);
+
 // filter_luma_<isa> (a LumaPass), filter_luma_<isa>_form (a FormPass),
 // shape_probe_<isa> (a ShapeProbe), filter_words_<isa> (a WordPass) and
 // filter_floats_<isa> (a FloatPass), defined in core/x86/pass_<isa>.cpp.
@@ -43,6 +47,7 @@ using ShapeProbe = void (*)(int32_t threshold2, int32_t* out);
     void shape_probe_##isa(int32_t threshold2, int32_t* out);                                  \
     PassStatus filter_words_##isa(const FilterSettings& settings, int bits, uint16_t* plane,   \
                                   std::ptrdiff_t pitch, const ScratchAllocator& scratch);      \
+    void word_shape_probe_##isa(int32_t knee, int32_t* out);                                   \
     PassStatus filter_floats_##isa(const FilterSettings& settings, float* plane,               \
                                    std::ptrdiff_t pitch, const ScratchAllocator& scratch);
 
@@ -55,5 +60,6 @@ VELNOR_DECLARE_VECTOR_PASS(avx512)
 // reference or a level this build or CPU lacks.
 FormPass form_pass_for_level(SimdLevel level);
 ShapeProbe shape_probe_for_level(SimdLevel level);
+WordShapeProbe word_shape_probe_for_level(SimdLevel level);
 
 }  // namespace velnor

@@ -85,6 +85,19 @@ void probe_shape(int32_t threshold2, int32_t* out) {
     }
 }
 
+// Every shaped difference as the word pass computes it in vector lanes, for the
+// knee threshold2 at 8 bits (so the knee itself, clamped as the pass clamps it):
+// out[d + 65535] for d = -65535..65535.
+void probe_word_shape(int32_t knee, int32_t* out) {
+    const WordConstants c = make_word_constants(FilterSettings(8, 8, 20, 40, knee), 8);
+    for (int first = -65535; first <= 65535; first += kLanes) {
+        int32_t lanes[kLanes];
+        for (int i = 0; i < kLanes; ++i) lanes[i] = first + i < 65535 ? first + i : 65535;
+        store_lanes(lanes, shape<0>(load_lanes<Ints>(lanes), c));
+        for (int i = 0; i < kLanes && first + i <= 65535; ++i) out[first + i + 65535] = lanes[i];
+    }
+}
+
 }  // namespace
 }  // namespace velnor
 
@@ -109,6 +122,7 @@ void probe_shape(int32_t threshold2, int32_t* out) {
         return run_vector_pass<WordLanes, Tuning>(settings, bits, plane, pitch, scratch,       \
                                                   PassForm::automatic, nullptr);               \
     }                                                                                          \
+    void word_shape_probe_##isa(int32_t knee, int32_t* out) { probe_word_shape(knee, out); }   \
     PassStatus filter_floats_##isa(const FilterSettings& settings, float* plane,               \
                                    std::ptrdiff_t pitch, const ScratchAllocator& scratch) {    \
         return run_vector_pass<FloatLanes, Tuning>(settings, 32, plane, pitch, scratch,        \
