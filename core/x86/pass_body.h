@@ -32,8 +32,12 @@ PassStatus run_vector_pass(const FilterSettings& settings, uint8_t* plane, std::
     const int height = settings.height;
     if (width <= 2 * kEdge || height <= 2 * kEdge) return PassStatus::ok;
 
+    // The vector forms' scratch takes some 8 kLanes bytes per column; where that is
+    // refused (or the width is beyond what acquire accepts), the plain pass, which
+    // needs 12, filters the plane with the same result.
     Scratch s;
-    if (!acquire(&s, width, allocator)) return PassStatus::out_of_memory;
+    if (!acquire(&s, width, allocator))
+        return filter_luma_reference(settings, plane, pitch, allocator);
     const Constants c = make_constants(settings);
 
     for (int top = 0; top + kFirstOut <= height - 1 - kEdge; top += kBandRows) {

@@ -91,9 +91,13 @@ VELNOR_INLINE void store_band(const Band& b, const Scratch& s) {
 }
 
 // Which lanes the pass writes at a step: rows of the band inside the processed
-// region, at columns inside it.
+// region, at columns inside it. Lane i at step t holds column t - kSkew*i, which is
+// inside when t - last_column <= kSkew*i <= t - first_column: the lanes compare their
+// skews against those two bounds, computed in scalars and limited to -1 .. kSpan + 1
+// (the skews lie in 0 .. kSpan), so that no lane ever holds a column or a step.
 struct WrittenLanes {
-    Vec skew, used, first_column, last_column;
+    Vec skew, used;
+    int first_column, last_column;
 
     explicit WrittenLanes(const Band& b) {
         int16_t skews[kLanes], rows[kLanes];
@@ -104,12 +108,15 @@ struct WrittenLanes {
         }
         skew = load(skews);
         used = load(rows);
-        first_column = splat(kEdge);
-        last_column = splat(b.width - 1 - kEdge);
+        first_column = kEdge;
+        last_column = b.width - 1 - kEdge;
+    }
+    VELNOR_INLINE static int skew_bound(int v) {
+        return v < -1 ? -1 : v > kSpan + 1 ? kSpan + 1 : v;
     }
     VELNOR_INLINE Vec at(int t) const {
-        const Vec column = splat(t) - skew;
-        return used & (column >= first_column) & (column <= last_column);
+        return used & (skew >= splat(skew_bound(t - last_column))) &
+               (skew <= splat(skew_bound(t - first_column)));
     }
 };
 
