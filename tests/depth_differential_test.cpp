@@ -175,6 +175,19 @@ TEST(DepthDifferential, WordsWithExtremeParameters) {
             }
 }
 
+// Widths beyond what a 16-bit lane counts (columns and steps must never be held in
+// the lanes), at the largest depth, in a few rows.
+TEST(DepthDifferential, WordsInRowsBeyondTheLaneRange) {
+    const std::vector<SimdLevel> levels = own_levels(word_level);
+    if (levels.empty()) GTEST_SKIP() << "no vector word pass on this CPU";
+    std::mt19937 rng(65537);
+    for (const int width : {32768, 65537}) {
+        const Case c{16, width, 6, width + 1, 20, 40, 10, false};
+        const SamplePlane<uint16_t> plane = word_plane(c, rng);
+        for (SimdLevel level : levels) ASSERT_TRUE(words_match(c, level, plane));
+    }
+}
+
 // The word pass's shaping (a division by the knee in vector lanes) against the
 // scalar rule: every difference a 16-bit word can give, knees from the smallest to
 // beyond the largest difference.

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "core/filter_settings.h"
+#include "core/luma_pass.h"
 #include "core/x86/pass_arith_vector.h"
 
 namespace velnor {
@@ -86,6 +87,12 @@ struct FloatLanes {
     static constexpr bool kRowWise = false;
     VELNOR_INLINE static Constants constants(const FilterSettings& settings, int) {
         return make_float_constants(settings);
+    }
+    // The plain pass for these samples, where the vector scratch is refused.
+    VELNOR_INLINE static PassStatus reference(const FilterSettings& settings, int, Sample* plane,
+                                              std::ptrdiff_t pitch,
+                                              const ScratchAllocator& scratch) {
+        return filter_floats_reference(settings, plane, pitch, scratch);
     }
     VELNOR_INLINE static V broadcast(float v) { return velnor::broadcast<Reals>(v); }
     VELNOR_INLINE static Mask mask_broadcast(int v) { return velnor::broadcast<Ints>(v); }

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "core/filter_settings.h"
+#include "core/luma_pass.h"
 
 namespace velnor {
 namespace {
@@ -168,6 +169,12 @@ struct ByteLanes {
     static constexpr bool kRowWise = true;         // the row-wise form exists
     VELNOR_INLINE static Constants constants(const FilterSettings& settings, int) {
         return make_constants(settings);
+    }
+    // The plain pass for these samples, where the vector scratch is refused.
+    VELNOR_INLINE static PassStatus reference(const FilterSettings& settings, int, Sample* plane,
+                                              std::ptrdiff_t pitch,
+                                              const ScratchAllocator& scratch) {
+        return filter_luma_reference(settings, plane, pitch, scratch);
     }
     VELNOR_INLINE static V broadcast(int v) { return splat(v); }
     VELNOR_INLINE static Mask mask_broadcast(int v) { return splat(v); }

@@ -9,6 +9,7 @@
 
 #include "core/depth_thresholds.h"
 #include "core/filter_settings.h"
+#include "core/luma_pass.h"
 #include "core/x86/pass_arith_vector.h"
 
 namespace velnor {
@@ -124,6 +125,12 @@ struct WordLanes {
     static constexpr bool kRowWise = false;
     VELNOR_INLINE static Constants constants(const FilterSettings& settings, int bits) {
         return make_word_constants(settings, bits);
+    }
+    // The plain pass for these samples, where the vector scratch is refused.
+    VELNOR_INLINE static PassStatus reference(const FilterSettings& settings, int bits,
+                                              Sample* plane, std::ptrdiff_t pitch,
+                                              const ScratchAllocator& scratch) {
+        return filter_words_reference(settings, bits, plane, pitch, scratch);
     }
     VELNOR_INLINE static V broadcast(int v) { return velnor::broadcast<Ints>(v); }
     VELNOR_INLINE static Mask mask_broadcast(int v) { return velnor::broadcast<Ints>(v); }

@@ -39,8 +39,12 @@ PassStatus run_vector_pass(const FilterSettings& settings, int bits, typename L:
     const int height = settings.height;
     if (width <= 2 * kEdge || height <= 2 * kEdge) return PassStatus::ok;
 
+    // The vector forms' scratch takes some 8 kLanes bytes per column (twice that
+    // for 32-bit lanes); where that is refused (or the width is beyond what acquire
+    // accepts), the plain pass filters the plane with the same result.
     Scratch<L> s;
-    if (!acquire(&s, width, allocator)) return PassStatus::out_of_memory;
+    if (!acquire(&s, width, allocator))
+        return L::reference(settings, bits, plane, pitch, allocator);
     const typename L::Constants c = L::constants(settings, bits);
 
     for (int top = 0; top + kFirstOut <= height - 1 - kEdge; top += kBandRows) {

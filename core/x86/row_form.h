@@ -29,6 +29,14 @@ VELNOR_INLINE Vec lane_index() {
     return load(lanes);
 }
 
+// The group of kLanes columns from x: lane i (column x + i) is inside the written
+// columns when i is at most this. Computed in a scalar and capped at kLanes, so that
+// no lane ever holds a column.
+VELNOR_INLINE Vec lanes_inside(const Band<ByteLanes>& b, int x) {
+    const int last = b.width - 1 - kEdge - x;
+    return splat(last < kLanes ? last : kLanes);
+}
+
 // Confidence thresholds and detector marks of filtered row i of the band.
 struct RowResults {
     int16_t* confidence;  // confidence threshold T of each sample, by column
@@ -50,7 +58,6 @@ VELNOR_INLINE void classify_band(const Band<ByteLanes>& b, const Scratch<ByteLan
     std::memcpy(raw_above, saved ? saved : padded_row(s, kFirstOut - 1),
                 static_cast<std::size_t>(b.width));
     const Vec columns = lane_index();
-    const Vec last_column = splat(b.width - 1 - kEdge);
     for (int i = kFirstOut; i < kFirstOut + b.filtered_rows(); ++i) {
         const RowResults out = row_results(s, i);
         const uint8_t* above = i == kFirstOut ? raw_above : padded_row(s, i - 1);
@@ -65,7 +72,7 @@ VELNOR_INLINE void classify_band(const Band<ByteLanes>& b, const Scratch<ByteLan
                                 load_bytes(below + x) + load_bytes(above + x + 1) +
                                 load_bytes(here + x + 1) + load_bytes(below + x + 1);
             const Activity a = activity(p, box_sum, c);
-            const Vec inside = splat(x) + columns <= last_column;
+            const Vec inside = columns <= lanes_inside(b, x);
             store_bytes(result + x, select(inside, a.box, p));
             store(out.confidence + x, a.threshold);
             out.marks[word] = lane_bits(needs_detectors(a.size, c) & inside);
@@ -156,7 +163,6 @@ VELNOR_INLINE bool row_wise_suits(const Band<ByteLanes>& b, const Scratch<ByteLa
     const long long budget =
         static_cast<long long>(kPercent) * sampled * (b.width - 2 * kEdge) / 100;
     const Vec columns = lane_index();
-    const Vec last_column = splat(b.width - 1 - kEdge);
     long long marked = 0;
     for (int r = first; r < rows; r += 4) {
         const uint8_t* above = padded_row(s, kFirstOut + r - 1);
@@ -167,7 +173,7 @@ VELNOR_INLINE bool row_wise_suits(const Band<ByteLanes>& b, const Scratch<ByteLa
                 load_bytes(above + x - 1) + load_bytes(above + x) + load_bytes(above + x + 1) +
                 load_bytes(here + x - 1) + load_bytes(here + x) + load_bytes(here + x + 1) +
                 load_bytes(below + x - 1) + load_bytes(below + x) + load_bytes(below + x + 1);
-            const Vec inside = splat(x) + columns <= last_column;
+            const Vec inside = columns <= lanes_inside(b, x);
             marked += __builtin_popcount(lane_bits(
                 needs_detectors(activity_size(load_bytes(here + x), box_sum), c) & inside));
             if (marked > budget) return false;

@@ -130,12 +130,15 @@ VELNOR_INLINE void store_band(const Band<L>& b, const Scratch<L>& s) {
 }
 
 // Which lanes the pass writes at a step: rows of the band inside the processed
-// region, at columns inside it. Column positions in L::Mask lanes (32-bit for the
-// lane types other than bytes, which no width overflows).
+// region, at columns inside it. Lane i at step t holds column t - kSkew*i, which is
+// inside when t - last_column <= kSkew*i <= t - first_column: the lanes compare their
+// skews against those two bounds, computed in scalars and limited to -1 .. kSpan + 1
+// (the skews lie in 0 .. kSpan), so that no lane ever holds a column or a step.
 template <class L>
 struct WrittenLanes {
     using Mask = typename L::Mask;
-    Mask skew, used, first_column, last_column;
+    Mask skew, used;
+    int first_column, last_column;
 
     explicit WrittenLanes(const Band<L>& b) {
         using Lane = typename L::MaskLane;
@@ -147,12 +150,15 @@ struct WrittenLanes {
         }
         std::memcpy(&skew, skews, sizeof skew);
         std::memcpy(&used, rows, sizeof used);
-        first_column = L::mask_broadcast(kEdge);
-        last_column = L::mask_broadcast(b.width - 1 - kEdge);
+        first_column = kEdge;
+        last_column = b.width - 1 - kEdge;
+    }
+    VELNOR_INLINE static int skew_bound(int v) {
+        return v < -1 ? -1 : v > kSpan + 1 ? kSpan + 1 : v;
     }
     VELNOR_INLINE Mask at(int t) const {
-        const Mask column = L::mask_broadcast(t) - skew;
-        return used & (column >= first_column) & (column <= last_column);
+        return used & (skew >= L::mask_broadcast(skew_bound(t - last_column))) &
+               (skew <= L::mask_broadcast(skew_bound(t - first_column)));
     }
 };
 
