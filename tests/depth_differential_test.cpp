@@ -44,9 +44,19 @@ struct Case {
     bool out_of_range;  // some words above 2^B - 1
 };
 
-std::string describe(const Case& c, SimdLevel level) {
+// Each pass as dispatched (its own choice of form per band) and with each form
+// forced on every band.
+struct FormName {
+    PassForm form;
+    const char* name;
+};
+constexpr FormName kForms[] = {{PassForm::automatic, "automatic choice"},
+                               {PassForm::wavefront, "wavefront form"},
+                               {PassForm::row_wise, "row-wise form"}};
+
+std::string describe(const Case& c, SimdLevel level, const FormName& form) {
     return (c.bits == 32 ? std::string("float") : "B=" + std::to_string(c.bits)) + ", " +
-           level_name(level) + ", wavefront form, " + std::to_string(c.width) + "x" +
+           level_name(level) + ", " + form.name + ", " + std::to_string(c.width) + "x" +
            std::to_string(c.height) + " pitch " + std::to_string(c.pitch) + " strength " +
            std::to_string(c.strength) + " threshold1 " + std::to_string(c.threshold1) +
            " threshold2 " + std::to_string(c.threshold2) +
@@ -117,21 +127,33 @@ SamplePlane<uint16_t> word_plane(const Case& c, std::mt19937& rng) {
     return plane;
 }
 
-::testing::AssertionResult words_match(const Case& c, SimdLevel level,
+// Every level in every form against one reference result, word for word.
+::testing::AssertionResult words_match(const Case& c, const std::vector<SimdLevel>& levels,
                                        const SamplePlane<uint16_t>& plane) {
     const FilterSettings s(c.width, c.height, c.strength, c.threshold1, c.threshold2);
-    SamplePlane<uint16_t> expected = plane, actual = plane;
+    SamplePlane<uint16_t> expected = plane;
     if (filter_words_reference(s, c.bits, expected.data(), expected.pitch,
-                               default_scratch_allocator()) != PassStatus::ok ||
-        word_pass_for_level(level)(s, c.bits, actual.data(), actual.pitch,
-                                   default_scratch_allocator()) != PassStatus::ok)
-        return ::testing::AssertionFailure() << "status not ok (" << describe(c, level) << ")";
-    for (std::size_t i = 0; i < expected.samples.size(); ++i)
-        if (expected.samples[i] != actual.samples[i])
-            return ::testing::AssertionFailure()
-                   << "word " << i << " (x " << i % c.pitch << ", y " << i / c.pitch
-                   << "): reference " << expected.samples[i] << ", got " << actual.samples[i]
-                   << " (" << describe(c, level) << ")";
+                               default_scratch_allocator()) != PassStatus::ok)
+        return ::testing::AssertionFailure() << "reference status not ok";
+    for (SimdLevel level : levels)
+        for (const FormName& form : kForms) {
+            SamplePlane<uint16_t> actual = plane;
+            const PassStatus status =
+                form.form == PassForm::automatic
+                    ? word_pass_for_level(level)(s, c.bits, actual.data(), actual.pitch,
+                                                 default_scratch_allocator())
+                    : word_form_pass_for_level(level)(s, c.bits, actual.data(), actual.pitch,
+                                                      default_scratch_allocator(), form.form,
+                                                      nullptr);
+            if (status != PassStatus::ok)
+                return ::testing::AssertionFailure()
+                       << "status not ok (" << describe(c, level, form) << ")";
+            for (std::size_t i = 0; i < expected.samples.size(); ++i)
+                if (expected.samples[i] != actual.samples[i])
+                    return ::testing::AssertionFailure()
+                           << "word " << i << ": reference " << expected.samples[i] << ", got "
+                           << actual.samples[i] << " (" << describe(c, level, form) << ")";
+        }
     return ::testing::AssertionSuccess();
 }
 
@@ -144,7 +166,7 @@ TEST(DepthDifferential, WordsAtEveryDepthAndLevel) {
         for (int round = 0; round < rounds; ++round) {
             const Case c = random_case(rng, bits, round);
             const SamplePlane<uint16_t> plane = word_plane(c, rng);
-            for (SimdLevel level : levels) ASSERT_TRUE(words_match(c, level, plane));
+            ASSERT_TRUE(words_match(c, levels, plane));
         }
 }
 
@@ -171,7 +193,7 @@ TEST(DepthDifferential, WordsWithExtremeParameters) {
                 for (int y = 0; y < c.height; ++y)
                     for (int x = 0; x < c.width; ++x)
                         plane.at(x, y) = static_cast<uint16_t>(out_of_range ? any(rng) : full(rng));
-                for (SimdLevel level : levels) ASSERT_TRUE(words_match(c, level, plane));
+                ASSERT_TRUE(words_match(c, levels, plane));
             }
 }
 
@@ -184,7 +206,7 @@ TEST(DepthDifferential, WordsInRowsBeyondTheLaneRange) {
     for (const int width : {32768, 65537}) {
         const Case c{16, width, 6, width + 1, 20, 40, 10, false};
         const SamplePlane<uint16_t> plane = word_plane(c, rng);
-        for (SimdLevel level : levels) ASSERT_TRUE(words_match(c, level, plane));
+        ASSERT_TRUE(words_match(c, levels, plane));
     }
 }
 
@@ -218,49 +240,65 @@ TEST(DepthDifferential, FloatsWithinTheTolerance) {
     const std::vector<SimdLevel> levels = own_levels(float_level);
     if (levels.empty()) GTEST_SKIP() << "no vector float pass on this CPU";
     std::mt19937 rng(2718);
-    const int rounds = kSlowBuild ? 80 : 800;
-    for (SimdLevel level : levels) {
-        long long samples = 0, loose = 0;
-        for (int round = 0; round < rounds; ++round) {
-            const Case c = random_case(rng, 32, round);
-            const std::vector<double> content = random_content(c, rng);
-            const float offset = round % 3 == 2 ? -0.5f : 0.0f;
-            SamplePlane<float> plane(c.width, c.height, c.pitch, -7.0f);
-            for (int y = 0; y < c.height; ++y)
-                for (int x = 0; x < c.width; ++x)
-                    plane.at(x, y) =
-                        static_cast<float>(content[static_cast<std::size_t>(y) * c.width + x] /
-                                           256.0) +
-                        offset;
-            const FilterSettings s(c.width, c.height, c.strength, c.threshold1, c.threshold2);
-            SamplePlane<float> expected = plane, actual = plane, again = plane;
-            ASSERT_EQ(filter_floats_reference(s, expected.data(), expected.pitch,
-                                              default_scratch_allocator()),
-                      PassStatus::ok);
-            const FloatPass pass = float_pass_for_level(level);
-            ASSERT_EQ(pass(s, actual.data(), actual.pitch, default_scratch_allocator()),
-                      PassStatus::ok);
-            ASSERT_EQ(pass(s, again.data(), again.pitch, default_scratch_allocator()),
-                      PassStatus::ok);
-            ASSERT_EQ(std::memcmp(actual.data(), again.data(), actual.samples.size() * 4), 0)
-                << "not deterministic (" << describe(c, level) << ")";
-            for (std::size_t i = 0; i < expected.samples.size(); ++i) {
-                const bool inside = c.pitch > 0 &&
-                                    static_cast<std::ptrdiff_t>(i % c.pitch) < c.width &&
-                                    i < expected.samples.size() - 1;
-                const float difference = std::fabs(expected.samples[i] - actual.samples[i]);
-                if (!inside) {
-                    ASSERT_EQ(actual.samples[i], -7.0f) << "padding written at " << i;
-                    continue;
+    const int rounds = kSlowBuild ? 60 : 600;
+    long long samples[std::size(kAllLevels)][std::size(kForms)] = {};
+    long long loose[std::size(kAllLevels)][std::size(kForms)] = {};
+    for (int round = 0; round < rounds; ++round) {
+        const Case c = random_case(rng, 32, round);
+        const std::vector<double> content = random_content(c, rng);
+        const float offset = round % 3 == 2 ? -0.5f : 0.0f;
+        SamplePlane<float> plane(c.width, c.height, c.pitch, -7.0f);
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                plane.at(x, y) =
+                    static_cast<float>(content[static_cast<std::size_t>(y) * c.width + x] / 256.0) +
+                    offset;
+        const FilterSettings s(c.width, c.height, c.strength, c.threshold1, c.threshold2);
+        SamplePlane<float> expected = plane;
+        ASSERT_EQ(filter_floats_reference(s, expected.data(), expected.pitch,
+                                          default_scratch_allocator()),
+                  PassStatus::ok);
+        for (SimdLevel level : levels)
+            for (std::size_t f = 0; f < std::size(kForms); ++f) {
+                const FormName& form = kForms[f];
+                auto run = [&](SamplePlane<float>& out) {
+                    return form.form == PassForm::automatic
+                               ? float_pass_for_level(level)(s, out.data(), out.pitch,
+                                                             default_scratch_allocator())
+                               : float_form_pass_for_level(level)(s, out.data(), out.pitch,
+                                                                  default_scratch_allocator(),
+                                                                  form.form, nullptr);
+                };
+                SamplePlane<float> actual = plane, again = plane;
+                ASSERT_EQ(run(actual), PassStatus::ok) << describe(c, level, form);
+                ASSERT_EQ(run(again), PassStatus::ok) << describe(c, level, form);
+                ASSERT_EQ(std::memcmp(actual.data(), again.data(), actual.samples.size() * 4), 0)
+                    << "not deterministic (" << describe(c, level, form) << ")";
+                const std::size_t at = static_cast<std::size_t>(level);
+                for (std::size_t i = 0; i < expected.samples.size(); ++i) {
+                    const bool inside = c.pitch > 0 &&
+                                        static_cast<std::ptrdiff_t>(i % c.pitch) < c.width &&
+                                        i < expected.samples.size() - 1;
+                    if (!inside) {
+                        ASSERT_EQ(actual.samples[i], -7.0f) << "padding written at " << i << " ("
+                                                            << describe(c, level, form) << ")";
+                        continue;
+                    }
+                    const float difference = std::fabs(expected.samples[i] - actual.samples[i]);
+                    ASSERT_LE(difference, 0.05f)
+                        << "sample " << i << " (" << describe(c, level, form) << ")";
+                    ++samples[at][f];
+                    loose[at][f] += difference > 1e-4f;
                 }
-                ASSERT_LE(difference, 0.05f) << "sample " << i << " (" << describe(c, level) << ")";
-                ++samples;
-                loose += difference > 1e-4f;
             }
-        }
-        EXPECT_LE(loose * 1000, samples)
-            << level_name(level) << ": " << loose << " of " << samples << " beyond 1e-4";
     }
+    for (SimdLevel level : levels)
+        for (std::size_t f = 0; f < std::size(kForms); ++f) {
+            const std::size_t at = static_cast<std::size_t>(level);
+            EXPECT_LE(loose[at][f] * 1000, samples[at][f])
+                << level_name(level) << ", " << kForms[f].name << ": " << loose[at][f] << " of "
+                << samples[at][f] << " samples beyond 1e-4";
+        }
 }
 
 }  // namespace

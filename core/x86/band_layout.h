@@ -47,7 +47,7 @@ struct Scratch {
     // unfiltered row above the band; then the row-wise form's results of the
     // filtered rows.
     Row* rows;
-    int16_t* row_confidence;    // row-wise: confidence thresholds, kBandRows rows
+    Element* row_confidence;    // row-wise: confidence thresholds, kBandRows rows
     uint32_t* row_marks;        // row-wise: detector marks, kLanes columns a word
     std::ptrdiff_t row_stride;  // bytes or entries from one row to the next
     int mark_words;             // words of marks per row
@@ -75,7 +75,7 @@ VELNOR_INLINE bool acquire(Scratch<L>* s, int width, const ScratchAllocator& all
     const std::size_t rows =
         (kLanes + 1 + kBandRows) * static_cast<std::size_t>(s->row_stride) * sizeof(Row);
     const std::size_t confidence_rows =
-        kBandRows * static_cast<std::size_t>(s->row_stride) * sizeof(int16_t);
+        kBandRows * static_cast<std::size_t>(s->row_stride) * sizeof(Element);
     s->mark_words = (width + kLanes - 1) / kLanes;
     const std::size_t marks =
         round_up(kBandRows * static_cast<std::size_t>(s->mark_words) * sizeof(uint32_t));
@@ -94,7 +94,7 @@ VELNOR_INLINE bool acquire(Scratch<L>* s, int width, const ScratchAllocator& all
     s->saved = static_cast<Sample*>(take(row));
     s->saving = static_cast<Sample*>(take(row));
     s->rows = static_cast<Row*>(take(rows));
-    s->row_confidence = static_cast<int16_t*>(take(confidence_rows));
+    s->row_confidence = static_cast<Element*>(take(confidence_rows));
     s->row_marks = static_cast<uint32_t*>(take(marks));
     std::memset(s->rows, 0, rows);
     return true;

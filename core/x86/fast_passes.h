@@ -27,6 +27,14 @@ using FormPass = PassStatus (*)(const FilterSettings& settings, uint8_t* plane,
                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch,
                                 PassForm form, BandForms* forms);
 
+// The same for 16-bit words and for floats (pitch in samples).
+using WordFormPass = PassStatus (*)(const FilterSettings& settings, int bits, uint16_t* plane,
+                                    std::ptrdiff_t pitch, const ScratchAllocator& scratch,
+                                    PassForm form, BandForms* forms);
+using FloatFormPass = PassStatus (*)(const FilterSettings& settings, float* plane,
+                                     std::ptrdiff_t pitch, const ScratchAllocator& scratch,
+                                     PassForm form, BandForms* forms);
+
 // The vector form of the difference-shaping table: out[d + 255] for every d in
 // -255..255.
 using ShapeProbe = void (*)(int32_t threshold2, int32_t* out);
@@ -36,20 +44,28 @@ using ShapeProbe = void (*)(int32_t threshold2, int32_t* out);
 using WordShapeProbe = void (*)(int32_t knee, int32_t* out);
 
 // filter_luma_<isa> (a LumaPass), filter_luma_<isa>_form (a FormPass),
-// shape_probe_<isa> (a ShapeProbe), filter_words_<isa> (a WordPass) and
-// filter_floats_<isa> (a FloatPass), defined in core/x86/pass_<isa>.cpp.
-#define VELNOR_DECLARE_VECTOR_PASS(isa)                                                        \
-    PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,               \
-                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch);       \
-    PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,        \
-                                        std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
-                                        PassForm form, BandForms* forms);                      \
-    void shape_probe_##isa(int32_t threshold2, int32_t* out);                                  \
-    PassStatus filter_words_##isa(const FilterSettings& settings, int bits, uint16_t* plane,   \
-                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch);      \
-    void word_shape_probe_##isa(int32_t knee, int32_t* out);                                   \
-    PassStatus filter_floats_##isa(const FilterSettings& settings, float* plane,               \
-                                   std::ptrdiff_t pitch, const ScratchAllocator& scratch);
+// shape_probe_<isa> (a ShapeProbe), filter_words_<isa> (a WordPass),
+// filter_words_<isa>_form (a WordFormPass), word_shape_probe_<isa> (a
+// WordShapeProbe), filter_floats_<isa> (a FloatPass) and filter_floats_<isa>_form (a
+// FloatFormPass), defined in core/x86/pass_<isa>.cpp.
+#define VELNOR_DECLARE_VECTOR_PASS(isa)                                                          \
+    PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,                 \
+                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch);         \
+    PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,          \
+                                        std::ptrdiff_t pitch, const ScratchAllocator& scratch,   \
+                                        PassForm form, BandForms* forms);                        \
+    void shape_probe_##isa(int32_t threshold2, int32_t* out);                                    \
+    PassStatus filter_words_##isa(const FilterSettings& settings, int bits, uint16_t* plane,     \
+                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch);        \
+    PassStatus filter_words_##isa##_form(                                                        \
+        const FilterSettings& settings, int bits, uint16_t* plane, std::ptrdiff_t pitch,         \
+        const ScratchAllocator& scratch, PassForm form, BandForms* forms);                       \
+    void word_shape_probe_##isa(int32_t knee, int32_t* out);                                     \
+    PassStatus filter_floats_##isa(const FilterSettings& settings, float* plane,                 \
+                                   std::ptrdiff_t pitch, const ScratchAllocator& scratch);       \
+    PassStatus filter_floats_##isa##_form(const FilterSettings& settings, float* plane,          \
+                                          std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
+                                          PassForm form, BandForms* forms);
 
 VELNOR_DECLARE_VECTOR_PASS(sse2)
 VELNOR_DECLARE_VECTOR_PASS(sse41)
@@ -59,6 +75,8 @@ VELNOR_DECLARE_VECTOR_PASS(avx512)
 // The parts of `level`'s vector pass, for tests and benchmarks; null for the
 // reference or a level this build or CPU lacks.
 FormPass form_pass_for_level(SimdLevel level);
+WordFormPass word_form_pass_for_level(SimdLevel level);
+FloatFormPass float_form_pass_for_level(SimdLevel level);
 ShapeProbe shape_probe_for_level(SimdLevel level);
 WordShapeProbe word_shape_probe_for_level(SimdLevel level);
 

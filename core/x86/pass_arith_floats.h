@@ -51,6 +51,9 @@ VELNOR_INLINE ActivityOf<Reals> activity(Reals p, Reals box_sum, const FloatCons
     return ActivityOf<Reals>{magnitude(d), corrected(p, d / broadcast<Reals>(9.0f), c),
                              magnitude(d * broadcast<Reals>(0.4f))};
 }
+VELNOR_INLINE Reals activity_size(Reals p, Reals box_sum) {
+    return magnitude(p * broadcast<Reals>(9.0f) - box_sum);
+}
 // Where |D| is not below threshold1 (NaN included, as in the reference pass).
 VELNOR_INLINE Ints needs_detectors(Reals size, const FloatConstants& c) {
     return (size < c.threshold1) == broadcast<Ints>(0);
@@ -84,7 +87,6 @@ struct FloatLanes {
     using Element = float;
     using Constants = FloatConstants;
     static constexpr Element kNoDetector = FLT_MAX;
-    static constexpr bool kRowWise = false;
     VELNOR_INLINE static Constants constants(const FilterSettings& settings, int) {
         return make_float_constants(settings);
     }
@@ -98,6 +100,11 @@ struct FloatLanes {
     VELNOR_INLINE static Mask mask_broadcast(int v) { return velnor::broadcast<Ints>(v); }
     VELNOR_INLINE static V load(const Element* p) { return load_lanes<Reals>(p); }
     VELNOR_INLINE static void store(Element* p, V v) { store_lanes(p, v); }
+    VELNOR_INLINE static V load_row(const Row* p) { return load_lanes<Reals>(p); }
+    VELNOR_INLINE static void store_row(Row* p, V v) { store_lanes(p, v); }
+    VELNOR_INLINE static Mask lanes_from_bits(uint32_t bits) {
+        return pieces_from_bits<Ints>(bits);
+    }
 };
 
 }  // namespace

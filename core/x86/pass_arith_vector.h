@@ -166,7 +166,6 @@ struct ByteLanes {
     using Element = int16_t;
     using Constants = ByteConstants;
     static constexpr Element kNoDetector = 32767;  // confidence threshold nothing reaches
-    static constexpr bool kRowWise = true;         // the row-wise form exists
     VELNOR_INLINE static Constants constants(const FilterSettings& settings, int) {
         return make_constants(settings);
     }
@@ -180,6 +179,13 @@ struct ByteLanes {
     VELNOR_INLINE static Mask mask_broadcast(int v) { return splat(v); }
     VELNOR_INLINE static V load(const Element* p) { return velnor::load(p); }
     VELNOR_INLINE static void store(Element* p, V v) { velnor::store(p, v); }
+    // kLanes samples of a row copy, and back (results in range).
+    VELNOR_INLINE static V load_row(const Row* p) { return load_bytes(p); }
+    VELNOR_INLINE static void store_row(Row* p, V v) { store_bytes(p, v); }
+    // Lane i set where bit i is.
+    VELNOR_INLINE static Mask lanes_from_bits(uint32_t bits) {
+        return velnor::lanes_from_bits(bits);
+    }
 };
 VELNOR_INLINE Vec halve(Vec v) { return v >> 1; }
 VELNOR_INLINE Vec mean_of_four(Vec sum) { return sum >> 2; }

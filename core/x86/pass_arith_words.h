@@ -122,7 +122,6 @@ struct WordLanes {
     using Element = int32_t;
     using Constants = WordConstants;
     static constexpr Element kNoDetector = INT32_MAX;
-    static constexpr bool kRowWise = false;
     VELNOR_INLINE static Constants constants(const FilterSettings& settings, int bits) {
         return make_word_constants(settings, bits);
     }
@@ -136,6 +135,11 @@ struct WordLanes {
     VELNOR_INLINE static Mask mask_broadcast(int v) { return velnor::broadcast<Ints>(v); }
     VELNOR_INLINE static V load(const Element* p) { return load_lanes<Ints>(p); }
     VELNOR_INLINE static void store(Element* p, V v) { store_lanes(p, v); }
+    VELNOR_INLINE static V load_row(const Row* p) { return load_lanes<Ints>(p); }
+    VELNOR_INLINE static void store_row(Row* p, V v) { store_lanes(p, v); }
+    VELNOR_INLINE static Mask lanes_from_bits(uint32_t bits) {
+        return pieces_from_bits<Ints>(bits);
+    }
 };
 
 }  // namespace

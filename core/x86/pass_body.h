@@ -27,9 +27,8 @@ namespace {
 
 // Tuning: kRowWisePercent (share of samples needing the detectors up to which the
 // row-wise form is chosen for a band) and kActivityInSweep (see prepare_band).
-// L: the lane type's policy (ByteLanes, WordLanes, FloatLanes); lane types without
-// the row-wise form take the wavefront form on every band. pitch in samples; bits
-// for WordLanes only.
+// L: the lane type's policy (ByteLanes, WordLanes, FloatLanes). pitch in samples;
+// bits for WordLanes only.
 template <class L, class Tuning>
 PassStatus run_vector_pass(const FilterSettings& settings, int bits, typename L::Sample* plane,
                            std::ptrdiff_t pitch, const ScratchAllocator& allocator, PassForm form,
@@ -57,14 +56,13 @@ PassStatus run_vector_pass(const FilterSettings& settings, int bits, typename L:
                         static_cast<std::size_t>(width) * sizeof(Sample));
         const Sample* saved = top > 0 ? s.saved : nullptr;
         copy_band_rows(b, s);
-        bool row_wise = false;
-        if constexpr (L::kRowWise) {
-            row_wise = form == PassForm::automatic
-                           ? row_wise_suits<Tuning::kRowWisePercent>(b, s, c)
-                           : form == PassForm::row_wise;
-            if (row_wise) filter_band_row_wise(b, s, c, saved);
-        }
-        if (!row_wise) filter_band_wavefront<L, Tuning::kActivityInSweep>(b, s, c, saved);
+        const bool row_wise = form == PassForm::automatic
+                                  ? row_wise_suits<L, Tuning::kRowWisePercent>(b, s, c)
+                                  : form == PassForm::row_wise;
+        if (row_wise)
+            filter_band_row_wise(b, s, c, saved);
+        else
+            filter_band_wavefront<L, Tuning::kActivityInSweep>(b, s, c, saved);
         if (forms) ++(row_wise ? forms->row_wise : forms->wavefront);
         Sample* swap = s.saved;
         s.saved = s.saving;
@@ -106,30 +104,43 @@ void probe_word_shape(int32_t knee, int32_t* out) {
 }  // namespace velnor
 
 // The entry points fast_passes.h declares for `isa`.
-#define VELNOR_DEFINE_VECTOR_PASS(isa, Tuning)                                                 \
-    namespace velnor {                                                                         \
-    PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,               \
-                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch) {      \
-        return run_vector_pass<ByteLanes, Tuning>(settings, 8, plane, pitch, scratch,          \
-                                                  PassForm::automatic, nullptr);               \
-    }                                                                                          \
-    PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,        \
-                                        std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
-                                        PassForm form, BandForms* forms) {                     \
-        return run_vector_pass<ByteLanes, Tuning>(settings, 8, plane, pitch, scratch, form,    \
-                                                  forms);                                      \
-    }                                                                                          \
-    void shape_probe_##isa(int32_t threshold2, int32_t* out) { probe_shape(threshold2, out); } \
-    PassStatus filter_words_##isa(const FilterSettings& settings, int bits, uint16_t* plane,   \
-                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch) {     \
-        if (bits < 8 || bits > 16) return PassStatus::bad_format;                              \
-        return run_vector_pass<WordLanes, Tuning>(settings, bits, plane, pitch, scratch,       \
-                                                  PassForm::automatic, nullptr);               \
-    }                                                                                          \
-    void word_shape_probe_##isa(int32_t knee, int32_t* out) { probe_word_shape(knee, out); }   \
-    PassStatus filter_floats_##isa(const FilterSettings& settings, float* plane,               \
-                                   std::ptrdiff_t pitch, const ScratchAllocator& scratch) {    \
-        return run_vector_pass<FloatLanes, Tuning>(settings, 32, plane, pitch, scratch,        \
-                                                   PassForm::automatic, nullptr);              \
-    }                                                                                          \
+#define VELNOR_DEFINE_VECTOR_PASS(isa, Tuning)                                                   \
+    namespace velnor {                                                                           \
+    PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,                 \
+                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch) {        \
+        return run_vector_pass<ByteLanes, Tuning>(settings, 8, plane, pitch, scratch,            \
+                                                  PassForm::automatic, nullptr);                 \
+    }                                                                                            \
+    PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,          \
+                                        std::ptrdiff_t pitch, const ScratchAllocator& scratch,   \
+                                        PassForm form, BandForms* forms) {                       \
+        return run_vector_pass<ByteLanes, Tuning>(settings, 8, plane, pitch, scratch, form,      \
+                                                  forms);                                        \
+    }                                                                                            \
+    void shape_probe_##isa(int32_t threshold2, int32_t* out) { probe_shape(threshold2, out); }   \
+    PassStatus filter_words_##isa##_form(const FilterSettings& settings, int bits,               \
+                                         uint16_t* plane, std::ptrdiff_t pitch,                  \
+                                         const ScratchAllocator& scratch, PassForm form,         \
+                                         BandForms* forms) {                                     \
+        if (bits < 8 || bits > 16) return PassStatus::bad_format;                                \
+        return run_vector_pass<WordLanes, Tuning>(settings, bits, plane, pitch, scratch, form,   \
+                                                  forms);                                        \
+    }                                                                                            \
+    PassStatus filter_words_##isa(const FilterSettings& settings, int bits, uint16_t* plane,     \
+                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch) {       \
+        return filter_words_##isa##_form(settings, bits, plane, pitch, scratch,                  \
+                                         PassForm::automatic, nullptr);                          \
+    }                                                                                            \
+    void word_shape_probe_##isa(int32_t knee, int32_t* out) { probe_word_shape(knee, out); }     \
+    PassStatus filter_floats_##isa##_form(const FilterSettings& settings, float* plane,          \
+                                          std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
+                                          PassForm form, BandForms* forms) {                     \
+        return run_vector_pass<FloatLanes, Tuning>(settings, 32, plane, pitch, scratch, form,    \
+                                                   forms);                                       \
+    }                                                                                            \
+    PassStatus filter_floats_##isa(const FilterSettings& settings, float* plane,                 \
+                                   std::ptrdiff_t pitch, const ScratchAllocator& scratch) {      \
+        return filter_floats_##isa##_form(settings, plane, pitch, scratch, PassForm::automatic,  \
+                                          nullptr);                                              \
+    }                                                                                            \
     }

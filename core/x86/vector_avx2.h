@@ -175,6 +175,14 @@ VELNOR_INLINE bool any(Ints mask) {
         all = _mm256_or_si256(all, reinterpret_cast<__m256i>(mask.part[i]));
     return !_mm256_testz_si256(all, all);
 }
+// Bit i set where lane i of a comparison result is set.
+VELNOR_INLINE uint32_t lane_bits(Ints mask) {
+    uint32_t bits = 0;
+    for (int i = 0; i < kLanes / 8; ++i)
+        bits |= static_cast<uint32_t>(_mm256_movemask_ps(reinterpret_cast<__m256>(mask.part[i])))
+                << (8 * i);
+    return bits;
+}
 // The high 32 bits of each lane's 64-bit product.
 VELNOR_INLINE Words multiply_high(Words a, Words b) {
     Words r;

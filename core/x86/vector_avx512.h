@@ -181,6 +181,15 @@ VELNOR_INLINE bool any(Ints mask) {
         all = _mm512_or_si512(all, reinterpret_cast<__m512i>(mask.part[i]));
     return _mm512_test_epi32_mask(all, all) != 0;
 }
+// Bit i set where lane i of a comparison result is set.
+VELNOR_INLINE uint32_t lane_bits(Ints mask) {
+    uint32_t bits = 0;
+    for (int i = 0; i < kLanes / 16; ++i) {
+        const __m512i m = reinterpret_cast<__m512i>(mask.part[i]);
+        bits |= static_cast<uint32_t>(_mm512_test_epi32_mask(m, m)) << (16 * i);
+    }
+    return bits;
+}
 // The high 32 bits of each lane's 64-bit product. In 64-bit lanes through the
 // vector extensions (GCC's intrinsics for these start from undefined registers,
 // which its own warnings then report); the masked products become vpmuludq.

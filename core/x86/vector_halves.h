@@ -222,6 +222,14 @@ VELNOR_INLINE bool any(Ints mask) {
         all = _mm_or_si128(all, reinterpret_cast<__m128i>(mask.part[i]));
     return _mm_movemask_epi8(all) != 0;
 }
+// Bit i set where lane i of a comparison result is set.
+VELNOR_INLINE uint32_t lane_bits(Ints mask) {
+    uint32_t bits = 0;
+    for (int i = 0; i < kLanes / 4; ++i)
+        bits |= static_cast<uint32_t>(_mm_movemask_ps(reinterpret_cast<__m128>(mask.part[i])))
+                << (4 * i);
+    return bits;
+}
 // The high 32 bits of each lane's 64-bit product.
 VELNOR_INLINE Words multiply_high(Words a, Words b) {
     Words r;

@@ -166,6 +166,15 @@ VELNOR_INLINE Pieces<E, B, N> lanes_down2(Pieces<E, B, N> v) {
     return lanes_down<2>(v);
 }
 
+// Lane i all ones where bit i of `bits` is set.
+template <class Mask>
+VELNOR_INLINE Mask pieces_from_bits(uint32_t bits) {
+    int32_t lane_bit[Mask::kLaneCount];
+    for (int i = 0; i < Mask::kLaneCount; ++i) lane_bit[i] = static_cast<int32_t>(1u << i);
+    return (broadcast<Mask>(static_cast<int32_t>(bits)) & load_lanes<Mask>(lane_bit)) !=
+           broadcast<Mask>(0);
+}
+
 // 4 x 4 lanes of 32 bits: out[j][i] = in[i][j], each row four consecutive
 // elements. Used by the wavefront's transposes of 32-bit lanes.
 VELNOR_INLINE void transpose4(const void* const in[4], void* const out[4]) {
