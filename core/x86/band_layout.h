@@ -131,6 +131,17 @@ VELNOR_INLINE typename L::Row* result_row(const Scratch<L>& s, int i) {
     return padded_row(s, kLanes + 1 + i - kFirstOut);
 }
 
+// count samples converted from one sample type to another (restrict and a local
+// count let the compiler vectorise the loop).
+template <class To, class From>
+VELNOR_INLINE void convert_samples(To* __restrict to, const From* __restrict from, int count) {
+    if constexpr (std::is_same_v<To, From>) {
+        std::memcpy(to, from, static_cast<std::size_t>(count) * sizeof(To));
+    } else {
+        for (int x = 0; x < count; ++x) to[x] = static_cast<To>(from[x]);
+    }
+}
+
 // Copies the band's rows into their padded rows (converted to L::Row), zeros
 // outside the plane.
 template <class L>
@@ -139,15 +150,10 @@ VELNOR_INLINE void copy_band_rows(const Band<L>& b, const Scratch<L>& s) {
     for (int i = 0; i < kLanes; ++i) {
         const int y = b.top + i;
         Row* row = padded_row(s, i);
-        if (y >= b.height) {
+        if (y < b.height)
+            convert_samples(row, b.plane + y * b.pitch, b.width);
+        else
             std::memset(row, 0, static_cast<std::size_t>(b.width) * sizeof(Row));
-        } else if constexpr (std::is_same_v<Row, typename L::Sample>) {
-            std::memcpy(row, b.plane + y * b.pitch,
-                        static_cast<std::size_t>(b.width) * sizeof(Row));
-        } else {
-            const typename L::Sample* from = b.plane + y * b.pitch;
-            for (int x = 0; x < b.width; ++x) row[x] = static_cast<Row>(from[x]);
-        }
     }
 }
 
@@ -155,14 +161,7 @@ VELNOR_INLINE void copy_band_rows(const Band<L>& b, const Scratch<L>& s) {
 // plane; the row holds samples in range.
 template <class L>
 VELNOR_INLINE void write_row(const Band<L>& b, int i, const typename L::Row* row) {
-    using Sample = typename L::Sample;
-    Sample* to = b.plane + (b.top + i) * b.pitch;
-    if constexpr (std::is_same_v<typename L::Row, Sample>) {
-        std::memcpy(to + kEdge, row + kEdge,
-                    static_cast<std::size_t>(b.width - 2 * kEdge) * sizeof(Sample));
-    } else {
-        for (int x = kEdge; x < b.width - kEdge; ++x) to[x] = static_cast<Sample>(row[x]);
-    }
+    convert_samples(b.plane + (b.top + i) * b.pitch + kEdge, row + kEdge, b.width - 2 * kEdge);
 }
 
 }  // namespace

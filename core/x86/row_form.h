@@ -66,11 +66,10 @@ VELNOR_INLINE void classify_band(const Band<L>& b, const Scratch<L>& s,
     using Mask = typename L::Mask;
     using Row = typename L::Row;
     Row* raw_above = raw_row_above(s);
-    if (!saved)
-        std::memcpy(raw_above, padded_row(s, kFirstOut - 1),
-                    static_cast<std::size_t>(b.width) * sizeof(Row));
+    if (saved)
+        convert_samples(raw_above, saved, b.width);
     else
-        for (int x = 0; x < b.width; ++x) raw_above[x] = static_cast<Row>(saved[x]);
+        convert_samples(raw_above, padded_row(s, kFirstOut - 1), b.width);
     const Mask columns = lane_index<L>();
     const auto load_bytes = [](const Row* p) { return L::load_row(p); };
     for (int i = kFirstOut; i < kFirstOut + b.filtered_rows(); ++i) {

@@ -190,19 +190,21 @@ VELNOR_INLINE uint32_t lane_bits(Ints mask) {
     }
     return bits;
 }
-// The high 32 bits of each lane's 64-bit product. In 64-bit lanes through the
-// vector extensions (GCC's intrinsics for these start from undefined registers,
-// which its own warnings then report); the masked products become vpmuludq.
+// The high 32 bits of each lane's 64-bit product. The zero-masked forms of the
+// intrinsics: GCC's plain ones start from undefined registers, which its own
+// warnings then report. Shifts of 64-bit lanes through the vector extensions.
 VELNOR_INLINE Words multiply_high(Words a, Words b) {
     typedef uint64_t Quads __attribute__((vector_size(64)));
     Words r;
-    const Quads low = Quads{} + 0xFFFFFFFFull;
+    const Quads high = Quads{} + 0xFFFFFFFF00000000ull;
     for (int i = 0; i < kLanes / 16; ++i) {
         const Quads x = reinterpret_cast<Quads>(a.part[i]);
         const Quads y = reinterpret_cast<Quads>(b.part[i]);
-        const Quads even = (x & low) * (y & low);
-        const Quads odd = (x >> 32) * (y >> 32);
-        r.part[i] = reinterpret_cast<Words::Part>((even >> 32) | (odd & ~low));
+        const Quads even = reinterpret_cast<Quads>(_mm512_maskz_mul_epu32(
+            0xFF, reinterpret_cast<__m512i>(x), reinterpret_cast<__m512i>(y)));
+        const Quads odd = reinterpret_cast<Quads>(_mm512_maskz_mul_epu32(
+            0xFF, reinterpret_cast<__m512i>(x >> 32), reinterpret_cast<__m512i>(y >> 32)));
+        r.part[i] = reinterpret_cast<Words::Part>((even >> 32) | (odd & high));
     }
     return r;
 }
