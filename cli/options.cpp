@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "cli/y4m_format.h"
 
@@ -72,6 +73,8 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
             parsed.version = true;
         } else if (arg == "-q" || arg == "--quiet") {
             parsed.quiet = true;
+        } else if (arg == "--chroma") {
+            parsed.chroma = true;
         } else if (arg == "--suggest") {
             parsed.suggest = true;
         } else if (arg == "--auto") {
@@ -126,38 +129,54 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
     }
     if (threads_given) parsed.threads = threads;
     if (parsed.suggest && have_output) return "--suggest writes no video; it takes no -o";
+    if (parsed.suggest && (parsed.auto_settings || parsed.strength_given ||
+                           parsed.threshold1_given || parsed.threshold2_given || threads_given))
+        return "--suggest only measures the noise; it takes no --auto, --strength, "
+               "--threshold1, --threshold2 or -j";
     *options = std::move(parsed);
     return {};
 }
 
 std::string usage_text() {
-    return R"(Usage: velnor [OPTIONS] [INPUT|-] [-o OUTPUT|-]
+    const std::string text = R"(Usage: velnor [OPTIONS] [INPUT|-] [-o OUTPUT|-]
        velnor --suggest [INPUT|-]
 
-Removes noise from the luma of an 8-bit 4:2:0 YUV4MPEG2 stream. Chroma and all
-header lines pass through unchanged. Reads standard input and writes standard
-output unless files are named.
+Removes noise from the luma of a YUV4MPEG2 stream. Chroma, alpha and all header
+lines pass through unchanged. Reads standard input and writes standard output
+unless files are named.
+
+Formats: every planar layout ffmpeg writes as YUV4MPEG2: C420jpeg, C420paldv,
+C420mpeg2, C420, C422, C444, C411, Cmono, C444alpha, and C420pN, C422pN, C444pN,
+CmonoN for N = 9, 10, 12, 14, 16 bits. ffmpeg writes those deeper than 8 bits
+and C444alpha only with -strict -1, e.g.
+  ffmpeg -i in.mkv -pix_fmt yuv420p10le -strict -1 -f yuv4mpegpipe - | velnor ...
 
 Options:
   --strength N     how much of the correction to apply: 20 full, 10 half, 0 none
-                   (default 20)
+                   (default @STRENGTH@)
   --threshold1 N   how much a sample must stand out from its 3x3 neighbourhood
                    before edge and line detection decides how to smooth it; below
-                   it the sample is pulled toward the neighbourhood mean (default 40)
+                   it the sample is pulled toward the neighbourhood mean
+                   (default @THRESHOLD1@)
   --threshold2 N   along an edge, differences up to N are smoothed fully, larger
-                   ones less, and from 2N on not at all (default 10)
+                   ones less, and from 2N on not at all (default @THRESHOLD2@)
   --suggest        estimate the luma noise of the first frames and print the
                    settings for it as one line of options (the estimate goes to
-                   standard error); filters nothing
+                   standard error); filters nothing, so it takes none of
+                   the options above, --auto or -j
   --auto           filter with the settings --suggest would print; the values
                    named on the command line still win
+  --chroma         filter Cb and Cr too, each at its own size, with the same
+                   settings
   -j, --jobs N     filter N frames at a time (default: one per core)
   -o, --output F   write to F instead of standard output ("-" for standard output)
   -q, --quiet      no progress display
   -h, --help       show this help
   -V, --version    show the version
 
-The three filter values take any 32-bit integer, as the AviSynth plug-in does.
+The three filter values take any 32-bit integer, as the AviSynth plug-in does,
+and keep their 8-bit meaning at every depth; --suggest reports the noise in
+8-bit steps.
 Progress (frames, frames per second) appears on standard error when it is a
 terminal. Exit status: 0 success, 1 bad input or I/O error, 2 bad command line,
 130 or 143 stopped by SIGINT or SIGTERM (the frames read so far are written).
@@ -166,6 +185,16 @@ Environment: VELNOR_SIMD=reference|sse2|sse4.1|avx2|avx512 caps the instruction
 set the filter uses (the output is identical at every level; --version shows the
 one in use).
 )";
+    // The defaults come from the filter's own constants.
+    const std::pair<std::string_view, int32_t> defaults[] = {
+        {"@STRENGTH@", kDefaultStrength},
+        {"@THRESHOLD1@", kDefaultThreshold1},
+        {"@THRESHOLD2@", kDefaultThreshold2},
+    };
+    std::string result = text;
+    for (const auto& [mark, value] : defaults)
+        result.replace(result.find(mark), mark.size(), std::to_string(value));
+    return result;
 }
 
 }  // namespace velnor::cli

@@ -3,11 +3,16 @@
 // the 64-bit bindings share.
 #pragma once
 
+#include "core/version.h"
+
 namespace velnor::plugin {
 
 inline constexpr const char kFunctionName[] = "Velnor";
 inline constexpr const char kParameters[] = "c[strength]i[threshold1]i[threshold2]i";
+// The AviSynth 2.5 plug-in's text stays as its first release wrote it: scripts and
+// hosts compare it. The AviSynth+ C plug-in names the release it belongs to.
 inline constexpr const char kVersionText[] = "Velnor ver 0.1";
+inline constexpr const char kAvsPlusVersionText[] = "Velnor ver " VELNOR_VERSION_TEXT;
 
 inline constexpr const char kOutOfMemory[] = "Velnor: out of memory";
 inline constexpr const char kParameterRange[] = "Velnor: parameters must be 32-bit integers";

@@ -190,7 +190,7 @@ const char* register_velnor(AVS_ScriptEnvironment* env, const AvsApi& api) {
     if (!shared) return plugin::kOutOfMemory;
     api.add_function(env, plugin::kFunctionName, plugin::kParameters, create_velnor, shared);
     api.at_exit(env, shut_down, shared);
-    return plugin::kVersionText;
+    return plugin::kAvsPlusVersionText;
 }
 
 }  // namespace velnor::avsc

@@ -2,6 +2,7 @@
 // constant-format 8-bit integer YUV and GRAY8 clips.
 #pragma once
 
+#include "core/version.h"
 #include "plugin/export.h"
 #include "plugin/vapoursynth/vs_interface.h"
 
@@ -10,7 +11,7 @@ namespace velnor::vs {
 inline constexpr const char kPluginIdentifier[] = "io.github.velnor";
 inline constexpr const char kPluginNamespace[] = "velnor";
 inline constexpr const char kPluginName[] = "Velnor luma denoiser";
-inline constexpr int kPluginVersion = (0 << 16) | 1;  // 0.1
+inline constexpr int kPluginVersion = (kVersionMajor << 16) | kVersionMinor;
 inline constexpr const char kArguments[] =
     "clip:vnode;strength:int:opt;threshold1:int:opt;threshold2:int:opt;";
 inline constexpr const char kReturnType[] = "clip:vnode;";

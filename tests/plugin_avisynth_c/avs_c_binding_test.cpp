@@ -30,7 +30,7 @@ test::TestPlane expected_luma(const AVS_VideoFrame& frame, int32_t strength, int
 class AvsCBinding : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_STREQ(register_velnor(&host.env, FakeAvs::kApi), "Velnor ver 0.1");
+        ASSERT_STREQ(register_velnor(&host.env, FakeAvs::kApi), plugin::kAvsPlusVersionText);
         ASSERT_EQ(host.registrations.size(), 1u);
     }
     void TearDown() override { EXPECT_EQ(FakeAvs::live_frames.load(), 0); }
