@@ -77,21 +77,26 @@ struct FastPass {
     LumaPass pass;
     FormPass form_pass;
     ShapeProbe probe;
+    CorrectionProbe correction_probe;
 };
 constexpr FastPass kFastPasses[] = {
 #if defined(VELNOR_HAVE_SSE2)
-    {SimdLevel::sse2, filter_luma_sse2, filter_luma_sse2_form, shape_probe_sse2},
+    {SimdLevel::sse2, filter_luma_sse2, filter_luma_sse2_form, shape_probe_sse2,
+     correction_probe_sse2},
 #endif
 #if defined(VELNOR_HAVE_SSE41)
-    {SimdLevel::sse41, filter_luma_sse41, filter_luma_sse41_form, shape_probe_sse41},
+    {SimdLevel::sse41, filter_luma_sse41, filter_luma_sse41_form, shape_probe_sse41,
+     correction_probe_sse41},
 #endif
 #if defined(VELNOR_HAVE_AVX2)
-    {SimdLevel::avx2, filter_luma_avx2, filter_luma_avx2_form, shape_probe_avx2},
+    {SimdLevel::avx2, filter_luma_avx2, filter_luma_avx2_form, shape_probe_avx2,
+     correction_probe_avx2},
 #endif
 #if defined(VELNOR_HAVE_AVX512)
-    {SimdLevel::avx512, filter_luma_avx512, filter_luma_avx512_form, shape_probe_avx512},
+    {SimdLevel::avx512, filter_luma_avx512, filter_luma_avx512_form, shape_probe_avx512,
+     correction_probe_avx512},
 #endif
-    {SimdLevel::reference, nullptr, nullptr, nullptr},  // keeps the array non-empty
+    {SimdLevel::reference, nullptr, nullptr, nullptr, nullptr},  // keeps the array non-empty
 };
 
 const FastPass* find_fast_pass(SimdLevel level) {
@@ -117,6 +122,12 @@ ShapeProbe shape_probe_for_level(SimdLevel level) {
     if (level > best_supported_level()) return nullptr;
     const FastPass* entry = find_fast_pass(level);
     return entry ? entry->probe : nullptr;
+}
+
+CorrectionProbe correction_probe_for_level(SimdLevel level) {
+    if (level > best_supported_level()) return nullptr;
+    const FastPass* entry = find_fast_pass(level);
+    return entry ? entry->correction_probe : nullptr;
 }
 
 }  // namespace velnor

@@ -31,15 +31,21 @@ using FormPass = PassStatus (*)(const FilterSettings& settings, uint8_t* plane,
 // -255..255.
 using ShapeProbe = void (*)(int32_t threshold2, int32_t* out);
 
-// filter_luma_<isa> (a LumaPass), filter_luma_<isa>_form (a FormPass) and
-// shape_probe_<isa> (a ShapeProbe), defined in core/x86/pass_<isa>.cpp.
+// The vector form of the strength product trunc(w * k): out[w + 255] for every w
+// in -255..255.
+using CorrectionProbe = void (*)(int32_t strength, int32_t* out);
+
+// filter_luma_<isa> (a LumaPass), filter_luma_<isa>_form (a FormPass),
+// shape_probe_<isa> (a ShapeProbe) and correction_probe_<isa> (a CorrectionProbe), defined in
+// core/x86/pass_<isa>.cpp.
 #define VELNOR_DECLARE_VECTOR_PASS(isa)                                                        \
     PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,               \
                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch);       \
     PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,        \
                                         std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
                                         PassForm form, BandForms* forms);                      \
-    void shape_probe_##isa(int32_t threshold2, int32_t* out);
+    void shape_probe_##isa(int32_t threshold2, int32_t* out);                                  \
+    void correction_probe_##isa(int32_t strength, int32_t* out);
 
 VELNOR_DECLARE_VECTOR_PASS(sse2)
 VELNOR_DECLARE_VECTOR_PASS(sse41)
@@ -50,5 +56,6 @@ VELNOR_DECLARE_VECTOR_PASS(avx512)
 // reference or a level this build or CPU lacks.
 FormPass form_pass_for_level(SimdLevel level);
 ShapeProbe shape_probe_for_level(SimdLevel level);
+CorrectionProbe correction_probe_for_level(SimdLevel level);
 
 }  // namespace velnor

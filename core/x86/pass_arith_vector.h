@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "core/filter_settings.h"
+#include "core/integer_strength.h"
 
 namespace velnor {
 namespace {
@@ -28,6 +29,12 @@ struct Constants {
     __m128i knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
     Vec word_table[2];      // entry d mod 2 kLanes of the two: the shaped value of d
     bool unit_strength;
+    // The strength product in integers where integer_strength finds its form for
+    // every |w| <= 255 (|q| >= 255 saturates alike): |q| = high half of (min(|w|,
+    // cap) << 8) * multiplier, shifted right by strength_shift.
+    bool integer_strength, negative_strength;
+    Vec strength_cap, strength_multiplier;
+    __m128i strength_shift;
     Floats k;
     Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
 };
@@ -62,6 +69,12 @@ VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
     c.knee_table[1] = _mm_load_si128(reinterpret_cast<const __m128i*>(band + 16));
     const float k = static_cast<float>(settings.strength) * 0.05f;
     c.unit_strength = k == 1.0f;
+    const IntegerStrength form = integer_strength(settings.strength, 255, 255, 16);
+    c.integer_strength = form.exact;
+    c.negative_strength = form.negative;
+    c.strength_cap = splat(form.cap);
+    c.strength_multiplier = splat(static_cast<int>(form.multiplier));
+    c.strength_shift = _mm_cvtsi32_si128(form.shift - 8);
     c.k = splat_floats(k);
     const int32_t t1 = settings.threshold1;
     c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
@@ -105,9 +118,19 @@ VELNOR_INLINE V shape(V d, const Constants& c) {
 }
 
 // q = trunc(w * k) in single precision, clamped to +-kQuotientLimit; the clamp
-// changes no stored sample because P - q saturates to 0..255 either way.
+// changes no stored sample because P - q saturates to 0..255 either way. Where the
+// constants have its integer form, that (|w| <= 255 here, so |w| << 8 fits 16
+// unsigned bits), whose |q| >= 255 likewise stores the saturated sample.
 VELNOR_INLINE Vec scaled(Vec w, const Constants& c) {
     if (c.unit_strength) return w;
+    if (c.integer_strength) {
+        const Vec m = min(magnitude(w), c.strength_cap);
+        const Vec q =
+            with_sign_of(unsigned_shift_right(unsigned_multiply_high(m << 8, c.strength_multiplier),
+                                              c.strength_shift),
+                         w);
+        return c.negative_strength ? -q : q;
+    }
     Floats product = to_floats(w) * c.k;
     const Floats high = splat_floats(kQuotientLimit);
     const Floats low = splat_floats(-kQuotientLimit);

@@ -80,6 +80,19 @@ void probe_shape(int32_t threshold2, int32_t* out) {
     }
 }
 
+// The strength product as the pass computes it in vector lanes, out[w + 255] for
+// w = -255..255.
+void probe_correction(int32_t strength, int32_t* out) {
+    const Constants c = make_constants(FilterSettings(8, 8, strength, 40, 10));
+    for (int first = -255; first <= 255; first += kLanes) {
+        int16_t lanes[kLanes];
+        for (int i = 0; i < kLanes; ++i)
+            lanes[i] = static_cast<int16_t>(first + i < 255 ? first + i : 255);
+        store(lanes, scaled(load(lanes), c));
+        for (int i = 0; i < kLanes && first + i <= 255; ++i) out[first + i + 255] = lanes[i];
+    }
+}
+
 }  // namespace
 }  // namespace velnor
 
@@ -97,4 +110,7 @@ void probe_shape(int32_t threshold2, int32_t* out) {
         return run_vector_pass<Tuning>(settings, plane, pitch, scratch, form, forms);          \
     }                                                                                          \
     void shape_probe_##isa(int32_t threshold2, int32_t* out) { probe_shape(threshold2, out); } \
+    void correction_probe_##isa(int32_t strength, int32_t* out) {                              \
+        probe_correction(strength, out);                                                       \
+    }                                                                                          \
     }
