@@ -78,6 +78,7 @@ struct FastPass {
     LumaPass pass;
     FormPass form_pass;
     ShapeProbe probe;
+    CorrectionProbe correction_probe;
     WordPass word_pass = nullptr;
     FloatPass float_pass = nullptr;
     WordShapeProbe word_probe = nullptr;
@@ -86,24 +87,26 @@ struct FastPass {
 };
 constexpr FastPass kFastPasses[] = {
 #if defined(VELNOR_HAVE_SSE2)
-    {SimdLevel::sse2, filter_luma_sse2, filter_luma_sse2_form, shape_probe_sse2, filter_words_sse2,
-     filter_floats_sse2, word_shape_probe_sse2, filter_words_sse2_form, filter_floats_sse2_form},
+    {SimdLevel::sse2, filter_luma_sse2, filter_luma_sse2_form, shape_probe_sse2,
+     correction_probe_sse2, filter_words_sse2, filter_floats_sse2, word_shape_probe_sse2,
+     filter_words_sse2_form, filter_floats_sse2_form},
 #endif
 #if defined(VELNOR_HAVE_SSE41)
     {SimdLevel::sse41, filter_luma_sse41, filter_luma_sse41_form, shape_probe_sse41,
-     filter_words_sse41, filter_floats_sse41, word_shape_probe_sse41, filter_words_sse41_form,
-     filter_floats_sse41_form},
+     correction_probe_sse41, filter_words_sse41, filter_floats_sse41, word_shape_probe_sse41,
+     filter_words_sse41_form, filter_floats_sse41_form},
 #endif
 #if defined(VELNOR_HAVE_AVX2)
-    {SimdLevel::avx2, filter_luma_avx2, filter_luma_avx2_form, shape_probe_avx2, filter_words_avx2,
-     filter_floats_avx2, word_shape_probe_avx2, filter_words_avx2_form, filter_floats_avx2_form},
+    {SimdLevel::avx2, filter_luma_avx2, filter_luma_avx2_form, shape_probe_avx2,
+     correction_probe_avx2, filter_words_avx2, filter_floats_avx2, word_shape_probe_avx2,
+     filter_words_avx2_form, filter_floats_avx2_form},
 #endif
 #if defined(VELNOR_HAVE_AVX512)
     {SimdLevel::avx512, filter_luma_avx512, filter_luma_avx512_form, shape_probe_avx512,
-     filter_words_avx512, filter_floats_avx512, word_shape_probe_avx512, filter_words_avx512_form,
-     filter_floats_avx512_form},
+     correction_probe_avx512, filter_words_avx512, filter_floats_avx512, word_shape_probe_avx512,
+     filter_words_avx512_form, filter_floats_avx512_form},
 #endif
-    {SimdLevel::reference, nullptr, nullptr, nullptr},  // keeps the array non-empty
+    {SimdLevel::reference, nullptr, nullptr, nullptr, nullptr},  // keeps the array non-empty
 };
 
 const FastPass* find_fast_pass(SimdLevel level) {
@@ -182,6 +185,12 @@ ShapeProbe shape_probe_for_level(SimdLevel level) {
     if (level > best_supported_level()) return nullptr;
     const FastPass* entry = find_fast_pass(level);
     return entry ? entry->probe : nullptr;
+}
+
+CorrectionProbe correction_probe_for_level(SimdLevel level) {
+    if (level > best_supported_level()) return nullptr;
+    const FastPass* entry = find_fast_pass(level);
+    return entry ? entry->correction_probe : nullptr;
 }
 
 }  // namespace velnor

@@ -12,6 +12,7 @@
 #include "core/dispatch.h"
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
+#include "core/pass_arith.h"
 #include "core/x86/fast_passes.h"
 #include "tests/test_plane.h"
 
@@ -334,6 +335,30 @@ TEST(Differential, ShapingTableEveryKneeEveryDifference) {
             for (int d = -255; d <= 255; ++d)
                 ASSERT_EQ(shaped[d + kTableOffset], settings.shape(d))
                     << level_name(level) << " t=" << t << " d=" << d;
+        }
+    }
+}
+
+// The vector strength product against the scalar one: every strength from -3000 to
+// 3000, every w a pass can produce (box results D / 9 and shaped sums), compared
+// as far as a stored sample can tell (|q| >= 255 saturates alike).
+TEST(Differential, StrengthProductEveryStrengthEveryW) {
+    constexpr int kMaxW = 255, kSaturated = 255;
+    auto visible = [](int32_t q) {
+        return q < -kSaturated ? -kSaturated : q > kSaturated ? kSaturated : q;
+    };
+    const std::vector<SimdLevel> levels = fast_levels();
+    if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
+    for (SimdLevel level : levels) {
+        const CorrectionProbe probe = correction_probe_for_level(level);
+        ASSERT_NE(probe, nullptr) << level_name(level);
+        for (int32_t strength = -3000; strength <= 3000; ++strength) {
+            const float k = strength_factor(strength);
+            int32_t q[2 * kMaxW + 1];
+            probe(strength, q);
+            for (int w = -kMaxW; w <= kMaxW; ++w)
+                ASSERT_EQ(visible(q[w + kMaxW]), visible(scaled_correction(w, k)))
+                    << level_name(level) << " strength=" << strength << " w=" << w;
         }
     }
 }

@@ -39,12 +39,17 @@ using FloatFormPass = PassStatus (*)(const FilterSettings& settings, float* plan
 // -255..255.
 using ShapeProbe = void (*)(int32_t threshold2, int32_t* out);
 
+// The vector form of the strength product trunc(w * k): out[w + 255] for every w
+// in -255..255.
+using CorrectionProbe = void (*)(int32_t strength, int32_t* out);
+
 // The word pass's difference shaping in vector lanes: out[d + 65535] for every d in
 // -65535..65535 with knee `knee` (threshold2 at 8 bits).
 using WordShapeProbe = void (*)(int32_t knee, int32_t* out);
 
 // filter_luma_<isa> (a LumaPass), filter_luma_<isa>_form (a FormPass),
-// shape_probe_<isa> (a ShapeProbe), filter_words_<isa> (a WordPass),
+// shape_probe_<isa> (a ShapeProbe), correction_probe_<isa> (a CorrectionProbe),
+// filter_words_<isa> (a WordPass),
 // filter_words_<isa>_form (a WordFormPass), word_shape_probe_<isa> (a
 // WordShapeProbe), filter_floats_<isa> (a FloatPass) and filter_floats_<isa>_form (a
 // FloatFormPass), defined in core/x86/pass_<isa>.cpp.
@@ -55,6 +60,7 @@ using WordShapeProbe = void (*)(int32_t knee, int32_t* out);
                                         std::ptrdiff_t pitch, const ScratchAllocator& scratch,   \
                                         PassForm form, BandForms* forms);                        \
     void shape_probe_##isa(int32_t threshold2, int32_t* out);                                    \
+    void correction_probe_##isa(int32_t strength, int32_t* out);                                 \
     PassStatus filter_words_##isa(const FilterSettings& settings, int bits, uint16_t* plane,     \
                                   std::ptrdiff_t pitch, const ScratchAllocator& scratch);        \
     PassStatus filter_words_##isa##_form(                                                        \
@@ -79,5 +85,6 @@ WordFormPass word_form_pass_for_level(SimdLevel level);
 FloatFormPass float_form_pass_for_level(SimdLevel level);
 ShapeProbe shape_probe_for_level(SimdLevel level);
 WordShapeProbe word_shape_probe_for_level(SimdLevel level);
+CorrectionProbe correction_probe_for_level(SimdLevel level);
 
 }  // namespace velnor

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "core/filter_settings.h"
+#include "core/integer_strength.h"
 #include "core/luma_pass.h"
 
 namespace velnor {
@@ -25,12 +26,21 @@ struct ByteConstants {
     // Montgomery's method for a divisor known at run time; exact for every n).
     Vec knee_magic;
     __m128i knee_shift1, knee_shift2;
-    // 3 with a word table for 2 knee < kLanes; else with byte shuffles 1 for knee
-    // <= 16, 2 for knee <= 32; else 0.
+    // 3 with a word table for 2 knee < kLanes, 4 with one by magnitude for 2 knee <
+    // 2 kLanes, 5 with one of the band for knee < 2 kLanes; else with byte shuffles 1
+    // for knee <= 16, 2 for knee <= 32; else 0.
     int knee_tables;
     __m128i knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
-    Vec word_table[2];      // entry d mod 2 kLanes of the two: the shaped value of d
+    // Entry e of the two: the shaped value of d = e mod 2 kLanes (3), of |d| = e (4),
+    // of |d| = knee + e (5).
+    Vec word_table[2];
     bool unit_strength;
+    // The strength product in integers where integer_strength finds its form for
+    // every |w| <= 255 (|q| >= 255 saturates alike): |q| = high half of (min(|w|,
+    // cap) << 8) * multiplier, shifted right by strength_shift.
+    bool integer_strength, negative_strength;
+    Vec strength_cap, strength_multiplier;
+    __m128i strength_shift;
     Floats k;
     Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
 };
@@ -47,15 +57,20 @@ VELNOR_INLINE ByteConstants make_constants(const FilterSettings& settings) {
     c.knee_magic = splat(65536 * ((1 << log2_ceiling) - divisor) / divisor + 1);
     c.knee_shift1 = _mm_cvtsi32_si128(log2_ceiling > 0 ? 1 : 0);
     c.knee_shift2 = _mm_cvtsi32_si128(log2_ceiling > 0 ? log2_ceiling - 1 : 0);
-    c.knee_tables = kHasWordTable && 2 * knee <= kLanes - 1 ? 3
-                    : !kHasByteShuffle                      ? 0
-                    : knee <= 16                            ? 1
-                    : knee <= 32                            ? 2
-                                                            : 0;
+    c.knee_tables = kHasWordTable && 2 * knee <= kLanes - 1       ? 3
+                    : kHasWordTable && 2 * knee <= 2 * kLanes - 1 ? 4
+                    : kHasWordTable && knee <= 2 * kLanes - 1     ? 5
+                    : !kHasByteShuffle                            ? 0
+                    : knee <= 16                                  ? 1
+                    : knee <= 32                                  ? 2
+                                                                  : 0;
     int16_t words[2 * kLanes];
-    for (int e = 0; e < 2 * kLanes; ++e)
-        words[e] =
-            static_cast<int16_t>(settings.table[kTableOffset + (e < kLanes ? e : e - 2 * kLanes)]);
+    for (int e = 0; e < 2 * kLanes; ++e) {
+        const int d = c.knee_tables == 5                 ? knee + e
+                      : c.knee_tables == 4 || e < kLanes ? e
+                                                         : e - 2 * kLanes;
+        words[e] = static_cast<int16_t>(settings.table[kTableOffset + d]);
+    }
     c.word_table[0] = load(words);
     c.word_table[1] = load(words + kLanes);
     alignas(16) uint8_t band[32] = {};
@@ -65,6 +80,12 @@ VELNOR_INLINE ByteConstants make_constants(const FilterSettings& settings) {
     c.knee_table[1] = _mm_load_si128(reinterpret_cast<const __m128i*>(band + 16));
     const float k = static_cast<float>(settings.strength) * 0.05f;
     c.unit_strength = k == 1.0f;
+    const IntegerStrength form = integer_strength(settings.strength, 255, 255, 16);
+    c.integer_strength = form.exact;
+    c.negative_strength = form.negative;
+    c.strength_cap = splat(form.cap);
+    c.strength_multiplier = splat(static_cast<int>(form.multiplier));
+    c.strength_shift = _mm_cvtsi32_si128(form.shift - 8);
     c.k = splat_floats(k);
     const int32_t t1 = settings.threshold1;
     c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
@@ -84,6 +105,16 @@ VELNOR_INLINE V shape(V d, const ByteConstants& c) {
         // that range (and at its ends) every entry is 0.
         const V index = min(max(d, splat(-kLanes)), splat(kLanes - 1));
         return look_up_words(index, c.word_table[0], c.word_table[1]);
+    } else if constexpr (kTables == 4) {
+        // The table by magnitude, 0 from 2 kLanes - 1 on, given the sign of d.
+        const V index = min(magnitude(d), splat(2 * kLanes - 1));
+        return with_sign_of(look_up_words(index, c.word_table[0], c.word_table[1]), d);
+    } else if constexpr (kTables == 5) {
+        // d below the knee; from it on the band by |d| - knee, 0 from 2 kLanes - 1 on.
+        const V m = magnitude(d);
+        const V index = min(m - c.knee, splat(2 * kLanes - 1));
+        const V g = look_up_words(index, c.word_table[0], c.word_table[1]);
+        return select(m < c.knee, d, with_sign_of(g, d));
     } else if constexpr (kTables > 0) {
         // Entries at and beyond knee are 0, which covers |d| >= 2 knee.
         const V m = magnitude(d);
@@ -108,9 +139,19 @@ VELNOR_INLINE V shape(V d, const ByteConstants& c) {
 }
 
 // q = trunc(w * k) in single precision, clamped to +-kQuotientLimit; the clamp
-// changes no stored sample because P - q saturates to 0..255 either way.
+// changes no stored sample because P - q saturates to 0..255 either way. Where the
+// constants have its integer form, that (|w| <= 255 here, so |w| << 8 fits 16
+// unsigned bits), whose |q| >= 255 likewise stores the saturated sample.
 VELNOR_INLINE Vec scaled(Vec w, const ByteConstants& c) {
     if (c.unit_strength) return w;
+    if (c.integer_strength) {
+        const Vec m = min(magnitude(w), c.strength_cap);
+        const Vec q =
+            with_sign_of(unsigned_shift_right(unsigned_multiply_high(m << 8, c.strength_multiplier),
+                                              c.strength_shift),
+                         w);
+        return c.negative_strength ? -q : q;
+    }
     Floats product = to_floats(w) * c.k;
     const Floats high = splat_floats(kQuotientLimit);
     const Floats low = splat_floats(-kQuotientLimit);
@@ -258,6 +299,8 @@ template <class F>
 VELNOR_INLINE auto with_knee_tables(const ByteConstants& c, F&& f) {
     if constexpr (kHasWordTable) {
         if (c.knee_tables == 3) return f.template operator()<3>();
+        if (c.knee_tables == 4) return f.template operator()<4>();
+        if (c.knee_tables == 5) return f.template operator()<5>();
     }
     if constexpr (kHasByteShuffle) {
         if (c.knee_tables == 1) return f.template operator()<1>();

@@ -87,6 +87,19 @@ void probe_shape(int32_t threshold2, int32_t* out) {
     }
 }
 
+// The strength product as the pass computes it in vector lanes, out[w + 255] for
+// w = -255..255.
+void probe_correction(int32_t strength, int32_t* out) {
+    const ByteConstants c = make_constants(FilterSettings(8, 8, strength, 40, 10));
+    for (int first = -255; first <= 255; first += kLanes) {
+        int16_t lanes[kLanes];
+        for (int i = 0; i < kLanes; ++i)
+            lanes[i] = static_cast<int16_t>(first + i < 255 ? first + i : 255);
+        store(lanes, scaled(load(lanes), c));
+        for (int i = 0; i < kLanes && first + i <= 255; ++i) out[first + i + 255] = lanes[i];
+    }
+}
+
 // Every shaped difference as the word pass computes it in vector lanes, for the
 // knee threshold2 at 8 bits (so the knee itself, clamped as the pass clamps it):
 // out[d + 65535] for d = -65535..65535.
@@ -118,6 +131,9 @@ void probe_word_shape(int32_t knee, int32_t* out) {
                                                   forms);                                        \
     }                                                                                            \
     void shape_probe_##isa(int32_t threshold2, int32_t* out) { probe_shape(threshold2, out); }   \
+    void correction_probe_##isa(int32_t strength, int32_t* out) {                                \
+        probe_correction(strength, out);                                                         \
+    }                                                                                            \
     PassStatus filter_words_##isa##_form(const FilterSettings& settings, int bits,               \
                                          uint16_t* plane, std::ptrdiff_t pitch,                  \
                                          const ScratchAllocator& scratch, PassForm form,         \

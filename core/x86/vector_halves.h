@@ -59,6 +59,7 @@ VELNOR_INLINE Floats splat_floats(float v) {
 VELNOR_INLINE Vec operator-(Vec a) { return Vec{{-a.h[0], -a.h[1]}}; }
 VELNOR_INLINE Vec operator~(Vec a) { return Vec{{~a.h[0], ~a.h[1]}}; }
 VELNOR_INLINE Vec operator>>(Vec a, int n) { return Vec{{a.h[0] >> n, a.h[1] >> n}}; }
+VELNOR_INLINE Vec operator<<(Vec a, int n) { return Vec{{a.h[0] << n, a.h[1] << n}}; }
 VELNOR_INLINE Vec operator<(Vec a, int b) { return a < splat(b); }
 VELNOR_INLINE Vec operator>(Vec a, int b) { return a > splat(b); }
 VELNOR_INLINE Vec operator!=(Vec a, int b) { return a != splat(b); }
