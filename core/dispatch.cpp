@@ -85,26 +85,30 @@ struct FastPass {
     WordFormPass word_form_pass = nullptr;
     FloatFormPass float_form_pass = nullptr;
 };
+// A level's entries for words and floats (64-bit builds only).
+#if defined(VELNOR_HAVE_DEPTH_PASSES)
+#define VELNOR_DEPTH_ENTRIES(isa)                                                                 \
+    , filter_words_##isa, filter_floats_##isa, word_shape_probe_##isa, filter_words_##isa##_form, \
+        filter_floats_##isa##_form
+#else
+#define VELNOR_DEPTH_ENTRIES(isa)
+#endif
 constexpr FastPass kFastPasses[] = {
 #if defined(VELNOR_HAVE_SSE2)
     {SimdLevel::sse2, filter_luma_sse2, filter_luma_sse2_form, shape_probe_sse2,
-     correction_probe_sse2, filter_words_sse2, filter_floats_sse2, word_shape_probe_sse2,
-     filter_words_sse2_form, filter_floats_sse2_form},
+     correction_probe_sse2 VELNOR_DEPTH_ENTRIES(sse2)},
 #endif
 #if defined(VELNOR_HAVE_SSE41)
     {SimdLevel::sse41, filter_luma_sse41, filter_luma_sse41_form, shape_probe_sse41,
-     correction_probe_sse41, filter_words_sse41, filter_floats_sse41, word_shape_probe_sse41,
-     filter_words_sse41_form, filter_floats_sse41_form},
+     correction_probe_sse41 VELNOR_DEPTH_ENTRIES(sse41)},
 #endif
 #if defined(VELNOR_HAVE_AVX2)
     {SimdLevel::avx2, filter_luma_avx2, filter_luma_avx2_form, shape_probe_avx2,
-     correction_probe_avx2, filter_words_avx2, filter_floats_avx2, word_shape_probe_avx2,
-     filter_words_avx2_form, filter_floats_avx2_form},
+     correction_probe_avx2 VELNOR_DEPTH_ENTRIES(avx2)},
 #endif
 #if defined(VELNOR_HAVE_AVX512)
     {SimdLevel::avx512, filter_luma_avx512, filter_luma_avx512_form, shape_probe_avx512,
-     correction_probe_avx512, filter_words_avx512, filter_floats_avx512, word_shape_probe_avx512,
-     filter_words_avx512_form, filter_floats_avx512_form},
+     correction_probe_avx512 VELNOR_DEPTH_ENTRIES(avx512)},
 #endif
     {SimdLevel::reference, nullptr, nullptr, nullptr, nullptr},  // keeps the array non-empty
 };

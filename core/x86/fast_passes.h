@@ -10,6 +10,12 @@
 
 namespace velnor {
 
+// The vector passes for 16-bit words and floats exist in 64-bit builds only: the
+// 32-bit plug-in stays 8-bit (and its AVX2 object free of aligned stack moves).
+#if UINTPTR_MAX > 0xFFFFFFFFu
+#define VELNOR_HAVE_DEPTH_PASSES 1
+#endif
+
 // The two ways a vector pass filters a band of rows: the wavefront form (many
 // samples reach the detectors) and the row-wise form (few do). automatic picks one
 // per band from a sample of its rows.

@@ -100,6 +100,7 @@ void probe_correction(int32_t strength, int32_t* out) {
     }
 }
 
+#if defined(VELNOR_HAVE_DEPTH_PASSES)
 // Every shaped difference as the word pass computes it in vector lanes, for the
 // knee threshold2 at 8 bits (so the knee itself, clamped as the pass clamps it):
 // out[d + 65535] for d = -65535..65535.
@@ -112,32 +113,38 @@ void probe_word_shape(int32_t knee, int32_t* out) {
         for (int i = 0; i < kLanes && first + i <= 65535; ++i) out[first + i + 65535] = lanes[i];
     }
 }
+#endif
 
 }  // namespace
 }  // namespace velnor
 
-// The entry points fast_passes.h declares for `isa`.
-#define VELNOR_DEFINE_VECTOR_PASS(isa, Tuning)                                                   \
-    namespace velnor {                                                                           \
-    PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,                 \
-                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch) {        \
-        return run_vector_pass<ByteLanes, Tuning>(settings, 8, plane, pitch, scratch,            \
-                                                  PassForm::automatic, nullptr);                 \
-    }                                                                                            \
-    PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,          \
-                                        std::ptrdiff_t pitch, const ScratchAllocator& scratch,   \
-                                        PassForm form, BandForms* forms) {                       \
-        return run_vector_pass<ByteLanes, Tuning>(settings, 8, plane, pitch, scratch, form,      \
-                                                  forms);                                        \
-    }                                                                                            \
-    void shape_probe_##isa(int32_t threshold2, int32_t* out) { probe_shape(threshold2, out); }   \
-    void correction_probe_##isa(int32_t strength, int32_t* out) {                                \
-        probe_correction(strength, out);                                                         \
-    }                                                                                            \
-    PassStatus filter_words_##isa##_form(const FilterSettings& settings, int bits,               \
-                                         uint16_t* plane, std::ptrdiff_t pitch,                  \
-                                         const ScratchAllocator& scratch, PassForm form,         \
-                                         BandForms* forms) {                                     \
+// The entry points fast_passes.h declares for `isa` (those for words and floats in
+// 64-bit builds).
+#define VELNOR_DEFINE_VECTOR_PASS(isa, Tuning)                                                 \
+    namespace velnor {                                                                         \
+    PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,               \
+                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch) {      \
+        return run_vector_pass<ByteLanes, Tuning>(settings, 8, plane, pitch, scratch,          \
+                                                  PassForm::automatic, nullptr);               \
+    }                                                                                          \
+    PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,        \
+                                        std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
+                                        PassForm form, BandForms* forms) {                     \
+        return run_vector_pass<ByteLanes, Tuning>(settings, 8, plane, pitch, scratch, form,    \
+                                                  forms);                                      \
+    }                                                                                          \
+    void shape_probe_##isa(int32_t threshold2, int32_t* out) { probe_shape(threshold2, out); } \
+    void correction_probe_##isa(int32_t strength, int32_t* out) {                              \
+        probe_correction(strength, out);                                                       \
+    }                                                                                          \
+    VELNOR_DEFINE_DEPTH_PASSES(isa, Tuning)                                                    \
+    }
+
+#if defined(VELNOR_HAVE_DEPTH_PASSES)
+#define VELNOR_DEFINE_DEPTH_PASSES(isa, Tuning)                                                  \
+    PassStatus filter_words_##isa##_form(                                                        \
+        const FilterSettings& settings, int bits, uint16_t* plane, std::ptrdiff_t pitch,         \
+        const ScratchAllocator& scratch, PassForm form, BandForms* forms) {                      \
         if (bits < 8 || bits > 16) return PassStatus::bad_format;                                \
         return run_vector_pass<WordLanes, Tuning>(settings, bits, plane, pitch, scratch, form,   \
                                                   forms);                                        \
@@ -158,5 +165,7 @@ void probe_word_shape(int32_t knee, int32_t* out) {
                                    std::ptrdiff_t pitch, const ScratchAllocator& scratch) {      \
         return filter_floats_##isa##_form(settings, plane, pitch, scratch, PassForm::automatic,  \
                                           nullptr);                                              \
-    }                                                                                            \
     }
+#else
+#define VELNOR_DEFINE_DEPTH_PASSES(isa, Tuning)
+#endif
