@@ -231,6 +231,12 @@ VELNOR_INLINE uint32_t lane_bits(Ints mask) {
                 << (4 * i);
     return bits;
 }
+// The wavefront's transposes of 32-bit lanes: 4 x 4.
+constexpr int kWideTranspose = 4;
+VELNOR_INLINE void transpose_wide(const void* const in[4], void* const out[4]) {
+    transpose4(in, out);
+}
+
 // The high 32 bits of each lane's 64-bit product.
 VELNOR_INLINE Words multiply_high(Words a, Words b) {
     Words r;

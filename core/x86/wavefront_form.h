@@ -56,20 +56,22 @@ VELNOR_INLINE void transpose(const Bytes in[16], Bytes out[16]) {
 constexpr int kSteps = 16 * kByteBlocks;
 
 // Fills current with the padded rows (copy_band_rows) in the skewed layout: for
-// bytes 16 lanes and kSteps steps at a time, for 32-bit lanes 4 and 4.
+// bytes 16 lanes and kSteps steps at a time, for 32-bit lanes kWideTranspose and
+// kWideTranspose.
 template <class L>
 VELNOR_INLINE void load_band(const Scratch<L>& s) {
     if constexpr (sizeof(typename L::Element) == 4) {
-        for (int t0 = -kMargin; t0 < s.steps_end; t0 += 4)
-            for (int g = 0; g < kLanes; g += 4) {
+        constexpr int n = kWideTranspose;
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += n)
+            for (int g = 0; g < kLanes; g += n) {
                 // Lane i at step t holds column t - kSkew * i.
-                const void* in[4];
-                void* out[4];
-                for (int i = 0; i < 4; ++i) {
+                const void* in[n];
+                void* out[n];
+                for (int i = 0; i < n; ++i) {
                     in[i] = padded_row(s, g + i) + t0 - kSkew * (g + i);
                     out[i] = at_step(s.current, t0 + i) + g;
                 }
-                transpose4(in, out);
+                transpose_wide(in, out);
             }
     } else {
         for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
@@ -93,19 +95,20 @@ VELNOR_INLINE void load_band(const Scratch<L>& s) {
 template <class L>
 VELNOR_INLINE void store_band(const Band<L>& b, const Scratch<L>& s) {
     if constexpr (sizeof(typename L::Element) == 4) {
-        for (int t0 = -kMargin; t0 < s.steps_end; t0 += 4)
-            for (int g = kFirstOut / 4 * 4; g < kFirstOut + kBandRows; g += 4) {
-                const void* in[4];
-                void* out[4];
-                typename L::Row unused[4];
-                for (int i = 0; i < 4; ++i) {
+        constexpr int n = kWideTranspose;
+        typename L::Row unused[n];
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += n)
+            for (int g = kFirstOut / n * n; g < kFirstOut + kBandRows; g += n) {
+                const void* in[n];
+                void* out[n];
+                for (int i = 0; i < n; ++i) {
                     const int lane = g + i;
                     in[i] = at_step(s.current, t0 + i) + g;
                     const bool filtered = lane >= kFirstOut && lane < kFirstOut + kBandRows;
                     out[i] = filtered ? static_cast<void*>(padded_row(s, lane) + t0 - kSkew * lane)
                                       : static_cast<void*>(unused);
                 }
-                transpose4(in, out);
+                transpose_wide(in, out);
             }
     } else {
         for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
