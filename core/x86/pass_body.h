@@ -26,7 +26,8 @@ namespace velnor {
 namespace {
 
 // Tuning: kRowWisePercent (share of samples needing the detectors up to which the
-// row-wise form is chosen for a band) and kActivityInSweep (see prepare_band).
+// row-wise form is chosen for a band; kRowWisePercentWide for 32-bit lanes) and
+// kActivityInSweep (see prepare_band).
 // L: the lane type's policy (ByteLanes, WordLanes, FloatLanes). pitch in samples;
 // bits for WordLanes only.
 template <class L, class Tuning>
@@ -56,9 +57,10 @@ PassStatus run_vector_pass(const FilterSettings& settings, int bits, typename L:
                         static_cast<std::size_t>(width) * sizeof(Sample));
         const Sample* saved = top > 0 ? s.saved : nullptr;
         copy_band_rows(b, s);
-        const bool row_wise = form == PassForm::automatic
-                                  ? row_wise_suits<L, Tuning::kRowWisePercent>(b, s, c)
-                                  : form == PassForm::row_wise;
+        const bool row_wise = form == PassForm::automatic ? row_wise_suits < L,
+                   sizeof(typename L::Element) == 4 ? Tuning::kRowWisePercentWide
+                                                    : Tuning::kRowWisePercent > (b, s, c)
+            : form == PassForm::row_wise;
         if (row_wise)
             filter_band_row_wise(b, s, c, saved);
         else
