@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
             for (velnor::SimdLevel level : velnor::kAllLevels) {
                 if (level == velnor::SimdLevel::reference || level > velnor::best_supported_level())
                     continue;
-                const std::string label = "depth/" + content.name + "/" +
-                                          velnor::level_name(level) + "/" + format.name;
+                const std::string label =
+                    "depth/" + content.name + "/" + velnor::level_name(level) + "/" + format.name;
                 benchmark::RegisterBenchmark(label.c_str(), run_pass, level, format.format,
                                              &planes.back())
                     ->Unit(benchmark::kMillisecond);
