@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <csignal>
 #include <new>
-#include <system_error>
 
 #include "cli/frame_filter.h"
 #include "cli/frame_pipeline.h"
@@ -108,10 +107,6 @@ int filter_stream(const Options& options, const StreamIo& io) {
         progress.finish();
         if (stop_signal() != 0) return report_stopped(io.messages, stop_signal(), 0);
         return report_out_of_memory(io.messages, "for the frame pipeline");
-    } catch (const std::system_error& error) {
-        progress.finish();
-        if (stop_signal() != 0) return report_stopped(io.messages, stop_signal(), 0);
-        return report(io.messages, std::string("cannot start worker threads: ") + error.what());
     }
     progress.finish();
     if (outcome.stop == PipelineOutcome::Stop::write_failed)

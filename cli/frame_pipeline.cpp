@@ -6,7 +6,6 @@
 #include <mutex>
 #include <new>
 #include <optional>
-#include <system_error>
 #include <vector>
 
 #include "cli/worker_thread.h"
@@ -50,17 +49,15 @@ private:
 class WorkerPool {
 public:
     // Starts up to `threads` workers; when the system refuses more, works with those
-    // that started. Throws only when not one could start.
+    // that started, and when not one starts, processes each job in the calling
+    // thread as it is submitted.
     WorkerPool(int threads, std::size_t capacity, const std::function<bool(Frame&)>& process)
         : process_(process), queue_(capacity) {
         threads_.reserve(static_cast<std::size_t>(threads));
         for (int i = 0; i < threads; ++i) {
             WorkerThread thread;
             const int error = start_thread(&thread, &WorkerPool::run, this, kWorkerStackBytes);
-            if (error != 0) {
-                if (threads_.empty()) throw std::system_error(error, std::generic_category());
-                break;
-            }
+            if (error != 0) break;
             threads_.push_back(thread);  // within the reserved capacity
         }
     }
@@ -70,6 +67,11 @@ public:
 
     // At most `capacity` jobs are submitted and not yet done at a time.
     void submit(Job* job) {
+        if (threads_.empty()) {
+            job->ok = process_one(job->frame);
+            job->done = true;
+            return;
+        }
         {
             std::lock_guard lock(mutex_);
             job->done = false;
@@ -106,17 +108,21 @@ private:
                 job = queue_.front();
                 queue_.pop();
             }
-            bool ok = false;
-            try {
-                ok = process_(job->frame);
-            } catch (...) {  // a failure like any other; nothing may leave the thread
-            }
+            const bool ok = process_one(job->frame);
             {
                 std::lock_guard lock(mutex_);
                 job->ok = ok;
                 job->done = true;
             }
             finished_.notify_all();
+        }
+    }
+
+    bool process_one(Frame& frame) {
+        try {
+            return process_(frame);
+        } catch (...) {  // a failure like any other; nothing may leave a worker
+            return false;
         }
     }
 
@@ -167,7 +173,7 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
     // With nothing processing: one worker instead of several, whose stacks and
     // scratch may be what left too little memory. False when there is one already.
     const auto one_thread = [&] {
-        if (pool->threads() == 1) return false;
+        if (pool->threads() <= 1) return false;
         pool.reset();
         pool.emplace(1, buffers, stages.process);
         return true;

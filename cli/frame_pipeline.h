@@ -42,9 +42,9 @@ struct PipelineOutcome {
 // the buffers it has; without any, tries again on a single thread before an
 // out_of_memory stop. std::bad_alloc from read or write is an out_of_memory stop
 // at that frame. When fewer
-// threads can be started than asked for, runs on those that started. Throws
-// std::bad_alloc when its own bookkeeping cannot be allocated, std::system_error
-// when no thread starts.
+// threads can be started than asked for, runs on those that started, and in the
+// calling thread when none starts. Throws std::bad_alloc when its own bookkeeping
+// cannot be allocated.
 PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineStages& stages);
 
 }  // namespace velnor::cli

@@ -340,10 +340,30 @@ if (ulimit -v 200000; "$velnor" --version >/dev/null 2>&1; status=$?; exit $stat
         "-j 1 at the limit @ big_stream 4 | (ulimit -v 84000; \"\$velnor\" -j 1 >\"\$work/out.y4m\") @ 0 @ @ big-four.y4m" \
         "-j 16 at the limit of -j 1 @ big_stream 4 | (ulimit -v 84000; \"\$velnor\" -j 16 >\"\$work/out.y4m\") @ 0 @ @ big-four.y4m" \
         "-j 64 at the limit of -j 1 @ big_stream 4 | (ulimit -v 84000; \"\$velnor\" -j 64 >\"\$work/out.y4m\") @ 0 @ @ big-four.y4m" \
-        "no room for the input buffer @ (ulimit -v 6000; \"\$velnor\" -q -j 64 \"\$work/in.y4m\" -o \"\$work/out.y4m\") @ 1 @ ^velnor: out of memory for the input buffer \(65536 bytes\)$ @ -" \
         "no room for one frame @ huge_stream 1 | (ulimit -v 84000; \"\$velnor\" -j 4 >\"\$work/out.y4m\") @ 1 @ ^velnor: frame 0: out of memory for the frame buffer \($huge_bytes bytes\)$ @ huge-header.y4m" \
         "--suggest: no room for one frame @ huge_stream 1 | (ulimit -v 84000; \"\$velnor\" --suggest) @ 1 @ ^velnor: frame 0: out of memory for the frame buffer \($huge_bytes bytes\)$ @ -" \
         "--auto: no room for the measured copy @ huge_stream 1 | (ulimit -v 150000; \"\$velnor\" --auto -o \"\$work/out.y4m\") @ 1 @ ^velnor: frame 0: out of memory for the copy of the measured frames$ @ -"
+    # Just above the address space velnor needs to start (measured: it depends on the
+    # build), every limit ends either in the whole stream or in one out-of-memory
+    # line, never in an abort; at the lowest, the reader's buffer is what fails.
+    load_kb=3000
+    until (ulimit -v $load_kb; "$velnor" --version) >/dev/null 2>&1 || [ $load_kb -gt 60000 ]; do
+        load_kb=$((load_kb + 50))
+    done
+    input_buffer_refused=no
+    for extra in $(seq 0 50 600); do
+        (ulimit -v $((load_kb + extra)); "$velnor" -q -j 64 "$work/in.y4m" -o "$work/out.y4m") \
+            2>"$work/err" && status=0 || status=$?
+        case $status in
+            0) ;;
+            1) grep -Eqx 'velnor: (frame [0-9]+: )?out of memory .*' "$work/err" ||
+                fail "at $((load_kb + extra)) KiB: \"$(cat "$work/err")\""
+               grep -qx 'velnor: out of memory for the input buffer (65536 bytes)' "$work/err" &&
+                input_buffer_refused=yes ;;
+            *) fail "at $((load_kb + extra)) KiB: exit status $status, \"$(cat "$work/err")\"" ;;
+        esac
+    done
+    [ $input_buffer_refused = yes ] || fail "no limit above $load_kb KiB refused the input buffer"
     rm -f "$work/big-frame" "$work/big-four.y4m" "$work/out.y4m"
 
     # --auto from a pipe releases the measured frames as it replays them: its peak
