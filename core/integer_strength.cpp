@@ -27,8 +27,8 @@ IntegerStrength integer_strength(int32_t strength, int32_t max_w, int32_t satura
             break;
         }
     }
-    // numerator <= saturated < 2^16 and shift < 48: no overflow here or below.
-    for (int shift = multiplier_bits + 15; shift >= 8; --shift) {
+    // numerator <= saturated < 2^16 and shift <= 32: no overflow here or below.
+    for (int shift = multiplier_bits; shift >= 8; --shift) {
         const int64_t multiplier = ((numerator << shift) + denominator - 1) / denominator;
         if (multiplier >> multiplier_bits) continue;
         form.multiplier = multiplier;

@@ -14,12 +14,14 @@ struct IntegerStrength {
     bool exact;          // whether the form holds; else use the float product
     bool negative;       // strength below zero
     int64_t multiplier;  // below 2^multiplier_bits
-    int32_t shift;       // 8 .. multiplier_bits + 15
+    int32_t shift;       // 8 .. multiplier_bits
     int32_t cap;         // |w| at which |q| first reaches `saturated`, else max_w
 };
 
-// The form with the finest shift whose multiplier fits multiplier_bits (16 for
-// 16-bit lanes; up to 32, with |w| below 2^16 and 64-bit products), checked for
+// The form with the finest shift up to multiplier_bits whose multiplier fits
+// multiplier_bits (16 for 16-bit lanes, the shift then taken as a shift of |w| to
+// the left by 16 - shift and the high half of the product; up to 32, with |w|
+// below 2^16 and 64-bit products), checked for
 // every |w| up to max_w: |q| exact where |trunc(w k)| < saturated, and at least
 // saturated elsewhere (P - q clamped to 0..saturated is then the same for every
 // sample P). Not exact when no such multiplier gives every |w| its product.

@@ -37,10 +37,10 @@ struct ByteConstants {
     bool unit_strength;
     // The strength product in integers where integer_strength finds its form for
     // every |w| <= 255 (|q| >= 255 saturates alike): |q| = high half of (min(|w|,
-    // cap) << 8) * multiplier, shifted right by strength_shift.
+    // cap) << strength_lift) * multiplier.
     bool integer_strength, negative_strength;
     Vec strength_cap, strength_multiplier;
-    __m128i strength_shift;
+    int strength_lift;  // 16 - shift, 0..8: |w| << 8 still fits 16 unsigned bits
     Floats k;
     Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
 };
@@ -85,7 +85,7 @@ VELNOR_INLINE ByteConstants make_constants(const FilterSettings& settings) {
     c.negative_strength = form.negative;
     c.strength_cap = splat(form.cap);
     c.strength_multiplier = splat(static_cast<int>(form.multiplier));
-    c.strength_shift = _mm_cvtsi32_si128(form.shift - 8);
+    c.strength_lift = 16 - form.shift;
     c.k = splat_floats(k);
     const int32_t t1 = settings.threshold1;
     c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
@@ -140,16 +140,14 @@ VELNOR_INLINE V shape(V d, const ByteConstants& c) {
 
 // q = trunc(w * k) in single precision, clamped to +-kQuotientLimit; the clamp
 // changes no stored sample because P - q saturates to 0..255 either way. Where the
-// constants have its integer form, that (|w| <= 255 here, so |w| << 8 fits 16
-// unsigned bits), whose |q| >= 255 likewise stores the saturated sample.
+// constants have its integer form, that, whose |q| >= 255 likewise stores the
+// saturated sample.
 VELNOR_INLINE Vec scaled(Vec w, const ByteConstants& c) {
     if (c.unit_strength) return w;
     if (c.integer_strength) {
         const Vec m = min(magnitude(w), c.strength_cap);
         const Vec q =
-            with_sign_of(unsigned_shift_right(unsigned_multiply_high(m << 8, c.strength_multiplier),
-                                              c.strength_shift),
-                         w);
+            with_sign_of(unsigned_multiply_high(m << c.strength_lift, c.strength_multiplier), w);
         return c.negative_strength ? -q : q;
     }
     Floats product = to_floats(w) * c.k;

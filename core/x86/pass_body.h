@@ -39,9 +39,10 @@ PassStatus run_vector_pass(const FilterSettings& settings, int bits, typename L:
     const int height = settings.height;
     if (width <= 2 * kEdge || height <= 2 * kEdge) return PassStatus::ok;
 
-    // The vector forms' scratch takes some 8 kLanes bytes per column (twice that
-    // for 32-bit lanes); where that is refused (or the width is beyond what acquire
-    // accepts), the plain pass filters the plane with the same result.
+    // The vector forms' scratch takes about 12 kLanes bytes per column (twice that
+    // for 32-bit lanes); where that is refused, or the width is beyond what acquire
+    // accepts (2^25 columns, 2^20 on 32-bit targets), the plain pass, which needs 12
+    // bytes, filters the plane with the same result.
     Scratch<L> s;
     if (!acquire(&s, width, allocator))
         return L::reference(settings, bits, plane, pitch, allocator);
