@@ -67,8 +67,7 @@ const char* const kRefused[] = {
     "BlankClip(pixel_type=\"RGB48\")", "BlankClip(pixel_type=\"RGB64\")",
     "BlankClip(pixel_type=\"YUY2\")",  "BlankClip(pixel_type=\"RGBP\")",
     "BlankClip(pixel_type=\"RGBAP\")", "BlankClip(pixel_type=\"RGBP16\")",
-    "BlankClip(pixel_type=\"RGBPS\")", "BlankClip(pixel_type=\"YUV9\")",
-    "BlankClip().KillVideo()",
+    "BlankClip(pixel_type=\"RGBPS\")", "BlankClip().KillVideo()",
 };
 
 const int kPlaneIds[] = {avs::AVS_PLANAR_Y, avs::AVS_PLANAR_U, avs::AVS_PLANAR_V,
