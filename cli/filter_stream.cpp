@@ -5,12 +5,12 @@
 #include <new>
 #include <system_error>
 
+#include "cli/frame_filter.h"
 #include "cli/frame_pipeline.h"
 #include "cli/progress.h"
 #include "cli/stop_request.h"
 #include "cli/y4m_reader.h"
 #include "cli/y4m_writer.h"
-#include "core/denoiser.h"
 
 namespace velnor::cli {
 
@@ -55,16 +55,15 @@ int filter_stream(const Options& options, const StreamIo& io) {
         return report(io.messages, writer.error());
     }
 
-    const Denoiser denoiser(FilterSettings(info.width, info.height, options.strength,
-                                           options.threshold1, options.threshold2));
+    const FrameFilter frame_filter(info, options.strength, options.threshold1, options.threshold2,
+                                   options.chroma);
     const ScratchAllocator& scratch = io.scratch ? *io.scratch : default_scratch_allocator();
     Progress progress(io.show_progress, io.messages);
 
     PipelineStages stages;
     stages.read = [&reader](Frame& frame) { return reader.read_frame(&frame); };
-    // The luma plane comes first in the frame, rows packed: pitch = width.
-    stages.process = [&denoiser, &scratch, &info](Frame& frame) {
-        return denoiser.filter(frame.data.data(), info.width, scratch) == PassStatus::ok;
+    stages.process = [&frame_filter, &scratch](Frame& frame) {
+        return frame_filter.filter(frame, scratch) == PassStatus::ok;
     };
     stages.write = [&writer, &progress](const Frame& frame) {
         if (!writer.write_frame(frame)) return false;

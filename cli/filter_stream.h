@@ -1,5 +1,6 @@
-// The whole filter run: stream header in, header out, every frame's luma through
-// the denoiser on worker threads, frames out in order, errors as one line.
+// The whole filter run: stream header in, header out, every frame's luma (and with
+// --chroma its Cb and Cr) through the denoiser on worker threads, frames out in
+// order, errors as one line.
 #pragma once
 
 #include <cstddef>

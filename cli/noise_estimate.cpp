@@ -23,7 +23,22 @@ struct BlockSum {
 
 void NoiseEstimator::add_plane(const uint8_t* plane, int32_t width, int32_t height,
                                std::ptrdiff_t pitch) {
+    add_samples(plane, 8, width, height, pitch);
+}
+
+void NoiseEstimator::add_plane(const uint16_t* plane, int bits, int32_t width, int32_t height,
+                               std::ptrdiff_t pitch) {
+    add_samples(plane, bits, width, height, pitch);
+}
+
+template <typename Sample>
+void NoiseEstimator::add_samples(const Sample* plane, int bits, int32_t width, int32_t height,
+                                 std::ptrdiff_t pitch) {
     if (width <= 0 || height <= 0) return;
+    // One 8-bit step in samples of this depth, and the clipped range's bounds there.
+    const int shift = bits - 8;
+    const double step = static_cast<double>(int64_t{1} << shift);
+    const int32_t low = int32_t{1} << shift, high = int32_t{255} << shift;
     samples_ += static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     if (width < 3 || height < 3) return;
     // Mask positions are the samples with a full 3x3 window; a plane smaller than a
@@ -34,7 +49,7 @@ void NoiseEstimator::add_plane(const uint8_t* plane, int32_t width, int32_t heig
     const int32_t block_w = std::min(columns, kBlock), block_h = std::min(rows, kBlock);
 
     // Per row: the horizontal second difference of each sample and whether its
-    // three samples include 0 or 255.
+    // three samples include one whose top 8 bits are 0 or 255.
     std::vector<int32_t> diff[3];
     std::vector<uint8_t> clipped[3];
     for (int k = 0; k < 3; ++k) {
@@ -42,11 +57,13 @@ void NoiseEstimator::add_plane(const uint8_t* plane, int32_t width, int32_t heig
         clipped[k].resize(static_cast<std::size_t>(columns));
     }
     const auto fill_row = [&](int32_t y, int slot) {
-        const uint8_t* row = plane + y * pitch;
+        const auto* row = reinterpret_cast<const Sample*>(
+            reinterpret_cast<const unsigned char*>(plane) + y * pitch);
+        const auto clipped_sample = [low, high](int32_t v) { return v < low || v >= high; };
         for (int32_t x = 0; x < columns; ++x) {
             const int32_t a = row[x], b = row[x + 1], c = row[x + 2];
             diff[slot][static_cast<std::size_t>(x)] = a - 2 * b + c;
-            const bool hit = a == 0 || b == 0 || c == 0 || a == 255 || b == 255 || c == 255;
+            const bool hit = clipped_sample(a) || clipped_sample(b) || clipped_sample(c);
             clipped[slot][static_cast<std::size_t>(x)] = hit ? 1 : 0;
         }
     };
@@ -73,7 +90,7 @@ void NoiseEstimator::add_plane(const uint8_t* plane, int32_t width, int32_t heig
         const uint32_t needed = static_cast<uint32_t>(block_w * block_h) / 2;
         for (BlockSum& sum : sums) {
             if (sum.count > 0 && sum.count >= needed)
-                block_means_.push_back(static_cast<double>(sum.total) / sum.count);
+                block_means_.push_back(static_cast<double>(sum.total) / sum.count / step);
             sum = BlockSum{};
         }
     }

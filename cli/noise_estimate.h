@@ -1,4 +1,5 @@
-// Estimates the standard deviation of additive white noise in 8-bit luma planes.
+// Estimates the standard deviation of additive white noise in luma planes of 8 to
+// 16 bits, in 8-bit steps.
 //
 // The basis is J. Immerkær, "Fast Noise Variance Estimation", Computer Vision and
 // Image Understanding 64(2), 1996: the 3x3 mask
@@ -13,6 +14,10 @@
 // estimators): sigma comes from the 5th percentile of the block means, scaled so
 // that pure Gaussian noise gives its own sigma. Responses whose 3x3 window touches
 // 0 or 255 are left out, because clipping hides noise.
+//
+// At B bits the responses are divided by 2^(B-8) and a sample counts as clipped
+// when its top 8 bits are 0 or 255, so a plane promoted from 8 bits (each sample
+// shifted left) gives the 8-bit estimate and the same suggested settings.
 #pragma once
 
 #include <cstddef>
@@ -36,10 +41,17 @@ public:
     // Adds the blocks of one plane (rows `pitch` bytes apart). Planes of any size
     // are accepted; those smaller than a block count as one block.
     void add_plane(const uint8_t* plane, int32_t width, int32_t height, std::ptrdiff_t pitch);
+    // The same for `bits` = 9..16: native 16-bit words, rows `pitch` bytes apart.
+    void add_plane(const uint16_t* plane, int bits, int32_t width, int32_t height,
+                   std::ptrdiff_t pitch);
 
     NoiseEstimate estimate() const;
 
 private:
+    template <typename Sample>
+    void add_samples(const Sample* plane, int bits, int32_t width, int32_t height,
+                     std::ptrdiff_t pitch);
+
     std::vector<double> block_means_;  // mean |response| of each usable block
     uint64_t samples_ = 0;
 };

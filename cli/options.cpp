@@ -72,6 +72,8 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
             parsed.version = true;
         } else if (arg == "-q" || arg == "--quiet") {
             parsed.quiet = true;
+        } else if (arg == "--chroma") {
+            parsed.chroma = true;
         } else if (arg == "--suggest") {
             parsed.suggest = true;
         } else if (arg == "--auto") {
@@ -134,9 +136,15 @@ std::string usage_text() {
     return R"(Usage: velnor [OPTIONS] [INPUT|-] [-o OUTPUT|-]
        velnor --suggest [INPUT|-]
 
-Removes noise from the luma of an 8-bit 4:2:0 YUV4MPEG2 stream. Chroma and all
-header lines pass through unchanged. Reads standard input and writes standard
-output unless files are named.
+Removes noise from the luma of a YUV4MPEG2 stream. Chroma, alpha and all header
+lines pass through unchanged. Reads standard input and writes standard output
+unless files are named.
+
+Formats: every planar layout ffmpeg writes as YUV4MPEG2: C420jpeg, C420paldv,
+C420mpeg2, C420, C422, C444, C411, Cmono, C444alpha, and C420pN, C422pN, C444pN,
+CmonoN for N = 9, 10, 12, 14, 16 bits. ffmpeg writes those deeper than 8 bits
+and C444alpha only with -strict -1, e.g.
+  ffmpeg -i in.mkv -pix_fmt yuv420p10le -strict -1 -f yuv4mpegpipe - | velnor ...
 
 Options:
   --strength N     how much of the correction to apply: 20 full, 10 half, 0 none
@@ -151,13 +159,17 @@ Options:
                    standard error); filters nothing
   --auto           filter with the settings --suggest would print; the values
                    named on the command line still win
+  --chroma         filter Cb and Cr too, each at its own size, with the same
+                   settings
   -j, --jobs N     filter N frames at a time (default: one per core)
   -o, --output F   write to F instead of standard output ("-" for standard output)
   -q, --quiet      no progress display
   -h, --help       show this help
   -V, --version    show the version
 
-The three filter values take any 32-bit integer, as the AviSynth plug-in does.
+The three filter values take any 32-bit integer, as the AviSynth plug-in does,
+and keep their 8-bit meaning at every depth; --suggest reports the noise in
+8-bit steps.
 Progress (frames, frames per second) appears on standard error when it is a
 terminal. Exit status: 0 success, 1 bad input or I/O error, 2 bad command line,
 130 or 143 stopped by SIGINT or SIGTERM (the frames read so far are written).

@@ -18,6 +18,7 @@ struct Options {
     int32_t threshold2 = kDefaultThreshold2;
     int threads = 0;  // 0: one per core
     bool quiet = false;
+    bool chroma = false;       // filter Cb and Cr as well as luma
     std::string input = "-";   // "-" is standard input
     std::string output = "-";  // "-" is standard output
     bool help = false;

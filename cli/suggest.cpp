@@ -78,6 +78,16 @@ int report(std::FILE* messages, const std::string& message) {
     return kExitFailure;
 }
 
+// The luma plane comes first in the frame, rows packed.
+void add_luma(NoiseEstimator& estimator, const StreamInfo& info, const Frame& frame) {
+    const std::ptrdiff_t pitch = info.width * static_cast<std::ptrdiff_t>(info.sample_bytes());
+    if (info.sample_bytes() == 1)
+        estimator.add_plane(frame.data.data(), info.width, info.height, pitch);
+    else
+        estimator.add_plane(reinterpret_cast<const uint16_t*>(frame.data.data()), info.layout.bits,
+                            info.width, info.height, pitch);
+}
+
 }  // namespace
 
 NoiseSample sample_noise(ByteSource& source, const Y4mLimits& limits) {
@@ -93,9 +103,7 @@ NoiseSample sample_noise(ByteSource& source, const Y4mLimits& limits) {
         const ReadResult result = reader.read_frame(&frame);
         if (result == ReadResult::error) sample.error = reader.error();
         if (result != ReadResult::ok) break;
-        // The luma plane comes first in the frame, rows packed: pitch = width.
-        estimator.add_plane(frame.data.data(), sample.info.width, sample.info.height,
-                            sample.info.width);
+        add_luma(estimator, sample.info, frame);
         ++sample.frames;
         sample.estimate = estimator.estimate();
     }

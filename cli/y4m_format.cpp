@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <iterator>
 
 namespace velnor::cli {
 
@@ -58,42 +59,193 @@ std::string parse_side(std::string_view tag, const char* name, int32_t max_side,
     return {};
 }
 
-// Why a known colourspace other than 8-bit 4:2:0 is refused, or empty if accepted.
-std::string check_colourspace(std::string_view value) {
-    if (value == "420jpeg" || value == "420paldv" || value == "420mpeg2" || value == "420")
-        return {};
-    struct Family {
-        std::string_view prefix;
-        const char* kind;
-    };
-    static constexpr Family kRefused[] = {
-        {"420p", "4:2:0 with more than 8 bits"},
-        {"422", "4:2:2"},
-        {"444", "4:4:4"},
-        {"411", "4:1:1"},
-        {"mono", "monochrome"},
-    };
-    const char* kind = nullptr;
-    for (const Family& family : kRefused)
-        if (value.starts_with(family.prefix)) kind = family.kind;
-    std::string tag = "C";
+// The colourspaces velnor reads. Names with a depth suffix are these families
+// followed by one of kDeepBits ("C420p10", "Cmono16").
+struct Colourspace {
+    std::string_view name;
+    FrameLayout layout;
+};
+constexpr FrameLayout k420{8, 1, 1, true, false};
+constexpr FrameLayout k422{8, 1, 0, true, false};
+constexpr FrameLayout k444{8, 0, 0, true, false};
+constexpr FrameLayout k411{8, 2, 0, true, false};
+constexpr FrameLayout kMono{8, 0, 0, false, false};
+constexpr FrameLayout k444Alpha{8, 0, 0, true, true};
+constexpr Colourspace kEightBit[] = {
+    {"420jpeg", k420}, {"420paldv", k420}, {"420mpeg2", k420},
+    {"420", k420},     {"422", k422},      {"444", k444},
+    {"411", k411},     {"mono", kMono},    {"444alpha", k444Alpha},
+};
+// The ffmpeg -pix_fmt stem of each family, for the fix a refusal names.
+struct DeepFamily {
+    std::string_view prefix;
+    FrameLayout layout;
+    std::string_view pix_fmt;
+};
+constexpr DeepFamily kDeepFamilies[] = {
+    {"420p", k420, "yuv420p"},
+    {"422p", k422, "yuv422p"},
+    {"444p", k444, "yuv444p"},
+    {"mono", kMono, "gray"},
+};
+constexpr int kDeepBits[] = {9, 10, 12, 14, 16};
+
+// Layouts other programs write that velnor does not read, each with the layout to
+// convert to (vspipe writes 4:1:0, 4:4:0 and 4:1:1 at any depth).
+struct Refused {
+    std::string_view prefix;  // followed by nothing or "p" and a depth
+    const char* kind;
+    std::string_view pix_fmt;  // what to convert to
+};
+constexpr Refused kRefused[] = {
+    {"410", "4:1:0", "yuv420p"},
+    {"440", "4:4:0", "yuv444p"},
+    {"411", "4:1:1", "yuv422p"},  // 8-bit 4:1:1 is read; ffmpeg writes no deeper 4:1:1
+};
+
+// The ffmpeg options that write `stem` at `bits` as Y4M.
+std::string pix_fmt_option(std::string_view stem, int bits) {
+    std::string option = "-pix_fmt " + std::string(stem);
+    if (bits > 8) option += std::to_string(bits) + "le -strict -1";
+    return option;
+}
+
+// `bits` if velnor reads that depth, else 16, which holds every smaller one.
+int readable_bits(int bits) {
+    if (bits == 8) return 8;
+    for (int deep : kDeepBits)
+        if (bits == deep) return bits;
+    return 16;
+}
+
+// "9, 10, 12, 14 and 16"
+std::string deep_bits_list() {
+    std::string list;
+    for (std::size_t i = 0; i < std::size(kDeepBits); ++i) {
+        if (i > 0) list += i + 1 == std::size(kDeepBits) ? " and " : ", ";
+        list += std::to_string(kDeepBits[i]);
+    }
+    return list;
+}
+
+// "C420jpeg, ..., C444alpha, and C420pN, ..., CmonoN for N = 9, 10, 12, 14 and 16"
+std::string readable_colourspaces() {
+    std::string list;
+    // Appended piece by piece: GCC 12 warns wrongly on "C" + string at -O3.
+    for (const Colourspace& known : kEightBit) {
+        list += 'C';
+        list += known.name;
+        list += ", ";
+    }
+    list += "and ";
+    for (const DeepFamily& family : kDeepFamilies) {
+        list += 'C';
+        list += family.prefix;
+        list += "N, ";
+    }
+    list.resize(list.size() - 2);
+    return list + " for N = " + deep_bits_list();
+}
+
+// A whole decimal number of one to three digits, or -1.
+int small_number(std::string_view text) {
+    if (!all_digits(text) || text.size() > 3) return -1;
+    int value = 0;
+    for (char c : text) value = value * 10 + (c - '0');
+    return value;
+}
+
+// Looks the C tag's value up; on success fills `layout` and returns an empty string,
+// otherwise why the colourspace is refused and what to convert to.
+std::string parse_colourspace(std::string_view value, FrameLayout* layout) {
+    for (const Colourspace& known : kEightBit)
+        if (value == known.name) {
+            *layout = known.layout;
+            return {};
+        }
+    std::string tag = "C";  // appended, as above
     tag += value;
-    if (kind == nullptr) return "unknown colourspace " + quote_bytes(tag);
-    return "colourspace " + quote_bytes(tag) + " (" + kind +
-           ") is not supported; velnor filters 8-bit 4:2:0 only";
+    const std::string quoted = quote_bytes(tag);
+    for (const DeepFamily& family : kDeepFamilies) {
+        if (!value.starts_with(family.prefix)) continue;
+        const int bits = small_number(value.substr(family.prefix.size()));
+        if (bits < 0) continue;
+        if (bits != 8 && readable_bits(bits) == bits) {
+            *layout = family.layout;
+            layout->bits = bits;
+            return {};
+        }
+        return "colourspace " + quoted + " (" + std::to_string(bits) +
+               "-bit samples) is not supported; velnor reads 8 bits (no suffix) and " +
+               deep_bits_list() + ": convert with ffmpeg " +
+               pix_fmt_option(family.pix_fmt, readable_bits(bits));
+    }
+    for (const Refused& refused : kRefused) {
+        if (!value.starts_with(refused.prefix)) continue;
+        const std::string_view rest = value.substr(refused.prefix.size());
+        const int bits = rest.empty()            ? 8
+                         : rest.starts_with("p") ? small_number(rest.substr(1))
+                                                 : -1;
+        if (bits < 0 || (bits == 8 && refused.prefix == "411")) continue;
+        const std::string depth = bits > 8 ? ", " + std::to_string(bits) + " bits" : "";
+        return "colourspace " + quoted + " (" + refused.kind + depth +
+               ") is not supported; convert with ffmpeg " +
+               pix_fmt_option(refused.pix_fmt, readable_bits(bits));
+    }
+    return "unknown colourspace " + quoted + " (velnor reads " + readable_colourspaces() + ")";
 }
 
 }  // namespace
 
-std::size_t StreamInfo::luma_bytes() const {
-    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+const char* plane_name(Plane plane) {
+    switch (plane) {
+        case Plane::luma:
+            return "Y";
+        case Plane::cb:
+            return "Cb";
+        case Plane::cr:
+            return "Cr";
+        case Plane::alpha:
+            break;
+    }
+    return "alpha";
 }
 
-std::size_t StreamInfo::chroma_bytes() const {
-    return static_cast<std::size_t>((width + 1) / 2) * static_cast<std::size_t>((height + 1) / 2);
+int StreamInfo::plane_count() const {
+    if (!layout.has_chroma) return 1;
+    return layout.has_alpha ? 4 : 3;
 }
 
-std::size_t StreamInfo::frame_bytes() const { return luma_bytes() + 2 * chroma_bytes(); }
+PlaneSize StreamInfo::plane_size(Plane plane) const {
+    if (plane != Plane::cb && plane != Plane::cr) return {width, height};
+    // Subsampled sizes round up, so that odd sizes keep their last column and row.
+    const auto shrink = [](int32_t side, int shift) {
+        return static_cast<int32_t>((int64_t{side} + (int64_t{1} << shift) - 1) >> shift);
+    };
+    return {shrink(width, layout.chroma_shift_x), shrink(height, layout.chroma_shift_y)};
+}
+
+std::size_t StreamInfo::sample_bytes() const { return layout.bits > 8 ? 2 : 1; }
+
+std::size_t StreamInfo::plane_bytes(Plane plane) const {
+    const PlaneSize size = plane_size(plane);
+    return static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height) *
+           sample_bytes();
+}
+
+std::size_t StreamInfo::plane_offset(Plane plane) const {
+    std::size_t offset = 0;
+    for (int i = 0; i < static_cast<int>(plane); ++i) offset += plane_bytes(StreamInfo::plane(i));
+    return offset;
+}
+
+std::size_t StreamInfo::frame_bytes() const {
+    std::size_t total = 0;
+    for (int i = 0; i < plane_count(); ++i) total += plane_bytes(plane(i));
+    return total;
+}
+
+uint32_t StreamInfo::max_sample() const { return (uint32_t{1} << layout.bits) - 1; }
 
 std::string parse_stream_header(std::string_view line, const Y4mLimits& limits, StreamInfo* info) {
     if (!line.starts_with(kStreamMagic) ||
@@ -120,7 +272,7 @@ std::string parse_stream_header(std::string_view line, const Y4mLimits& limits, 
             case 'C':
                 if (!(repeated = once(&seen_c, 'C')).empty()) return repeated;
                 parsed.colourspace = std::string(tag.substr(1));
-                return check_colourspace(parsed.colourspace);
+                return parse_colourspace(parsed.colourspace, &parsed.layout);
             case 'F':
             case 'A':
                 if (!(repeated = once(tag.front() == 'F' ? &seen_f : &seen_a, tag.front())).empty())

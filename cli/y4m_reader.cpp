@@ -1,9 +1,15 @@
 #include "cli/y4m_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace velnor::cli {
+
+// Deep samples are little-endian words in the stream and are filtered in place as
+// native words.
+static_assert(std::endian::native == std::endian::little,
+              "16-bit Y4M samples are used in place as native words");
 
 namespace {
 constexpr std::size_t kBufferBytes = 64 * 1024;
@@ -19,6 +25,31 @@ bool starts_with_frame_magic(std::string_view line) {
     return line.starts_with(kFrameMagic) &&
            (line.size() == kFrameMagic.size() || line[kFrameMagic.size()] == ' ');
 }
+
+// Where a plane of 16-bit words holds its first sample above `max`: the sample's
+// index, or the plane's sample count when there is none.
+std::size_t first_sample_above(const uint8_t* words, std::size_t count, uint32_t max) {
+    // Any bit above the depth's bits marks a sample out of range; an OR over a run
+    // of samples finds one without a branch per sample.
+    constexpr std::size_t kRun = 4096;
+    for (std::size_t start = 0; start < count; start += kRun) {
+        const std::size_t end = std::min(count, start + kRun);
+        uint32_t all = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            uint16_t sample;
+            std::memcpy(&sample, words + 2 * i, sizeof sample);
+            all |= sample;
+        }
+        if (all <= max) continue;
+        for (std::size_t i = start; i < end; ++i) {
+            uint16_t sample;
+            std::memcpy(&sample, words + 2 * i, sizeof sample);
+            if (sample > max) return i;
+        }
+    }
+    return count;
+}
+
 }  // namespace
 
 Y4mReader::Y4mReader(ByteSource& source, const Y4mLimits& limits)
@@ -136,7 +167,7 @@ ReadResult Y4mReader::read_frame(Frame* frame) {
                         std::to_string(limits_.max_header_bytes) + " bytes");
     }
     const std::string problem = check_frame_header(frame->header);
-    if (!problem.empty()) return fail(frame_prefix() + problem);
+    if (!problem.empty()) return fail(frame_prefix() + problem + short_row_hint());
 
     const std::size_t size = info_.frame_bytes();
     frame->data.resize(size);
@@ -144,10 +175,41 @@ ReadResult Y4mReader::read_frame(Frame* frame) {
     if (got < size) {
         if (!read_error_.empty()) return fail(frame_prefix() + "read error: " + read_error_);
         return fail(frame_prefix() + "input ends inside the frame data (" + std::to_string(got) +
-                    " of " + std::to_string(size) + " bytes)");
+                    " of " + std::to_string(size) + " bytes)" + short_row_hint());
     }
+    const std::string out_of_range = check_sample_range(frame->data.data());
+    if (!out_of_range.empty()) return fail(frame_prefix() + out_of_range + short_row_hint());
     ++frames_read_;
     return ReadResult::ok;
+}
+
+std::string Y4mReader::short_row_hint() const {
+    const FrameLayout& layout = info_.layout;
+    if (layout.bits == 8 || !layout.has_chroma || layout.chroma_shift_x == 0 ||
+        info_.width % 2 == 0)
+        return {};
+    return " (ffmpeg 5.1 writes odd widths above 8 bits with chroma rows one byte short; give "
+           "it an even width)";
+}
+
+std::string Y4mReader::check_sample_range(const uint8_t* data) const {
+    const uint32_t max = info_.max_sample();
+    if (info_.sample_bytes() != 2 || max >= 0xffff) return {};  // every value is in range
+    for (int i = 0; i < info_.plane_count(); ++i) {
+        const Plane plane = StreamInfo::plane(i);
+        const PlaneSize size = info_.plane_size(plane);
+        const std::size_t count = info_.plane_bytes(plane) / 2;
+        const std::size_t at = first_sample_above(data + info_.plane_offset(plane), count, max);
+        if (at == count) continue;
+        uint16_t sample;
+        std::memcpy(&sample, data + info_.plane_offset(plane) + 2 * at, sizeof sample);
+        const auto width = static_cast<std::size_t>(size.width);
+        return std::string(plane_name(plane)) + " plane: sample " + std::to_string(sample) +
+               " at (" + std::to_string(at % width) + ", " + std::to_string(at / width) +
+               ") is above the " + std::to_string(info_.layout.bits) + "-bit maximum " +
+               std::to_string(max);
+    }
+    return {};
 }
 
 }  // namespace velnor::cli

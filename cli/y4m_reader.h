@@ -11,8 +11,11 @@
 namespace velnor::cli {
 
 struct Frame {
-    std::string header;         // "FRAME" and its tags, without the newline
-    std::vector<uint8_t> data;  // luma, then Cb, then Cr, each plane rows without padding
+    std::string header;  // "FRAME" and its tags, without the newline
+    // The planes in stream order (StreamInfo::plane_offset), rows without padding.
+    // Deep samples stay little-endian words; every plane starts at an even offset of
+    // a block from operator new, so it is aligned for them.
+    std::vector<uint8_t> data;
 };
 
 enum class ReadResult { ok, end_of_stream, error };
@@ -25,7 +28,8 @@ public:
     ReadResult read_stream_header(StreamInfo* info);
 
     // Reads the next frame into `frame`, reusing its storage. end_of_stream when the
-    // input ends cleanly between frames; error for anything else that stops early.
+    // input ends cleanly between frames; error for anything else that stops early,
+    // including a sample above the maximum of the stream's depth.
     ReadResult read_frame(Frame* frame);
 
     // After an error: one line naming the problem, with the frame number (counted
@@ -45,6 +49,12 @@ private:
     std::size_t read_exact(uint8_t* out, std::size_t size);
     bool refill();
     ReadResult fail(std::string message);
+    // Names the plane and position of the first sample above the depth's maximum,
+    // or returns an empty string.
+    std::string check_sample_range(const uint8_t* data) const;
+    // What ffmpeg 5.1 gets wrong in streams of this layout, where that explains a
+    // malformed frame; otherwise empty.
+    std::string short_row_hint() const;
     std::string frame_prefix() const;
 
     ByteSource& source_;

@@ -25,9 +25,10 @@ constexpr int32_t clamp_scaled(int64_t value, int64_t bound) {
 
 constexpr DepthThresholds depth_thresholds(int32_t threshold1, int32_t threshold2, int bits) {
     const int shift = bits - 8;
-    return DepthThresholds{clamp_scaled(int64_t{threshold1} * (int64_t{1} << shift), kActivityBound),
-                           clamp_scaled(int64_t{threshold2} * (int64_t{1} << shift), kKneeBound),
-                           (int32_t{1} << bits) - 1};
+    return DepthThresholds{
+        clamp_scaled(int64_t{threshold1} * (int64_t{1} << shift), kActivityBound),
+        clamp_scaled(int64_t{threshold2} * (int64_t{1} << shift), kKneeBound),
+        (int32_t{1} << bits) - 1};
 }
 
 }  // namespace velnor

@@ -36,8 +36,8 @@ using WordPass = PassStatus (*)(const FilterSettings& settings, int bits, uint16
                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch);
 
 // The same for 32-bit float samples, rows `pitch` floats apart.
-using FloatPass = PassStatus (*)(const FilterSettings& settings, float* plane,
-                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch);
+using FloatPass = PassStatus (*)(const FilterSettings& settings, float* plane, std::ptrdiff_t pitch,
+                                 const ScratchAllocator& scratch);
 
 // The plain passes, written to follow the algorithm step by step. Every faster
 // integer pass must produce exactly their output; a faster float pass may differ

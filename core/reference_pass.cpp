@@ -64,7 +64,7 @@ struct IntegerRule {
     static Value quarter(Value sum) { return sum >> 2; }
     Sample corrected(Value p, Value w) const {
         const int64_t result = int64_t{p} - scaled_correction(w, k);
-        return static_cast<Sample>(result < 0                  ? 0
+        return static_cast<Sample>(result < 0                   ? 0
                                    : result > limits.max_sample ? limits.max_sample
                                                                 : result);
     }

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""Writes the table of suggested settings (cli/suggested_settings.tsv) into the
-README between its two "suggested-settings" marker lines, or with --check fails
-when the README's copy differs from the table."""
+"""Writes the table of suggested settings (cli/suggested_settings.tsv) into
+docs/settings.md between its two "suggested-settings" marker lines, or with --check
+fails when the page's copy differs from the table."""
 import argparse
 import sys
 
@@ -29,21 +29,21 @@ def markdown(tsv_path):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--tsv", default="cli/suggested_settings.tsv")
-    parser.add_argument("--readme", default="README.md")
+    parser.add_argument("--page", default="docs/settings.md")
     parser.add_argument("--check", action="store_true", help="only compare")
     args = parser.parse_args()
-    text = open(args.readme).read()
+    text = open(args.page).read()
     if BEGIN not in text or END not in text:
-        sys.exit(f"{args.readme}: the suggested-settings markers are missing")
+        sys.exit(f"{args.page}: the suggested-settings markers are missing")
     before, rest = text.split(BEGIN, 1)
     after = rest.split(END, 1)[1]
     updated = f"{before}{BEGIN}\n{markdown(args.tsv)}\n{END}{after}"
     if args.check:
         if updated != text:
-            sys.exit(f"{args.readme}: the settings table differs from {args.tsv}; "
+            sys.exit(f"{args.page}: the settings table differs from {args.tsv}; "
                      "run demo/settings_readme.py")
         return
-    open(args.readme, "w").write(updated)
+    open(args.page, "w").write(updated)
 
 
 if __name__ == "__main__":

@@ -1,14 +1,17 @@
 // libFuzzer target for the YUV4MPEG2 reader: any input must either be rejected
-// with a one-line message or read, filtered and written back as a stream that reads
-// again to the same header and frame count. Built by scripts/checks/fuzz.sh.
+// with a one-line message or read, filtered (luma, Cb and Cr, each at its size) and
+// written back as a stream that reads again to the same header and frame count.
+// Every sample read, and every sample filtered, is within the stream's depth.
+// Built by scripts/checks/fuzz.sh.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "cli/byte_stream.h"
+#include "cli/frame_filter.h"
 #include "cli/y4m_reader.h"
 #include "cli/y4m_writer.h"
-#include "core/denoiser.h"
 
 namespace {
 
@@ -31,6 +34,16 @@ void check(bool condition) {
 
 void check_message(const std::string& message) {
     check(!message.empty() && message.find('\n') == std::string::npos);
+}
+
+// Every sample of the frame is at most 2^bits - 1.
+void check_samples(const StreamInfo& info, const Frame& frame) {
+    if (info.sample_bytes() == 1) return;
+    for (std::size_t i = 0; i + 1 < frame.data.size(); i += 2) {
+        uint16_t sample;
+        std::memcpy(&sample, frame.data.data() + i, sizeof sample);
+        check(sample <= info.max_sample());
+    }
 }
 
 }  // namespace
@@ -56,13 +69,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     MemorySink sink;
     Y4mWriter writer(sink);
     check(writer.write_stream_header(info));
-    const velnor::Denoiser denoiser(velnor::FilterSettings(info.width, info.height, 20, 40, 10));
+    const FrameFilter filter(info, 20, 40, 10, true);
     Frame frame;
     int frames = 0;
     ReadResult result = ReadResult::ok;
     while (frames < kMaxFrames && (result = reader.read_frame(&frame)) == ReadResult::ok) {
         check(frame.data.size() == info.frame_bytes());
-        check(denoiser.filter(frame.data.data(), info.width) == velnor::PassStatus::ok);
+        check_samples(info, frame);
+        check(filter.filter(frame, velnor::default_scratch_allocator()) == velnor::PassStatus::ok);
+        check_samples(info, frame);
         check(writer.write_frame(frame));
         ++frames;
     }
@@ -74,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     StreamInfo info_again;
     check(again.read_stream_header(&info_again) == ReadResult::ok);
     check(info_again.header == info.header && info_again.width == info.width &&
-          info_again.height == info.height);
+          info_again.height == info.height && info_again.frame_bytes() == info.frame_bytes());
     while ((result = again.read_frame(&frame)) == ReadResult::ok) {
     }
     check(result == ReadResult::end_of_stream &&

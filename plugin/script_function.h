@@ -3,6 +3,8 @@
 // the 64-bit bindings' plane choices, and the errors they share.
 #pragma once
 
+#include "core/version.h"
+
 namespace velnor::plugin {
 
 inline constexpr const char kFunctionName[] = "Velnor";
@@ -11,7 +13,10 @@ inline constexpr const char kParameters[] = "c[strength]i[threshold1]i[threshold
 // The AviSynth+ C plug-in's: chroma=true filters U and V as well.
 inline constexpr const char kParametersWithChroma[] =
     "c[strength]i[threshold1]i[threshold2]i[chroma]b";
+// The AviSynth 2.5 plug-in's text stays as its first release wrote it: scripts and
+// hosts compare it. The AviSynth+ C plug-in names the release it belongs to.
 inline constexpr const char kVersionText[] = "Velnor ver 0.1";
+inline constexpr const char kAvsPlusVersionText[] = "Velnor ver " VELNOR_VERSION_TEXT;
 
 // Which planes are filtered when the script does not say: luma only.
 inline constexpr bool kDefaultChroma = false;  // AviSynth+: chroma

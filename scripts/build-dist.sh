@@ -18,9 +18,10 @@ fi
 
 entries="VapourSynthPluginInit2 avisynth_c_plugin_init"
 
-# Linux x86-64.
+# Linux x86-64. The tree also holds the command-line filter, which scripts/release.sh
+# builds and installs from it.
 cmake -S . -B build/linux-x86_64 -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON \
-  -DVELNOR_BUILD_TESTS=OFF -DVELNOR_BUILD_BENCH=OFF -DVELNOR_BUILD_CLI=OFF >/dev/null
+  -DVELNOR_BUILD_TESTS=OFF -DVELNOR_BUILD_BENCH=OFF -DVELNOR_BUILD_CLI=ON >/dev/null
 cmake --build build/linux-x86_64 --target velnor_hosts -j 2 >&2
 so=dist/linux-x86_64/libvelnor.so
 mkdir -p "$(dirname "$so")"

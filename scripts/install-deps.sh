@@ -1,17 +1,30 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need.
+# Installs the Debian packages the project needs:
+#   bash scripts/install-deps.sh          everything the build, the tests and the release need
+#   bash scripts/install-deps.sh --demo   only what scripts/demo.sh needs
 # Safe to run repeatedly; does nothing that is already done.
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config
+# The demo: a compiler, CMake and the picture and PSNR script's Python packages.
+demo_packages=(
+  build-essential cmake ninja-build
+  python3 python3-numpy python3-skimage python3-pil
+)
+# The tests, the checks in scripts/checks/ and scripts/release.sh.
+test_packages=(
+  pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev googletest
   clang clang-format lld llvm libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix
   wine wine32 wine64
-  ffmpeg hyperfine
-  python3 python3-numpy python3-skimage python3-pil
+  ffmpeg hyperfine man-db zip git
 )
+
+case "${1:-}" in
+  --demo) packages=("${demo_packages[@]}") ;;
+  "") packages=("${demo_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: install-deps.sh [--demo]" >&2; exit 2 ;;
+esac
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
@@ -21,9 +34,10 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 # wine32 comes from the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [[ " ${packages[*]} " == *" wine32 "* ]] &&
+   ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo_cmd[@]}" dpkg --add-architecture i386
-  missing+=(wine32)
+  [[ " ${missing[*]} " == *" wine32 "* ]] || missing+=(wine32)
 fi
 if [ ${#missing[@]} -eq 0 ]; then
   echo "install-deps: everything is installed"

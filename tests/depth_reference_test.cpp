@@ -41,9 +41,9 @@ FilterSettings settings(int32_t strength, int32_t threshold1, int32_t threshold2
 }
 
 void filter_words(SamplePlane<uint16_t>& plane, int bits, const FilterSettings& s) {
-    ASSERT_EQ(filter_words_reference(s, bits, plane.data(), plane.pitch,
-                                     default_scratch_allocator()),
-              PassStatus::ok);
+    ASSERT_EQ(
+        filter_words_reference(s, bits, plane.data(), plane.pitch, default_scratch_allocator()),
+        PassStatus::ok);
 }
 
 struct Parameters {
@@ -62,9 +62,9 @@ TEST(DepthReference, PromotedContentMatchesTheBytePass) {
             SamplePlane<uint8_t> bytes = plane_of<uint8_t>(scene, 8);
             const SamplePlane<uint8_t> unfiltered = bytes;
             const FilterSettings s = settings(p.strength, p.threshold1, p.threshold2);
-            ASSERT_EQ(filter_luma_reference(s, bytes.data(), bytes.pitch,
-                                            default_scratch_allocator()),
-                      PassStatus::ok);
+            ASSERT_EQ(
+                filter_luma_reference(s, bytes.data(), bytes.pitch, default_scratch_allocator()),
+                PassStatus::ok);
             for (int bits : {8, 9, 10, 12, 14, 16}) {
                 SamplePlane<uint16_t> words(kWidth, kHeight, kWidth + 3);
                 for (int y = 0; y < kHeight; ++y)
@@ -80,9 +80,9 @@ TEST(DepthReference, PromotedContentMatchesTheBytePass) {
                         exact += back == bytes.at(x, y);
                     }
                 const int total = kWidth * kHeight;
-                SCOPED_TRACE(testing::Message() << "B=" << bits << " sigma=" << sigma
-                                                << " parameters " << p.strength << ","
-                                                << p.threshold1 << "," << p.threshold2);
+                SCOPED_TRACE(testing::Message()
+                             << "B=" << bits << " sigma=" << sigma << " parameters " << p.strength
+                             << "," << p.threshold1 << "," << p.threshold2);
                 if (bits == 8)
                     EXPECT_EQ(exact, total);
                 else
@@ -120,8 +120,8 @@ TEST(DepthReference, TenBitsLoseNoQualityToEight) {
                 score[i] = psnr(clean, plane, bits);
             }
             EXPECT_GE(score[1], score[0] - 0.15)
-                << "sigma " << sigma << " parameters " << p.strength << "," << p.threshold1
-                << "," << p.threshold2;
+                << "sigma " << sigma << " parameters " << p.strength << "," << p.threshold1 << ","
+                << p.threshold2;
         }
 }
 
@@ -178,9 +178,9 @@ TEST(DepthReference, FloatFollowsTheBytePass) {
         const FilterSettings s = settings(p.strength, p.threshold1, p.threshold2);
         ASSERT_EQ(filter_luma_reference(s, bytes.data(), bytes.pitch, default_scratch_allocator()),
                   PassStatus::ok);
-        ASSERT_EQ(filter_floats_reference(s, floats.data(), floats.pitch,
-                                          default_scratch_allocator()),
-                  PassStatus::ok);
+        ASSERT_EQ(
+            filter_floats_reference(s, floats.data(), floats.pitch, default_scratch_allocator()),
+            PassStatus::ok);
         int close = 0;
         for (int y = 0; y < kHeight; ++y)
             for (int x = 0; x < kWidth; ++x)
@@ -207,9 +207,9 @@ TEST(DepthReference, DenoiserServesEveryFormat) {
         }
         const Denoiser denoiser(s, SampleFormat::integer(bits));
         EXPECT_EQ(denoiser.filter(actual.data(), actual.pitch_bytes() + 1), PassStatus::misaligned);
-        EXPECT_EQ(denoiser.filter(reinterpret_cast<uint8_t*>(actual.data()) + 1,
-                                  actual.pitch_bytes()),
-                  PassStatus::misaligned);
+        EXPECT_EQ(
+            denoiser.filter(reinterpret_cast<uint8_t*>(actual.data()) + 1, actual.pitch_bytes()),
+            PassStatus::misaligned);
         ASSERT_EQ(denoiser.filter(actual.data(), actual.pitch_bytes()), PassStatus::ok);
         EXPECT_EQ(actual.samples, expected.samples) << "B=" << bits;
     }

@@ -21,7 +21,9 @@ struct SamplePlane {
         : width(w), height(h), pitch(p), samples(static_cast<std::size_t>(p * h) + 1, marker) {}
 
     Sample* data() { return samples.data(); }
-    std::ptrdiff_t pitch_bytes() const { return pitch * static_cast<std::ptrdiff_t>(sizeof(Sample)); }
+    std::ptrdiff_t pitch_bytes() const {
+        return pitch * static_cast<std::ptrdiff_t>(sizeof(Sample));
+    }
     Sample& at(int x, int y) { return samples[static_cast<std::size_t>(y * pitch + x)]; }
     Sample at(int x, int y) const { return samples[static_cast<std::size_t>(y * pitch + x)]; }
 };
@@ -36,9 +38,9 @@ inline std::vector<double> noisy_scene(int width, int height, double sigma, std:
             double v = 60.0 + 100.0 * x / width + 40.0 * std::sin(y * 0.05);
             if ((x - width / 3) * (x - width / 3) + (y - height / 2) * (y - height / 2) <
                 height * height / 16)
-                v = 200.0;  // a disc
-            if (x % 37 == 0) v = 30.0;            // thin vertical lines
-            if (y > height * 3 / 4) v = x + y;    // diagonal ramp
+                v = 200.0;                      // a disc
+            if (x % 37 == 0) v = 30.0;          // thin vertical lines
+            if (y > height * 3 / 4) v = x + y;  // diagonal ramp
             v = std::fmod(v, 256.0);
             scene[static_cast<std::size_t>(y) * width + x] = v + noise(rng);
         }

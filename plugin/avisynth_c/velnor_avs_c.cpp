@@ -209,7 +209,7 @@ const char* register_velnor(AVS_ScriptEnvironment* env, const AvsApi& api) {
     api.add_function(env, plugin::kFunctionName, plugin::kParametersWithChroma, create_velnor,
                      shared);
     api.at_exit(env, shut_down, shared);
-    return plugin::kVersionText;
+    return plugin::kAvsPlusVersionText;
 }
 
 }  // namespace velnor::avsc

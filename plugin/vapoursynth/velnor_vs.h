@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/sample_format.h"
+#include "core/version.h"
 #include "plugin/export.h"
 #include "plugin/vapoursynth/vs_interface.h"
 
@@ -11,8 +12,8 @@ namespace velnor::vs {
 
 inline constexpr const char kPluginIdentifier[] = "io.github.velnor";
 inline constexpr const char kPluginNamespace[] = "velnor";
-inline constexpr const char kPluginName[] = "Velnor luma denoiser";
-inline constexpr int kPluginVersion = (0 << 16) | 1;  // 0.1
+inline constexpr const char kPluginName[] = "Velnor spatial denoiser";
+inline constexpr int kPluginVersion = (kVersionMajor << 16) | kVersionMinor;
 inline constexpr const char kArguments[] =
     "clip:vnode;strength:int:opt;threshold1:int:opt;threshold2:int:opt;planes:int[]:opt;";
 inline constexpr const char kReturnType[] = "clip:vnode;";

@@ -32,7 +32,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$wine64" wineboot -i >/dev/null 2>&1 || true
 fi
 
-version=$(sed -n 's/.*kVersionText\[\] = "\(.*\)";/\1/p' plugin/script_function.h)
+# The AviSynth+ entry's text: its fixed prefix followed by the release version.
+prefix=$(sed -n 's/.*kAvsPlusVersionText\[\] = "\(.*\)" VELNOR_VERSION_TEXT;/\1/p' plugin/script_function.h)
+version="$prefix$(bash scripts/version.sh)"
 missing=$(sed -n '/kNoInterface\[\] =/,/;/p' plugin/avisynth_c/velnor_avs_c.h |
   sed -n 's/.*"\(.*\)".*/\1/p')
 failed=0

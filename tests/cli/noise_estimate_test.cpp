@@ -75,5 +75,26 @@ TEST(NoiseEstimate, NoEstimateWithoutUsableSamples) {
     }
 }
 
+// Deeper planes are measured in 8-bit steps: a noisy 8-bit plane promoted to B bits
+// (each sample shifted left) gives the 8-bit estimate, clipped parts included.
+TEST(NoiseEstimate, PromotedPlanesGiveTheEightBitEstimate) {
+    const Picture* pictures[] = {&kRamp, &kDark};
+    for (const Picture* picture : pictures) {
+        const auto plane = noisy_plane(*picture, 6.0, kSide, kSide, 3);
+        NoiseEstimator eight;
+        eight.add_plane(plane.data(), kSide, kSide, kSide);
+        for (int bits : {9, 10, 12, 14, 16}) {
+            std::vector<uint16_t> words(plane.size());
+            for (std::size_t i = 0; i < plane.size(); ++i)
+                words[i] = static_cast<uint16_t>(plane[i] << (bits - 8));
+            NoiseEstimator deep;
+            deep.add_plane(words.data(), bits, kSide, kSide, 2 * kSide);
+            ASSERT_TRUE(deep.estimate().valid) << bits;
+            EXPECT_EQ(deep.estimate().blocks, eight.estimate().blocks) << bits;
+            EXPECT_NEAR(deep.estimate().sigma, eight.estimate().sigma, 1e-9) << bits;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace velnor::cli

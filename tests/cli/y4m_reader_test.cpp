@@ -60,6 +60,30 @@ TEST(Y4mHeader, AcceptsEightBitFourTwoZeroInEveryNotation) {
     }
 }
 
+// The names the filter run's layout table leaves out, on a size odd both ways.
+TEST(Y4mHeader, AcceptsEveryNameOfEveryLayout) {
+    const struct {
+        const char* colourspace;
+        int bits;
+        test::Size chroma;
+        std::size_t frame_bytes;
+    } cases[] = {
+        {"420paldv", 8, {5, 4}, 103}, {"420mpeg2", 8, {5, 4}, 103}, {"420", 8, {5, 4}, 103},
+        {"420p16", 16, {5, 4}, 206},  {"422p14", 14, {5, 7}, 266},  {"444p12", 12, {9, 7}, 378},
+        {"mono14", 14, {0, 0}, 126},
+    };
+    for (const auto& c : cases) {
+        const std::string line = std::string("YUV4MPEG2 W9 H7 C") + c.colourspace;
+        StreamInfo info;
+        ASSERT_EQ(header_error(line + "\n", &info), "") << line;
+        EXPECT_EQ(info.layout.bits, c.bits) << line;
+        EXPECT_EQ(info.frame_bytes(), c.frame_bytes) << line;
+        if (c.chroma.width == 0) continue;
+        EXPECT_EQ(info.plane_size(Plane::cr).width, c.chroma.width) << line;
+        EXPECT_EQ(info.plane_size(Plane::cr).height, c.chroma.height) << line;
+    }
+}
+
 struct RejectedInput {
     std::string bytes;
     const char* message;  // expected to appear in the error
@@ -85,13 +109,21 @@ TEST(Y4mHeader, RejectsMalformedOrUnsupportedStreamHeaders) {
         {"YUV4MPEG2 W16385 H8\n", "width \"16385\" exceeds the limit of 16384"},
         {"YUV4MPEG2 W8 H4294967304\n", "height \"4294967304\" exceeds"},
         {"YUV4MPEG2 W16384 H16384\n", "frame size 16384x16384 exceeds the limit of 67108864"},
-        {"YUV4MPEG2 W8 H8 C422\n", "\"C422\" (4:2:2) is not supported"},
-        {"YUV4MPEG2 W8 H8 C444\n", "\"C444\" (4:4:4) is not supported"},
-        {"YUV4MPEG2 W8 H8 C444alpha\n", "(4:4:4) is not supported"},
-        {"YUV4MPEG2 W8 H8 Cmono\n", "\"Cmono\" (monochrome) is not supported"},
-        {"YUV4MPEG2 W8 H8 Cmono16\n", "(monochrome) is not supported"},
-        {"YUV4MPEG2 W8 H8 C420p10 XYSCSS=420P10\n", "(4:2:0 with more than 8 bits)"},
-        {"YUV4MPEG2 W8 H8 C411\n", "(4:1:1) is not supported"},
+        // Layouts other programs write, each with the conversion that makes them readable.
+        {"YUV4MPEG2 W8 H8 C440\n",
+         "\"C440\" (4:4:0) is not supported; convert with ffmpeg -pix_fmt yuv444p"},
+        {"YUV4MPEG2 W8 H8 C410p10\n",
+         "(4:1:0, 10 bits) is not supported; convert with ffmpeg -pix_fmt yuv420p10le -strict -1"},
+        {"YUV4MPEG2 W8 H8 C411p12\n",
+         "(4:1:1, 12 bits) is not supported; convert with ffmpeg "
+         "-pix_fmt yuv422p12le -strict -1"},
+        {"YUV4MPEG2 W8 H8 C420p11\n",
+         "\"C420p11\" (11-bit samples) is not supported; velnor reads 8 bits (no suffix) and 9, "
+         "10, 12, 14 and 16: convert with ffmpeg -pix_fmt yuv420p16le -strict -1"},
+        {"YUV4MPEG2 W8 H8 Cmono32\n", "convert with ffmpeg -pix_fmt gray16le -strict -1"},
+        {"YUV4MPEG2 W8 H8 C444p8\n", "convert with ffmpeg -pix_fmt yuv444p"},
+        {"YUV4MPEG2 W8 H8 C422alpha\n", "unknown colourspace \"C422alpha\" (velnor reads C420jpeg"},
+        {"YUV4MPEG2 W8 H8 C420p\n", "unknown colourspace \"C420p\""},
         {"YUV4MPEG2 W8 H8 C420JPEG\n", "unknown colourspace \"C420JPEG\""},
         {"YUV4MPEG2 W8 H8 C\n", "unknown colourspace \"C\""},
         {"YUV4MPEG2 W8 H8 F25\n", "malformed tag \"F25\""},
@@ -189,6 +221,98 @@ TEST(Y4mFrames, RejectsMalformedFramesNamingTheFrame) {
                 << quote_bytes(c.frames, 60) << "\n error: " << error;
         }
         EXPECT_EQ(frames, c.complete) << quote_bytes(c.frames, 60);
+    }
+}
+
+// Deep streams: samples above the depth's maximum stop the stream at their frame,
+// naming the plane and the position; truncated word planes report their bytes.
+TEST(Y4mFrames, DeepSamplesAboveTheMaximumAndTruncatedWords) {
+    std::mt19937 rng(21);
+    struct Case {
+        const char* colourspace;
+        int bits;
+        test::Size planes[4];
+        int bad_plane;  // -1: none
+        int x, y;       // of the bad sample
+        uint16_t value;
+        std::size_t cut;  // bytes cut off the end of the second frame
+        const char* message;
+    };
+    const Case cases[] = {
+        {"420p10",
+         10,
+         {{6, 4}, {3, 2}, {3, 2}, {}},
+         0,
+         5,
+         3,
+         1024,
+         0,
+         "frame 1: Y plane: sample 1024 at (5, 3) is above the 10-bit maximum 1023"},
+        {"422p9",
+         9,
+         {{6, 4}, {3, 4}, {3, 4}, {}},
+         2,
+         0,
+         1,
+         0xffff,
+         0,
+         "frame 1: Cr plane: sample 65535 at (0, 1) is above the 9-bit maximum 511"},
+        {"444p14",
+         14,
+         {{6, 4}, {6, 4}, {6, 4}, {}},
+         1,
+         2,
+         0,
+         16384,
+         0,
+         "frame 1: Cb plane: sample 16384 at (2, 0) is above the 14-bit maximum 16383"},
+        {"mono12",
+         12,
+         {{6, 4}, {}, {}, {}},
+         0,
+         0,
+         0,
+         4096,
+         0,
+         "frame 1: Y plane: sample 4096 at (0, 0) is above the 12-bit maximum 4095"},
+        {"420p16", 16, {{6, 4}, {3, 2}, {3, 2}, {}}, 0, 5, 3, 0xffff, 0, ""},
+        {"420p10",
+         10,
+         {{6, 4}, {3, 2}, {3, 2}, {}},
+         -1,
+         0,
+         0,
+         0,
+         1,
+         "frame 1: input ends inside the frame data (71 of 72 bytes)"},
+        {"mono16",
+         16,
+         {{6, 4}, {}, {}, {}},
+         -1,
+         0,
+         0,
+         0,
+         47,
+         "frame 1: input ends inside the frame data (1 of 48 bytes)"},
+    };
+    for (const Case& c : cases) {
+        std::vector<test::PlanarFrame> frames;
+        for (int i = 0; i < 3; ++i)
+            frames.push_back(test::random_layout_frame(c.planes, c.bits, rng));
+        if (c.bad_plane >= 0) {
+            std::vector<uint8_t>* planes[] = {&frames[1].luma, &frames[1].cb, &frames[1].cr};
+            const auto at = 2 * static_cast<std::size_t>(c.y * c.planes[c.bad_plane].width + c.x);
+            (*planes[c.bad_plane])[at] = static_cast<uint8_t>(c.value & 0xff);
+            (*planes[c.bad_plane])[at + 1] = static_cast<uint8_t>(c.value >> 8);
+        }
+        if (c.cut > 0) frames.resize(2);
+        std::vector<uint8_t> bytes =
+            test::stream_bytes(std::string("YUV4MPEG2 W6 H4 C") + c.colourspace, frames);
+        bytes.resize(bytes.size() - c.cut);
+        uint64_t complete = 99;
+        const std::string error = frames_error(bytes, &complete);
+        EXPECT_EQ(error, c.message) << c.colourspace;
+        EXPECT_EQ(complete, *c.message ? 1u : 3u) << c.colourspace;
     }
 }
 

@@ -37,7 +37,7 @@ std::string check_filtered(const test::TestPlane& in, const test::TestPlane& out
 class AvsCBinding : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_STREQ(register_velnor(&host.env, FakeAvs::kApi), "Velnor ver 0.1");
+        ASSERT_STREQ(register_velnor(&host.env, FakeAvs::kApi), plugin::kAvsPlusVersionText);
         ASSERT_EQ(host.registrations.size(), 1u);
     }
     void TearDown() override { EXPECT_EQ(FakeAvs::live_frames.load(), 0); }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "plugin/avisynth_c/velnor_avs_c.h"
+#include "plugin/script_function.h"
 
 namespace velnor::avsc {
 namespace {
@@ -25,7 +26,7 @@ TEST(AvsCEntryPoint, RegistersThroughAPrivatelyOpenedHostLibrary) {
     auto exits = reinterpret_cast<int (*)()>(dlsym(host, "private_host_exit_handlers"));
     auto name = reinterpret_cast<const char* (*)()>(dlsym(host, "private_host_registered_name"));
 
-    EXPECT_STREQ(avisynth_c_plugin_init(nullptr), "Velnor ver 0.1");
+    EXPECT_STREQ(avisynth_c_plugin_init(nullptr), plugin::kAvsPlusVersionText);
     EXPECT_EQ(count(), 1);
     EXPECT_STREQ(name(), "Velnor");
     EXPECT_EQ(exits(), 1);  // the table is handed back when the environment ends
@@ -45,7 +46,7 @@ TEST(AvsCEntryPoint, SharedLibraryLoadsBesideAPrivateHostAndRegisters) {
     ASSERT_NE(init, nullptr);
     auto count = reinterpret_cast<int (*)()>(dlsym(host, "private_host_registrations"));
     const int before = count();
-    EXPECT_STREQ(init(nullptr), "Velnor ver 0.1");
+    EXPECT_STREQ(init(nullptr), plugin::kAvsPlusVersionText);
     EXPECT_EQ(count(), before + 1);
     dlclose(library);
     dlclose(host);

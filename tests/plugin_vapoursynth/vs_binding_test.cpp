@@ -73,6 +73,9 @@ TEST_F(VsBinding, RegistersVelnorForApi40) {
     EXPECT_EQ(host.plugin.plugin_namespace, "velnor");
     EXPECT_NE(host.plugin.identifier.find('.'), std::string::npos) << "a reverse-DNS identifier";
     EXPECT_EQ(host.plugin.api_version, 4 << 16);
+    // The core reads the plug-in's version as major << 16 | minor.
+    EXPECT_EQ(host.plugin.version >> 16, kVersionMajor);
+    EXPECT_EQ(host.plugin.version & 0xffff, kVersionMinor);
     ASSERT_EQ(host.plugin.functions.size(), 1u);
     const VSPlugin::Function& f = host.plugin.functions[0];
     EXPECT_EQ(f.name, "Velnor");

@@ -1,0 +1,35 @@
+// Filters the planes of one Y4M frame in place: luma always, Cb and Cr when asked
+// (each with a denoiser for its own size), alpha never.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "cli/y4m_format.h"
+#include "cli/y4m_reader.h"
+#include "core/denoiser.h"
+
+namespace velnor::cli {
+
+class FrameFilter {
+public:
+    // The three values keep their 8-bit meaning at every depth.
+    FrameFilter(const StreamInfo& info, int32_t strength, int32_t threshold1, int32_t threshold2,
+                bool chroma);
+
+    // Filters the frame's planes; stops at the first plane that fails and returns its
+    // status (the planes before it stay filtered).
+    PassStatus filter(Frame& frame, const ScratchAllocator& scratch) const;
+
+private:
+    struct PlaneJob {
+        std::size_t offset;  // in the frame data
+        std::ptrdiff_t pitch;
+        std::size_t denoiser;  // index in denoisers_
+    };
+    std::vector<Denoiser> denoisers_;  // one per plane size
+    std::vector<PlaneJob> planes_;
+};
+
+}  // namespace velnor::cli

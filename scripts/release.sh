@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Builds the three shipped targets (scripts/build-dist.sh) and writes the release
+# archives under release/:
+#   velnor-<version>-linux-x86_64.tar.gz  libvelnor.so, velnor, velnor.1
+#   velnor-<version>-win64.zip            velnor.dll (AviSynth+ and VapourSynth, x64)
+#   velnor-<version>-win32.zip            velnor.dll (AviSynth 2.5, 32-bit)
+# each with LICENSE and the host's README.txt (from packaging/), and SHA256SUMS.
+# The archives depend only on the commit: every time stamp is the commit's
+# (SOURCE_DATE_EPOCH), entries are sorted, owners and modes fixed, and the
+# binaries hold no build path or link time, so two builds of one commit are
+# byte-identical in any folder. Prints the paths it wrote.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+fail() { echo "release: $*" >&2; exit 1; }
+
+version=$(bash scripts/version.sh)
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) ||
+    fail "not a git checkout; set SOURCE_DATE_EPOCH"
+fi
+export SOURCE_DATE_EPOCH
+if [ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+  echo "release: the work tree has uncommitted changes; the archives will not match the commit" >&2
+fi
+command -v zip >/dev/null || bash scripts/install-deps.sh >&2
+
+# The three targets, built and checked.
+paths=$(bash scripts/build-dist.sh)
+dll64=$(grep '/win64/' <<<"$paths")
+dll32=$(grep '/win32/' <<<"$paths")
+linux=build/linux-x86_64
+cmake --build "$linux" -j 2 >&2
+stage=$root/build/release-stage
+rm -rf "$stage"
+cmake --install "$linux" --prefix "$stage/install" --strip >/dev/null
+
+# The parameter defaults for the README.txt files, from the filter's own header.
+default() {
+  local value
+  value=$(sed -n "s/.*constexpr int32_t $1 = \([0-9-]*\);.*/\1/p" core/filter_settings.h)
+  [ -n "$value" ] || fail "no $1 in core/filter_settings.h"
+  echo "$value"
+}
+strength=$(default kDefaultStrength)
+threshold1=$(default kDefaultThreshold1)
+threshold2=$(default kDefaultThreshold2)
+
+# stage NAME README FILE...: a folder of the archive's contents, modes fixed.
+stage_folder() {
+  local dir=$stage/$1 readme=$2
+  shift 2
+  mkdir -p "$dir"
+  cp "$@" LICENSE "$dir/"
+  sed -e "s/@VERSION@/$version/g" -e "s/@STRENGTH@/$strength/g" \
+      -e "s/@THRESHOLD1@/$threshold1/g" -e "s/@THRESHOLD2@/$threshold2/g" \
+      "packaging/$readme" >"$dir/README.txt"
+  grep -q '@[A-Z0-9]*@' "$dir/README.txt" && fail "unfilled placeholder in $readme"
+  find "$dir" -type d -exec chmod 755 {} +
+  find "$dir" -type f -exec chmod 644 {} +
+  find "$dir" -type f -name velnor -exec chmod 755 {} +
+  find "$dir" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+}
+
+out=$root/release
+rm -rf "$out"
+mkdir -p "$out"
+base=velnor-$version
+
+linux_name=$base-linux-x86_64
+stage_folder "$linux_name" README-linux-x86_64.txt \
+  "$stage/install/bin/velnor" "$stage/install/lib/vapoursynth/libvelnor.so" \
+  "$stage/install/share/man/man1/velnor.1"
+tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
+  --mtime="@$SOURCE_DATE_EPOCH" -C "$stage" -cf - "$linux_name" |
+  gzip -9n >"$out/$linux_name.tar.gz"
+
+# zip keeps local time: TZ=UTC makes it the same everywhere; -X leaves out the
+# owner and extra time fields.
+for target in win64 win32; do
+  name=$base-$target
+  if [ $target = win64 ]; then
+    stage_folder "$name" README-windows-x64.txt "$dll64"
+  else
+    stage_folder "$name" README-windows-x86.txt "$dll32"
+  fi
+  (cd "$stage" && find "$name" -type f | LC_ALL=C sort |
+    TZ=UTC zip -X -9 -q "$out/$name.zip" -@)
+done
+
+(cd "$out" && sha256sum -- *.tar.gz *.zip >SHA256SUMS)
+for f in "$out"/*; do echo "$f"; done
