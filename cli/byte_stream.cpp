@@ -17,6 +17,14 @@ namespace {
 bool would_block(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 }  // namespace
 
+FdSource::FdSource(int fd) : fd_(fd) {
+    struct stat file;
+    if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) return;
+    start_ = lseek(fd, 0, SEEK_CUR);
+}
+
+bool FdSource::rewind() { return start_ >= 0 && lseek(fd_, start_, SEEK_SET) == start_; }
+
 std::ptrdiff_t FdSource::read(void* buffer, std::size_t size, std::string* error) {
     for (;;) {
         // Waiting first keeps a stop request from being missed during a blocking read.

@@ -15,6 +15,9 @@ public:
     // Reads up to `size` bytes; returns how many (0 at end of input), or -1 after a
     // read error, with its description in `error`.
     virtual std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error) = 0;
+    // Goes back to the first byte, where the source allows it (a regular file);
+    // false where it does not (a pipe).
+    virtual bool rewind() { return false; }
 };
 
 class ByteSink {
@@ -32,11 +35,13 @@ public:
 // wait with the error "interrupted".
 class FdSource final : public ByteSource {
 public:
-    explicit FdSource(int fd) : fd_(fd) {}
+    explicit FdSource(int fd);
     std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error) override;
+    bool rewind() override;  // to the file offset it started at
 
 private:
     int fd_;
+    int64_t start_ = -1;  // file offset of the first byte; -1: not a regular file
 };
 
 // Writes to a file descriptor it does not own, retrying short and interrupted writes
@@ -61,6 +66,10 @@ public:
     MemorySource(const uint8_t* data, std::size_t size, std::size_t chunk = SIZE_MAX)
         : data_(data), size_(size), chunk_(chunk == 0 ? 1 : chunk) {}
     std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error) override;
+    bool rewind() override {
+        position_ = 0;
+        return true;
+    }
 
 private:
     const uint8_t* data_;

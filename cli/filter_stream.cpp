@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <csignal>
 #include <new>
-#include <system_error>
 
 #include "cli/frame_filter.h"
 #include "cli/frame_pipeline.h"
@@ -22,12 +21,24 @@ int report(std::FILE* messages, const std::string& message) {
     return kExitFailure;
 }
 
-std::string out_of_memory(uint64_t frame, const StreamInfo& info) {
-    return "frame " + std::to_string(frame) + ": out of memory for the frame buffer (" +
-           std::to_string(info.frame_bytes()) + " bytes)";
+}  // namespace
+
+int report_stopped(std::FILE* messages, int signal, uint64_t frames) {
+    std::fprintf(messages, "velnor: stopped by %s after %llu frames\n",
+                 signal == SIGINT ? "SIGINT" : "SIGTERM", static_cast<unsigned long long>(frames));
+    std::fflush(messages);
+    return kExitSignalBase + signal;
 }
 
-}  // namespace
+int report_out_of_memory(std::FILE* messages, const char* what, int64_t frame, std::size_t bytes) {
+    std::fputs("velnor: ", messages);
+    if (frame >= 0) std::fprintf(messages, "frame %lld: ", static_cast<long long>(frame));
+    std::fprintf(messages, "out of memory %s", what);
+    if (bytes > 0) std::fprintf(messages, " (%zu bytes)", bytes);
+    std::fputc('\n', messages);
+    std::fflush(messages);
+    return kExitFailure;
+}
 
 // Two buffers per thread keep every thread busy while finished frames wait for their
 // turn to be written; very large frames get fewer threads instead of more than the
@@ -43,15 +54,29 @@ PipelineSize pipeline_size(int threads, std::size_t frame_bytes) {
 int filter_stream(const Options& options, const StreamIo& io) {
     Y4mReader reader(*io.input, io.limits);
     StreamInfo info;
-    if (reader.read_stream_header(&info) != ReadResult::ok)
-        return report(io.messages, reader.error());
+    ReadResult header = ReadResult::error;
+    try {
+        header = reader.read_stream_header(&info);
+    } catch (const std::bad_alloc&) {
+        if (stop_signal() == 0) return report_out_of_memory(io.messages, "for the stream header");
+    }
+    // A stop request during the header shows up as a read error or a cut-short input.
+    if (stop_signal() != 0) return report_stopped(io.messages, stop_signal(), 0);
+    if (header != ReadResult::ok) return report(io.messages, reader.error());
 
     std::string reason;
-    ByteSink* sink = io.open_output(&reason);
+    ByteSink* sink = nullptr;
+    try {
+        sink = io.open_output(&reason);
+    } catch (const std::bad_alloc&) {
+        if (stop_signal() == 0) return report_out_of_memory(io.messages, "for the output");
+    }
+    if (stop_signal() != 0) return report_stopped(io.messages, stop_signal(), 0);
     if (sink == nullptr) return report(io.messages, reason);
     Y4mWriter writer(*sink);
     if (!writer.write_stream_header(info)) {
         sink->cut_back(0);
+        if (stop_signal() != 0) return report_stopped(io.messages, stop_signal(), 0);
         return report(io.messages, writer.error());
     }
 
@@ -60,55 +85,58 @@ int filter_stream(const Options& options, const StreamIo& io) {
     const ScratchAllocator& scratch = io.scratch ? *io.scratch : default_scratch_allocator();
     Progress progress(io.show_progress, io.messages);
 
-    PipelineStages stages;
-    stages.read = [&reader](Frame& frame) { return reader.read_frame(&frame); };
-    stages.process = [&frame_filter, &scratch](Frame& frame) {
-        return frame_filter.filter(frame, scratch) == PassStatus::ok;
-    };
-    stages.write = [&writer, &progress](const Frame& frame) {
-        if (!writer.write_frame(frame)) return false;
-        progress.frame_written();
-        return true;
-    };
-
-    const PipelineSize size = pipeline_size(options.threads, info.frame_bytes());
+    const std::size_t frame_bytes = info.frame_bytes();
+    const PipelineSize size = pipeline_size(options.threads, frame_bytes);
     PipelineOutcome outcome;
     try {
+        PipelineStages stages;
+        // Buffers get their size before the first read, so that one that does not fit
+        // leaves the stream where it was and the pipeline goes on with fewer.
+        stages.prepare = [frame_bytes](Frame& frame) { frame.data.resize(frame_bytes); };
+        stages.read = [&reader](Frame& frame) { return reader.read_frame(&frame); };
+        stages.process = [&frame_filter, &scratch](Frame& frame) {
+            return frame_filter.filter(frame, scratch) == PassStatus::ok;
+        };
+        stages.write = [&writer, &progress](const Frame& frame) {
+            if (!writer.write_frame(frame)) return false;
+            progress.frame_written();
+            return true;
+        };
         outcome = run_pipeline(size.threads, size.buffers, stages);
     } catch (const std::bad_alloc&) {
         progress.finish();
-        return report(io.messages, out_of_memory(reader.frames_read(), info));
-    } catch (const std::system_error& error) {
-        progress.finish();
-        return report(io.messages, std::string("cannot start worker threads: ") + error.what());
+        if (stop_signal() != 0) return report_stopped(io.messages, stop_signal(), 0);
+        return report_out_of_memory(io.messages, "for the frame pipeline");
     }
     progress.finish();
-    // A stop request shows up as a read error ("interrupted"), which it replaces.
-    const int signal = stop_signal();
-    int status = kExitOk;
+    if (outcome.stop == PipelineOutcome::Stop::write_failed)
+        sink->cut_back(writer.complete_bytes());  // a partial frame would spoil the stream
+    // A stop request replaces whatever it caused (a read error, a cut-short input, a
+    // closed pipe) and anything after it.
+    if (stop_signal() != 0)
+        return report_stopped(io.messages, stop_signal(), outcome.frames_written);
+    const auto frame = static_cast<int64_t>(outcome.failed_frame);
     switch (outcome.stop) {
         case PipelineOutcome::Stop::end_of_input:
-            break;
+            return kExitOk;
         case PipelineOutcome::Stop::read_failed:
-            if (signal == 0) status = report(io.messages, reader.error());
-            break;
+            return report(io.messages, reader.error());
         case PipelineOutcome::Stop::write_failed:
-            sink->cut_back(writer.complete_bytes());  // a partial frame would spoil the stream
-            status = report(io.messages, writer.error());
-            break;
+            return report(io.messages, writer.error());
         case PipelineOutcome::Stop::process_failed:
-            status = report(io.messages, "frame " + std::to_string(outcome.failed_frame) +
-                                             ": out of memory while filtering");
-            break;
+            return report_out_of_memory(io.messages, "while filtering", frame);
         case PipelineOutcome::Stop::out_of_memory:
-            status = report(io.messages, out_of_memory(outcome.failed_frame, info));
-            break;
+            switch (outcome.shortage) {
+                case PipelineOutcome::Shortage::frame_buffer:
+                    return report_out_of_memory(io.messages, "for the frame buffer", frame,
+                                                frame_bytes);
+                case PipelineOutcome::Shortage::reading:
+                    return report_out_of_memory(io.messages, "while reading the frame", frame);
+                case PipelineOutcome::Shortage::writing:
+                    return report_out_of_memory(io.messages, "while writing the frame", frame);
+            }
     }
-    if (signal == 0) return status;
-    if (status == kExitOk || outcome.stop == PipelineOutcome::Stop::read_failed)
-        report(io.messages, std::string("stopped by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") +
-                                " after " + std::to_string(outcome.frames_written) + " frames");
-    return kExitSignalBase + signal;
+    return kExitFailure;
 }
 
 }  // namespace velnor::cli

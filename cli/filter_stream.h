@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -44,12 +45,25 @@ struct PipelineSize {
 // many threads as the budget allows, at least one with two buffers.
 PipelineSize pipeline_size(int threads, std::size_t frame_bytes);
 
+// Ends a run that a stop request (cli/stop_request.h) interrupted, in place of any
+// other message: "velnor: stopped by SIGINT after N frames". Returns
+// kExitSignalBase + signal.
+int report_stopped(std::FILE* messages, int signal, uint64_t frames);
+
+// "velnor: [frame N: ]out of memory WHAT[ (B bytes)]", WHAT being "for the frame
+// buffer", "while filtering" and the like; written without allocating. frame < 0
+// names no frame, bytes 0 no size. Returns kExitFailure.
+int report_out_of_memory(std::FILE* messages, const char* what, int64_t frame = -1,
+                         std::size_t bytes = 0);
+
 // Runs the filter with options.threads worker threads (at least one; fewer when
 // 2 x threads frames would exceed the buffer budget) and returns the exit status.
 // Error lines start with "velnor: ". After a failed write the output is cut back to
-// its last complete frame where the sink allows it. After a stop request
-// (cli/stop_request.h) the frames read so far are written and the status is
-// kExitSignalBase plus the signal.
+// its last complete frame where the sink allows it. Memory running out ends it with
+// one line naming what could not be allocated, after the frames before it; frame
+// buffers that do not fit mean fewer frames in flight, not an error. After a stop
+// request (cli/stop_request.h), at any stage, the frames read so far are written
+// and report_stopped ends the run.
 int filter_stream(const Options& options, const StreamIo& io);
 
 }  // namespace velnor::cli

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <thread>
+#include <optional>
 #include <vector>
+
+#include "cli/worker_thread.h"
 
 namespace velnor::cli {
 
@@ -18,6 +19,29 @@ struct Job {
     uint64_t index = 0;
     bool done = false;
     bool ok = false;
+    int attempts = 0;  // failed processing attempts
+};
+
+// A first-in first-out queue of at most `capacity` jobs whose storage is allocated
+// once, so that running the pipeline allocates nothing per frame.
+class JobQueue {
+public:
+    explicit JobQueue(std::size_t capacity) : slots_(std::max<std::size_t>(capacity, 1)) {}
+    bool empty() const { return count_ == 0; }
+    std::size_t size() const { return count_; }
+    Job* front() const { return slots_[head_]; }
+    Job* at(std::size_t i) const { return slots_[(head_ + i) % slots_.size()]; }
+    void push(Job* job) { slots_[(head_ + count_++) % slots_.size()] = job; }
+    void pop() {
+        head_ = (head_ + 1) % slots_.size();
+        --count_;
+    }
+    void clear() { count_ = 0; }
+
+private:
+    std::vector<Job*> slots_;
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
 };
 
 // Worker threads taking jobs from a queue; joined on destruction, so no thread
@@ -25,35 +49,40 @@ struct Job {
 class WorkerPool {
 public:
     // Starts up to `threads` workers; when the system refuses more, works with those
-    // that started. Throws only when not one could start.
-    WorkerPool(int threads, const std::function<bool(Frame&)>& process) : process_(process) {
+    // that started, and when not one starts, processes each job in the calling
+    // thread as it is submitted.
+    WorkerPool(int threads, std::size_t capacity, const std::function<bool(Frame&)>& process)
+        : process_(process), queue_(capacity) {
         threads_.reserve(static_cast<std::size_t>(threads));
         for (int i = 0; i < threads; ++i) {
-            try {
-                threads_.emplace_back([this] { work(); });
-            } catch (...) {  // std::system_error, or std::bad_alloc for the thread's state
-                if (threads_.empty()) throw;
-                break;
-            }
+            WorkerThread thread;
+            const int error = start_thread(&thread, &WorkerPool::run, this, kWorkerStackBytes);
+            if (error != 0) break;
+            threads_.push_back(thread);  // within the reserved capacity
         }
     }
     ~WorkerPool() { stop(); }
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
+    // At most `capacity` jobs are submitted and not yet done at a time.
     void submit(Job* job) {
+        if (threads_.empty()) {
+            job->ok = process_one(job->frame);
+            job->done = true;
+            return;
+        }
         {
             std::lock_guard lock(mutex_);
-            queue_.push_back(job);
+            job->done = false;
+            queue_.push(job);
         }
         queued_.notify_one();
     }
 
-    // Waits until `job` has been processed; returns whether processing succeeded.
-    bool wait(const Job* job) {
+    void wait(const Job* job) {
         std::unique_lock lock(mutex_);
         finished_.wait(lock, [job] { return job->done; });
-        return job->ok;
     }
 
     bool is_done(const Job* job) {
@@ -61,7 +90,14 @@ public:
         return job->done;
     }
 
+    std::size_t threads() const { return threads_.size(); }
+
 private:
+    static void* run(void* pool) {
+        static_cast<WorkerPool*>(pool)->work();
+        return nullptr;
+    }
+
     void work() {
         for (;;) {
             Job* job;
@@ -70,15 +106,23 @@ private:
                 queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
                 if (stopping_) return;
                 job = queue_.front();
-                queue_.pop_front();
+                queue_.pop();
             }
-            const bool ok = process_(job->frame);
+            const bool ok = process_one(job->frame);
             {
                 std::lock_guard lock(mutex_);
                 job->ok = ok;
                 job->done = true;
             }
             finished_.notify_all();
+        }
+    }
+
+    bool process_one(Frame& frame) {
+        try {
+            return process_(frame);
+        } catch (...) {  // a failure like any other; nothing may leave a worker
+            return false;
         }
     }
 
@@ -90,7 +134,7 @@ private:
             queue_.clear();
         }
         queued_.notify_all();
-        for (std::thread& thread : threads_) thread.join();
+        for (WorkerThread& thread : threads_) join_thread(&thread);
         threads_.clear();
     }
 
@@ -98,9 +142,9 @@ private:
     std::mutex mutex_;
     std::condition_variable queued_;
     std::condition_variable finished_;
-    std::deque<Job*> queue_;
+    JobQueue queue_;
     bool stopping_ = false;
-    std::vector<std::thread> threads_;
+    std::vector<WorkerThread> threads_;
 };
 
 }  // namespace
@@ -110,53 +154,105 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
     buffers = std::max(buffers, static_cast<std::size_t>(threads));
     std::vector<std::unique_ptr<Job>> storage;
     std::vector<Job*> idle;
-    std::deque<Job*> in_flight;  // submitted, oldest first
+    storage.reserve(buffers);
+    idle.reserve(buffers);
+    JobQueue in_flight(buffers);  // submitted, oldest first
+    std::size_t limit = buffers;  // frames in flight at most; lowered when memory runs short
     PipelineOutcome outcome;
     bool reading = true;
     uint64_t next_index = 0;
+    const auto stop_reading = [&](PipelineOutcome::Shortage shortage) {
+        reading = false;
+        outcome.stop = PipelineOutcome::Stop::out_of_memory;
+        outcome.shortage = shortage;
+        outcome.failed_frame = next_index;
+    };
 
-    WorkerPool pool(threads, stages.process);
+    std::optional<WorkerPool> pool;
+    pool.emplace(threads, buffers, stages.process);
+    // With nothing processing: one worker instead of several, whose stacks and
+    // scratch may be what left too little memory. False when there is one already.
+    const auto one_thread = [&] {
+        if (pool->threads() <= 1) return false;
+        pool.reset();
+        pool.emplace(1, buffers, stages.process);
+        return true;
+    };
     for (;;) {
         // Write finished frames first, so buffers return to the reader soonest.
-        if (!in_flight.empty() && pool.is_done(in_flight.front())) {
+        if (!in_flight.empty() && pool->is_done(in_flight.front())) {
             Job* job = in_flight.front();
             if (!job->ok) {
-                outcome.stop = PipelineOutcome::Stop::process_failed;
+                // It may have lacked memory the other frames or threads held: once the
+                // others are done it is tried again alone, then on a single thread,
+                // with fewer frames in flight from now on.
+                for (std::size_t i = 1; i < in_flight.size(); ++i) pool->wait(in_flight.at(i));
+                const bool again = ++job->attempts == 1 || one_thread();
+                if (!again) {
+                    outcome.stop = PipelineOutcome::Stop::process_failed;
+                    outcome.failed_frame = job->index;
+                    return outcome;
+                }
+                limit = std::max<std::size_t>(1, in_flight.size() - 1);
+                while (storage.size() > limit && !idle.empty()) {
+                    const Job* spare = idle.back();
+                    idle.pop_back();
+                    std::erase_if(storage,
+                                  [spare](const auto& held) { return held.get() == spare; });
+                }
+                pool->submit(job);
+                pool->wait(job);
+                continue;
+            }
+            bool written = false;
+            try {
+                written = stages.write(job->frame);
+            } catch (const std::bad_alloc&) {
+                outcome.stop = PipelineOutcome::Stop::out_of_memory;
+                outcome.shortage = PipelineOutcome::Shortage::writing;
                 outcome.failed_frame = job->index;
                 return outcome;
             }
-            if (!stages.write(job->frame)) {
+            if (!written) {
                 outcome.stop = PipelineOutcome::Stop::write_failed;
                 return outcome;
             }
             ++outcome.frames_written;
-            in_flight.pop_front();
+            in_flight.pop();
             idle.push_back(job);
             continue;
         }
-        if (reading && (!idle.empty() || storage.size() < buffers)) {
-            ReadResult result = ReadResult::error;
-            Job* job = nullptr;
-            try {
-                if (idle.empty()) {
-                    storage.push_back(std::make_unique<Job>());
+        if (reading && in_flight.size() < limit) {
+            if (idle.empty()) {
+                try {
+                    auto fresh = std::make_unique<Job>();
+                    if (stages.prepare) stages.prepare(fresh->frame);
+                    storage.push_back(std::move(fresh));  // within the reserved capacity
                     idle.push_back(storage.back().get());
+                } catch (const std::bad_alloc&) {
+                    if (!storage.empty()) {
+                        limit = storage.size();  // go on with the buffers there are
+                    } else if (!one_thread()) {
+                        stop_reading(PipelineOutcome::Shortage::frame_buffer);
+                    }
+                    continue;
                 }
-                job = idle.back();
+            }
+            Job* job = idle.back();
+            ReadResult result = ReadResult::error;
+            try {
                 result = stages.read(job->frame);
             } catch (const std::bad_alloc&) {
                 // The frames read so far are still filtered and written.
-                reading = false;
-                outcome.stop = PipelineOutcome::Stop::out_of_memory;
-                outcome.failed_frame = next_index;
+                stop_reading(PipelineOutcome::Shortage::reading);
                 continue;
             }
             if (result == ReadResult::ok) {
                 idle.pop_back();
                 job->index = next_index++;
-                job->done = false;
-                in_flight.push_back(job);
-                pool.submit(job);
+                job->attempts = 0;
+                in_flight.push(job);
+                pool->submit(job);
             } else {
                 reading = false;
                 if (result == ReadResult::error) outcome.stop = PipelineOutcome::Stop::read_failed;
@@ -164,7 +260,7 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
             continue;
         }
         if (in_flight.empty()) return outcome;
-        pool.wait(in_flight.front());
+        pool->wait(in_flight.front());
     }
 }
 

@@ -1,6 +1,7 @@
 // velnor: denoises the luma of a YUV4MPEG2 stream, from a file or standard input
 // to a file or standard output.
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -66,20 +68,61 @@ std::string refuse_output(int output, const std::string& where, const struct sta
     return {};
 }
 
+// The same refusals for an output file named with -o, before anything is opened for
+// writing or measured: an existing file that is the input, or a terminal.
+std::string refuse_output_path(const std::string& path, const std::string& where,
+                               const struct stat& input) {
+    struct stat file;
+    if (stat(path.c_str(), &file) != 0) return {};
+    if (S_ISCHR(file.st_mode)) {
+        const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return {};
+        std::string refusal = refuse_output(fd, where, input);
+        close(fd);
+        return refusal;
+    }
+    if (S_ISREG(file.st_mode) && S_ISREG(input.st_mode) && file.st_dev == input.st_dev &&
+        file.st_ino == input.st_ino)
+        return "input and output are the same file (" + where + ")";
+    return {};
+}
+
+// Opens the output file. A FIFO without a reader yet is waited for in short steps,
+// so that a stop request still ends the wait (a blocking open would not notice it).
+int open_output_file(const std::string& path) {
+    struct stat file;
+    const bool fifo = stat(path.c_str(), &file) == 0 && S_ISFIFO(file.st_mode);
+    for (;;) {
+        const int fd =
+            open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+        if (fd >= 0) {
+            const int flags = fcntl(fd, F_GETFL);
+            if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+            return fd;
+        }
+        if (!fifo || errno != ENXIO) return -1;
+        if (!pause_unless_stopped(20)) {
+            errno = EINTR;
+            return -1;
+        }
+    }
+}
+
 int default_threads() {
     const unsigned cores = std::thread::hardware_concurrency();
     if (cores == 0) return 1;
     return cores > static_cast<unsigned>(kMaxThreads) ? kMaxThreads : static_cast<int>(cores);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (!fill_closed_standard_descriptors()) return kExitFailure;
-    std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+int run(int argc, char** argv) {
     Options options;
-    const std::string problem = parse_options(args, &options);
-    if (!problem.empty()) return usage_error(problem);
+    try {
+        std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+        const std::string problem = parse_options(args, &options);
+        if (!problem.empty()) return usage_error(problem);
+    } catch (const std::bad_alloc&) {
+        return report_out_of_memory(stderr, "for the command line");
+    }
     if (options.help) return print(usage_text());
     if (options.version)
         return print(std::string("velnor ") + VELNOR_VERSION +
@@ -91,12 +134,19 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
     install_stop_handlers();
+    // Workers allocate only their small per-frame scratch: sharing the main heap keeps
+    // each thread from reserving an arena of its own (64 MiB of address space each).
+#ifdef M_ARENA_MAX
+    mallopt(M_ARENA_MAX, 1);
+#endif
 
     const bool from_stdin = options.input == "-";
     const bool to_stdout = options.output == "-";
     int input_fd = STDIN_FILENO;
     if (!from_stdin) {
-        input_fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
+        // Non-blocking, so that a FIFO without a writer yet is waited for where a stop
+        // request ends the wait (FdSource waits for input on any descriptor).
+        input_fd = open(options.input.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (input_fd < 0)
             return failure("cannot open input " + quote_bytes(options.input, SIZE_MAX) + ": " +
                            std::strerror(errno));
@@ -109,10 +159,10 @@ int main(int argc, char** argv) {
     fstat(input_fd, &input);
     const std::string output_name =
         to_stdout ? "standard output" : "output " + quote_bytes(options.output, SIZE_MAX);
-    if (to_stdout) {
-        const std::string refusal = refuse_output(STDOUT_FILENO, output_name, input);
-        if (!refusal.empty()) return usage_error(refusal);
-    }
+    // Refusals come before anything is read or measured.
+    const std::string refusal = to_stdout ? refuse_output(STDOUT_FILENO, output_name, input)
+                                          : refuse_output_path(options.output, output_name, input);
+    if (!refusal.empty()) return usage_error(refusal);
 
     FdSource source(input_fd);
     int output_fd = -1;
@@ -125,8 +175,7 @@ int main(int argc, char** argv) {
     io.open_output = [&](std::string* error) -> ByteSink* {
         if (!to_stdout) {
             // Truncated only after the checks, so that a refused file stays as it was.
-            output_fd =
-                open(options.output.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+            output_fd = open_output_file(options.output);
             if (output_fd < 0) {
                 *error = "cannot open " + output_name + ": " + std::strerror(errno);
                 return nullptr;
@@ -154,4 +203,17 @@ int main(int argc, char** argv) {
         status = failure(std::string("write error: ") + std::strerror(errno));
     if (!from_stdin) close(input_fd);
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!fill_closed_standard_descriptors()) return kExitFailure;
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Every allocation site that can be named reports itself; this is the rest.
+        std::fputs("velnor: out of memory\n", stderr);
+        return kExitFailure;
+    }
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "cli/y4m_format.h"
 
@@ -128,12 +129,16 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
     }
     if (threads_given) parsed.threads = threads;
     if (parsed.suggest && have_output) return "--suggest writes no video; it takes no -o";
+    if (parsed.suggest && (parsed.auto_settings || parsed.strength_given ||
+                           parsed.threshold1_given || parsed.threshold2_given || threads_given))
+        return "--suggest only measures the noise; it takes no --auto, --strength, "
+               "--threshold1, --threshold2 or -j";
     *options = std::move(parsed);
     return {};
 }
 
 std::string usage_text() {
-    return R"(Usage: velnor [OPTIONS] [INPUT|-] [-o OUTPUT|-]
+    const std::string text = R"(Usage: velnor [OPTIONS] [INPUT|-] [-o OUTPUT|-]
        velnor --suggest [INPUT|-]
 
 Removes noise from the luma of a YUV4MPEG2 stream. Chroma, alpha and all header
@@ -148,15 +153,17 @@ and C444alpha only with -strict -1, e.g.
 
 Options:
   --strength N     how much of the correction to apply: 20 full, 10 half, 0 none
-                   (default 20)
+                   (default @STRENGTH@)
   --threshold1 N   how much a sample must stand out from its 3x3 neighbourhood
                    before edge and line detection decides how to smooth it; below
-                   it the sample is pulled toward the neighbourhood mean (default 40)
+                   it the sample is pulled toward the neighbourhood mean
+                   (default @THRESHOLD1@)
   --threshold2 N   along an edge, differences up to N are smoothed fully, larger
-                   ones less, and from 2N on not at all (default 10)
+                   ones less, and from 2N on not at all (default @THRESHOLD2@)
   --suggest        estimate the luma noise of the first frames and print the
                    settings for it as one line of options (the estimate goes to
-                   standard error); filters nothing
+                   standard error); filters nothing, so it takes none of
+                   the options above, --auto or -j
   --auto           filter with the settings --suggest would print; the values
                    named on the command line still win
   --chroma         filter Cb and Cr too, each at its own size, with the same
@@ -178,6 +185,16 @@ Environment: VELNOR_SIMD=reference|sse2|sse4.1|avx2|avx512 caps the instruction
 set the filter uses (the output is identical at every level; --version shows the
 one in use).
 )";
+    // The defaults come from the filter's own constants.
+    const std::pair<std::string_view, int32_t> defaults[] = {
+        {"@STRENGTH@", kDefaultStrength},
+        {"@THRESHOLD1@", kDefaultThreshold1},
+        {"@THRESHOLD2@", kDefaultThreshold2},
+    };
+    std::string result = text;
+    for (const auto& [mark, value] : defaults)
+        result.replace(result.find(mark), mark.size(), std::to_string(value));
+    return result;
 }
 
 }  // namespace velnor::cli

@@ -62,4 +62,11 @@ WaitResult wait_ready(int fd, short events, bool interruptible) {
     }
 }
 
+bool pause_unless_stopped(int milliseconds) {
+    if (stop_signal() != 0) return false;
+    const timespec interval{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    ppoll(nullptr, 0, &interval, g_installed ? &g_wait_mask : nullptr);
+    return stop_signal() == 0;
+}
+
 }  // namespace velnor::cli

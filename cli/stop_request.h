@@ -21,4 +21,8 @@ enum class WaitResult { ready, stopped, failed };
 // a stop request ends the wait. `failed` leaves the reason in errno.
 WaitResult wait_ready(int fd, short events, bool interruptible);
 
+// Sleeps for `milliseconds`, or less when a stop request comes; returns false if one
+// came.
+bool pause_unless_stopped(int milliseconds);
+
 }  // namespace velnor::cli

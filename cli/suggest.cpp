@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <vector>
 
+#include "cli/replay_source.h"
+#include "cli/stop_request.h"
 #include "cli/suggested_settings.h"
 #include "cli/y4m_reader.h"
 
@@ -12,59 +15,24 @@ namespace velnor::cli {
 
 namespace {
 
-// Keeps a copy of everything read from `inner` until replay() is called; from then
-// on hands out the copy first and continues with `inner` where it stopped (or
-// repeats how it ended), so the stream can be read twice from the start.
-class ReplaySource final : public ByteSource {
-public:
-    explicit ReplaySource(ByteSource& inner) : inner_(inner) {}
-
-    std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error) override {
-        if (replaying_ && position_ < kept_.size()) {
-            const std::size_t count = std::min(size, kept_.size() - position_);
-            std::memcpy(buffer, kept_.data() + position_, count);
-            position_ += count;
-            return static_cast<std::ptrdiff_t>(count);
-        }
-        if (ended_) {
-            if (result_ < 0) *error = error_;
-            return result_;
-        }
-        const std::ptrdiff_t got = inner_.read(buffer, size, error);
-        if (!replaying_) {
-            if (got > 0) {
-                const auto* bytes = static_cast<const uint8_t*>(buffer);
-                kept_.insert(kept_.end(), bytes, bytes + got);
-            } else {
-                ended_ = true;  // an end or an error is not read twice from the source
-                result_ = got;
-                if (got < 0) error_ = *error;
-            }
-        }
-        return got;
-    }
-
-    void replay() { replaying_ = true; }
-
-private:
-    ByteSource& inner_;
-    std::vector<uint8_t> kept_;
-    std::size_t position_ = 0;
-    bool replaying_ = false;
-    bool ended_ = false;
-    std::ptrdiff_t result_ = 0;
-    std::string error_;
-};
-
+// "luma noise sigma 2.84, estimated from ...", or for an estimate below the
+// settings table, "no noise measurable: luma noise sigma 0.40, below ...".
 std::string describe(const NoiseSample& sample) {
-    char line[256];
+    const bool clean = below_measured_noise(sample.estimate.sigma);
+    char line[320];
     std::snprintf(line, sizeof line,
-                  "luma noise sigma %.2f, estimated from %llu frame%s of %dx%d (Immerkaer's "
+                  "%sluma noise sigma %.2f%s, estimated from %llu frame%s of %dx%d (Immerkaer's "
                   "mask on the smoothest 5%% of %zu blocks)",
-                  sample.estimate.sigma, static_cast<unsigned long long>(sample.frames),
-                  sample.frames == 1 ? "" : "s", sample.info.width, sample.info.height,
-                  sample.estimate.blocks);
+                  clean ? "no noise measurable: " : "", sample.estimate.sigma,
+                  clean ? ", below the lightest level of the settings table" : "",
+                  static_cast<unsigned long long>(sample.frames), sample.frames == 1 ? "" : "s",
+                  sample.info.width, sample.info.height, sample.estimate.blocks);
     return line;
+}
+
+FilterValues settings_for(const NoiseEstimate& estimate) {
+    return below_measured_noise(estimate.sigma) ? clean_input_settings()
+                                                : suggested_settings(estimate.sigma);
 }
 
 std::string as_options(const FilterValues& values) {
@@ -90,22 +58,37 @@ void add_luma(NoiseEstimator& estimator, const StreamInfo& info, const Frame& fr
 
 }  // namespace
 
-NoiseSample sample_noise(ByteSource& source, const Y4mLimits& limits) {
+NoiseSample sample_noise(ByteSource& source, const Y4mLimits& limits, const char* copy_shortage) {
     NoiseSample sample;
     Y4mReader reader(source, limits);
-    if (reader.read_stream_header(&sample.info) != ReadResult::ok) {
-        sample.error = reader.error();
-        return sample;
-    }
-    NoiseEstimator estimator;
-    Frame frame;
-    while (sample.frames < kNoiseSampleFrames && sample.estimate.samples < kNoiseSampleLuma) {
-        const ReadResult result = reader.read_frame(&frame);
-        if (result == ReadResult::error) sample.error = reader.error();
-        if (result != ReadResult::ok) break;
-        add_luma(estimator, sample.info, frame);
-        ++sample.frames;
-        sample.estimate = estimator.estimate();
+    const char* shortage = "for the stream header";
+    int64_t frame_index = -1;
+    std::size_t bytes = 0;
+    try {
+        if (reader.read_stream_header(&sample.info) != ReadResult::ok) {
+            sample.error = reader.error();
+            return sample;
+        }
+        NoiseEstimator estimator;
+        Frame frame;
+        while (sample.frames < kNoiseSampleFrames && sample.estimate.samples < kNoiseSampleLuma &&
+               stop_signal() == 0) {
+            frame_index = static_cast<int64_t>(sample.frames);
+            shortage = "for the frame buffer";
+            bytes = sample.info.frame_bytes();
+            frame.data.resize(bytes);
+            shortage = copy_shortage;
+            bytes = 0;
+            const ReadResult result = reader.read_frame(&frame);
+            if (result == ReadResult::error) sample.error = reader.error();
+            if (result != ReadResult::ok) break;
+            shortage = "for the noise estimate";
+            add_luma(estimator, sample.info, frame);
+            ++sample.frames;
+            sample.estimate = estimator.estimate();
+        }
+    } catch (const std::bad_alloc&) {
+        sample.shortage = {shortage, frame_index, bytes};
     }
     return sample;
 }
@@ -113,28 +96,47 @@ NoiseSample sample_noise(ByteSource& source, const Y4mLimits& limits) {
 int print_suggestion(ByteSource& input, const Y4mLimits& limits, std::FILE* out,
                      std::FILE* messages) {
     const NoiseSample sample = sample_noise(input, limits);
+    // An interrupted measurement prints no suggestion, whatever it read so far.
+    if (stop_signal() != 0) return report_stopped(messages, stop_signal(), sample.frames);
+    if (sample.shortage.what != nullptr)
+        return report_out_of_memory(messages, sample.shortage.what, sample.shortage.frame,
+                                    sample.shortage.bytes);
     if (!sample.error.empty()) return report(messages, sample.error);
     if (sample.frames == 0) return report(messages, "no frames to estimate the noise from");
     if (!sample.estimate.valid)
         return report(messages, "no noise estimate: the frames are too small or saturated");
     std::fprintf(messages, "velnor: %s\n", describe(sample).c_str());
     std::fflush(messages);
-    std::fprintf(out, "%s\n", as_options(suggested_settings(sample.estimate.sigma)).c_str());
+    if (stop_signal() != 0) return report_stopped(messages, stop_signal(), sample.frames);
+    std::fprintf(out, "%s\n", as_options(settings_for(sample.estimate)).c_str());
     if (std::fflush(out) != 0)
         return report(messages, std::string("write error: ") + std::strerror(errno));
     return kExitOk;
 }
 
 int filter_with_suggestion(Options options, const StreamIo& io) {
+    // A file is read again from the start; anything else (a pipe) is replayed from a
+    // copy of what the measurement read.
     ReplaySource replay(*io.input);
-    const NoiseSample sample = sample_noise(replay, io.limits);
+    const bool rereads = io.input->rewind();
+    const NoiseSample sample =
+        rereads ? sample_noise(*io.input, io.limits)
+                : sample_noise(replay, io.limits, "for the copy of the measured frames");
+    // Interrupted while measuring: nothing is filtered with a partial estimate.
+    if (stop_signal() != 0) return report_stopped(io.messages, stop_signal(), 0);
+    if (sample.shortage.what != nullptr)
+        return report_out_of_memory(io.messages, sample.shortage.what, sample.shortage.frame,
+                                    sample.shortage.bytes);
     replay.replay();
+    if (rereads && !io.input->rewind())
+        return report(io.messages,
+                      std::string("cannot read the input again: ") + std::strerror(errno));
     // Problems with the input are left to the filter run, which reports them after
     // writing every complete frame before them.
     if (sample.frames > 0) {
         const FilterValues values =
             sample.estimate.valid
-                ? suggested_settings(sample.estimate.sigma)
+                ? settings_for(sample.estimate)
                 : FilterValues{options.strength, options.threshold1, options.threshold2};
         if (!options.strength_given) options.strength = values.strength;
         if (!options.threshold1_given) options.threshold1 = values.threshold1;
@@ -149,7 +151,7 @@ int filter_with_suggestion(Options options, const StreamIo& io) {
         }
     }
     StreamIo replayed = io;
-    replayed.input = &replay;
+    if (!rereads) replayed.input = &replay;
     return filter_stream(options, replayed);
 }
 

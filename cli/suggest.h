@@ -2,6 +2,7 @@
 // filter settings.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -19,24 +20,38 @@ namespace velnor::cli {
 inline constexpr uint64_t kNoiseSampleFrames = 8;
 inline constexpr uint64_t kNoiseSampleLuma = uint64_t{1} << 23;
 
+// What could not be allocated, for report_out_of_memory; `what` null: nothing.
+struct MemoryShortage {
+    const char* what = nullptr;
+    int64_t frame = -1;
+    std::size_t bytes = 0;
+};
+
 struct NoiseSample {
     NoiseEstimate estimate;
     StreamInfo info;
-    uint64_t frames = 0;  // complete frames looked at
-    std::string error;    // the reader's message when the input stopped early
+    uint64_t frames = 0;      // complete frames looked at
+    std::string error;        // the reader's message when the input stopped early
+    MemoryShortage shortage;  // memory ran out (the measurement stopped there)
 };
 
-// Reads the stream header and the first frames of `source` and estimates their noise.
-NoiseSample sample_noise(ByteSource& source, const Y4mLimits& limits);
+// Reads the stream header and the first frames of `source` and estimates their
+// noise; stops early on a stop request. `copy_shortage` names what reading a frame
+// allocates, for the message when that runs out.
+NoiseSample sample_noise(ByteSource& source, const Y4mLimits& limits,
+                         const char* copy_shortage = "while reading the frame");
 
 // --suggest: prints the settings for the input's noise as one line of options on
 // `out` and the estimate on `messages`; returns the exit status. Bad input gets
-// the messages filtering gives it.
+// the messages filtering gives it. An estimate below the settings table is "no
+// noise measurable", with clean_input_settings(). Interrupted, it prints nothing
+// on `out`.
 int print_suggestion(ByteSource& input, const Y4mLimits& limits, std::FILE* out,
                      std::FILE* messages);
 
 // --auto: filter_stream with the suggested settings in place of the values the
-// command line did not name. The sampled frames are filtered too.
+// command line did not name. The sampled frames are filtered too (replayed from a
+// copy released as it is replayed). Interrupted while measuring, it writes nothing.
 int filter_with_suggestion(Options options, const StreamIo& io);
 
 }  // namespace velnor::cli

@@ -38,4 +38,10 @@ FilterValues suggested_settings(double estimate) {
     return interpolate_settings(suggested_settings_table(), estimate);
 }
 
+bool below_measured_noise(double estimate) {
+    return estimate < suggested_settings_table().front().estimate;
+}
+
+FilterValues clean_input_settings() { return {0, kDefaultThreshold1, kDefaultThreshold2}; }
+
 }  // namespace velnor::cli

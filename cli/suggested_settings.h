@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "core/filter_settings.h"
+
 namespace velnor::cli {
 
 struct SettingsRow {
@@ -31,5 +33,15 @@ FilterValues interpolate_settings(std::span<const SettingsRow> rows, double esti
 
 // interpolate_settings over the measured table, for a noise estimate.
 FilterValues suggested_settings(double estimate);
+
+// Whether `estimate` lies below the table's first row: no noise measurable.
+bool below_measured_noise(double estimate);
+
+// The settings for input without measurable noise: strength 0, which leaves the
+// picture as it is, with the default thresholds (for a strength named with --auto).
+// Clean photographs read 0.1 to 0.7, below the first row; there the lightest row
+// changes them (luma PSNR 50 to 57 dB against the clean picture) and any
+// filtering only removes detail.
+FilterValues clean_input_settings();
 
 }  // namespace velnor::cli

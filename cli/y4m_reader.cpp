@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
 
 namespace velnor::cli {
 
@@ -53,7 +54,7 @@ std::size_t first_sample_above(const uint8_t* words, std::size_t count, uint32_t
 }  // namespace
 
 Y4mReader::Y4mReader(ByteSource& source, const Y4mLimits& limits)
-    : source_(source), limits_(limits), buffer_(kBufferBytes) {}
+    : source_(source), limits_(limits) {}
 
 bool Y4mReader::refill() {
     if (!read_error_.empty()) return false;
@@ -121,6 +122,13 @@ std::string Y4mReader::frame_prefix() const {
 }
 
 ReadResult Y4mReader::read_stream_header(StreamInfo* info) {
+    // Made here rather than in the constructor, so that running out is an error line.
+    try {
+        buffer_.resize(kBufferBytes);
+    } catch (const std::bad_alloc&) {
+        return fail("out of memory for the input buffer (" + std::to_string(kBufferBytes) +
+                    " bytes)");
+    }
     std::string line;
     switch (read_line(&line)) {
         case LineResult::ok:

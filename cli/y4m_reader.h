@@ -29,7 +29,9 @@ public:
 
     // Reads the next frame into `frame`, reusing its storage. end_of_stream when the
     // input ends cleanly between frames; error for anything else that stops early,
-    // including a sample above the maximum of the stream's depth.
+    // including a sample above the maximum of the stream's depth. Throws
+    // std::bad_alloc when the frame's storage cannot be made (a frame sized
+    // beforehand only reuses it).
     ReadResult read_frame(Frame* frame);
 
     // After an error: one line naming the problem, with the frame number (counted

@@ -19,11 +19,15 @@ struct DepthThresholds {
     int32_t max_sample;  // 2^B - 1
 };
 
-constexpr int32_t clamp_scaled(int64_t value, int64_t bound) {
+// Internal linkage (static): the vector passes' objects, built for other
+// instruction sets, use these too and must share no definition with the baseline
+// objects (scripts/checks/simd-objects.sh).
+static constexpr int32_t clamp_scaled(int64_t value, int64_t bound) {
     return static_cast<int32_t>(value < 0 ? 0 : value > bound ? bound : value);
 }
 
-constexpr DepthThresholds depth_thresholds(int32_t threshold1, int32_t threshold2, int bits) {
+static constexpr DepthThresholds depth_thresholds(int32_t threshold1, int32_t threshold2,
+                                                  int bits) {
     const int shift = bits - 8;
     return DepthThresholds{
         clamp_scaled(int64_t{threshold1} * (int64_t{1} << shift), kActivityBound),

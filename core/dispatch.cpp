@@ -78,23 +78,39 @@ struct FastPass {
     LumaPass pass;
     FormPass form_pass;
     ShapeProbe probe;
+    CorrectionProbe correction_probe;
     WordPass word_pass = nullptr;
     FloatPass float_pass = nullptr;
+    WordShapeProbe word_probe = nullptr;
+    WordFormPass word_form_pass = nullptr;
+    FloatFormPass float_form_pass = nullptr;
 };
+// A level's entries for words and floats (64-bit builds only).
+#if defined(VELNOR_HAVE_DEPTH_PASSES)
+#define VELNOR_DEPTH_ENTRIES(isa)                                                                 \
+    , filter_words_##isa, filter_floats_##isa, word_shape_probe_##isa, filter_words_##isa##_form, \
+        filter_floats_##isa##_form
+#else
+#define VELNOR_DEPTH_ENTRIES(isa)
+#endif
 constexpr FastPass kFastPasses[] = {
 #if defined(VELNOR_HAVE_SSE2)
-    {SimdLevel::sse2, filter_luma_sse2, filter_luma_sse2_form, shape_probe_sse2},
+    {SimdLevel::sse2, filter_luma_sse2, filter_luma_sse2_form, shape_probe_sse2,
+     correction_probe_sse2 VELNOR_DEPTH_ENTRIES(sse2)},
 #endif
 #if defined(VELNOR_HAVE_SSE41)
-    {SimdLevel::sse41, filter_luma_sse41, filter_luma_sse41_form, shape_probe_sse41},
+    {SimdLevel::sse41, filter_luma_sse41, filter_luma_sse41_form, shape_probe_sse41,
+     correction_probe_sse41 VELNOR_DEPTH_ENTRIES(sse41)},
 #endif
 #if defined(VELNOR_HAVE_AVX2)
-    {SimdLevel::avx2, filter_luma_avx2, filter_luma_avx2_form, shape_probe_avx2},
+    {SimdLevel::avx2, filter_luma_avx2, filter_luma_avx2_form, shape_probe_avx2,
+     correction_probe_avx2 VELNOR_DEPTH_ENTRIES(avx2)},
 #endif
 #if defined(VELNOR_HAVE_AVX512)
-    {SimdLevel::avx512, filter_luma_avx512, filter_luma_avx512_form, shape_probe_avx512},
+    {SimdLevel::avx512, filter_luma_avx512, filter_luma_avx512_form, shape_probe_avx512,
+     correction_probe_avx512 VELNOR_DEPTH_ENTRIES(avx512)},
 #endif
-    {SimdLevel::reference, nullptr, nullptr, nullptr},  // keeps the array non-empty
+    {SimdLevel::reference, nullptr, nullptr, nullptr, nullptr},  // keeps the array non-empty
 };
 
 const FastPass* find_fast_pass(SimdLevel level) {
@@ -151,10 +167,34 @@ FormPass form_pass_for_level(SimdLevel level) {
     return entry ? entry->form_pass : nullptr;
 }
 
+WordFormPass word_form_pass_for_level(SimdLevel level) {
+    if (level > best_supported_level()) return nullptr;
+    const FastPass* entry = find_fast_pass(level);
+    return entry ? entry->word_form_pass : nullptr;
+}
+
+FloatFormPass float_form_pass_for_level(SimdLevel level) {
+    if (level > best_supported_level()) return nullptr;
+    const FastPass* entry = find_fast_pass(level);
+    return entry ? entry->float_form_pass : nullptr;
+}
+
+WordShapeProbe word_shape_probe_for_level(SimdLevel level) {
+    if (level > best_supported_level()) return nullptr;
+    const FastPass* entry = find_fast_pass(level);
+    return entry ? entry->word_probe : nullptr;
+}
+
 ShapeProbe shape_probe_for_level(SimdLevel level) {
     if (level > best_supported_level()) return nullptr;
     const FastPass* entry = find_fast_pass(level);
     return entry ? entry->probe : nullptr;
+}
+
+CorrectionProbe correction_probe_for_level(SimdLevel level) {
+    if (level > best_supported_level()) return nullptr;
+    const FastPass* entry = find_fast_pass(level);
+    return entry ? entry->correction_probe : nullptr;
 }
 
 }  // namespace velnor

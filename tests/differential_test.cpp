@@ -12,6 +12,7 @@
 #include "core/dispatch.h"
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
+#include "core/pass_arith.h"
 #include "core/x86/fast_passes.h"
 #include "tests/test_plane.h"
 
@@ -261,6 +262,28 @@ TEST(Differential, SparseAndDenseStripes) {
         }
 }
 
+// Widths just below and above each power of two a 16-bit lane reaches (2^15 signed,
+// 2^16 unsigned): columns and steps must never be counted in the lanes. A few rows
+// keep them fast: faint noise with a spike every 257 samples (every path, along the
+// whole row) lets the automatic choice take the cheaper row-wise form.
+TEST(Differential, WidthsBeyondTheLaneRange) {
+    const std::vector<SimdLevel> levels = fast_levels();
+    if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
+    const int widths[] = {32767, 32768, 65535, 65536, 65537};
+    std::mt19937 rng(65536);
+    std::uniform_int_distribution<int> faint(-1, 1);
+    for (const int width : widths) {
+        const Case c{width, 6, width + 3, width % 2 ? 20 : 13, 40, width % 2 ? 10 : 30};
+        TestPlane plane(c.width, c.height, c.pitch);
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                const int spike = (x + 7 * y) % 257 == 0 ? ((x / 257) % 2 ? 70 : -70) : 0;
+                plane.at(x, y) = static_cast<uint8_t>(100 + (x & 15) + faint(rng) + spike);
+            }
+        ASSERT_TRUE(all_levels_match(plane, c, levels));
+    }
+}
+
 // The choice of form follows the content: where hardly a sample reaches the
 // detectors every band takes the row-wise form, where most do the wavefront form.
 // (Both forms give the reference's output; a wrong choice only costs time.)
@@ -316,6 +339,30 @@ TEST(Differential, ShapingTableEveryKneeEveryDifference) {
     }
 }
 
+// The vector strength product against the scalar one: every strength from -3000 to
+// 3000, every w a pass can produce (box results D / 9 and shaped sums), compared
+// as far as a stored sample can tell (|q| >= 255 saturates alike).
+TEST(Differential, StrengthProductEveryStrengthEveryW) {
+    constexpr int kMaxW = 255, kSaturated = 255;
+    auto visible = [](int32_t q) {
+        return q < -kSaturated ? -kSaturated : q > kSaturated ? kSaturated : q;
+    };
+    const std::vector<SimdLevel> levels = fast_levels();
+    if (levels.empty()) GTEST_SKIP() << "no vector level on this CPU";
+    for (SimdLevel level : levels) {
+        const CorrectionProbe probe = correction_probe_for_level(level);
+        ASSERT_NE(probe, nullptr) << level_name(level);
+        for (int32_t strength = -3000; strength <= 3000; ++strength) {
+            const float k = strength_factor(strength);
+            int32_t q[2 * kMaxW + 1];
+            probe(strength, q);
+            for (int w = -kMaxW; w <= kMaxW; ++w)
+                ASSERT_EQ(visible(q[w + kMaxW]), visible(scaled_correction(w, k)))
+                    << level_name(level) << " strength=" << strength << " w=" << w;
+        }
+    }
+}
+
 // A refused allocation leaves the plane as it was, at every level.
 TEST(Differential, RefusedScratchLeavesPlaneUnchanged) {
     const ScratchAllocator refusing{[](std::size_t) -> void* { return nullptr; },
@@ -331,6 +378,45 @@ TEST(Differential, RefusedScratchLeavesPlaneUnchanged) {
             << level_name(level);
         EXPECT_EQ(copy, plane) << level_name(level);
     }
+}
+
+// An allocator granting requests up to a limit, recording the largest request.
+std::size_t scratch_limit = SIZE_MAX;
+std::size_t largest_request = 0;
+void* capped_allocate(std::size_t bytes) {
+    largest_request = bytes > largest_request ? bytes : largest_request;
+    return bytes <= scratch_limit ? std::malloc(bytes) : nullptr;
+}
+const ScratchAllocator kCappedAllocator{capped_allocate, std::free};
+
+// With scratch enough for the plain pass but not for the vector forms (which need
+// several times more per column), every level still filters the plane exactly; one
+// byte less and it reports out of memory with the plane unchanged.
+TEST(Differential, ScratchForThePlainPassOnly) {
+    std::mt19937 rng(12);
+    TestPlane plane(300, 40, 304);
+    test::fill_random(plane, rng);
+    const FilterSettings settings(300, 40, 20, 40, 10);
+    TestPlane expected = plane;
+    scratch_limit = SIZE_MAX, largest_request = 0;
+    ASSERT_EQ(filter_luma_reference(settings, expected.data(), expected.pitch, kCappedAllocator),
+              PassStatus::ok);
+    const std::size_t plain_need = largest_request;
+    struct Limit {
+        std::size_t bytes;
+        PassStatus status;
+    };
+    for (const Limit limit :
+         {Limit{plain_need, PassStatus::ok}, Limit{plain_need - 1, PassStatus::out_of_memory}})
+        for (SimdLevel level : fast_levels()) {
+            TestPlane copy = plane;
+            scratch_limit = limit.bytes;
+            EXPECT_EQ(pass_for_level(level)(settings, copy.data(), copy.pitch, kCappedAllocator),
+                      limit.status)
+                << level_name(level);
+            EXPECT_EQ(copy, limit.status == PassStatus::ok ? expected : plane) << level_name(level);
+        }
+    scratch_limit = SIZE_MAX;
 }
 
 class ScopedEnvironment {

@@ -1,20 +1,24 @@
-// The pass's arithmetic in vector lanes, written once for both forms: the
-// difference-shaping step, the strength product, activity and box result, the six
-// detectors with their tie-break, and the directional result. Needs a vector layer
-// (vector_<isa>.h) included first; the plain pass in reference_pass.cpp is the
-// independent transcription every result is tested against.
+// The pass's arithmetic in vector lanes, written once for both forms: for 8-bit
+// samples in int16 lanes the difference-shaping step, the strength product,
+// activity and box result; for every sample type the six detectors with their
+// tie-break and the directional result (detector_result, over a lane type's
+// policy, see ByteLanes). Needs a vector layer (vector_<isa>.h) included first; the
+// plain passes in reference_pass.cpp are the independent transcriptions every
+// result is tested against.
 #pragma once
 
 #include <cstdint>
 
 #include "core/filter_settings.h"
+#include "core/integer_strength.h"
+#include "core/luma_pass.h"
 
 namespace velnor {
 namespace {
 
 constexpr float kQuotientLimit = 512.0f;  // |q| beyond this saturates alike
 
-struct Constants {
+struct ByteConstants {
     Vec knee;   // threshold2 clamped to 0..255 (255 and above: identity on -255..255)
     Vec knee2;  // twice that
     // Division of unsigned 16-bit lanes by the knee (by 1 for knee 0): q = (h + ((n -
@@ -22,18 +26,27 @@ struct Constants {
     // Montgomery's method for a divisor known at run time; exact for every n).
     Vec knee_magic;
     __m128i knee_shift1, knee_shift2;
-    // 3 with a word table for 2 knee < kLanes; else with byte shuffles 1 for knee
-    // <= 16, 2 for knee <= 32; else 0.
+    // 3 with a word table for 2 knee < kLanes, 4 with one by magnitude for 2 knee <
+    // 2 kLanes, 5 with one of the band for knee < 2 kLanes; else with byte shuffles 1
+    // for knee <= 16, 2 for knee <= 32; else 0.
     int knee_tables;
     __m128i knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
-    Vec word_table[2];      // entry d mod 2 kLanes of the two: the shaped value of d
+    // Entry e of the two: the shaped value of d = e mod 2 kLanes (3), of |d| = e (4),
+    // of |d| = knee + e (5).
+    Vec word_table[2];
     bool unit_strength;
+    // The strength product in integers where integer_strength finds its form for
+    // every |w| <= 255 (|q| >= 255 saturates alike): |q| = high half of (min(|w|,
+    // cap) << 8) * multiplier, shifted right by strength_shift.
+    bool integer_strength, negative_strength;
+    Vec strength_cap, strength_multiplier;
+    __m128i strength_shift;
     Floats k;
     Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
 };
 
-VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
-    Constants c;
+VELNOR_INLINE ByteConstants make_constants(const FilterSettings& settings) {
+    ByteConstants c;
     const int32_t t2 = settings.threshold2;
     const int knee = t2 < 0 ? 0 : t2 > 255 ? 255 : t2;
     c.knee = splat(knee);
@@ -44,15 +57,20 @@ VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
     c.knee_magic = splat(65536 * ((1 << log2_ceiling) - divisor) / divisor + 1);
     c.knee_shift1 = _mm_cvtsi32_si128(log2_ceiling > 0 ? 1 : 0);
     c.knee_shift2 = _mm_cvtsi32_si128(log2_ceiling > 0 ? log2_ceiling - 1 : 0);
-    c.knee_tables = kHasWordTable && 2 * knee <= kLanes - 1 ? 3
-                    : !kHasByteShuffle                      ? 0
-                    : knee <= 16                            ? 1
-                    : knee <= 32                            ? 2
-                                                            : 0;
+    c.knee_tables = kHasWordTable && 2 * knee <= kLanes - 1       ? 3
+                    : kHasWordTable && 2 * knee <= 2 * kLanes - 1 ? 4
+                    : kHasWordTable && knee <= 2 * kLanes - 1     ? 5
+                    : !kHasByteShuffle                            ? 0
+                    : knee <= 16                                  ? 1
+                    : knee <= 32                                  ? 2
+                                                                  : 0;
     int16_t words[2 * kLanes];
-    for (int e = 0; e < 2 * kLanes; ++e)
-        words[e] =
-            static_cast<int16_t>(settings.table[kTableOffset + (e < kLanes ? e : e - 2 * kLanes)]);
+    for (int e = 0; e < 2 * kLanes; ++e) {
+        const int d = c.knee_tables == 5                 ? knee + e
+                      : c.knee_tables == 4 || e < kLanes ? e
+                                                         : e - 2 * kLanes;
+        words[e] = static_cast<int16_t>(settings.table[kTableOffset + d]);
+    }
     c.word_table[0] = load(words);
     c.word_table[1] = load(words + kLanes);
     alignas(16) uint8_t band[32] = {};
@@ -62,6 +80,12 @@ VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
     c.knee_table[1] = _mm_load_si128(reinterpret_cast<const __m128i*>(band + 16));
     const float k = static_cast<float>(settings.strength) * 0.05f;
     c.unit_strength = k == 1.0f;
+    const IntegerStrength form = integer_strength(settings.strength, 255, 255, 16);
+    c.integer_strength = form.exact;
+    c.negative_strength = form.negative;
+    c.strength_cap = splat(form.cap);
+    c.strength_multiplier = splat(static_cast<int>(form.multiplier));
+    c.strength_shift = _mm_cvtsi32_si128(form.shift - 8);
     c.k = splat_floats(k);
     const int32_t t1 = settings.threshold1;
     c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
@@ -75,12 +99,22 @@ VELNOR_INLINE Constants make_constants(const FilterSettings& settings) {
 // always Vec; as a template parameter it keeps the table form out of layers
 // without a byte shuffle.
 template <int kTables, class V>
-VELNOR_INLINE V shape(V d, const Constants& c) {
+VELNOR_INLINE V shape(V d, const ByteConstants& c) {
     if constexpr (kTables == 3) {
         // The table for d in -kLanes .. kLanes - 1, indexed by d's low bits; beyond
         // that range (and at its ends) every entry is 0.
         const V index = min(max(d, splat(-kLanes)), splat(kLanes - 1));
         return look_up_words(index, c.word_table[0], c.word_table[1]);
+    } else if constexpr (kTables == 4) {
+        // The table by magnitude, 0 from 2 kLanes - 1 on, given the sign of d.
+        const V index = min(magnitude(d), splat(2 * kLanes - 1));
+        return with_sign_of(look_up_words(index, c.word_table[0], c.word_table[1]), d);
+    } else if constexpr (kTables == 5) {
+        // d below the knee; from it on the band by |d| - knee, 0 from 2 kLanes - 1 on.
+        const V m = magnitude(d);
+        const V index = min(m - c.knee, splat(2 * kLanes - 1));
+        const V g = look_up_words(index, c.word_table[0], c.word_table[1]);
+        return select(m < c.knee, d, with_sign_of(g, d));
     } else if constexpr (kTables > 0) {
         // Entries at and beyond knee are 0, which covers |d| >= 2 knee.
         const V m = magnitude(d);
@@ -105,9 +139,19 @@ VELNOR_INLINE V shape(V d, const Constants& c) {
 }
 
 // q = trunc(w * k) in single precision, clamped to +-kQuotientLimit; the clamp
-// changes no stored sample because P - q saturates to 0..255 either way.
-VELNOR_INLINE Vec scaled(Vec w, const Constants& c) {
+// changes no stored sample because P - q saturates to 0..255 either way. Where the
+// constants have its integer form, that (|w| <= 255 here, so |w| << 8 fits 16
+// unsigned bits), whose |q| >= 255 likewise stores the saturated sample.
+VELNOR_INLINE Vec scaled(Vec w, const ByteConstants& c) {
     if (c.unit_strength) return w;
+    if (c.integer_strength) {
+        const Vec m = min(magnitude(w), c.strength_cap);
+        const Vec q =
+            with_sign_of(unsigned_shift_right(unsigned_multiply_high(m << 8, c.strength_multiplier),
+                                              c.strength_shift),
+                         w);
+        return c.negative_strength ? -q : q;
+    }
     Floats product = to_floats(w) * c.k;
     const Floats high = splat_floats(kQuotientLimit);
     const Floats low = splat_floats(-kQuotientLimit);
@@ -117,90 +161,146 @@ VELNOR_INLINE Vec scaled(Vec w, const Constants& c) {
 }
 
 // P - q for a correction w, saturated to a sample.
-VELNOR_INLINE Vec corrected(Vec p, Vec w, const Constants& c) {
+VELNOR_INLINE Vec corrected(Vec p, Vec w, const ByteConstants& c) {
     return clamp_sample(p - scaled(w, c));
 }
 
 // What a sample's 3x3 neighbourhood of unfiltered samples decides: |D| (D = 9P
 // minus the 3x3 sum), the box-mean result, and the confidence threshold the
 // strongest detector must reach.
-struct Activity {
-    Vec size, box, threshold;
+template <class V>
+struct ActivityOf {
+    V size, box, threshold;
 };
+using Activity = ActivityOf<Vec>;
 VELNOR_INLINE Vec activity_size(Vec p, Vec box_sum) { return magnitude(p * splat(9) - box_sum); }
-VELNOR_INLINE Activity activity(Vec p, Vec box_sum, const Constants& c) {
+VELNOR_INLINE Activity activity(Vec p, Vec box_sum, const ByteConstants& c) {
     const Vec d = p * splat(9) - box_sum;
     const Vec size = magnitude(d);
     // |trunc(0.4 D)| is 2|D| / 5 over the activities that occur.
     return Activity{size, corrected(p, divide<9>(d), c), divide<5>(size + size)};
 }
 // Lanes whose activity sends them to the detectors.
-VELNOR_INLINE Vec needs_detectors(Vec size, const Constants& c) { return size >= c.threshold1; }
+VELNOR_INLINE Vec needs_detectors(Vec size, const ByteConstants& c) { return size >= c.threshold1; }
 
 // The samples the detectors and the directional smoothing read around P: rows y-2
 // .. y+2, as the raster pass sees them (filtered to the left and above).
+template <class V>
 struct Neighbourhood {
-    Vec a2l, a2m, a2r;     // row y-2, columns x-2, x, x+2
-    Vec al, am, ar;        // row y-1, columns x-1, x, x+1
-    Vec l2, l, p, r1, r2;  // row y, columns x-2 .. x+2
-    Vec bl, bm, br;        // row y+1, columns x-1, x, x+1
-    Vec b2l, b2m, b2r;     // row y+2, columns x-2, x, x+2
+    V a2l, a2m, a2r;     // row y-2, columns x-2, x, x+2
+    V al, am, ar;        // row y-1, columns x-1, x, x+1
+    V l2, l, p, r1, r2;  // row y, columns x-2 .. x+2
+    V bl, bm, br;        // row y+1, columns x-1, x, x+1
+    V b2l, b2m, b2r;     // row y+2, columns x-2, x, x+2
 };
+
+// The lane type of 8-bit samples: int16 lanes (what a lane policy gives the forms:
+// the vector and mask types, the plane's sample type, the element type of the
+// forms' per-step arrays and row copies, the constants, broadcast, load, store).
+// The arithmetic itself is found by overloading on the vector and constants types.
+struct ByteLanes {
+    using V = Vec;
+    using MaskLane = int16_t;  // a lane of Mask
+    using Mask = Vec;
+    using Sample = uint8_t;
+    using Row = uint8_t;
+    using Element = int16_t;
+    using Constants = ByteConstants;
+    static constexpr Element kNoDetector = 32767;  // confidence threshold nothing reaches
+    VELNOR_INLINE static Constants constants(const FilterSettings& settings, int) {
+        return make_constants(settings);
+    }
+    // The plain pass for these samples, where the vector scratch is refused.
+    VELNOR_INLINE static PassStatus reference(const FilterSettings& settings, int, Sample* plane,
+                                              std::ptrdiff_t pitch,
+                                              const ScratchAllocator& scratch) {
+        return filter_luma_reference(settings, plane, pitch, scratch);
+    }
+    VELNOR_INLINE static V broadcast(int v) { return splat(v); }
+    VELNOR_INLINE static Mask mask_broadcast(int v) { return splat(v); }
+    VELNOR_INLINE static V load(const Element* p) { return velnor::load(p); }
+    VELNOR_INLINE static void store(Element* p, V v) { velnor::store(p, v); }
+    // kLanes samples of a row copy, and back (results in range).
+    VELNOR_INLINE static V load_row(const Row* p) { return load_bytes(p); }
+    VELNOR_INLINE static void store_row(Row* p, V v) { store_bytes(p, v); }
+    // Lane i set where bit i is.
+    VELNOR_INLINE static Mask lanes_from_bits(uint32_t bits) {
+        return velnor::lanes_from_bits(bits);
+    }
+};
+VELNOR_INLINE Vec halve(Vec v) { return v >> 1; }
+VELNOR_INLINE Vec mean_of_four(Vec sum) { return sum >> 2; }
+
+// The six detector responses as magnitudes, G5 and G6 halved first.
+template <class V>
+struct Responses {
+    V g1, g2, g3, g4, g5, g6;
+};
+// For integer lanes, from shared differences and sums (exact in any order):
+// G1 = (al - ar) + (bl - br) + 2 (l - r)      G2 = (al + ar) - (bl + br) + 2 (am - bm)
+// G3 = 2 (al - br) + (am - bm) + (l - r)      G4 = 2 (bl - ar) - (am - bm) + (l - r)
+// G5, G6 = (4p - corners) +- 2 (am + bm - l - r), halved.
+template <class V, class C>
+VELNOR_INLINE Responses<V> responses(const Neighbourhood<V>& n, const C&) {
+    const V across = n.l - n.r1, down = n.am - n.bm;
+    const V top = n.al + n.ar, bottom = n.bl + n.br;
+    const V rising = n.al - n.br, falling = n.bl - n.ar;
+    const V centre = n.p + n.p;
+    const V surround = centre + centre - (top + bottom);
+    const V middle = n.am + n.bm - (n.l + n.r1);
+    return Responses<V>{magnitude((n.al - n.ar) + (n.bl - n.br) + (across + across)),
+                        magnitude(top - bottom + (down + down)),
+                        magnitude(rising + rising + down + across),
+                        magnitude(falling + falling - down + across),
+                        magnitude(halve(surround + (middle + middle))),
+                        magnitude(halve(surround - (middle + middle)))};
+}
 
 // The result of a sample that reached the detectors: `box` where the strongest
 // response stays below `confidence`, else P corrected by the shaped differences to
 // its four neighbours along the strongest kernel's orientation.
-template <int kTables>
-VELNOR_INLINE Vec detector_result(const Neighbourhood& n, Vec confidence, Vec box,
-                                  const Constants& c) {
-    // The six responses from shared differences and sums:
-    // G1 = (al - ar) + (bl - br) + 2 (l - r)      G2 = (al + ar) - (bl + br) + 2 (am - bm)
-    // G3 = 2 (al - br) + (am - bm) + (l - r)      G4 = 2 (bl - ar) - (am - bm) + (l - r)
-    // G5, G6 = (4p - corners) +- 2 (am + bm - l - r), halved.
-    const Vec across = n.l - n.r1, down = n.am - n.bm;
-    const Vec top = n.al + n.ar, bottom = n.bl + n.br;
-    const Vec g1 = magnitude((n.al - n.ar) + (n.bl - n.br) + (across + across));
-    const Vec g2 = magnitude(top - bottom + (down + down));
-    const Vec rising = n.al - n.br, falling = n.bl - n.ar;
-    const Vec g3 = magnitude(rising + rising + down + across);
-    const Vec g4 = magnitude(falling + falling - down + across);
-    const Vec centre = n.p + n.p;
-    const Vec surround = centre + centre - (top + bottom);
-    const Vec middle = n.am + n.bm - (n.l + n.r1);
-    const Vec g5 = magnitude((surround + (middle + middle)) >> 1);
-    const Vec g6 = magnitude((surround - (middle + middle)) >> 1);
+template <class L, int kTables, class V>
+VELNOR_INLINE V detector_result(const Neighbourhood<V>& n, V confidence, V box,
+                                const typename L::Constants& c) {
+    using Mask = typename L::Mask;
+    const Responses<V> g = responses(n, c);
 
     // Strongest kernel, the earlier one among equals, as the orientation of its
     // neighbours: 0 vertical, 1 horizontal, 2 rising, 3 falling.
-    Vec best = g1, orientation = splat(0);
-    auto consider = [&](Vec g, int its_orientation) {
-        const Vec stronger = g > best;
-        best = max(best, g);
-        orientation = select(stronger, splat(its_orientation), orientation);
+    V best = g.g1;
+    Mask orientation = L::mask_broadcast(0);
+    auto consider = [&](V response, int its_orientation) {
+        const Mask stronger = response > best;
+        best = max(best, response);
+        orientation = select(stronger, L::mask_broadcast(its_orientation), orientation);
     };
-    consider(g2, 1);
-    consider(g3, 2);
-    consider(g4, 3);
-    consider(g5, 0);
-    consider(g6, 1);
-    const Vec horizontal = orientation == 1, rises = orientation == 2, falls = orientation == 3;
-    auto pick = [&](Vec v, Vec h, Vec r, Vec f) {
+    consider(g.g2, 1);
+    consider(g.g3, 2);
+    consider(g.g4, 3);
+    consider(g.g5, 0);
+    consider(g.g6, 1);
+    const Mask horizontal = orientation == L::mask_broadcast(1),
+               rises = orientation == L::mask_broadcast(2),
+               falls = orientation == L::mask_broadcast(3);
+    auto pick = [&](V v, V h, V r, V f) {
         return select(horizontal, h, select(rises, r, select(falls, f, v)));
     };
-    const Vec n0 = pick(n.a2m, n.l2, n.a2r, n.a2l), n1 = pick(n.am, n.l, n.ar, n.al),
-              n2 = pick(n.bm, n.r1, n.bl, n.br), n3 = pick(n.b2m, n.r2, n.b2l, n.b2r);
+    const V n0 = pick(n.a2m, n.l2, n.a2r, n.a2l), n1 = pick(n.am, n.l, n.ar, n.al),
+            n2 = pick(n.bm, n.r1, n.bl, n.br), n3 = pick(n.b2m, n.r2, n.b2l, n.b2r);
 
-    const Vec sum = shape<kTables>(n.p - n0, c) + shape<kTables>(n.p - n1, c) +
-                    shape<kTables>(n.p - n2, c) + shape<kTables>(n.p - n3, c);
-    return select(best < confidence, box, corrected(n.p, sum >> 2, c));
+    const V sum = shape<kTables>(n.p - n0, c) + shape<kTables>(n.p - n1, c) +
+                  shape<kTables>(n.p - n2, c) + shape<kTables>(n.p - n3, c);
+    return select(best < confidence, box, corrected(n.p, mean_of_four(sum), c));
 }
 
 // Calls f.template operator()<kTables>() with the knee tables the constants chose,
 // so that every form runs with the shaping step compiled for them.
 template <class F>
-VELNOR_INLINE auto with_knee_tables(const Constants& c, F&& f) {
+VELNOR_INLINE auto with_knee_tables(const ByteConstants& c, F&& f) {
     if constexpr (kHasWordTable) {
         if (c.knee_tables == 3) return f.template operator()<3>();
+        if (c.knee_tables == 4) return f.template operator()<4>();
+        if (c.knee_tables == 5) return f.template operator()<5>();
     }
     if constexpr (kHasByteShuffle) {
         if (c.knee_tables == 1) return f.template operator()<1>();

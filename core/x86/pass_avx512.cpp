@@ -9,6 +9,8 @@ struct Avx512Tuning {
     // Row-wise form up to this share (percent) of samples needing the detectors:
     // about where the two forms take equal time on the bench content.
     static constexpr int kRowWisePercent = 6;
+    // The same for 32-bit lanes (16-bit words and floats).
+    static constexpr int kRowWisePercentWide = 6;
     // Box results and confidence thresholds computed in the wavefront's sweep
     // measured faster, most on noisy content.
     static constexpr bool kActivityInSweep = true;

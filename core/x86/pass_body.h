@@ -16,7 +16,9 @@
 #include "core/luma_pass.h"
 #include "core/x86/band_layout.h"
 #include "core/x86/fast_passes.h"
+#include "core/x86/pass_arith_floats.h"
 #include "core/x86/pass_arith_vector.h"
+#include "core/x86/pass_arith_words.h"
 #include "core/x86/row_form.h"
 #include "core/x86/wavefront_form.h"
 
@@ -24,36 +26,47 @@ namespace velnor {
 namespace {
 
 // Tuning: kRowWisePercent (share of samples needing the detectors up to which the
-// row-wise form is chosen for a band) and kActivityInSweep (see prepare_band).
-template <class Tuning>
-PassStatus run_vector_pass(const FilterSettings& settings, uint8_t* plane, std::ptrdiff_t pitch,
-                           const ScratchAllocator& allocator, PassForm form, BandForms* forms) {
+// row-wise form is chosen for a band; kRowWisePercentWide for 32-bit lanes) and
+// kActivityInSweep (see prepare_band).
+// L: the lane type's policy (ByteLanes, WordLanes, FloatLanes). pitch in samples;
+// bits for WordLanes only.
+template <class L, class Tuning>
+PassStatus run_vector_pass(const FilterSettings& settings, int bits, typename L::Sample* plane,
+                           std::ptrdiff_t pitch, const ScratchAllocator& allocator, PassForm form,
+                           BandForms* forms) {
+    using Sample = typename L::Sample;
     const int width = settings.width;
     const int height = settings.height;
     if (width <= 2 * kEdge || height <= 2 * kEdge) return PassStatus::ok;
 
-    Scratch s;
-    if (!acquire(&s, width, allocator)) return PassStatus::out_of_memory;
-    const Constants c = make_constants(settings);
+    // The vector forms' scratch takes some 8 kLanes bytes per column (twice that
+    // for 32-bit lanes); where that is refused (or the width is beyond what acquire
+    // accepts), the plain pass filters the plane with the same result.
+    Scratch<L> s;
+    if (!acquire(&s, width, allocator))
+        return L::reference(settings, bits, plane, pitch, allocator);
+    const typename L::Constants c = L::constants(settings, bits);
 
     for (int top = 0; top + kFirstOut <= height - 1 - kEdge; top += kBandRows) {
-        const Band b{plane, pitch, width, height, top, width + kSpan};
+        const Band<L> b{plane, pitch, width, height, top, width + kSpan};
         // The band's last filtered row, unfiltered, is the next band's row above;
         // its filtered values will be in the plane by then.
         const int last = top + kFirstOut + kBandRows - 1;
         if (last < height)
-            std::memcpy(s.saving, plane + last * pitch, static_cast<std::size_t>(width));
-        const uint8_t* saved = top > 0 ? s.saved : nullptr;
+            std::memcpy(s.saving, plane + last * pitch,
+                        static_cast<std::size_t>(width) * sizeof(Sample));
+        const Sample* saved = top > 0 ? s.saved : nullptr;
         copy_band_rows(b, s);
-        const bool row_wise = form == PassForm::automatic
-                                  ? row_wise_suits<Tuning::kRowWisePercent>(b, s, c)
-                                  : form == PassForm::row_wise;
+        const bool row_wise = form == PassForm::automatic ? row_wise_suits < L,
+                   sizeof(typename L::Element) == 4 ? Tuning::kRowWisePercentWide
+                                                    : Tuning::kRowWisePercent > (b, s, c)
+            : form == PassForm::row_wise;
         if (row_wise)
             filter_band_row_wise(b, s, c, saved);
         else
-            filter_band_wavefront<Tuning::kActivityInSweep>(b, s, c, saved);
+            filter_band_wavefront<L, Tuning::kActivityInSweep>(b, s, c, saved);
         if (forms) ++(row_wise ? forms->row_wise : forms->wavefront);
-        uint8_t* swap = s.saved;
+        Sample* swap = s.saved;
         s.saved = s.saving;
         s.saving = swap;
     }
@@ -64,7 +77,7 @@ PassStatus run_vector_pass(const FilterSettings& settings, uint8_t* plane, std::
 // Every entry of the difference-shaping table as the pass computes it in vector
 // lanes, out[d + 255] for d = -255..255.
 void probe_shape(int32_t threshold2, int32_t* out) {
-    const Constants c = make_constants(FilterSettings(8, 8, 20, 40, threshold2));
+    const ByteConstants c = make_constants(FilterSettings(8, 8, 20, 40, threshold2));
     for (int first = -255; first <= 255; first += kLanes) {
         int16_t lanes[kLanes];
         for (int i = 0; i < kLanes; ++i)
@@ -76,21 +89,85 @@ void probe_shape(int32_t threshold2, int32_t* out) {
     }
 }
 
+// The strength product as the pass computes it in vector lanes, out[w + 255] for
+// w = -255..255.
+void probe_correction(int32_t strength, int32_t* out) {
+    const ByteConstants c = make_constants(FilterSettings(8, 8, strength, 40, 10));
+    for (int first = -255; first <= 255; first += kLanes) {
+        int16_t lanes[kLanes];
+        for (int i = 0; i < kLanes; ++i)
+            lanes[i] = static_cast<int16_t>(first + i < 255 ? first + i : 255);
+        store(lanes, scaled(load(lanes), c));
+        for (int i = 0; i < kLanes && first + i <= 255; ++i) out[first + i + 255] = lanes[i];
+    }
+}
+
+#if defined(VELNOR_HAVE_DEPTH_PASSES)
+// Every shaped difference as the word pass computes it in vector lanes, for the
+// knee threshold2 at 8 bits (so the knee itself, clamped as the pass clamps it):
+// out[d + 65535] for d = -65535..65535.
+void probe_word_shape(int32_t knee, int32_t* out) {
+    const WordConstants c = make_word_constants(FilterSettings(8, 8, 20, 40, knee), 8);
+    for (int first = -65535; first <= 65535; first += kLanes) {
+        int32_t lanes[kLanes];
+        for (int i = 0; i < kLanes; ++i) lanes[i] = first + i < 65535 ? first + i : 65535;
+        store_lanes(lanes, shape<0>(load_lanes<Ints>(lanes), c));
+        for (int i = 0; i < kLanes && first + i <= 65535; ++i) out[first + i + 65535] = lanes[i];
+    }
+}
+#endif
+
 }  // namespace
 }  // namespace velnor
 
-// The entry points fast_passes.h declares for `isa`.
+// The entry points fast_passes.h declares for `isa` (those for words and floats in
+// 64-bit builds).
 #define VELNOR_DEFINE_VECTOR_PASS(isa, Tuning)                                                 \
     namespace velnor {                                                                         \
     PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,               \
                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch) {      \
-        return run_vector_pass<Tuning>(settings, plane, pitch, scratch, PassForm::automatic,   \
-                                       nullptr);                                               \
+        return run_vector_pass<ByteLanes, Tuning>(settings, 8, plane, pitch, scratch,          \
+                                                  PassForm::automatic, nullptr);               \
     }                                                                                          \
     PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,        \
                                         std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
                                         PassForm form, BandForms* forms) {                     \
-        return run_vector_pass<Tuning>(settings, plane, pitch, scratch, form, forms);          \
+        return run_vector_pass<ByteLanes, Tuning>(settings, 8, plane, pitch, scratch, form,    \
+                                                  forms);                                      \
     }                                                                                          \
     void shape_probe_##isa(int32_t threshold2, int32_t* out) { probe_shape(threshold2, out); } \
+    void correction_probe_##isa(int32_t strength, int32_t* out) {                              \
+        probe_correction(strength, out);                                                       \
+    }                                                                                          \
+    VELNOR_DEFINE_DEPTH_PASSES(isa, Tuning)                                                    \
     }
+
+#if defined(VELNOR_HAVE_DEPTH_PASSES)
+#define VELNOR_DEFINE_DEPTH_PASSES(isa, Tuning)                                                  \
+    PassStatus filter_words_##isa##_form(                                                        \
+        const FilterSettings& settings, int bits, uint16_t* plane, std::ptrdiff_t pitch,         \
+        const ScratchAllocator& scratch, PassForm form, BandForms* forms) {                      \
+        if (bits < 8 || bits > 16) return PassStatus::bad_format;                                \
+        return run_vector_pass<WordLanes, Tuning>(settings, bits, plane, pitch, scratch, form,   \
+                                                  forms);                                        \
+    }                                                                                            \
+    PassStatus filter_words_##isa(const FilterSettings& settings, int bits, uint16_t* plane,     \
+                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch) {       \
+        return filter_words_##isa##_form(settings, bits, plane, pitch, scratch,                  \
+                                         PassForm::automatic, nullptr);                          \
+    }                                                                                            \
+    void word_shape_probe_##isa(int32_t knee, int32_t* out) { probe_word_shape(knee, out); }     \
+    PassStatus filter_floats_##isa##_form(const FilterSettings& settings, float* plane,          \
+                                          std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
+                                          PassForm form, BandForms* forms) {                     \
+        return run_vector_pass<FloatLanes, Tuning>(settings, 32, plane, pitch, scratch, form,    \
+                                                   forms);                                       \
+    }                                                                                            \
+    PassStatus filter_floats_##isa(const FilterSettings& settings, float* plane,                 \
+                                   std::ptrdiff_t pitch, const ScratchAllocator& scratch) {      \
+        return filter_floats_##isa##_form(settings, plane, pitch, scratch, PassForm::automatic,  \
+                                          nullptr);                                              \
+    }
+#else
+#define VELNOR_DEFINE_DEPTH_PASSES(isa, Tuning)
+#endif

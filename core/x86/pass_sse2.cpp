@@ -9,6 +9,8 @@ struct Sse2Tuning {
     // Row-wise form up to this share (percent) of samples needing the detectors:
     // about where the two forms take equal time on the bench content.
     static constexpr int kRowWisePercent = 12;
+    // The same for 32-bit lanes (16-bit words and floats).
+    static constexpr int kRowWisePercentWide = 12;
     static constexpr bool kActivityInSweep = false;
 };
 }  // namespace

@@ -9,6 +9,8 @@ struct Sse41Tuning {
     // Row-wise form up to this share (percent) of samples needing the detectors:
     // about where the two forms take equal time on the bench content.
     static constexpr int kRowWisePercent = 12;
+    // The same for 32-bit lanes (16-bit words and floats).
+    static constexpr int kRowWisePercentWide = 12;
     // Two halves per vector leave the sweep short of registers: box results and
     // confidence thresholds computed (unwritten lanes settled) in the preparation
     // measured faster.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/x86/vector_common.h"
+#include "core/x86/vector_pieces.h"
 
 namespace velnor {
 namespace {
@@ -162,6 +163,62 @@ VELNOR_INLINE Vec to_vec(Floats f) {
     const __m256i low = _mm256_cvttps_epi32(reinterpret_cast<__m256>(f.h[0]));
     const __m256i high = _mm256_cvttps_epi32(reinterpret_cast<__m256>(f.h[1]));
     return vec(_mm256_permute4x64_epi64(_mm256_packs_epi32(low, high), 0xD8));
+}
+
+// kLanes 32-bit lanes as two registers, for 16-bit and float samples.
+using Ints = Pieces<int32_t, 32, kLanes / 8>;
+using Words = Pieces<uint32_t, 32, kLanes / 8>;
+using Reals = Pieces<float, 32, kLanes / 8>;
+VELNOR_INLINE bool any(Ints mask) {
+    __m256i all = reinterpret_cast<__m256i>(mask.part[0]);
+    for (int i = 1; i < kLanes / 8; ++i)
+        all = _mm256_or_si256(all, reinterpret_cast<__m256i>(mask.part[i]));
+    return !_mm256_testz_si256(all, all);
+}
+// Bit i set where lane i of a comparison result is set.
+VELNOR_INLINE uint32_t lane_bits(Ints mask) {
+    uint32_t bits = 0;
+    for (int i = 0; i < kLanes / 8; ++i)
+        bits |= static_cast<uint32_t>(_mm256_movemask_ps(reinterpret_cast<__m256>(mask.part[i])))
+                << (8 * i);
+    return bits;
+}
+// 8 x 8 lanes of 32 bits: out[j][i] = in[i][j], each row eight consecutive
+// elements. The wavefront's transposes of 32-bit lanes.
+constexpr int kWideTranspose = 8;
+VELNOR_INLINE void transpose_wide(const void* const in[8], void* const out[8]) {
+    __m256 r[8], t[8], s[8];
+    for (int i = 0; i < 8; ++i) r[i] = _mm256_loadu_ps(static_cast<const float*>(in[i]));
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm256_unpacklo_ps(r[i], r[i + 1]);
+        t[i + 1] = _mm256_unpackhi_ps(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        s[i] = _mm256_shuffle_ps(t[i], t[i + 2], 0x44);
+        s[i + 1] = _mm256_shuffle_ps(t[i], t[i + 2], 0xEE);
+        s[i + 2] = _mm256_shuffle_ps(t[i + 1], t[i + 3], 0x44);
+        s[i + 3] = _mm256_shuffle_ps(t[i + 1], t[i + 3], 0xEE);
+    }
+    for (int j = 0; j < 4; ++j) {
+        _mm256_storeu_ps(static_cast<float*>(out[j]), _mm256_permute2f128_ps(s[j], s[j + 4], 0x20));
+        _mm256_storeu_ps(static_cast<float*>(out[j + 4]),
+                         _mm256_permute2f128_ps(s[j], s[j + 4], 0x31));
+    }
+}
+
+// The high 32 bits of each lane's 64-bit product.
+VELNOR_INLINE Words multiply_high(Words a, Words b) {
+    Words r;
+    const __m256i high = _mm256_set1_epi64x(static_cast<long long>(0xFFFFFFFF00000000ull));
+    for (int i = 0; i < kLanes / 8; ++i) {
+        const __m256i x = reinterpret_cast<__m256i>(a.part[i]);
+        const __m256i y = reinterpret_cast<__m256i>(b.part[i]);
+        const __m256i even = _mm256_mul_epu32(x, y);
+        const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(x, 32), _mm256_srli_epi64(y, 32));
+        r.part[i] = reinterpret_cast<Words::Part>(
+            _mm256_or_si256(_mm256_srli_epi64(even, 32), _mm256_and_si256(odd, high)));
+    }
+    return r;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/x86/vector_common.h"
+#include "core/x86/vector_pieces.h"
 
 namespace velnor {
 namespace {
@@ -168,6 +169,67 @@ VELNOR_INLINE Vec to_vec(Floats f) {
     const __m256i high =
         _mm512_cvtsepi32_epi16(_mm512_cvttps_epi32(reinterpret_cast<__m512>(f.h[1])));
     return vec(_mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1));
+}
+
+// kLanes 32-bit lanes as two registers, for 16-bit and float samples.
+using Ints = Pieces<int32_t, 64, kLanes / 16>;
+using Words = Pieces<uint32_t, 64, kLanes / 16>;
+using Reals = Pieces<float, 64, kLanes / 16>;
+VELNOR_INLINE bool any(Ints mask) {
+    __m512i all = reinterpret_cast<__m512i>(mask.part[0]);
+    for (int i = 1; i < kLanes / 16; ++i)
+        all = _mm512_or_si512(all, reinterpret_cast<__m512i>(mask.part[i]));
+    return _mm512_test_epi32_mask(all, all) != 0;
+}
+// Bit i set where lane i of a comparison result is set.
+VELNOR_INLINE uint32_t lane_bits(Ints mask) {
+    uint32_t bits = 0;
+    for (int i = 0; i < kLanes / 16; ++i) {
+        const __m512i m = reinterpret_cast<__m512i>(mask.part[i]);
+        bits |= static_cast<uint32_t>(_mm512_test_epi32_mask(m, m)) << (16 * i);
+    }
+    return bits;
+}
+// 8 x 8 lanes of 32 bits: out[j][i] = in[i][j], each row eight consecutive
+// elements. The wavefront's transposes of 32-bit lanes.
+constexpr int kWideTranspose = 8;
+VELNOR_INLINE void transpose_wide(const void* const in[8], void* const out[8]) {
+    __m256 r[8], t[8], s[8];
+    for (int i = 0; i < 8; ++i) r[i] = _mm256_loadu_ps(static_cast<const float*>(in[i]));
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm256_unpacklo_ps(r[i], r[i + 1]);
+        t[i + 1] = _mm256_unpackhi_ps(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        s[i] = _mm256_shuffle_ps(t[i], t[i + 2], 0x44);
+        s[i + 1] = _mm256_shuffle_ps(t[i], t[i + 2], 0xEE);
+        s[i + 2] = _mm256_shuffle_ps(t[i + 1], t[i + 3], 0x44);
+        s[i + 3] = _mm256_shuffle_ps(t[i + 1], t[i + 3], 0xEE);
+    }
+    for (int j = 0; j < 4; ++j) {
+        _mm256_storeu_ps(static_cast<float*>(out[j]), _mm256_permute2f128_ps(s[j], s[j + 4], 0x20));
+        _mm256_storeu_ps(static_cast<float*>(out[j + 4]),
+                         _mm256_permute2f128_ps(s[j], s[j + 4], 0x31));
+    }
+}
+
+// The high 32 bits of each lane's 64-bit product. The zero-masked forms of the
+// intrinsics: GCC's plain ones start from undefined registers, which its own
+// warnings then report. Shifts of 64-bit lanes through the vector extensions.
+VELNOR_INLINE Words multiply_high(Words a, Words b) {
+    typedef uint64_t Quads __attribute__((vector_size(64)));
+    Words r;
+    const Quads high = Quads{} + 0xFFFFFFFF00000000ull;
+    for (int i = 0; i < kLanes / 16; ++i) {
+        const Quads x = reinterpret_cast<Quads>(a.part[i]);
+        const Quads y = reinterpret_cast<Quads>(b.part[i]);
+        const Quads even = reinterpret_cast<Quads>(_mm512_maskz_mul_epu32(
+            0xFF, reinterpret_cast<__m512i>(x), reinterpret_cast<__m512i>(y)));
+        const Quads odd = reinterpret_cast<Quads>(_mm512_maskz_mul_epu32(
+            0xFF, reinterpret_cast<__m512i>(x >> 32), reinterpret_cast<__m512i>(y >> 32)));
+        r.part[i] = reinterpret_cast<Words::Part>((even >> 32) | (odd & high));
+    }
+    return r;
 }
 
 }  // namespace

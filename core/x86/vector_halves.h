@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/x86/vector_common.h"
+#include "core/x86/vector_pieces.h"
 
 namespace velnor {
 namespace {
@@ -58,6 +59,7 @@ VELNOR_INLINE Floats splat_floats(float v) {
 VELNOR_INLINE Vec operator-(Vec a) { return Vec{{-a.h[0], -a.h[1]}}; }
 VELNOR_INLINE Vec operator~(Vec a) { return Vec{{~a.h[0], ~a.h[1]}}; }
 VELNOR_INLINE Vec operator>>(Vec a, int n) { return Vec{{a.h[0] >> n, a.h[1] >> n}}; }
+VELNOR_INLINE Vec operator<<(Vec a, int n) { return Vec{{a.h[0] << n, a.h[1] << n}}; }
 VELNOR_INLINE Vec operator<(Vec a, int b) { return a < splat(b); }
 VELNOR_INLINE Vec operator>(Vec a, int b) { return a > splat(b); }
 VELNOR_INLINE Vec operator!=(Vec a, int b) { return a != splat(b); }
@@ -209,6 +211,45 @@ VELNOR_INLINE Vec to_vec(Floats f) {
         v.h[i] = half(_mm_packs_epi32(_mm_cvttps_epi32(reinterpret_cast<__m128>(f.q[2 * i])),
                                       _mm_cvttps_epi32(reinterpret_cast<__m128>(f.q[2 * i + 1]))));
     return v;
+}
+
+// kLanes 32-bit lanes as four 128-bit registers, for 16-bit and float samples.
+using Ints = Pieces<int32_t, 16, kLanes / 4>;
+using Words = Pieces<uint32_t, 16, kLanes / 4>;
+using Reals = Pieces<float, 16, kLanes / 4>;
+VELNOR_INLINE bool any(Ints mask) {
+    __m128i all = reinterpret_cast<__m128i>(mask.part[0]);
+    for (int i = 1; i < kLanes / 4; ++i)
+        all = _mm_or_si128(all, reinterpret_cast<__m128i>(mask.part[i]));
+    return _mm_movemask_epi8(all) != 0;
+}
+// Bit i set where lane i of a comparison result is set.
+VELNOR_INLINE uint32_t lane_bits(Ints mask) {
+    uint32_t bits = 0;
+    for (int i = 0; i < kLanes / 4; ++i)
+        bits |= static_cast<uint32_t>(_mm_movemask_ps(reinterpret_cast<__m128>(mask.part[i])))
+                << (4 * i);
+    return bits;
+}
+// The wavefront's transposes of 32-bit lanes: 4 x 4.
+constexpr int kWideTranspose = 4;
+VELNOR_INLINE void transpose_wide(const void* const in[4], void* const out[4]) {
+    transpose4(in, out);
+}
+
+// The high 32 bits of each lane's 64-bit product.
+VELNOR_INLINE Words multiply_high(Words a, Words b) {
+    Words r;
+    const __m128i high = _mm_set1_epi64x(static_cast<long long>(0xFFFFFFFF00000000ull));
+    for (int i = 0; i < kLanes / 4; ++i) {
+        const __m128i x = reinterpret_cast<__m128i>(a.part[i]);
+        const __m128i y = reinterpret_cast<__m128i>(b.part[i]);
+        const __m128i even = _mm_mul_epu32(x, y);
+        const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(x, 32), _mm_srli_epi64(y, 32));
+        r.part[i] = reinterpret_cast<Words::Part>(
+            _mm_or_si128(_mm_srli_epi64(even, 32), _mm_and_si128(odd, high)));
+    }
+    return r;
 }
 
 }  // namespace

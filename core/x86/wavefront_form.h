@@ -1,5 +1,6 @@
 // The wavefront form of the vector pass, for bands where many samples reach the
-// detectors. Needs a vector layer, band_layout.h and pass_arith_vector.h first.
+// detectors, for every lane type's policy L. Needs a vector layer, band_layout.h
+// and the pass arithmetic first.
 //
 // A sample's result depends on its filtered left and upper neighbours, so a row
 // cannot be vectorised along x. Instead one vector holds kLanes consecutive rows,
@@ -17,11 +18,16 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 namespace velnor {
 namespace {
 
-VELNOR_INLINE int16_t* at_step(int16_t* array, int t) { return array + (t + kMargin) * kLanes; }
+template <class Element>
+VELNOR_INLINE Element* at_step(Element* array, int t) {
+    return array + (t + kMargin) * kLanes;
+}
 
 // 16 x 16 bytes in each block: block k of out[j], byte i = block k of in[i], byte j.
 VELNOR_INLINE void transpose(const Bytes in[16], Bytes out[16]) {
@@ -49,74 +55,123 @@ VELNOR_INLINE void transpose(const Bytes in[16], Bytes out[16]) {
 // Steps are transposed kSteps at a time: 16 per block.
 constexpr int kSteps = 16 * kByteBlocks;
 
-// Fills current with the padded rows (copy_band_rows) in the skewed layout, 16
-// lanes and kSteps steps at a time.
-VELNOR_INLINE void load_band(const Scratch& s) {
-    for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
-        for (int g = 0; g < kLanes; g += 16) {
-            Bytes in[16], out[16];
-            // Lane i at step t holds column t - kSkew * i.
-            for (int i = 0; i < 16; ++i)
-                in[i] = load_block_bytes(padded_row(s, g + i) + t0 - kSkew * (g + i));
-            transpose(in, out);
-            for (int j = 0; j < 16; ++j) {
-                int16_t* steps[kByteBlocks];
-                for (int k = 0; k < kByteBlocks; ++k)
-                    steps[k] = at_step(s.current, t0 + 16 * k + j) + g;
-                widen_blocks(out[j], steps);
+// Fills current with the padded rows (copy_band_rows) in the skewed layout: for
+// bytes 16 lanes and kSteps steps at a time, for 32-bit lanes kWideTranspose and
+// kWideTranspose.
+template <class L>
+VELNOR_INLINE void load_band(const Scratch<L>& s) {
+    if constexpr (sizeof(typename L::Element) == 4) {
+        constexpr int n = kWideTranspose;
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += n)
+            for (int g = 0; g < kLanes; g += n) {
+                // Lane i at step t holds column t - kSkew * i.
+                const void* in[n];
+                void* out[n];
+                for (int i = 0; i < n; ++i) {
+                    in[i] = padded_row(s, g + i) + t0 - kSkew * (g + i);
+                    out[i] = at_step(s.current, t0 + i) + g;
+                }
+                transpose_wide(in, out);
             }
-        }
+    } else {
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
+            for (int g = 0; g < kLanes; g += 16) {
+                Bytes in[16], out[16];
+                // Lane i at step t holds column t - kSkew * i.
+                for (int i = 0; i < 16; ++i)
+                    in[i] = load_block_bytes(padded_row(s, g + i) + t0 - kSkew * (g + i));
+                transpose(in, out);
+                for (int j = 0; j < 16; ++j) {
+                    int16_t* steps[kByteBlocks];
+                    for (int k = 0; k < kByteBlocks; ++k)
+                        steps[k] = at_step(s.current, t0 + 16 * k + j) + g;
+                    widen_blocks(out[j], steps);
+                }
+            }
+    }
 }
 
 // Stores the filtered lanes back into the plane.
-VELNOR_INLINE void store_band(const Band& b, const Scratch& s) {
-    for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
-        for (int g = 0; g < kLanes; g += 16) {
-            Bytes in[16], out[16];
-            for (int j = 0; j < 16; ++j) {
-                const int16_t* steps[kByteBlocks];
-                for (int k = 0; k < kByteBlocks; ++k)
-                    steps[k] = at_step(s.current, t0 + 16 * k + j) + g;
-                in[j] = narrow_blocks(steps);
+template <class L>
+VELNOR_INLINE void store_band(const Band<L>& b, const Scratch<L>& s) {
+    if constexpr (sizeof(typename L::Element) == 4) {
+        constexpr int n = kWideTranspose;
+        typename L::Row unused[n];
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += n)
+            for (int g = kFirstOut / n * n; g < kFirstOut + kBandRows; g += n) {
+                const void* in[n];
+                void* out[n];
+                for (int i = 0; i < n; ++i) {
+                    const int lane = g + i;
+                    in[i] = at_step(s.current, t0 + i) + g;
+                    const bool filtered = lane >= kFirstOut && lane < kFirstOut + kBandRows;
+                    out[i] = filtered ? static_cast<void*>(padded_row(s, lane) + t0 - kSkew * lane)
+                                      : static_cast<void*>(unused);
+                }
+                transpose_wide(in, out);
             }
-            transpose(in, out);
-            for (int i = 0; i < 16; ++i) {
-                const int lane = g + i;
-                if (lane < kFirstOut || lane >= kFirstOut + kBandRows) continue;
-                store_block_bytes(padded_row(s, lane) + t0 - kSkew * lane, out[i]);
+    } else {
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
+            for (int g = 0; g < kLanes; g += 16) {
+                Bytes in[16], out[16];
+                for (int j = 0; j < 16; ++j) {
+                    const int16_t* steps[kByteBlocks];
+                    for (int k = 0; k < kByteBlocks; ++k)
+                        steps[k] = at_step(s.current, t0 + 16 * k + j) + g;
+                    in[j] = narrow_blocks(steps);
+                }
+                transpose(in, out);
+                for (int i = 0; i < 16; ++i) {
+                    const int lane = g + i;
+                    if (lane < kFirstOut || lane >= kFirstOut + kBandRows) continue;
+                    store_block_bytes(padded_row(s, lane) + t0 - kSkew * lane, out[i]);
+                }
             }
-        }
+    }
     for (int r = 0; r < b.filtered_rows(); ++r)
         write_row(b, kFirstOut + r, padded_row(s, kFirstOut + r));
 }
 
 // Which lanes the pass writes at a step: rows of the band inside the processed
-// region, at columns inside it.
+// region, at columns inside it. Lane i at step t holds column t - kSkew*i, which is
+// inside when t - last_column <= kSkew*i <= t - first_column: the lanes compare their
+// skews against those two bounds, computed in scalars and limited to -1 .. kSpan + 1
+// (the skews lie in 0 .. kSpan), so that no lane ever holds a column or a step.
+template <class L>
 struct WrittenLanes {
-    Vec skew, used, first_column, last_column;
+    using Mask = typename L::Mask;
+    Mask skew, used;
+    int first_column, last_column;
 
-    explicit WrittenLanes(const Band& b) {
-        int16_t skews[kLanes], rows[kLanes];
+    explicit WrittenLanes(const Band<L>& b) {
+        using Lane = typename L::MaskLane;
+        Lane skews[kLanes], rows[kLanes];
         for (int i = 0; i < kLanes; ++i) {
-            skews[i] = static_cast<int16_t>(kSkew * i);
+            skews[i] = static_cast<Lane>(kSkew * i);
             const bool filtered = i >= kFirstOut && i < kFirstOut + b.filtered_rows();
             rows[i] = filtered ? -1 : 0;
         }
-        skew = load(skews);
-        used = load(rows);
-        first_column = splat(kEdge);
-        last_column = splat(b.width - 1 - kEdge);
+        std::memcpy(&skew, skews, sizeof skew);
+        std::memcpy(&used, rows, sizeof used);
+        first_column = kEdge;
+        last_column = b.width - 1 - kEdge;
     }
-    VELNOR_INLINE Vec at(int t) const {
-        const Vec column = splat(t) - skew;
-        return used & (column >= first_column) & (column <= last_column);
+    VELNOR_INLINE static int skew_bound(int v) {
+        return v < -1 ? -1 : v > kSpan + 1 ? kSpan + 1 : v;
+    }
+    VELNOR_INLINE Mask at(int t) const {
+        return used & (skew >= L::mask_broadcast(skew_bound(t - last_column))) &
+               (skew <= L::mask_broadcast(skew_bound(t - first_column)));
     }
 };
 
 // Row above: step t - kSkew, lane i - 1; row below: step t + kSkew, lane i + 1.
-VELNOR_INLINE Activity step_activity(const Scratch& s, int t, Vec p, const Constants& c) {
-    const Vec box_sum = load(at_step(s.sums, t - kSkew) - 1) + load(at_step(s.sums, t)) +
-                        load(at_step(s.sums, t + kSkew) + 1);
+template <class L>
+VELNOR_INLINE auto step_activity(const Scratch<L>& s, int t, typename L::V p,
+                                 const typename L::Constants& c) {
+    const typename L::V box_sum = L::load(at_step(s.sums, t - kSkew) - 1) +
+                                  L::load(at_step(s.sums, t)) +
+                                  L::load(at_step(s.sums, t + kSkew) + 1);
     return activity(p, box_sum, c);
 }
 
@@ -127,54 +182,63 @@ VELNOR_INLINE Activity step_activity(const Scratch& s, int t, Vec p, const Const
 // settled (their own sample as box result, never the detectors).
 // kActivityInSweep: whether the sweep computes these itself as it reaches each step
 // (saving two arrays' stores and loads) rather than reading them from here.
-template <bool kActivityInSweep>
-VELNOR_INLINE void prepare_band(const Band& b, const Scratch& s, const Constants& c,
-                                const uint8_t* saved) {
+template <class L, bool kActivityInSweep>
+VELNOR_INLINE void prepare_band(const Band<L>& b, const Scratch<L>& s,
+                                const typename L::Constants& c, const typename L::Sample* saved) {
+    using V = typename L::V;
+    using Element = typename L::Element;
     for (int t = -kMargin + 1; t < b.steps + kMargin - 1; ++t) {
-        const int16_t* o = at_step(s.current, t);
-        store(at_step(s.sums, t), load(o - kLanes) + load(o) + load(o + kLanes));
+        const Element* o = at_step(s.current, t);
+        L::store(at_step(s.sums, t), L::load(o - kLanes) + L::load(o) + L::load(o + kLanes));
     }
     if (saved) {
-        int16_t* lane = at_step(s.sums, kSkew) + 1;
+        Element* lane = at_step(s.sums, kSkew) + 1;
         for (int x = 1; x < b.width - 1; ++x)
-            lane[x * kLanes] = static_cast<int16_t>(saved[x - 1] + saved[x] + saved[x + 1]);
+            lane[x * kLanes] = static_cast<Element>(Element(saved[x - 1]) + Element(saved[x]) +
+                                                    Element(saved[x + 1]));
     }
     if constexpr (!kActivityInSweep) {
-        const WrittenLanes written(b);
+        const WrittenLanes<L> written(b);
         for (int t = 0; t < b.steps; ++t) {
-            const Vec p = load(at_step(s.current, t));
-            const Activity a = step_activity(s, t, p, c);
-            const Vec active = written.at(t);
-            store(at_step(s.box, t), select(active, a.box, p));
-            store(at_step(s.confidence, t),
-                  select(active & needs_detectors(a.size, c), a.threshold, splat(kNoDetector)));
+            const V p = L::load(at_step(s.current, t));
+            const auto a = step_activity(s, t, p, c);
+            const typename L::Mask active = written.at(t);
+            L::store(at_step(s.box, t), select(active, a.box, p));
+            L::store(at_step(s.confidence, t), select(active & needs_detectors(a.size, c),
+                                                      a.threshold, L::broadcast(L::kNoDetector)));
         }
     }
 }
 
 // The in-order sweep over the band's steps.
-template <int kTables, bool kActivityInSweep>
-VELNOR_INLINE void sweep_band(const Band& b, const Scratch& s, const Constants& c) {
-    const WrittenLanes written(b);
+template <class L, int kTables, bool kActivityInSweep>
+VELNOR_INLINE void sweep_band(const Band<L>& b, const Scratch<L>& s,
+                              const typename L::Constants& c) {
+    using V = typename L::V;
+    using Mask = typename L::Mask;
+    using Element = typename L::Element;
+    const auto load = [](const Element* p) { return L::load(p); };
+    const V no_detector = L::broadcast(L::kNoDetector);
+    const WrittenLanes<L> written(b);
     const int first = kEdge + kSkew * kFirstOut;
     const int last = b.width - 1 - kEdge + kSkew * (kFirstOut + kBandRows - 1);
     // pj: the lanes of step t - j as they now stand.
-    Vec p1 = load(at_step(s.current, first - 1)), p2 = load(at_step(s.current, first - 2));
+    V p1 = load(at_step(s.current, first - 1)), p2 = load(at_step(s.current, first - 2));
     for (int t = first; t <= last; ++t) {
-        int16_t* here = at_step(s.current, t);
-        const Vec p = load(here);
-        const Vec active = kActivityInSweep ? written.at(t) : splat(-1);
-        const Activity a = kActivityInSweep ? step_activity(s, t, p, c) : Activity{};
-        const Vec confidence =
-            kActivityInSweep ? select(needs_detectors(a.size, c), a.threshold, splat(kNoDetector))
-                             : load(at_step(s.confidence, t));
-        const Vec box = kActivityInSweep ? a.box : load(at_step(s.box, t));
-        Vec out;
-        if (!any(active & (confidence != kNoDetector))) {
+        Element* here = at_step(s.current, t);
+        const V p = load(here);
+        const Mask active = kActivityInSweep ? written.at(t) : L::mask_broadcast(-1);
+        const ActivityOf<V> a = kActivityInSweep ? step_activity(s, t, p, c) : ActivityOf<V>{};
+        const V confidence = kActivityInSweep
+                                 ? select(needs_detectors(a.size, c), a.threshold, no_detector)
+                                 : load(at_step(s.confidence, t));
+        const V box = kActivityInSweep ? a.box : load(at_step(s.box, t));
+        V out;
+        if (!any(active & (confidence != no_detector))) {
             // Box means only: nothing here depends on earlier steps.
             out = kActivityInSweep ? select(active, box, p) : box;
         } else {
-            Neighbourhood n;
+            Neighbourhood<V> n;
             n.p = p;
             n.l2 = p2, n.l = p1;
             n.r1 = load(here + kLanes), n.r2 = load(here + 2 * kLanes);
@@ -191,21 +255,22 @@ VELNOR_INLINE void sweep_band(const Band& b, const Scratch& s, const Constants& 
             n.a2r = load(at_step(s.current, t - 2) - 2);
             n.b2l = load(here + 2 * kLanes + 2), n.b2m = load(here + 4 * kLanes + 2),
             n.b2r = load(here + 6 * kLanes + 2);
-            const Vec result = detector_result<kTables>(n, confidence, box, c);
+            const V result = detector_result<L, kTables>(n, confidence, box, c);
             out = kActivityInSweep ? select(active, result, p) : result;
         }
-        store(here, out);
+        L::store(here, out);
         p2 = p1, p1 = out;
     }
 }
 
 // Filters the band's rows (copied by copy_band_rows) into the plane.
-template <bool kActivityInSweep>
-__attribute__((noinline)) void filter_band_wavefront(const Band& b, const Scratch& s,
-                                                     const Constants& c, const uint8_t* saved) {
+template <class L, bool kActivityInSweep>
+__attribute__((noinline)) void filter_band_wavefront(const Band<L>& b, const Scratch<L>& s,
+                                                     const typename L::Constants& c,
+                                                     const typename L::Sample* saved) {
     load_band(s);
-    prepare_band<kActivityInSweep>(b, s, c, saved);
-    with_knee_tables(c, [&]<int kTables>() { sweep_band<kTables, kActivityInSweep>(b, s, c); });
+    prepare_band<L, kActivityInSweep>(b, s, c, saved);
+    with_knee_tables(c, [&]<int kTables>() { sweep_band<L, kTables, kActivityInSweep>(b, s, c); });
     store_band(b, s);
 }
 

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <random>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -124,6 +126,71 @@ TEST(FramePipeline, OutOfMemoryWhileReadingKeepsTheFramesBefore) {
         EXPECT_EQ(outcome.failed_frame, c.failing_frame);
         ASSERT_EQ(recorder.written.size(), c.failing_frame) << c.threads;
         for (uint64_t i = 0; i < c.failing_frame; ++i) EXPECT_EQ(recorder.written[i], i);
+    }
+}
+
+// Memory running short at each place the pipeline allocates or lets a stage
+// allocate. Buffers that cannot be made and filtering that fails while other frames
+// are in flight mean fewer frames in flight: every frame is still written, as with
+// one thread. Only what fails with one frame in flight on one thread stops it.
+TEST(FramePipeline, MemoryRunningShortKeepsEveryFrameWhileOneFits) {
+    enum class Site { buffer, filtering, writing };
+    const struct {
+        Site site;
+        int threads;
+        uint64_t room;  // buffers that can be made, frames in flight that can be filtered,
+                        // or frames written before writing fails
+        PipelineOutcome::Stop stop;
+        uint64_t written;
+    } cases[] = {
+        {Site::buffer, 4, 1, PipelineOutcome::Stop::end_of_input, 30},
+        {Site::buffer, 4, 5, PipelineOutcome::Stop::end_of_input, 30},
+        {Site::buffer, 1, 1, PipelineOutcome::Stop::end_of_input, 30},
+        {Site::buffer, 4, 0, PipelineOutcome::Stop::out_of_memory, 0},
+        {Site::filtering, 8, 1, PipelineOutcome::Stop::end_of_input, 30},
+        {Site::filtering, 8, 3, PipelineOutcome::Stop::end_of_input, 30},
+        {Site::filtering, 4, 0, PipelineOutcome::Stop::process_failed, 0},
+        {Site::writing, 3, 7, PipelineOutcome::Stop::out_of_memory, 7},
+    };
+    for (const auto& c : cases) {
+        const std::string name = "site " + std::to_string(static_cast<int>(c.site)) + ", " +
+                                 std::to_string(c.threads) + " threads, room " +
+                                 std::to_string(c.room);
+        Recorder recorder;
+        recorder.total = 30;
+        PipelineStages stages = numbered_stages(&recorder);
+        uint64_t buffers_made = 0;
+        std::atomic<uint64_t> filtering{0};
+        if (c.site == Site::buffer) {
+            stages.prepare = [&](Frame&) {
+                if (buffers_made == c.room) throw std::bad_alloc();
+                ++buffers_made;
+            };
+        }
+        if (c.site == Site::filtering) {
+            const auto process = stages.process;
+            stages.process = [&, process](Frame& frame) {
+                const bool fits = filtering.fetch_add(1) < c.room;
+                const bool ok = fits && process(frame);
+                filtering.fetch_sub(1);
+                return ok;
+            };
+        }
+        if (c.site == Site::writing) {
+            const auto write = stages.write;
+            stages.write = [&, write](const Frame& frame) {
+                if (recorder.written.size() == c.room) throw std::bad_alloc();
+                return write(frame);
+            };
+        }
+        const PipelineOutcome outcome = run_pipeline(c.threads, 2 * c.threads, stages);
+        EXPECT_EQ(outcome.stop, c.stop) << name;
+        EXPECT_EQ(outcome.frames_written, c.written) << name;
+        ASSERT_EQ(recorder.written.size(), c.written) << name;
+        for (uint64_t i = 0; i < c.written; ++i) EXPECT_EQ(recorder.written[i], i) << name;
+        if (c.stop != PipelineOutcome::Stop::end_of_input) {
+            EXPECT_EQ(outcome.failed_frame, c.written) << name;
+        }
     }
 }
 

@@ -96,11 +96,36 @@ TEST(Options, RejectsBadArgumentsWithAMessage) {
         {{"--strenght", "5"}, "unknown option \"--strenght\""},
         {{"-x"}, "unknown option \"-x\""},
         {{"--quiet=yes"}, "unknown option \"--quiet=yes\""},
+        {{"--suggest", "--auto"}, "--suggest only measures the noise; it takes no --auto"},
+        {{"--strength=3", "--suggest"}, "--suggest only measures the noise"},
+        {{"--suggest", "--threshold1", "9"}, "--suggest only measures the noise"},
+        {{"--suggest", "--threshold2=9"}, "--suggest only measures the noise"},
+        {{"--suggest", "-j2"}, "--suggest only measures the noise"},
     };
     for (const auto& c : cases) {
         Options options;
         const std::string error = parse(c.args, &options);
         EXPECT_NE(error.find(c.message), std::string::npos) << c.args.front() << ": " << error;
+    }
+}
+
+TEST(Options, HelpNamesTheFiltersDefaults) {
+    const std::string help = usage_text();
+    const struct {
+        const char* option;
+        int32_t value;
+    } cases[] = {
+        {"--strength N", kDefaultStrength},
+        {"--threshold1 N", kDefaultThreshold1},
+        {"--threshold2 N", kDefaultThreshold2},
+    };
+    for (const auto& c : cases) {
+        const std::size_t start = help.find(c.option);
+        ASSERT_NE(start, std::string::npos) << c.option;
+        const std::size_t end = help.find("\n  -", start + 1);
+        const std::string entry = help.substr(start, end - start);
+        EXPECT_NE(entry.find("(default " + std::to_string(c.value) + ")"), std::string::npos)
+            << entry;
     }
 }
 
