@@ -73,6 +73,7 @@ struct AVS_FilterInfo {
 inline constexpr short kValueVoid = 'v';
 inline constexpr short kValueClip = 'c';
 inline constexpr short kValueInt = 'i';
+inline constexpr short kValueBool = 'b';
 inline constexpr short kValueLong = 'l';
 inline constexpr short kValueArray = 'a';
 inline constexpr short kValueError = 'e';
@@ -81,6 +82,7 @@ inline constexpr short kValueError = 'e';
 inline constexpr int AVS_PLANAR_Y = 1 << 0;
 inline constexpr int AVS_PLANAR_U = 1 << 1;
 inline constexpr int AVS_PLANAR_V = 1 << 2;
+inline constexpr int AVS_PLANAR_A = 1 << 4;
 
 // Pixel type bits.
 inline constexpr int AVS_CS_YUVA = 1 << 27;
@@ -101,6 +103,8 @@ inline constexpr int AVS_CS_SUB_HEIGHT_4 = 1 << 8;
 inline constexpr int AVS_CS_SAMPLE_BITS_MASK = 7 << 16;
 inline constexpr int AVS_CS_SAMPLE_BITS_8 = 0 << 16;
 inline constexpr int AVS_CS_SAMPLE_BITS_10 = 5 << 16;
+inline constexpr int AVS_CS_SAMPLE_BITS_12 = 6 << 16;
+inline constexpr int AVS_CS_SAMPLE_BITS_14 = 7 << 16;
 inline constexpr int AVS_CS_SAMPLE_BITS_16 = 1 << 16;
 inline constexpr int AVS_CS_SAMPLE_BITS_32 = 2 << 16;
 inline constexpr int AVS_CS_RGB_TYPE = 1 << 0;
@@ -110,6 +114,21 @@ inline constexpr int AVS_CS_PLANAR_MASK = AVS_CS_PLANAR | AVS_CS_INTERLEAVED | A
                                           AVS_CS_BGR | AVS_CS_YUVA | AVS_CS_SAMPLE_BITS_MASK |
                                           AVS_CS_SUB_WIDTH_MASK | AVS_CS_SUB_HEIGHT_MASK;
 inline constexpr int AVS_CS_PLANAR_FILTER = ~(AVS_CS_VPLANEFIRST | AVS_CS_UPLANEFIRST);
+
+// Planar shapes, to be combined with a sample size.
+inline constexpr int AVS_CS_GENERIC_YUV444 =
+    AVS_CS_PLANAR | AVS_CS_YUV | AVS_CS_VPLANEFIRST | AVS_CS_SUB_WIDTH_1 | AVS_CS_SUB_HEIGHT_1;
+inline constexpr int AVS_CS_GENERIC_YUV422 =
+    AVS_CS_PLANAR | AVS_CS_YUV | AVS_CS_VPLANEFIRST | AVS_CS_SUB_WIDTH_2 | AVS_CS_SUB_HEIGHT_1;
+inline constexpr int AVS_CS_GENERIC_YUV420 =
+    AVS_CS_PLANAR | AVS_CS_YUV | AVS_CS_VPLANEFIRST | AVS_CS_SUB_WIDTH_2 | AVS_CS_SUB_HEIGHT_2;
+inline constexpr int AVS_CS_GENERIC_Y = AVS_CS_PLANAR | AVS_CS_INTERLEAVED | AVS_CS_YUV;
+inline constexpr int AVS_CS_GENERIC_YUVA444 =
+    AVS_CS_PLANAR | AVS_CS_YUVA | AVS_CS_VPLANEFIRST | AVS_CS_SUB_WIDTH_1 | AVS_CS_SUB_HEIGHT_1;
+inline constexpr int AVS_CS_GENERIC_YUVA422 =
+    AVS_CS_PLANAR | AVS_CS_YUVA | AVS_CS_VPLANEFIRST | AVS_CS_SUB_WIDTH_2 | AVS_CS_SUB_HEIGHT_1;
+inline constexpr int AVS_CS_GENERIC_YUVA420 =
+    AVS_CS_PLANAR | AVS_CS_YUVA | AVS_CS_VPLANEFIRST | AVS_CS_SUB_WIDTH_2 | AVS_CS_SUB_HEIGHT_2;
 
 // Pixel types.
 inline constexpr int AVS_CS_BGR24 = AVS_CS_RGB_TYPE | AVS_CS_BGR | AVS_CS_INTERLEAVED;

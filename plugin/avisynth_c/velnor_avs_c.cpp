@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "core/denoiser.h"
 #include "core/filter_settings.h"
@@ -26,10 +27,14 @@ void release(SharedApi* shared) {
     if (--shared->users == 0) delete shared;
 }
 
+constexpr int kPlaneIds[] = {AVS_PLANAR_Y, AVS_PLANAR_U, AVS_PLANAR_V};
+constexpr int kMaxPlanes = 3;
+
 // One Velnor clip's state; read-only once created, so any number of threads may
-// filter frames with it at once.
+// filter frames with it at once. A plane has a denoiser (made for its own size)
+// exactly when it is filtered.
 struct Instance {
-    Denoiser denoiser;
+    std::optional<Denoiser> planes[kMaxPlanes];
     SharedApi* shared;
 };
 
@@ -51,6 +56,11 @@ struct Arguments {
 
     const AVS_Value* at(int i) const { return i < count ? &values[i] : nullptr; }
 
+    bool boolean_or(int i, bool fallback) const {
+        const AVS_Value* v = at(i);
+        return v && v->type == kValueBool ? v->d.boolean != 0 : fallback;
+    }
+
     // An argument the script left out takes the default; false if it holds a value
     // beyond 32 bits.
     bool integer_or(int i, int32_t fallback, int32_t* out) const {
@@ -67,24 +77,33 @@ struct Arguments {
     }
 };
 
-// Denoises the luma of a frame this call owns; null on success, otherwise the
-// error for the host to raise.
-const char* filter_luma(const Instance& self, AVS_VideoFrame* frame) noexcept {
+// Denoises the chosen planes of a frame this call owns; null on success,
+// otherwise the error for the host to raise.
+const char* filter_planes(const Instance& self, AVS_VideoFrame* frame) noexcept {
     const AvsApi& api = self.shared->api;
-    const FilterSettings& s = self.denoiser.settings();
-    const int pitch = api.get_pitch_p(frame, AVS_PLANAR_Y);
-    // The pass writes width x height samples, so a frame smaller than the clip says
-    // (a faulty source) is refused rather than overrun.
-    if (api.get_row_size_p(frame, AVS_PLANAR_Y) < s.width ||
-        api.get_height_p(frame, AVS_PLANAR_Y) < s.height || pitch < s.width)
-        return plugin::kFrameSize;
-    uint8_t* luma = api.get_write_ptr_p(frame, AVS_PLANAR_Y);
-    if (!luma) return plugin::kNotWritable;
-    try {
-        if (self.denoiser.filter(luma, pitch) == PassStatus::ok) return nullptr;
-    } catch (...) {
+    for (int p = 0; p < kMaxPlanes; ++p) {
+        if (!self.planes[p]) continue;
+        const Denoiser& denoiser = *self.planes[p];
+        const FilterSettings& s = denoiser.settings();
+        const int id = kPlaneIds[p];
+        const int pitch = api.get_pitch_p(frame, id);
+        const int64_t row_bytes = int64_t{s.width} * denoiser.format().bytes();
+        // The pass writes width x height samples, so a frame smaller than the clip
+        // says (a faulty source) is refused rather than overrun.
+        if (api.get_row_size_p(frame, id) < row_bytes || api.get_height_p(frame, id) < s.height ||
+            pitch < row_bytes)
+            return plugin::kFrameSize;
+        uint8_t* samples = api.get_write_ptr_p(frame, id);
+        if (!samples) return plugin::kNotWritable;
+        PassStatus status = PassStatus::out_of_memory;
+        try {
+            status = denoiser.filter(samples, pitch);
+        } catch (...) {
+        }
+        if (status == PassStatus::misaligned) return plugin::kMisaligned;
+        if (status != PassStatus::ok) return plugin::kOutOfMemory;
     }
-    return plugin::kOutOfMemory;
+    return nullptr;
 }
 
 AVS_VideoFrame* get_frame(AVS_FilterInfo* fi, int n) {
@@ -98,7 +117,7 @@ AVS_VideoFrame* get_frame(AVS_FilterInfo* fi, int n) {
         api.release_video_frame(frame);
         return nullptr;
     }
-    if (const char* error = filter_luma(self, frame)) {
+    if (const char* error = filter_planes(self, frame)) {
         fi->error = error;
         api.release_video_frame(frame);
         return nullptr;
@@ -123,7 +142,8 @@ void free_filter(AVS_FilterInfo* fi) {
 // Velnor does not take that clip.
 Instance* make_instance(const AVS_VideoInfo& vi, const Arguments& args, SharedApi* shared,
                         const char** refusal) {
-    if (!accepts_format(vi)) {
+    PlanarFormat format;
+    if (vi.width <= 0 || vi.height <= 0 || !decode_pixel_type(vi.pixel_type, &format)) {
         *refusal = kFormatRefusal;
         return nullptr;
     }
@@ -134,13 +154,21 @@ Instance* make_instance(const AVS_VideoInfo& vi, const Arguments& args, SharedAp
         *refusal = plugin::kParameterRange;
         return nullptr;
     }
+    const int planes = format.chroma && args.boolean_or(4, plugin::kDefaultChroma) ? 3 : 1;
     Instance* instance = nullptr;
     try {
-        instance = new Instance{
-            Denoiser(FilterSettings(vi.width, vi.height, strength, threshold1, threshold2)),
-            shared};
+        instance = new Instance{{}, shared};
+        for (int p = 0; p < planes; ++p) {
+            const int shift_w = p == 0 ? 0 : format.shift_w;
+            const int shift_h = p == 0 ? 0 : format.shift_h;
+            instance->planes[p].emplace(FilterSettings(vi.width >> shift_w, vi.height >> shift_h,
+                                                       strength, threshold1, threshold2),
+                                        format.sample);
+        }
         ++shared->users;
     } catch (...) {
+        delete instance;
+        instance = nullptr;
         *refusal = plugin::kOutOfMemory;
     }
     return instance;
@@ -175,20 +203,11 @@ void shut_down(void* shared, AVS_ScriptEnvironment*) { release(static_cast<Share
 
 }  // namespace
 
-bool accepts_format(const AVS_VideoInfo& vi) {
-    if (vi.width <= 0 || vi.height <= 0) return false;
-    // Compared as the host compares planar formats, ignoring the plane order that
-    // tells I420 from YV12.
-    const int format = vi.pixel_type & AVS_CS_PLANAR_MASK;
-    for (int accepted : {AVS_CS_YV12, AVS_CS_YV16, AVS_CS_YV24, AVS_CS_YV411, AVS_CS_Y8})
-        if (format == (accepted & AVS_CS_PLANAR_FILTER)) return true;
-    return false;
-}
-
 const char* register_velnor(AVS_ScriptEnvironment* env, const AvsApi& api) {
     SharedApi* shared = new (std::nothrow) SharedApi{api, {1}};
     if (!shared) return plugin::kOutOfMemory;
-    api.add_function(env, plugin::kFunctionName, plugin::kParameters, create_velnor, shared);
+    api.add_function(env, plugin::kFunctionName, plugin::kParametersWithChroma, create_velnor,
+                     shared);
     api.at_exit(env, shut_down, shared);
     return plugin::kAvsPlusVersionText;
 }

@@ -1,22 +1,23 @@
-// The AviSynth+ C-interface binding: the script function Velnor on 8-bit planar
-// YUV and Y8 clips.
+// The AviSynth+ C-interface binding: the script function Velnor on planar YUV, YUVA
+// and greyscale clips of 8 to 16 bits and 32-bit float; luma, and chroma on request.
 #pragma once
 
 #include "plugin/avisynth_c/avs_c_api.h"
 #include "plugin/avisynth_c/avs_c_interface.h"
+#include "plugin/avisynth_c/avs_pixel_type.h"
 #include "plugin/export.h"
 
 namespace velnor::avsc {
 
 // The error text for clips of any other format.
 inline constexpr const char kFormatRefusal[] =
-    "Velnor: needs 8-bit planar YUV (YV12, I420, YV16, YV24, YV411) or Y8 video";
+    "Velnor: needs planar YUV 4:2:0, 4:2:2, 4:4:4 or 4:1:1, planar YUVA or greyscale video "
+    "(YV12, I420, YV16, YV24, YV411, Y8, YUV420P10 to YUV444P16, YUVA, Y10 to Y16, the float "
+    "forms such as YUV420PS and Y32); convert RGB and YUY2 first, e.g. with ConvertToYV12() "
+    "or ConvertToYUV444()";
 // The version text returned when the host's functions cannot be found.
 inline constexpr const char kNoInterface[] =
     "Velnor: the AviSynth+ C interface was not found in this process";
-
-// True for the pixel types Velnor filters (of a clip that has video).
-bool accepts_format(const AVS_VideoInfo& vi);
 
 // Registers Velnor with `env`, which then calls the host through a copy of `api`
 // until the environment has shut down and its last Velnor clip is freed. Returns

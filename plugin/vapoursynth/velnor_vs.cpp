@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "core/denoiser.h"
 #include "core/filter_settings.h"
@@ -13,11 +14,14 @@ namespace velnor::vs {
 
 namespace {
 
+constexpr int kMaxPlanes = 3;
+
 // One Velnor node's state; read-only once created, so the core may request
-// frames from any number of threads at once.
+// frames from any number of threads at once. A plane has a denoiser (made for its
+// own size) exactly when it is filtered.
 struct Instance {
     VSNode* source;
-    Denoiser denoiser;
+    std::optional<Denoiser> planes[kMaxPlanes];
 };
 
 // Reads an optional integer argument; false if it does not fit in 32 bits.
@@ -33,41 +37,77 @@ bool integer_or(const VSMap* in, const char* key, int32_t fallback, const VSAPI*
     return true;
 }
 
-// Makes the output frame: chroma planes and properties shared with `source`, luma
-// a filtered copy of the source's. Null with the error set on `ctx` on failure.
+// Reads the planes argument into `chosen`; false if it names a plane the clip lacks
+// or one plane twice. An empty list filters nothing.
+bool planes_to_filter(const VSMap* in, int num_planes, const VSAPI* vsapi,
+                      bool (&chosen)[kMaxPlanes]) {
+    for (bool& c : chosen) c = false;
+    const int count = vsapi->mapNumElements(in, "planes");
+    if (count < 0) {  // left out
+        for (int p : plugin::kDefaultPlanes) chosen[p] = true;
+        return true;
+    }
+    for (int i = 0; i < count; ++i) {
+        const int64_t p = vsapi->mapGetInt(in, "planes", i, nullptr);
+        if (p < 0 || p >= num_planes || chosen[p]) return false;
+        chosen[p] = true;
+    }
+    return true;
+}
+
+const char* status_error(PassStatus status) {
+    return status == PassStatus::misaligned ? plugin::kMisaligned : plugin::kOutOfMemory;
+}
+
+// Makes the output frame: unfiltered planes and the properties shared with
+// `source`, each filtered plane a filtered copy of the source's. Null with the
+// error set on `ctx` on failure.
 const VSFrame* filter_frame(const Instance& self, const VSFrame* source, VSFrameContext* ctx,
                             VSCore* core, const VSAPI* vsapi) {
-    const FilterSettings& s = self.denoiser.settings();
     const VSVideoFormat* format = vsapi->getVideoFrameFormat(source);
-    const int width = vsapi->getFrameWidth(source, 0);
-    const int height = vsapi->getFrameHeight(source, 0);
-    if (width != s.width || height != s.height) {
-        vsapi->setFilterError(plugin::kFrameSize, ctx);
-        return nullptr;
+    const VSFrame* plane_sources[kMaxPlanes] = {};
+    const int planes[kMaxPlanes] = {0, 1, 2};
+    for (int p = 0; p < format->numPlanes && p < kMaxPlanes; ++p) {
+        if (!self.planes[p]) {
+            plane_sources[p] = source;
+            continue;
+        }
+        // The pass writes the size it was made for: a frame that differs is refused.
+        const FilterSettings& s = self.planes[p]->settings();
+        if (vsapi->getFrameWidth(source, p) != s.width ||
+            vsapi->getFrameHeight(source, p) != s.height) {
+            vsapi->setFilterError(plugin::kFrameSize, ctx);
+            return nullptr;
+        }
     }
-    const VSFrame* plane_sources[3] = {nullptr, source, source};
-    const int planes[3] = {0, 1, 2};
-    VSFrame* out =
-        vsapi->newVideoFrame2(format, width, height, plane_sources, planes, source, core);
+    VSFrame* out = vsapi->newVideoFrame2(format, vsapi->getFrameWidth(source, 0),
+                                         vsapi->getFrameHeight(source, 0), plane_sources, planes,
+                                         source, core);
     if (!out) {
         vsapi->setFilterError(plugin::kOutOfMemory, ctx);
         return nullptr;
     }
-    const uint8_t* src = vsapi->getReadPtr(source, 0);
-    const ptrdiff_t src_stride = vsapi->getStride(source, 0);
-    uint8_t* dst = vsapi->getWritePtr(out, 0);
-    const ptrdiff_t dst_stride = vsapi->getStride(out, 0);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(dst + y * dst_stride, src + y * src_stride, static_cast<size_t>(width));
-    PassStatus status = PassStatus::out_of_memory;
-    try {
-        status = self.denoiser.filter(dst, dst_stride);
-    } catch (...) {
-    }
-    if (status != PassStatus::ok) {
-        vsapi->freeFrame(out);
-        vsapi->setFilterError(plugin::kOutOfMemory, ctx);
-        return nullptr;
+    for (int p = 0; p < format->numPlanes && p < kMaxPlanes; ++p) {
+        if (!self.planes[p]) continue;
+        const Denoiser& denoiser = *self.planes[p];
+        const std::size_t row_bytes = static_cast<std::size_t>(denoiser.settings().width) *
+                                      static_cast<std::size_t>(denoiser.format().bytes());
+        const uint8_t* src = vsapi->getReadPtr(source, p);
+        const ptrdiff_t src_stride = vsapi->getStride(source, p);
+        uint8_t* dst = vsapi->getWritePtr(out, p);
+        const ptrdiff_t dst_stride = vsapi->getStride(out, p);
+        for (int y = 0; y < denoiser.settings().height; ++y)
+            std::memcpy(dst + y * dst_stride, src + y * src_stride, row_bytes);
+        PassStatus status = PassStatus::out_of_memory;
+        try {
+            status = denoiser.filter(dst, dst_stride);
+        } catch (...) {
+        }
+        if (status != PassStatus::ok) {
+            vsapi->freeFrame(out);
+            vsapi->setFilterError(status_error(status), ctx);
+            return nullptr;
+        }
     }
     return out;
 }
@@ -96,27 +136,46 @@ void free_instance(void* instance_data, VSCore*, const VSAPI* vsapi) {
     delete self;
 }
 
+// Builds the instance for `source` from the arguments; null with `*refusal` set
+// when Velnor does not take them.
+Instance* make_instance(VSNode* source, const VSVideoInfo& vi, const VSMap* in, const VSAPI* vsapi,
+                        const char** refusal) {
+    const SampleFormat format = sample_format_of(vi);
+    int32_t strength = 0, threshold1 = 0, threshold2 = 0;
+    bool chosen[kMaxPlanes];
+    if (!format.valid()) {
+        *refusal = kFormatRefusal;
+    } else if (!integer_or(in, "strength", kDefaultStrength, vsapi, &strength) ||
+               !integer_or(in, "threshold1", kDefaultThreshold1, vsapi, &threshold1) ||
+               !integer_or(in, "threshold2", kDefaultThreshold2, vsapi, &threshold2)) {
+        *refusal = plugin::kParameterRange;
+    } else if (!planes_to_filter(in, vi.format.numPlanes, vsapi, chosen)) {
+        *refusal = kPlanesRefusal;
+    }
+    if (*refusal) return nullptr;
+    try {
+        auto* instance = new Instance{source, {}};
+        for (int p = 0; p < kMaxPlanes; ++p) {
+            if (!chosen[p]) continue;
+            const int ssw = p == 0 ? 0 : vi.format.subSamplingW;
+            const int ssh = p == 0 ? 0 : vi.format.subSamplingH;
+            instance->planes[p].emplace(
+                FilterSettings(vi.width >> ssw, vi.height >> ssh, strength, threshold1, threshold2),
+                format);
+        }
+        return instance;
+    } catch (...) {
+        *refusal = plugin::kOutOfMemory;
+        return nullptr;
+    }
+}
+
 void create_velnor(const VSMap* in, VSMap* out, void*, VSCore* core, const VSAPI* vsapi) {
     VSNode* source = vsapi->mapGetNode(in, "clip", 0, nullptr);
     const VSVideoInfo* vi = vsapi->getVideoInfo(source);
     const char* refusal = nullptr;
-    int32_t strength = 0, threshold1 = 0, threshold2 = 0;
-    if (!accepts_format(*vi))
-        refusal = kFormatRefusal;
-    else if (!integer_or(in, "strength", kDefaultStrength, vsapi, &strength) ||
-             !integer_or(in, "threshold1", kDefaultThreshold1, vsapi, &threshold1) ||
-             !integer_or(in, "threshold2", kDefaultThreshold2, vsapi, &threshold2))
-        refusal = plugin::kParameterRange;
-    Instance* instance = nullptr;
-    if (!refusal) {
-        try {
-            instance = new Instance{source, Denoiser(FilterSettings(vi->width, vi->height, strength,
-                                                                    threshold1, threshold2))};
-        } catch (...) {
-            refusal = plugin::kOutOfMemory;
-        }
-    }
-    if (refusal) {
+    Instance* instance = make_instance(source, *vi, in, vsapi, &refusal);
+    if (!instance) {
         vsapi->freeNode(source);
         vsapi->mapSetError(out, refusal);
         return;
@@ -134,10 +193,18 @@ void create_velnor(const VSMap* in, VSMap* out, void*, VSCore* core, const VSAPI
 
 }  // namespace
 
-bool accepts_format(const VSVideoInfo& vi) {
+SampleFormat sample_format_of(const VSVideoInfo& vi) {
+    constexpr SampleFormat kInvalid{SampleType::u8, 0};
     const VSVideoFormat& f = vi.format;
-    return (f.colorFamily == cfYUV || f.colorFamily == cfGray) && f.sampleType == stInteger &&
-           f.bitsPerSample == 8 && f.bytesPerSample == 1 && vi.width > 0 && vi.height > 0;
+    if ((f.colorFamily != cfYUV && f.colorFamily != cfGray) || vi.width <= 0 || vi.height <= 0)
+        return kInvalid;
+    SampleFormat format = kInvalid;
+    if (f.sampleType == stInteger)
+        format = SampleFormat::integer(f.bitsPerSample);
+    else if (f.sampleType == stFloat && f.bitsPerSample == 32)
+        format = SampleFormat::floating();
+    const bool planes_fit = f.numPlanes == (f.colorFamily == cfGray ? 1 : kMaxPlanes);
+    return format.valid() && format.bytes() == f.bytesPerSample && planes_fit ? format : kInvalid;
 }
 
 }  // namespace velnor::vs

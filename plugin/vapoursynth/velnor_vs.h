@@ -1,7 +1,9 @@
-// The VapourSynth binding: velnor.Velnor(clip, strength, threshold1, threshold2) on
-// constant-format 8-bit integer YUV and GRAY8 clips.
+// The VapourSynth binding: velnor.Velnor(clip, strength, threshold1, threshold2,
+// planes) on constant-format, constant-size YUV and GRAY clips of 8- to 16-bit
+// integer or 32-bit float samples.
 #pragma once
 
+#include "core/sample_format.h"
 #include "core/version.h"
 #include "plugin/export.h"
 #include "plugin/vapoursynth/vs_interface.h"
@@ -10,18 +12,23 @@ namespace velnor::vs {
 
 inline constexpr const char kPluginIdentifier[] = "io.github.velnor";
 inline constexpr const char kPluginNamespace[] = "velnor";
-inline constexpr const char kPluginName[] = "Velnor luma denoiser";
+inline constexpr const char kPluginName[] = "Velnor spatial denoiser";
 inline constexpr int kPluginVersion = (kVersionMajor << 16) | kVersionMinor;
 inline constexpr const char kArguments[] =
-    "clip:vnode;strength:int:opt;threshold1:int:opt;threshold2:int:opt;";
+    "clip:vnode;strength:int:opt;threshold1:int:opt;threshold2:int:opt;planes:int[]:opt;";
 inline constexpr const char kReturnType[] = "clip:vnode;";
 
-// The error text for clips of any other format.
+// The error texts for clips of any other format and for a bad plane list.
 inline constexpr const char kFormatRefusal[] =
-    "Velnor: needs constant-format 8-bit integer YUV or GRAY8 video of constant size";
+    "Velnor: needs YUV or GRAY video of constant format and size with 8- to 16-bit integer "
+    "or 32-bit float samples; convert other formats first, e.g. with "
+    "resize.Bicubic(format=vs.YUV444P16, matrix_s=\"709\")";
+inline constexpr const char kPlanesRefusal[] =
+    "Velnor: planes must list each plane at most once, by index 0, 1 or 2 for YUV and 0 "
+    "for GRAY";
 
-// True for the clip formats Velnor filters.
-bool accepts_format(const VSVideoInfo& vi);
+// The sample format of the clip formats Velnor filters; an invalid one for any other.
+SampleFormat sample_format_of(const VSVideoInfo& vi);
 
 }  // namespace velnor::vs
 

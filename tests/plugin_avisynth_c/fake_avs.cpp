@@ -3,6 +3,8 @@
 #include <cstring>
 #include <random>
 
+#include "tests/sample_reference.h"
+
 namespace velnor::avsc {
 
 std::atomic<int> FakeAvs::live_frames{0};
@@ -24,7 +26,9 @@ void release_frame(AVS_VideoFrame* frame) {
     }
 }
 
-int plane_index(int plane) { return plane == AVS_PLANAR_U ? 1 : plane == AVS_PLANAR_V ? 2 : 0; }
+int plane_index(int plane) {
+    return plane == AVS_PLANAR_U ? 1 : plane == AVS_PLANAR_V ? 2 : plane == AVS_PLANAR_A ? 3 : 0;
+}
 
 // --- The host's functions --------------------------------------------------------
 
@@ -70,7 +74,7 @@ int make_writable(AVS_ScriptEnvironment* env, AVS_VideoFrame** frame) {
     }
     if ((*frame)->refs == 1) return 0;
     AVS_VideoFrame* copy = new_frame();
-    for (int p = 0; p < 3; ++p) copy->planes[p] = (*frame)->planes[p];
+    for (int p = 0; p < 4; ++p) copy->planes[p] = (*frame)->planes[p];
     release_frame(*frame);
     *frame = copy;
     return 1;
@@ -108,22 +112,25 @@ void FakeAvs::shut_down() {
 }
 
 AVS_Value FakeAvs::call_velnor(FakeClip* clip, const std::vector<Arg>& params) {
-    AVS_Value args[4] = {};
+    constexpr int kArgs = 5;  // clip, strength, threshold1, threshold2, chroma
+    AVS_Value args[kArgs] = {};
     args[0].type = kValueClip;
     args[0].d.clip = clip;
-    for (int i = 1; i < 4; ++i) {
+    for (int i = 1; i < kArgs; ++i) {
         args[i].type = kValueVoid;
         if (i - 1 < static_cast<int>(params.size()) && params[i - 1].present) {
             args[i].type = params[i - 1].type;
             if (params[i - 1].type == kValueLong)
                 args[i].d.longlong = params[i - 1].value;
+            else if (params[i - 1].type == kValueBool)
+                args[i].d.boolean = static_cast<char>(params[i - 1].value);
             else
                 args[i].d.integer = static_cast<int>(params[i - 1].value);
         }
     }
     AVS_Value array{};
     array.type = kValueArray;
-    array.array_size = 4;
+    array.array_size = kArgs;
     array.d.array = args;
     const Registration& velnor = registrations.at(0);
     return velnor.apply(&env, array, velnor.user_data);
@@ -157,13 +164,19 @@ AVS_VideoFrame* SourceClip::get_frame(int n) {
         frame = new_frame();
         std::mt19937 rng(static_cast<uint32_t>(1000 + n));
         const int height = vi.height - frame_shrink_;
-        frame->planes[0] = test::TestPlane(vi.width, height, vi.width + kPadding);
+        const int bytes = layout.sample.bytes();
+        auto plane = [&](int width, int rows) {
+            return test::TestPlane(width * bytes, rows, (width + kPadding) * bytes);
+        };
+        frame->planes[0] = plane(vi.width, height);
         if (layout.chroma) {
             const int cw = vi.width >> layout.shift_w, ch = height >> layout.shift_h;
-            frame->planes[1] = test::TestPlane(cw, ch, cw + kPadding);
-            frame->planes[2] = test::TestPlane(cw, ch, cw + kPadding);
+            frame->planes[1] = plane(cw, ch);
+            frame->planes[2] = plane(cw, ch);
         }
-        for (test::TestPlane& plane : frame->planes) test::fill_random(plane, rng);
+        if (layout.alpha) frame->planes[3] = plane(vi.width, height);
+        for (test::TestPlane& p : frame->planes)
+            test::fill_samples(p.data(), p.pitch, p.width / bytes, p.height, layout.sample, rng);
     }
     ++frame->refs;
     return frame;
@@ -213,19 +226,36 @@ int FilterClip::set_cache_hints(int hints, int range) {
 // --- Formats ----------------------------------------------------------------------
 
 bool planar_layout(int pixel_type, PlanarLayout* layout) {
-    struct Row {
-        int pixel_type;
+    struct Shape {
+        int pixel_type;  // at 8 bits
         PlanarLayout layout;
     };
-    static const Row kRows[] = {
-        {AVS_CS_YV12, {1, 1, true}}, {AVS_CS_I420, {1, 1, true}},  {AVS_CS_YV16, {1, 0, true}},
-        {AVS_CS_YV24, {0, 0, true}}, {AVS_CS_YV411, {2, 0, true}}, {AVS_CS_Y8, {0, 0, false}},
+    static const Shape kShapes[] = {
+        {AVS_CS_YV12, {1, 1, true, false, {}}},
+        {AVS_CS_I420, {1, 1, true, false, {}}},
+        {AVS_CS_YV16, {1, 0, true, false, {}}},
+        {AVS_CS_YV24, {0, 0, true, false, {}}},
+        {AVS_CS_YV411, {2, 0, true, false, {}}},
+        {AVS_CS_Y8, {0, 0, false, false, {}}},
+        {AVS_CS_GENERIC_YUVA420, {1, 1, true, true, {}}},
+        {AVS_CS_GENERIC_YUVA422, {1, 0, true, true, {}}},
+        {AVS_CS_GENERIC_YUVA444, {0, 0, true, true, {}}},
     };
-    for (const Row& row : kRows)
-        if (row.pixel_type == pixel_type) {
-            *layout = row.layout;
-            return true;
-        }
+    static const std::pair<int, SampleFormat> kDepths[] = {
+        {AVS_CS_SAMPLE_BITS_8, SampleFormat::integer(8)},
+        {AVS_CS_SAMPLE_BITS_10, SampleFormat::integer(10)},
+        {AVS_CS_SAMPLE_BITS_12, SampleFormat::integer(12)},
+        {AVS_CS_SAMPLE_BITS_14, SampleFormat::integer(14)},
+        {AVS_CS_SAMPLE_BITS_16, SampleFormat::integer(16)},
+        {AVS_CS_SAMPLE_BITS_32, SampleFormat::floating()},
+    };
+    for (const Shape& shape : kShapes)
+        for (const auto& [bits, sample] : kDepths)
+            if (pixel_type == ((shape.pixel_type & ~AVS_CS_SAMPLE_BITS_MASK) | bits)) {
+                *layout = shape.layout;
+                layout->sample = sample;
+                return true;
+            }
     return false;
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/sample_format.h"
 #include "plugin/avisynth_c/avs_c_api.h"
 #include "tests/test_plane.h"
 
@@ -21,7 +22,7 @@ namespace velnor::avsc {
 // The host's opaque objects, defined here for the stand-in.
 struct AVS_VideoFrame {
     std::atomic<int> refs{1};
-    test::TestPlane planes[3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};  // Y, U, V
+    test::TestPlane planes[4] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};  // Y, U, V, A
 };
 
 class FakeClip;
@@ -100,7 +101,7 @@ public:
         AVS_ApplyFunc apply;
         void* user_data;
     };
-    // A script argument: absent (left out) or an integer.
+    // A script argument: absent (left out), an integer or a boolean.
     struct Arg {
         bool present;
         int64_t value;
@@ -121,17 +122,20 @@ public:
     bool make_writable_fails = false;
     static std::atomic<int> live_frames;
 
-    // Calls the registered Velnor with `clip` and the three parameters; the result
-    // holds a reference for the caller (release with release_value).
+    // Calls the registered Velnor with `clip` and up to four further arguments; the
+    // result holds a reference for the caller (release with release_value).
     AVS_Value call_velnor(FakeClip* clip, const std::vector<Arg>& params = {});
     static void release_value(const AVS_Value& value);
 };
 
-// Planes per accepted format: log2 chroma subsampling, or no chroma.
+// The planes of the pixel types the stand-in makes frames of: log2 chroma
+// subsampling, chroma and alpha planes, and the sample format.
 struct PlanarLayout {
     int shift_w;
     int shift_h;
     bool chroma;
+    bool alpha;
+    SampleFormat sample;
 };
 bool planar_layout(int pixel_type, PlanarLayout* layout);
 

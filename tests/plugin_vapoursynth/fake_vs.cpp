@@ -2,6 +2,8 @@
 
 #include <random>
 
+#include "tests/sample_reference.h"
+
 namespace velnor::vs {
 
 std::atomic<int> FakeVs::live_frames{0};
@@ -57,6 +59,13 @@ void free_node(VSNode* node) {
     delete node;
 }
 
+// A new plane of `width` x `height` samples of the frame's format, rows padded.
+std::shared_ptr<test::TestPlane> new_plane(const VSFrame* f, int plane, int padding) {
+    const int bytes = f->format.bytesPerSample, w = plane_width(f, plane);
+    return std::make_shared<test::TestPlane>(w * bytes, plane_height(f, plane),
+                                             (w + padding) * bytes);
+}
+
 VSFrame* new_video_frame2(const VSVideoFormat* format, int width, int height,
                           const VSFrame** plane_src, const int* planes, const VSFrame* prop_src,
                           VSCore*) {
@@ -65,9 +74,7 @@ VSFrame* new_video_frame2(const VSVideoFormat* format, int width, int height,
         if (plane_src[p]) {
             f->planes[p] = plane_src[p]->planes[planes[p]];
         } else {
-            const int w = plane_width(f, p);
-            f->planes[p] =
-                std::make_shared<test::TestPlane>(w, plane_height(f, p), w + kNewFramePadding);
+            f->planes[p] = new_plane(f, p, kNewFramePadding);
         }
     }
     if (prop_src) f->props = prop_src->props;
@@ -143,6 +150,10 @@ VSAPI make_api() {
         return map->error.empty() ? nullptr : map->error.c_str();
     };
     a.mapGetInt = map_get_int;
+    a.mapNumElements = [](const VSMap* map, const char* key) {
+        auto it = map->entries.find(key);
+        return it == map->entries.end() ? -1 : static_cast<int>(it->second.size());
+    };
     a.mapGetNode = map_get_node;
     a.mapConsumeNode = map_consume_node;
     return a;
@@ -190,11 +201,10 @@ VSNode* FakeVs::source(const VSVideoFormat& format, int width, int height) {
     return node;
 }
 
-VSNode* FakeVs::call_velnor(VSNode* source, const std::map<std::string, int64_t>& args,
-                            std::string* error) {
+VSNode* FakeVs::call_velnor(VSNode* source, const Args& args, std::string* error) {
     VSMap in, out;
     in.entries["clip"] = {source};
-    for (const auto& [key, value] : args) in.entries[key] = {value};
+    for (const auto& [key, values] : args) in.entries[key].assign(values.begin(), values.end());
     const VSPlugin::Function& velnor = plugin.functions.at(0);
     velnor.create(&in, &out, velnor.data, &core, &api());
     *error = out.error;
@@ -210,12 +220,15 @@ const VSFrame* FakeVs::get_frame(VSNode* node, int n, std::string* error) {
             VSFrame* f =
                 allocate(&node->vi.format, node->vi.width, node->vi.height - node->frame_shrink);
             std::mt19937 rng(static_cast<uint32_t>(77 + n));
+            const SampleFormat sample = f->format.sampleType == stFloat
+                                            ? SampleFormat::floating()
+                                            : SampleFormat::integer(f->format.bitsPerSample);
             for (int p = 0; p < f->format.numPlanes; ++p) {
-                const int w = plane_width(f, p);
-                f->planes[p] =
-                    std::make_shared<test::TestPlane>(w, plane_height(f, p), w + kSourcePadding);
-                test::fill_random(*f->planes[p], rng);
-                mark_padding(*f->planes[p]);
+                f->planes[p] = new_plane(f, p, kSourcePadding);
+                test::TestPlane& plane = *f->planes[p];
+                test::fill_samples(plane.data(), plane.pitch, plane_width(f, p), plane.height,
+                                   sample, rng);
+                mark_padding(plane);
             }
             f->props.entries["_FrameNumber"] = {int64_t{n}};
             f->props.entries["Custom"] = {int64_t{1001}, int64_t{n}};

@@ -1,7 +1,7 @@
 // A compact stand-in for a VapourSynth API 4 core: maps of integers and
 // nodes; source nodes of random frames; the two-step frame requests of a filter;
-// frames whose planes can be shared between frames, each plane padded so that a
-// write beyond it shows.
+// frames of any sample size whose planes can be shared between frames, each plane
+// padded so that a write beyond it shows.
 #pragma once
 
 #include <atomic>
@@ -79,10 +79,10 @@ public:
     static VSNode* source(const VSVideoFormat& format, int width, int height);
     static VSVideoFormat format(int color_family, int sample_type, int bits, int ssw, int ssh);
 
-    // Calls the registered Velnor on `source` with the given integer arguments;
-    // the new node, or null with `error` set.
-    VSNode* call_velnor(VSNode* source, const std::map<std::string, int64_t>& args,
-                        std::string* error);
+    // Calls the registered Velnor on `source` with the given integer (array)
+    // arguments; the new node, or null with `error` set.
+    using Args = std::map<std::string, std::vector<int64_t>>;
+    VSNode* call_velnor(VSNode* source, const Args& args, std::string* error);
 
     // Frame n of `node`, requested as the core does; null with `error` set on failure.
     static const VSFrame* get_frame(VSNode* node, int n, std::string* error = nullptr);

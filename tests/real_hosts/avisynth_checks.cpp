@@ -1,6 +1,6 @@
 // The AviSynth+ checks: a random source registered through the C interface, Velnor
-// called from scripts in every accepted format with every argument set, Prefetch, and
-// refusals of the formats it does not take.
+// called from scripts in every accepted format and depth with every argument set,
+// with chroma=true, under Prefetch, and refusals of the formats it does not take.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -25,16 +25,33 @@ struct Format {
     const char* name;
     const char* blank_clip_type;  // what BlankClip makes
     int pixel_type;               // given to the source's clip instead, or 0
-    int planes;
+    int planes;                   // with alpha
+    int bits;                     // 32: float
 };
 
 // BlankClip makes no I420: the source declares it on YV12 frames, which the host
 // addresses by plane, as it does I420 frames.
 const Format kFormats[] = {
-    {"YV12", "YV12", 0, 3},   {"I420", "YV12", avs::AVS_CS_I420, 3},
-    {"YV16", "YV16", 0, 3},   {"YV24", "YV24", 0, 3},
-    {"YV411", "YV411", 0, 3}, {"Y8", "Y8", 0, 1},
+    {"YV12", "YV12", 0, 3, 8},
+    {"I420", "YV12", avs::AVS_CS_I420, 3, 8},
+    {"YV16", "YV16", 0, 3, 8},
+    {"YV24", "YV24", 0, 3, 8},
+    {"YV411", "YV411", 0, 3, 8},
+    {"Y8", "Y8", 0, 1, 8},
+    {"YUV420P10", "YUV420P10", 0, 3, 10},
+    {"YUV422P12", "YUV422P12", 0, 3, 12},
+    {"YUV444P14", "YUV444P14", 0, 3, 14},
+    {"YUV420P16", "YUV420P16", 0, 3, 16},
+    {"YUVA422P16", "YUVA422P16", 0, 4, 16},
+    {"Y16", "Y16", 0, 1, 16},
+    {"YUV420PS", "YUV420PS", 0, 3, 32},
+    {"YUVA444PS", "YUVA444PS", 0, 4, 32},
+    {"Y32", "Y32", 0, 1, 32},
 };
+
+SampleFormat sample_format(int bits) {
+    return bits == 32 ? SampleFormat::floating() : SampleFormat::integer(bits);
+}
 
 struct Size {
     int width, height;
@@ -46,20 +63,15 @@ const Size kSizes[] = {{4, 2}, {76, 46}, {352, 202}};
 constexpr const char kAudio[] = ".AudioDub(Tone(type=\"Sine\", samplerate=48000, channels=2))";
 
 const char* const kRefused[] = {
-    "BlankClip(pixel_type=\"RGB24\")",
-    "BlankClip(pixel_type=\"RGB32\")",
-    "BlankClip(pixel_type=\"YUY2\")",
-    "BlankClip(pixel_type=\"RGBP\")",
-    "BlankClip(pixel_type=\"RGBAP\")",
-    "BlankClip(pixel_type=\"YUV420P10\")",
-    "BlankClip(pixel_type=\"YUV444P16\")",
-    "BlankClip(pixel_type=\"Y16\")",
-    "BlankClip(pixel_type=\"YUV420PS\")",
-    "BlankClip(pixel_type=\"Y32\")",
-    "BlankClip().KillVideo()",
+    "BlankClip(pixel_type=\"RGB24\")", "BlankClip(pixel_type=\"RGB32\")",
+    "BlankClip(pixel_type=\"RGB48\")", "BlankClip(pixel_type=\"RGB64\")",
+    "BlankClip(pixel_type=\"YUY2\")",  "BlankClip(pixel_type=\"RGBP\")",
+    "BlankClip(pixel_type=\"RGBAP\")", "BlankClip(pixel_type=\"RGBP16\")",
+    "BlankClip(pixel_type=\"RGBPS\")", "BlankClip().KillVideo()",
 };
 
-const int kPlaneIds[] = {avs::AVS_PLANAR_Y, avs::AVS_PLANAR_U, avs::AVS_PLANAR_V};
+const int kPlaneIds[] = {avs::AVS_PLANAR_Y, avs::AVS_PLANAR_U, avs::AVS_PLANAR_V,
+                         avs::AVS_PLANAR_A};
 
 avs::AVS_Value string_value(const char* text) {
     avs::AVS_Value value{};
@@ -73,6 +85,7 @@ struct NoiseSource {
     const AvisynthApi* api;
     int seed;
     int planes;
+    SampleFormat format;
 };
 
 avs::AVS_VideoFrame* noise_frame(avs::AVS_FilterInfo* info, int n) {
@@ -86,23 +99,26 @@ avs::AVS_VideoFrame* noise_frame(avs::AVS_FilterInfo* info, int n) {
         return nullptr;
     }
     for (int p = 0; p < source.planes; ++p) {
-        fill_test_plane(
-            api.get_write_ptr_p(frame, kPlaneIds[p]), api.get_pitch_p(frame, kPlaneIds[p]),
-            api.get_row_size_p(frame, kPlaneIds[p]), api.get_height_p(frame, kPlaneIds[p]),
-            static_cast<uint32_t>(source.seed), n, p);
+        fill_test_plane(api.get_write_ptr_p(frame, kPlaneIds[p]),
+                        api.get_pitch_p(frame, kPlaneIds[p]),
+                        api.get_row_size_p(frame, kPlaneIds[p]) / source.format.bytes(),
+                        api.get_height_p(frame, kPlaneIds[p]), source.format,
+                        static_cast<uint32_t>(source.seed), n, p);
     }
     return frame;
 }
 
 void free_noise(avs::AVS_FilterInfo* info) { delete static_cast<NoiseSource*>(info->user_data); }
 
-// VelnorTestNoise(clip, seed, planes, pixel_type): the clip's frames with random
-// planes; a non-zero pixel_type replaces the clip's.
+// VelnorTestNoise(clip, seed, planes, pixel_type, bits): the clip's frames with
+// random planes of `bits`-bit samples (32: float); a non-zero pixel_type replaces
+// the clip's.
 avs::AVS_Value create_noise(avs::AVS_ScriptEnvironment* env, avs::AVS_Value args, void* user_data) {
     const auto* api = static_cast<const AvisynthApi*>(user_data);
     avs::AVS_FilterInfo* info = nullptr;
     avs::AVS_Clip* clip = api->new_c_filter(env, &info, args.d.array[0], 1);
-    info->user_data = new NoiseSource{api, args.d.array[1].d.integer, args.d.array[2].d.integer};
+    info->user_data = new NoiseSource{api, args.d.array[1].d.integer, args.d.array[2].d.integer,
+                                      sample_format(args.d.array[4].d.integer)};
     if (args.d.array[3].d.integer != 0) info->vi.pixel_type = args.d.array[3].d.integer;
     info->get_frame = noise_frame;
     info->free_filter = free_noise;
@@ -123,7 +139,7 @@ public:
                         (env_ && api_.get_error(env_) ? api_.get_error(env_) : "null"));
             return false;
         }
-        api_.add_function(env_, "VelnorTestNoise", "ciii", create_noise,
+        api_.add_function(env_, "VelnorTestNoise", "ciiii", create_noise,
                           const_cast<AvisynthApi*>(&api_));
         std::string version;
         if (!eval_string("VersionString()", version)) return false;
@@ -167,7 +183,7 @@ public:
         api_.release_value(value);
     }
 
-    void compare_clips(avs::AVS_Clip* in, avs::AVS_Clip* out, int planes,
+    void compare_clips(avs::AVS_Clip* in, avs::AVS_Clip* out, const Format& format,
                        const Arguments& arguments, const std::string& where) {
         const avs::AVS_VideoInfo& a = *api_.get_video_info(in);
         const avs::AVS_VideoInfo& b = *api_.get_video_info(out);
@@ -190,12 +206,15 @@ public:
                 const char* e = api_.clip_get_error(fo ? in : out);
                 tally_.fail(frame_where + ": no frame: " + (e ? e : "?"));
             } else {
-                for (int p = 0; p < planes; ++p) {
-                    const ConstPlane pi = plane(fi, kPlaneIds[p]), po = plane(fo, kPlaneIds[p]);
-                    if (p == 0)
-                        tally_.check_luma(pi, po, arguments, frame_where);
+                const SampleFormat sample = sample_format(format.bits);
+                for (int p = 0; p < format.planes; ++p) {
+                    const ConstPlane pi = plane(fi, kPlaneIds[p], sample);
+                    const ConstPlane po = plane(fo, kPlaneIds[p], sample);
+                    const std::string plane_where = frame_where + ", plane " + std::to_string(p);
+                    if (arguments.filters_plane(p))
+                        tally_.check_filtered(pi, po, arguments, plane_where);
                     else
-                        tally_.check_same(pi, po, frame_where + ", chroma " + std::to_string(p));
+                        tally_.check_same(pi, po, plane_where);
                 }
                 if (api_.get_parity(in, n) != api_.get_parity(out, n))
                     tally_.fail(frame_where + ": parity changed");
@@ -219,9 +238,10 @@ private:
             tally_.fail(where + ": audio changed");
     }
 
-    ConstPlane plane(const avs::AVS_VideoFrame* frame, int id) const {
+    ConstPlane plane(const avs::AVS_VideoFrame* frame, int id, SampleFormat format) const {
         return {api_.get_read_ptr_p(frame, id), api_.get_pitch_p(frame, id),
-                api_.get_row_size_p(frame, id), api_.get_height_p(frame, id)};
+                api_.get_row_size_p(frame, id) / format.bytes(), api_.get_height_p(frame, id),
+                format};
     }
 
     const AvisynthApi& api_;
@@ -234,6 +254,7 @@ std::string velnor_call(const Arguments& arguments) {
     if (arguments.strength) call += ", strength=" + std::to_string(*arguments.strength);
     if (arguments.threshold1) call += ", threshold1=" + std::to_string(*arguments.threshold1);
     if (arguments.threshold2) call += ", threshold2=" + std::to_string(*arguments.threshold2);
+    if (arguments.chroma) call += std::string(", chroma=") + (*arguments.chroma ? "true" : "false");
     return call + ")";
 }
 
@@ -251,17 +272,22 @@ bool check_avisynth(const AvisynthApi& api, const std::string& plugin_path,
                                               std::to_string(size.width) + "x" +
                                               std::to_string(size.height);
                     avs::AVS_Clip* source = session.eval_clip(
-                        "VelnorTestNoise(BlankClip(length=" + std::to_string(kFrames) +
-                        ", width=" + std::to_string(size.width) +
-                        ", height=" + std::to_string(size.height) + ", pixel_type=\"" +
-                        format.blank_clip_type + "\", fps=25)" + kAudio + ".AssumeTFF(), " +
-                        std::to_string(kSeed) + ", " + std::to_string(format.planes) + ", " +
-                        std::to_string(format.pixel_type) + ")");
+                        "VelnorTestNoise(BlankClip(length=" + std::to_string(kFrames) + ", width=" +
+                        std::to_string(size.width) + ", height=" + std::to_string(size.height) +
+                        ", pixel_type=\"" + format.blank_clip_type + "\", fps=25)" + kAudio +
+                        ".AssumeTFF(), " + std::to_string(kSeed) + ", " +
+                        std::to_string(format.planes) + ", " + std::to_string(format.pixel_type) +
+                        ", " + std::to_string(format.bits) + ")");
                     if (!source) continue;
                     session.set_source(source);
-                    for (const Arguments& arguments : argument_table()) {
+                    std::vector<Arguments> calls = argument_table();
+                    for (Arguments with_chroma : {calls[0], calls[1]}) {
+                        with_chroma.chroma = true;
+                        calls.push_back(with_chroma);
+                    }
+                    for (const Arguments& arguments : calls) {
                         if (avs::AVS_Clip* out = session.eval_clip(velnor_call(arguments))) {
-                            session.compare_clips(source, out, format.planes, arguments,
+                            session.compare_clips(source, out, format, arguments,
                                                   where + ", " + arguments.describe());
                             api.release_clip(out);
                         }
@@ -269,8 +295,7 @@ bool check_avisynth(const AvisynthApi& api, const std::string& plugin_path,
                     const std::string prefetched =
                         velnor_call({}) + ".Prefetch(" + std::to_string(kPrefetchThreads) + ")";
                     if (avs::AVS_Clip* out = session.eval_clip(prefetched)) {
-                        session.compare_clips(source, out, format.planes, {},
-                                              where + ", " + prefetched);
+                        session.compare_clips(source, out, format, {}, where + ", " + prefetched);
                         api.release_clip(out);
                     }
                     api.release_clip(source);

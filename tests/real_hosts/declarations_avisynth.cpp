@@ -88,6 +88,7 @@ int main() {
 
     // Value type letters, as the header's own value helpers set and test them.
     report.value("kValueInt", ours::kValueInt, avs_new_value_int(0).type);
+    report.value("kValueBool", ours::kValueBool, avs_new_value_bool(0).type);
     report.value("kValueArray", ours::kValueArray, avs_new_value_array(nullptr, 0).type);
     report.value("kValueError", ours::kValueError, avs_new_value_error("").type);
     report.value("kAvsValueString (harness)", velnor::real_hosts::kAvsValueString,
@@ -103,6 +104,7 @@ int main() {
     VELNOR_CONSTANT(report, AVS_PLANAR_Y);
     VELNOR_CONSTANT(report, AVS_PLANAR_U);
     VELNOR_CONSTANT(report, AVS_PLANAR_V);
+    VELNOR_CONSTANT(report, AVS_PLANAR_A);
     VELNOR_CONSTANT(report, AVS_CS_YUVA);
     VELNOR_CONSTANT(report, AVS_CS_BGR);
     VELNOR_CONSTANT(report, AVS_CS_YUV);
@@ -121,12 +123,21 @@ int main() {
     VELNOR_CONSTANT(report, AVS_CS_SAMPLE_BITS_MASK);
     VELNOR_CONSTANT(report, AVS_CS_SAMPLE_BITS_8);
     VELNOR_CONSTANT(report, AVS_CS_SAMPLE_BITS_10);
+    VELNOR_CONSTANT(report, AVS_CS_SAMPLE_BITS_12);
+    VELNOR_CONSTANT(report, AVS_CS_SAMPLE_BITS_14);
     VELNOR_CONSTANT(report, AVS_CS_SAMPLE_BITS_16);
     VELNOR_CONSTANT(report, AVS_CS_SAMPLE_BITS_32);
     VELNOR_CONSTANT(report, AVS_CS_RGB_TYPE);
     VELNOR_CONSTANT(report, AVS_CS_RGBA_TYPE);
     VELNOR_CONSTANT(report, AVS_CS_PLANAR_MASK);
     VELNOR_CONSTANT(report, AVS_CS_PLANAR_FILTER);
+    VELNOR_CONSTANT(report, AVS_CS_GENERIC_YUV444);
+    VELNOR_CONSTANT(report, AVS_CS_GENERIC_YUV422);
+    VELNOR_CONSTANT(report, AVS_CS_GENERIC_YUV420);
+    VELNOR_CONSTANT(report, AVS_CS_GENERIC_Y);
+    VELNOR_CONSTANT(report, AVS_CS_GENERIC_YUVA444);
+    VELNOR_CONSTANT(report, AVS_CS_GENERIC_YUVA422);
+    VELNOR_CONSTANT(report, AVS_CS_GENERIC_YUVA420);
     VELNOR_CONSTANT(report, AVS_CS_BGR24);
     VELNOR_CONSTANT(report, AVS_CS_BGR32);
     VELNOR_CONSTANT(report, AVS_CS_YUY2);

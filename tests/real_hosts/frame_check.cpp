@@ -1,12 +1,13 @@
 #include "tests/real_hosts/frame_check.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <random>
 
 #include "core/filter_settings.h"
-#include "core/luma_pass.h"
-#include "tests/test_plane.h"
+#include "plugin/script_function.h"
+#include "tests/sample_reference.h"
 
 namespace velnor::real_hosts {
 
@@ -21,16 +22,35 @@ int Arguments::effective_strength() const { return strength.value_or(kDefaultStr
 int Arguments::effective_threshold1() const { return threshold1.value_or(kDefaultThreshold1); }
 int Arguments::effective_threshold2() const { return threshold2.value_or(kDefaultThreshold2); }
 
+bool Arguments::filters_plane(int p) const {
+    if (planes) return std::find(planes->begin(), planes->end(), p) != planes->end();
+    const auto& luma = plugin::kDefaultPlanes;
+    if (std::find(std::begin(luma), std::end(luma), p) != std::end(luma)) return true;
+    return (p == 1 || p == 2) && chroma.value_or(plugin::kDefaultChroma);
+}
+
 std::string Arguments::describe() const {
-    std::string text;
+    std::vector<std::string> parts;
     auto add = [&](const char* name, const std::optional<int>& value) {
-        if (!value) return;
-        if (!text.empty()) text += ", ";
-        text += std::string(name) + "=" + std::to_string(*value);
+        if (value) parts.push_back(std::string(name) + "=" + std::to_string(*value));
     };
     add("strength", strength);
     add("threshold1", threshold1);
     add("threshold2", threshold2);
+    if (chroma) parts.push_back(*chroma ? "chroma=true" : "chroma=false");
+    if (planes) {
+        std::string list;
+        for (int p : *planes) {
+            if (!list.empty()) list += ',';
+            list += std::to_string(p);
+        }
+        parts.push_back("planes=[" + list + "]");
+    }
+    std::string text;
+    for (const std::string& part : parts) {
+        if (!text.empty()) text += ", ";
+        text += part;
+    }
     return text.empty() ? "defaults" : text;
 }
 
@@ -45,21 +65,11 @@ const std::vector<Arguments>& argument_table() {
     return table;
 }
 
-void fill_test_plane(uint8_t* data, std::ptrdiff_t pitch, int width, int height, uint32_t seed,
-                     int frame, int plane) {
+void fill_test_plane(uint8_t* data, std::ptrdiff_t pitch, int width, int height,
+                     SampleFormat format, uint32_t seed, int frame, int plane) {
     std::seed_seq sequence{seed, static_cast<uint32_t>(frame), static_cast<uint32_t>(plane)};
     std::mt19937 rng(sequence);
-    if (plane == 0) {
-        test::TestPlane source(width, height, width);
-        test::fill_random(source, rng);
-        for (int y = 0; y < height; ++y)
-            std::memcpy(data + y * pitch, source.data() + static_cast<std::ptrdiff_t>(y) * width,
-                        static_cast<std::size_t>(width));
-        return;
-    }
-    std::uniform_int_distribution<int> sample(0, 255);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) data[y * pitch + x] = static_cast<uint8_t>(sample(rng));
+    test::fill_samples(data, pitch, width, height, format, rng);
 }
 
 void Tally::fail(const std::string& what) {
@@ -70,40 +80,31 @@ void Tally::fail(const std::string& what) {
 
 void Tally::check_same(const ConstPlane& expected, const ConstPlane& actual,
                        const std::string& where) {
-    if (expected.width != actual.width || expected.height != actual.height) {
-        fail(where + ": plane is " + std::to_string(actual.width) + "x" +
-             std::to_string(actual.height) + ", expected " + std::to_string(expected.width) + "x" +
-             std::to_string(expected.height));
-        return;
-    }
-    for (int y = 0; y < expected.height; ++y) {
-        const uint8_t* e = expected.data + y * expected.pitch;
-        const uint8_t* a = actual.data + y * actual.pitch;
-        for (int x = 0; x < expected.width; ++x) {
-            if (e[x] != a[x]) {
-                fail(where + ": sample (" + std::to_string(x) + ", " + std::to_string(y) + ") is " +
-                     std::to_string(a[x]) + ", expected " + std::to_string(e[x]));
-                return;
-            }
-        }
-    }
+    const std::string difference = test::compare_bytes(
+        {expected.data, expected.pitch, expected.width, expected.height},
+        {actual.data, actual.pitch, actual.width, actual.height}, expected.format.bytes());
+    if (!difference.empty()) fail(where + ": " + difference);
 }
 
-void Tally::check_luma(const ConstPlane& in, const ConstPlane& out, const Arguments& arguments,
-                       const std::string& where) {
-    test::TestPlane expected(in.width, in.height, in.width);
-    for (int y = 0; y < in.height; ++y)
-        std::memcpy(expected.data() + static_cast<std::ptrdiff_t>(y) * in.width,
-                    in.data + y * in.pitch, static_cast<std::size_t>(in.width));
+void Tally::check_filtered(const ConstPlane& in, const ConstPlane& out, const Arguments& arguments,
+                           const std::string& where) {
     const FilterSettings settings(in.width, in.height, arguments.effective_strength(),
                                   arguments.effective_threshold1(),
                                   arguments.effective_threshold2());
-    if (filter_luma_reference(settings, expected.data(), in.width, default_scratch_allocator()) !=
-        PassStatus::ok) {
+    const std::vector<uint8_t> expected =
+        test::reference_result({in.data, in.pitch, in.width, in.height}, in.format, settings);
+    if (expected.empty()) {
         fail(where + ": the reference pass ran out of memory");
         return;
     }
-    check_same({expected.data(), in.width, in.width, in.height}, out, where + ", luma");
+    if (out.width != in.width || out.height != in.height) {
+        fail(where + ": plane is " + std::to_string(out.width) + "x" + std::to_string(out.height) +
+             ", expected " + std::to_string(in.width) + "x" + std::to_string(in.height));
+        return;
+    }
+    const std::string difference =
+        test::compare_samples(expected, {out.data, out.pitch, out.width, out.height}, in.format);
+    if (!difference.empty()) fail(where + ": " + difference);
 }
 
 void Tally::check_refusal(const char* message, const std::string& where) {

@@ -1,6 +1,6 @@
 // Host-independent parts of the real-host checks: the parameter table, random test
-// planes, comparison of a host's output planes with the reference pass, and the tally
-// of what was checked.
+// planes of any sample format, comparison of a host's output planes with the
+// reference pass, and the tally of what was checked.
 #pragma once
 
 #include <cstddef>
@@ -9,15 +9,22 @@
 #include <string>
 #include <vector>
 
+#include "core/sample_format.h"
+
 namespace velnor::real_hosts {
 
-// One call of Velnor: arguments left out take the plug-in's defaults.
+// One call of Velnor: arguments left out take the plug-in's defaults. `chroma` is
+// AviSynth+'s, `planes` VapourSynth's.
 struct Arguments {
     std::optional<int> strength, threshold1, threshold2;
+    std::optional<bool> chroma{};
+    std::optional<std::vector<int>> planes{};
     // The values the filter must apply.
     int effective_strength() const;
     int effective_threshold1() const;
     int effective_threshold2() const;
+    // Whether plane p (0 luma, 1 and 2 chroma, 3 alpha) must come out filtered.
+    bool filters_plane(int p) const;
     std::string describe() const;
 };
 
@@ -27,15 +34,16 @@ const std::vector<Arguments>& argument_table();
 struct ConstPlane {
     const uint8_t* data;
     std::ptrdiff_t pitch;
-    int width;  // in samples (bytes)
+    int width;  // in samples
     int height;
+    SampleFormat format;
 };
 
-// Fills a plane of a test source with random content. Luma gets the mix of noise,
-// flat areas, edges and lines that reaches every path of the filter; chroma is noise.
-// The content depends only on the three numbers, so any thread may make it again.
-void fill_test_plane(uint8_t* data, std::ptrdiff_t pitch, int width, int height, uint32_t seed,
-                     int frame, int plane);
+// Fills a plane of a test source with random content at the format's scale: the
+// mix of noise, flat areas, edges and lines that reaches every path of the filter.
+// The content depends only on the numbers given, so any thread may make it again.
+void fill_test_plane(uint8_t* data, std::ptrdiff_t pitch, int width, int height,
+                     SampleFormat format, uint32_t seed, int frame, int plane);
 
 // Counts checks and failures; prints each failure (the first few in full).
 class Tally {
@@ -46,9 +54,10 @@ public:
     void count_frame() { ++frames_; }
     void count_refusal() { ++refusals_; }
     void count_other() { ++others_; }
-    // Compares `out` with the reference pass run on a copy of `in`.
-    void check_luma(const ConstPlane& in, const ConstPlane& out, const Arguments& arguments,
-                    const std::string& where);
+    // Compares `out` with the reference pass run on a copy of `in`: integer samples
+    // exactly, float within the float tolerance.
+    void check_filtered(const ConstPlane& in, const ConstPlane& out, const Arguments& arguments,
+                        const std::string& where);
     // Compares two planes byte for byte.
     void check_same(const ConstPlane& expected, const ConstPlane& actual, const std::string& where);
     // Checks that a refusal's message carries the filter's prefix.

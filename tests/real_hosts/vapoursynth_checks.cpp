@@ -1,6 +1,7 @@
 // The VapourSynth checks: a random source filter made through the API, Velnor invoked
-// on it in every accepted format with every argument set, frames pulled one by one
-// and all at once from the core's threads, and refusals of the formats it does not take.
+// on it in every accepted format and depth with every argument set and plane list,
+// frames pulled one by one and all at once from the core's threads, and refusals of
+// the formats and plane lists it does not take.
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -31,18 +32,26 @@ struct Format {
 };
 
 const Format kAccepted[] = {
-    {cfGray, stInteger, 8, 0, 0}, {cfYUV, stInteger, 8, 1, 1}, {cfYUV, stInteger, 8, 1, 0},
-    {cfYUV, stInteger, 8, 0, 0},  {cfYUV, stInteger, 8, 2, 2}, {cfYUV, stInteger, 8, 2, 0},
-    {cfYUV, stInteger, 8, 0, 1},
+    {cfGray, stInteger, 8, 0, 0}, {cfYUV, stInteger, 8, 1, 1},  {cfYUV, stInteger, 8, 1, 0},
+    {cfYUV, stInteger, 8, 0, 0},  {cfYUV, stInteger, 8, 2, 2},  {cfYUV, stInteger, 8, 2, 0},
+    {cfYUV, stInteger, 8, 0, 1},  {cfYUV, stInteger, 10, 1, 1}, {cfYUV, stInteger, 12, 1, 0},
+    {cfYUV, stInteger, 16, 1, 1}, {cfYUV, stInteger, 16, 0, 0}, {cfGray, stInteger, 16, 0, 0},
+    {cfYUV, stFloat, 32, 1, 1},   {cfYUV, stFloat, 32, 0, 0},   {cfGray, stFloat, 32, 0, 0},
 };
 
 // A zero colour family stands for a clip whose format varies.
 const Format kRefused[] = {
-    {cfRGB, stInteger, 8, 0, 0},  {cfGray, stInteger, 16, 0, 0},
-    {cfYUV, stInteger, 10, 1, 1}, {cfYUV, stInteger, 16, 1, 0},
-    {cfYUV, stFloat, 32, 0, 0},   {cfGray, stFloat, 32, 0, 0},
-    {cfRGB, stFloat, 32, 0, 0},   {0, 0, 0, 0, 0},
+    {cfRGB, stInteger, 8, 0, 0}, {cfRGB, stInteger, 16, 0, 0}, {cfRGB, stFloat, 32, 0, 0},
+    {cfYUV, stFloat, 16, 0, 0},  {cfGray, stFloat, 16, 0, 0},  {0, 0, 0, 0, 0},
 };
+
+// Plane lists refused on a YUV clip.
+const std::vector<int> kRefusedPlanes[] = {{3}, {0, 0}, {-1}};
+
+SampleFormat sample_format(const VSVideoFormat& f) {
+    return f.sampleType == stFloat ? SampleFormat::floating()
+                                   : SampleFormat::integer(f.bitsPerSample);
+}
 
 struct Size {
     int width, height;
@@ -61,7 +70,8 @@ const VSFrame* noise_frame(int n, int reason, void* instance, void**, VSFrameCon
     VSFrame* frame = api->newVideoFrame(&vi.format, vi.width, vi.height, nullptr, core);
     for (int p = 0; p < vi.format.numPlanes; ++p)
         fill_test_plane(api->getWritePtr(frame, p), api->getStride(frame, p),
-                        api->getFrameWidth(frame, p), api->getFrameHeight(frame, p), kSeed, n, p);
+                        api->getFrameWidth(frame, p), api->getFrameHeight(frame, p),
+                        sample_format(vi.format), kSeed, n, p);
     VSMap* props = api->getFramePropertiesRW(frame);
     api->mapSetInt(props, kFrameKey, n, maReplace);
     api->mapSetInt(props, kFieldKey, kFieldValue, maReplace);
@@ -166,6 +176,10 @@ public:
             api_.mapSetInt(args, "threshold1", *arguments.threshold1, maReplace);
         if (arguments.threshold2)
             api_.mapSetInt(args, "threshold2", *arguments.threshold2, maReplace);
+        if (arguments.planes) {
+            const std::vector<int64_t> planes(arguments.planes->begin(), arguments.planes->end());
+            api_.mapSetIntArray(args, "planes", planes.data(), static_cast<int>(planes.size()));
+        }
         VSMap* out = api_.invoke(plugin_, "Velnor", args);
         VSNode* node = nullptr;
         if (const char* e = api_.mapGetError(out))
@@ -204,10 +218,11 @@ public:
         const int planes = api_.getVideoFrameFormat(source)->numPlanes;
         for (int p = 0; p < planes; ++p) {
             const ConstPlane pi = plane(source, p), po = plane(out, p);
-            if (p == 0)
-                tally_.check_luma(pi, po, arguments, where);
+            const std::string plane_where = where + ", plane " + std::to_string(p);
+            if (arguments.filters_plane(p))
+                tally_.check_filtered(pi, po, arguments, plane_where);
             else
-                tally_.check_same(pi, po, where + ", chroma " + std::to_string(p));
+                tally_.check_same(pi, po, plane_where);
         }
         const VSMap* props = api_.getFramePropertiesRO(out);
         int e1 = 0, e2 = 0;
@@ -252,7 +267,7 @@ public:
 private:
     ConstPlane plane(const VSFrame* frame, int p) const {
         return {api_.getReadPtr(frame, p), api_.getStride(frame, p), api_.getFrameWidth(frame, p),
-                api_.getFrameHeight(frame, p)};
+                api_.getFrameHeight(frame, p), sample_format(*api_.getVideoFrameFormat(frame))};
     }
 
     const VSAPI& api_;
@@ -269,7 +284,16 @@ void run_checks(Session& session, Tally& tally) {
                                       "x" + std::to_string(size.height);
             VSNode* source = session.make_source(format, size);
             if (!source) continue;
-            for (const Arguments& arguments : argument_table()) {
+            std::vector<Arguments> calls = argument_table();
+            if (format.color_family == cfYUV) {
+                for (std::vector<int> planes :
+                     {std::vector<int>{1, 2}, std::vector<int>{2, 0, 1}}) {
+                    Arguments with_planes = calls[1];
+                    with_planes.planes = planes;
+                    calls.push_back(with_planes);
+                }
+            }
+            for (const Arguments& arguments : calls) {
                 std::string error;
                 VSNode* out = session.velnor(source, arguments, error);
                 const std::string call = where + ", " + arguments.describe();
@@ -300,6 +324,17 @@ void run_checks(Session& session, Tally& tally) {
         if (out) api.freeNode(out);
         api.freeNode(source);
     }
+    VSNode* source = session.make_source({cfYUV, stInteger, 16, 1, 1}, {64, 32});
+    for (const std::vector<int>& planes : kRefusedPlanes) {
+        if (!source) break;
+        Arguments arguments;
+        arguments.planes = planes;
+        std::string error;
+        VSNode* out = session.velnor(source, arguments, error);
+        tally.check_refusal(out ? nullptr : error.c_str(), arguments.describe());
+        if (out) api.freeNode(out);
+    }
+    if (source) api.freeNode(source);
 }
 
 }  // namespace
