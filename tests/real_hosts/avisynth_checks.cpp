@@ -57,7 +57,8 @@ struct Size {
     int width, height;
 };
 
-const Size kSizes[] = {{4, 2}, {76, 46}, {352, 202}};
+// The widest holds column positions beyond what 16-bit lanes can.
+const Size kSizes[] = {{4, 2}, {76, 46}, {352, 202}, {65600, 8}};
 
 // Audio added to every source clip: a tone, so that lost or altered samples show.
 constexpr const char kAudio[] = ".AudioDub(Tone(type=\"Sine\", samplerate=48000, channels=2))";
