@@ -3,6 +3,7 @@
 // element loops).
 #pragma once
 
+#include "core/x86/transpose_wide_avx.h"
 #include "core/x86/vector_common.h"
 #include "core/x86/vector_pieces.h"
 
@@ -182,28 +183,6 @@ VELNOR_INLINE uint32_t lane_bits(Ints mask) {
         bits |= static_cast<uint32_t>(_mm256_movemask_ps(reinterpret_cast<__m256>(mask.part[i])))
                 << (8 * i);
     return bits;
-}
-// 8 x 8 lanes of 32 bits: out[j][i] = in[i][j], each row eight consecutive
-// elements. The wavefront's transposes of 32-bit lanes.
-constexpr int kWideTranspose = 8;
-VELNOR_INLINE void transpose_wide(const void* const in[8], void* const out[8]) {
-    __m256 r[8], t[8], s[8];
-    for (int i = 0; i < 8; ++i) r[i] = _mm256_loadu_ps(static_cast<const float*>(in[i]));
-    for (int i = 0; i < 8; i += 2) {
-        t[i] = _mm256_unpacklo_ps(r[i], r[i + 1]);
-        t[i + 1] = _mm256_unpackhi_ps(r[i], r[i + 1]);
-    }
-    for (int i = 0; i < 8; i += 4) {
-        s[i] = _mm256_shuffle_ps(t[i], t[i + 2], 0x44);
-        s[i + 1] = _mm256_shuffle_ps(t[i], t[i + 2], 0xEE);
-        s[i + 2] = _mm256_shuffle_ps(t[i + 1], t[i + 3], 0x44);
-        s[i + 3] = _mm256_shuffle_ps(t[i + 1], t[i + 3], 0xEE);
-    }
-    for (int j = 0; j < 4; ++j) {
-        _mm256_storeu_ps(static_cast<float*>(out[j]), _mm256_permute2f128_ps(s[j], s[j + 4], 0x20));
-        _mm256_storeu_ps(static_cast<float*>(out[j + 4]),
-                         _mm256_permute2f128_ps(s[j], s[j + 4], 0x31));
-    }
 }
 
 // The high 32 bits of each lane's 64-bit product.
