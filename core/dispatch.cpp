@@ -161,40 +161,37 @@ SimdLevel float_level(SimdLevel level) {
     return entry ? entry->level : SimdLevel::reference;
 }
 
-FormPass form_pass_for_level(SimdLevel level) {
+namespace {
+
+// `member` of `level`'s own entry; null for the reference, a level this build or
+// CPU lacks, or an entry without it.
+template <class Part>
+Part own_part(SimdLevel level, Part FastPass::*member) {
     if (level > best_supported_level()) return nullptr;
     const FastPass* entry = find_fast_pass(level);
-    return entry ? entry->form_pass : nullptr;
+    return entry ? entry->*member : nullptr;
 }
 
+}  // namespace
+
+FormPass form_pass_for_level(SimdLevel level) { return own_part(level, &FastPass::form_pass); }
+
 WordFormPass word_form_pass_for_level(SimdLevel level) {
-    if (level > best_supported_level()) return nullptr;
-    const FastPass* entry = find_fast_pass(level);
-    return entry ? entry->word_form_pass : nullptr;
+    return own_part(level, &FastPass::word_form_pass);
 }
 
 FloatFormPass float_form_pass_for_level(SimdLevel level) {
-    if (level > best_supported_level()) return nullptr;
-    const FastPass* entry = find_fast_pass(level);
-    return entry ? entry->float_form_pass : nullptr;
+    return own_part(level, &FastPass::float_form_pass);
 }
 
 WordShapeProbe word_shape_probe_for_level(SimdLevel level) {
-    if (level > best_supported_level()) return nullptr;
-    const FastPass* entry = find_fast_pass(level);
-    return entry ? entry->word_probe : nullptr;
+    return own_part(level, &FastPass::word_probe);
 }
 
-ShapeProbe shape_probe_for_level(SimdLevel level) {
-    if (level > best_supported_level()) return nullptr;
-    const FastPass* entry = find_fast_pass(level);
-    return entry ? entry->probe : nullptr;
-}
+ShapeProbe shape_probe_for_level(SimdLevel level) { return own_part(level, &FastPass::probe); }
 
 CorrectionProbe correction_probe_for_level(SimdLevel level) {
-    if (level > best_supported_level()) return nullptr;
-    const FastPass* entry = find_fast_pass(level);
-    return entry ? entry->correction_probe : nullptr;
+    return own_part(level, &FastPass::correction_probe);
 }
 
 }  // namespace velnor
