@@ -15,6 +15,7 @@
 #include "core/luma_pass.h"
 #include "core/x86/fast_passes.h"
 #include "tests/sample_plane.h"
+#include "tests/sample_reference.h"
 
 namespace velnor {
 namespace {
@@ -286,19 +287,20 @@ TEST(DepthDifferential, FloatsWithinTheTolerance) {
                         continue;
                     }
                     const float difference = std::fabs(expected.samples[i] - actual.samples[i]);
-                    ASSERT_LE(difference, 0.05f)
+                    ASSERT_LE(difference, test::kFloatFar)
                         << "sample " << i << " (" << describe(c, level, form) << ")";
                     ++samples[at][f];
-                    loose[at][f] += difference > 1e-4f;
+                    loose[at][f] += difference > test::kFloatNear;
                 }
             }
     }
     for (SimdLevel level : levels)
         for (std::size_t f = 0; f < std::size(kForms); ++f) {
             const std::size_t at = static_cast<std::size_t>(level);
-            EXPECT_LE(loose[at][f] * 1000, samples[at][f])
+            EXPECT_LE(static_cast<double>(loose[at][f]),
+                      (1.0 - test::kFloatNearShare) * samples[at][f])
                 << level_name(level) << ", " << kForms[f].name << ": " << loose[at][f] << " of "
-                << samples[at][f] << " samples beyond 1e-4";
+                << samples[at][f] << " samples beyond " << test::kFloatNear;
         }
 }
 
