@@ -17,9 +17,8 @@ FrameFilter::FrameFilter(const StreamInfo& info, int32_t strength, int32_t thres
             denoisers_.emplace_back(
                 FilterSettings(size.width, size.height, strength, threshold1, threshold2), format);
         }
-        // Rows are packed: the pitch is one row of samples.
-        planes_.push_back({info.plane_offset(plane),
-                           size.width * static_cast<std::ptrdiff_t>(info.sample_bytes()), index});
+        planes_.push_back(
+            {info.plane_offset(plane), static_cast<std::ptrdiff_t>(info.row_bytes(plane)), index});
     };
     add(Plane::luma);
     if (chroma && info.layout.has_chroma) {

@@ -48,7 +48,7 @@ int report(std::FILE* messages, const std::string& message) {
 
 // The luma plane comes first in the frame, rows packed.
 void add_luma(NoiseEstimator& estimator, const StreamInfo& info, const Frame& frame) {
-    const std::ptrdiff_t pitch = info.width * static_cast<std::ptrdiff_t>(info.sample_bytes());
+    const auto pitch = static_cast<std::ptrdiff_t>(info.row_bytes(Plane::luma));
     if (info.sample_bytes() == 1)
         estimator.add_plane(frame.data.data(), info.width, info.height, pitch);
     else

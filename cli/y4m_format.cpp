@@ -227,10 +227,12 @@ PlaneSize StreamInfo::plane_size(Plane plane) const {
 
 std::size_t StreamInfo::sample_bytes() const { return layout.bits > 8 ? 2 : 1; }
 
+std::size_t StreamInfo::row_bytes(Plane plane) const {
+    return static_cast<std::size_t>(plane_size(plane).width) * sample_bytes();
+}
+
 std::size_t StreamInfo::plane_bytes(Plane plane) const {
-    const PlaneSize size = plane_size(plane);
-    return static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height) *
-           sample_bytes();
+    return row_bytes(plane) * static_cast<std::size_t>(plane_size(plane).height);
 }
 
 std::size_t StreamInfo::plane_offset(Plane plane) const {

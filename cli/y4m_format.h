@@ -60,7 +60,8 @@ struct StreamInfo {
     int plane_count() const;  // 1 (mono), 3, or 4 (with alpha)
     static Plane plane(int index) { return static_cast<Plane>(index); }
     PlaneSize plane_size(Plane plane) const;
-    std::size_t sample_bytes() const;  // 1 or 2
+    std::size_t sample_bytes() const;          // 1 or 2
+    std::size_t row_bytes(Plane plane) const;  // rows are packed: the pitch
     std::size_t plane_bytes(Plane plane) const;
     std::size_t plane_offset(Plane plane) const;  // where the plane starts in the frame data
     std::size_t frame_bytes() const;              // every plane
