@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "core/x86/fast_passes.h"
+#include "core/simd/fast_passes.h"
 
 namespace velnor {
 

@@ -13,7 +13,7 @@
 #include "core/dispatch.h"
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
-#include "core/x86/fast_passes.h"
+#include "core/simd/fast_passes.h"
 #include "tests/sample_plane.h"
 #include "tests/sample_reference.h"
 

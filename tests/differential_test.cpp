@@ -13,7 +13,7 @@
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
 #include "core/pass_arith.h"
-#include "core/x86/fast_passes.h"
+#include "core/simd/fast_passes.h"
 #include "tests/test_plane.h"
 
 namespace velnor {

@@ -1,7 +1,7 @@
 // The vector pass for AVX2 (target flags set in core/CMakeLists.txt).
 #include "core/x86/vector_avx2.h"
 // The vector layer first: the pass body is written against it.
-#include "core/x86/pass_body.h"
+#include "core/simd/pass_body.h"
 
 namespace velnor {
 namespace {

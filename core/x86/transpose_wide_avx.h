@@ -5,7 +5,7 @@
 
 #include <immintrin.h>
 
-#include "core/x86/vector_common.h"
+#include "core/simd/vector_common.h"
 
 namespace velnor {
 namespace {

@@ -4,8 +4,8 @@
 // SSE4.1 vector layers.
 #pragma once
 
-#include "core/x86/vector_common.h"
-#include "core/x86/vector_pieces.h"
+#include "core/simd/vector_common.h"
+#include "core/simd/vector_pieces.h"
 
 namespace velnor {
 namespace {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <utility>
 
-#include "core/x86/vector_common.h"
+#include "core/simd/vector_common.h"
 
 namespace velnor {
 namespace {

@@ -14,13 +14,13 @@
 
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
-#include "core/x86/band_layout.h"
-#include "core/x86/fast_passes.h"
-#include "core/x86/pass_arith_floats.h"
-#include "core/x86/pass_arith_vector.h"
-#include "core/x86/pass_arith_words.h"
-#include "core/x86/row_form.h"
-#include "core/x86/wavefront_form.h"
+#include "core/simd/band_layout.h"
+#include "core/simd/fast_passes.h"
+#include "core/simd/pass_arith_floats.h"
+#include "core/simd/pass_arith_vector.h"
+#include "core/simd/pass_arith_words.h"
+#include "core/simd/row_form.h"
+#include "core/simd/wavefront_form.h"
 
 namespace velnor {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
-#include "core/x86/pass_arith_vector.h"
+#include "core/simd/pass_arith_vector.h"
 
 namespace velnor {
 namespace {
