@@ -58,7 +58,7 @@ using WordShapeProbe = void (*)(int32_t knee, int32_t* out);
 // filter_words_<isa> (a WordPass),
 // filter_words_<isa>_form (a WordFormPass), word_shape_probe_<isa> (a
 // WordShapeProbe), filter_floats_<isa> (a FloatPass) and filter_floats_<isa>_form (a
-// FloatFormPass), defined in core/x86/pass_<isa>.cpp.
+// FloatFormPass), defined in core/<architecture>/pass_<isa>.cpp.
 #define VELNOR_DECLARE_VECTOR_PASS(isa)                                                          \
     PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,                 \
                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch);         \

@@ -25,12 +25,12 @@ struct ByteConstants {
     // h) >> shift1)) >> shift2 with h the high half of n * magic (Granlund and
     // Montgomery's method for a divisor known at run time; exact for every n).
     Vec knee_magic;
-    __m128i knee_shift1, knee_shift2;
+    ShiftCount knee_shift1, knee_shift2;
     // 3 with a word table for 2 knee < kLanes, 4 with one by magnitude for 2 knee <
     // 2 kLanes, 5 with one of the band for knee < 2 kLanes; else with byte shuffles 1
     // for knee <= 16, 2 for knee <= 32; else 0.
     int knee_tables;
-    __m128i knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
+    ByteTable knee_table[2];  // entry j of table i: the band value for |d| = knee + 16 i + j
     // Entry e of the two: the shaped value of d = e mod 2 kLanes (3), of |d| = e (4),
     // of |d| = knee + e (5).
     Vec word_table[2];
@@ -55,8 +55,8 @@ VELNOR_INLINE ByteConstants make_constants(const FilterSettings& settings) {
     int log2_ceiling = 0;
     while ((1 << log2_ceiling) < divisor) ++log2_ceiling;
     c.knee_magic = splat(65536 * ((1 << log2_ceiling) - divisor) / divisor + 1);
-    c.knee_shift1 = _mm_cvtsi32_si128(log2_ceiling > 0 ? 1 : 0);
-    c.knee_shift2 = _mm_cvtsi32_si128(log2_ceiling > 0 ? log2_ceiling - 1 : 0);
+    c.knee_shift1 = shift_count(log2_ceiling > 0 ? 1 : 0);
+    c.knee_shift2 = shift_count(log2_ceiling > 0 ? log2_ceiling - 1 : 0);
     c.knee_tables = kHasWordTable && 2 * knee <= kLanes - 1       ? 3
                     : kHasWordTable && 2 * knee <= 2 * kLanes - 1 ? 4
                     : kHasWordTable && knee <= 2 * kLanes - 1     ? 5
@@ -73,11 +73,11 @@ VELNOR_INLINE ByteConstants make_constants(const FilterSettings& settings) {
     }
     c.word_table[0] = load(words);
     c.word_table[1] = load(words + kLanes);
-    alignas(16) uint8_t band[32] = {};
+    uint8_t band[32] = {};
     for (int j = 0; j < knee && knee <= 32; ++j)
         band[j] = static_cast<uint8_t>((knee - j) * (knee + j) / knee);
-    c.knee_table[0] = _mm_load_si128(reinterpret_cast<const __m128i*>(band));
-    c.knee_table[1] = _mm_load_si128(reinterpret_cast<const __m128i*>(band + 16));
+    c.knee_table[0] = load_byte_table(band);
+    c.knee_table[1] = load_byte_table(band + 16);
     const float k = static_cast<float>(settings.strength) * 0.05f;
     c.unit_strength = k == 1.0f;
     const IntegerStrength form = integer_strength(settings.strength, 255, 255, 16);

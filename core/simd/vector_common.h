@@ -1,9 +1,8 @@
 // What every vector layer (vector_<isa>.h) starts from. A vector layer gives one
 // translation unit, built with its instruction set's flags, the type Vec of kLanes
 // int16 lanes and the operations the pass needs; everything has internal linkage.
+// Free of any instruction set's intrinsics: a layer includes its own.
 #pragma once
-
-#include <immintrin.h>
 
 #include <cstdint>
 #include <cstring>

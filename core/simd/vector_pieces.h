@@ -2,7 +2,7 @@
 // and float samples: kLanes lanes kept as N native registers of kBytes bytes, every
 // element-wise operation applied register by register through GCC's vector
 // extensions. A vector layer names its types (Ints, Words, Reals) and adds what
-// needs its own instructions: any(), multiply_high().
+// needs its own instructions: any(), lane_bits(), multiply_high(), transpose_wide().
 #pragma once
 
 #include <cstdint>
@@ -173,21 +173,6 @@ VELNOR_INLINE Mask pieces_from_bits(uint32_t bits) {
     for (int i = 0; i < Mask::kLaneCount; ++i) lane_bit[i] = static_cast<int32_t>(1u << i);
     return (broadcast<Mask>(static_cast<int32_t>(bits)) & load_lanes<Mask>(lane_bit)) !=
            broadcast<Mask>(0);
-}
-
-// 4 x 4 lanes of 32 bits: out[j][i] = in[i][j], each row four consecutive
-// elements. Used by the wavefront's transposes of 32-bit lanes.
-VELNOR_INLINE void transpose4(const void* const in[4], void* const out[4]) {
-    const __m128 r0 = _mm_loadu_ps(static_cast<const float*>(in[0]));
-    const __m128 r1 = _mm_loadu_ps(static_cast<const float*>(in[1]));
-    const __m128 r2 = _mm_loadu_ps(static_cast<const float*>(in[2]));
-    const __m128 r3 = _mm_loadu_ps(static_cast<const float*>(in[3]));
-    const __m128 t0 = _mm_unpacklo_ps(r0, r1), t1 = _mm_unpacklo_ps(r2, r3);
-    const __m128 t2 = _mm_unpackhi_ps(r0, r1), t3 = _mm_unpackhi_ps(r2, r3);
-    _mm_storeu_ps(static_cast<float*>(out[0]), _mm_movelh_ps(t0, t1));
-    _mm_storeu_ps(static_cast<float*>(out[1]), _mm_movehl_ps(t1, t0));
-    _mm_storeu_ps(static_cast<float*>(out[2]), _mm_movelh_ps(t2, t3));
-    _mm_storeu_ps(static_cast<float*>(out[3]), _mm_movehl_ps(t3, t2));
 }
 
 }  // namespace

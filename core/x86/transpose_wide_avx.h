@@ -3,9 +3,7 @@
 // everything in a vector layer.
 #pragma once
 
-#include <immintrin.h>
-
-#include "core/simd/vector_common.h"
+#include "core/x86/vector_x86.h"
 
 namespace velnor {
 namespace {

@@ -3,9 +3,9 @@
 // element loops).
 #pragma once
 
-#include "core/simd/vector_common.h"
 #include "core/simd/vector_pieces.h"
 #include "core/x86/transpose_wide_avx.h"
+#include "core/x86/vector_x86.h"
 
 namespace velnor {
 namespace {

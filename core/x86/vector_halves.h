@@ -4,8 +4,8 @@
 // SSE4.1 vector layers.
 #pragma once
 
-#include "core/simd/vector_common.h"
 #include "core/simd/vector_pieces.h"
+#include "core/x86/vector_x86.h"
 
 namespace velnor {
 namespace {
@@ -230,6 +230,20 @@ VELNOR_INLINE uint32_t lane_bits(Ints mask) {
         bits |= static_cast<uint32_t>(_mm_movemask_ps(reinterpret_cast<__m128>(mask.part[i])))
                 << (4 * i);
     return bits;
+}
+// 4 x 4 lanes of 32 bits: out[j][i] = in[i][j], each row four consecutive
+// elements. Used by the wavefront's transposes of 32-bit lanes.
+VELNOR_INLINE void transpose4(const void* const in[4], void* const out[4]) {
+    const __m128 r0 = _mm_loadu_ps(static_cast<const float*>(in[0]));
+    const __m128 r1 = _mm_loadu_ps(static_cast<const float*>(in[1]));
+    const __m128 r2 = _mm_loadu_ps(static_cast<const float*>(in[2]));
+    const __m128 r3 = _mm_loadu_ps(static_cast<const float*>(in[3]));
+    const __m128 t0 = _mm_unpacklo_ps(r0, r1), t1 = _mm_unpacklo_ps(r2, r3);
+    const __m128 t2 = _mm_unpackhi_ps(r0, r1), t3 = _mm_unpackhi_ps(r2, r3);
+    _mm_storeu_ps(static_cast<float*>(out[0]), _mm_movelh_ps(t0, t1));
+    _mm_storeu_ps(static_cast<float*>(out[1]), _mm_movehl_ps(t1, t0));
+    _mm_storeu_ps(static_cast<float*>(out[2]), _mm_movelh_ps(t2, t3));
+    _mm_storeu_ps(static_cast<float*>(out[3]), _mm_movehl_ps(t3, t2));
 }
 // The wavefront's transposes of 32-bit lanes: 4 x 4.
 constexpr int kWideTranspose = 4;
