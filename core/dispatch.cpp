@@ -6,18 +6,6 @@
 
 namespace velnor {
 
-namespace {
-struct LevelName {
-    SimdLevel level;
-    const char* name;
-};
-constexpr LevelName kLevelNames[] = {
-    {SimdLevel::reference, "reference"}, {SimdLevel::sse2, "sse2"},
-    {SimdLevel::sse41, "sse4.1"},        {SimdLevel::avx2, "avx2"},
-    {SimdLevel::avx512, "avx512"},
-};
-}  // namespace
-
 const char* level_name(SimdLevel level) {
     for (const LevelName& entry : kLevelNames)
         if (entry.level == level) return entry.name;
@@ -35,6 +23,10 @@ bool parse_level(std::string_view name, SimdLevel* level) {
 }
 
 SimdLevel best_supported_level() {
+#if defined(VELNOR_HAVE_NEON)
+    // Every AArch64 CPU has NEON.
+    return SimdLevel::neon;
+#endif
 #if defined(VELNOR_HAVE_SSE2)
     // Also safe when called from a static constructor, before libgcc's own one ran.
     __builtin_cpu_init();
@@ -109,6 +101,10 @@ constexpr FastPass kFastPasses[] = {
 #if defined(VELNOR_HAVE_AVX512)
     {SimdLevel::avx512, filter_luma_avx512, filter_luma_avx512_form, shape_probe_avx512,
      correction_probe_avx512 VELNOR_DEPTH_ENTRIES(avx512)},
+#endif
+#if defined(VELNOR_HAVE_NEON)
+    {SimdLevel::neon, filter_luma_neon, filter_luma_neon_form, shape_probe_neon,
+     correction_probe_neon VELNOR_DEPTH_ENTRIES(neon)},
 #endif
     {SimdLevel::reference, nullptr, nullptr, nullptr, nullptr},  // keeps the array non-empty
 };

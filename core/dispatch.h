@@ -2,17 +2,39 @@
 // level on request so that every level can be tested and compared.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <string_view>
 
 #include "core/luma_pass.h"
 
 namespace velnor {
 
-// Ordered from slowest to fastest.
-enum class SimdLevel { reference, sse2, sse41, avx2, avx512 };
-inline constexpr SimdLevel kAllLevels[] = {SimdLevel::reference, SimdLevel::sse2, SimdLevel::sse41,
-                                           SimdLevel::avx2, SimdLevel::avx512};
+// Within one architecture, ordered from slowest to fastest.
+enum class SimdLevel { reference, sse2, sse41, avx2, avx512, neon };
 
+// The levels of this build's architecture, slowest first, with the names
+// level_name gives and VELNOR_SIMD takes: the one list of them.
+struct LevelName {
+    SimdLevel level;
+    const char* name;
+};
+inline constexpr LevelName kLevelNames[] = {
+    {SimdLevel::reference, "reference"},
+#if defined(__x86_64__) || defined(__i386__)
+    {SimdLevel::sse2, "sse2"},           {SimdLevel::sse41, "sse4.1"},
+    {SimdLevel::avx2, "avx2"},           {SimdLevel::avx512, "avx512"},
+#elif defined(__aarch64__)
+    {SimdLevel::neon, "neon"},
+#endif
+};
+inline constexpr std::array<SimdLevel, std::size(kLevelNames)> kAllLevels = [] {
+    std::array<SimdLevel, std::size(kLevelNames)> levels{};
+    for (std::size_t i = 0; i < levels.size(); ++i) levels[i] = kLevelNames[i].level;
+    return levels;
+}();
+
+// "unknown" for a level of another architecture.
 const char* level_name(SimdLevel level);
 // Accepts the names level_name gives; false for anything else.
 bool parse_level(std::string_view name, SimdLevel* level);

@@ -83,6 +83,7 @@ VELNOR_DECLARE_VECTOR_PASS(sse2)
 VELNOR_DECLARE_VECTOR_PASS(sse41)
 VELNOR_DECLARE_VECTOR_PASS(avx2)
 VELNOR_DECLARE_VECTOR_PASS(avx512)
+VELNOR_DECLARE_VECTOR_PASS(neon)
 
 // The parts of `level`'s vector pass, for tests and benchmarks; null for the
 // reference or a level this build or CPU lacks.
