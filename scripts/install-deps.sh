@@ -18,6 +18,7 @@ test_packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix
   wine wine32 wine64
   ffmpeg hyperfine man-db zip git
+  g++-aarch64-linux-gnu qemu-user
 )
 
 case "${1:-}" in
