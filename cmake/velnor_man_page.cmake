@@ -1,7 +1,9 @@
 # Writes the manual page velnor.1 around the program's own --help text, so that the
 # page names exactly the options and defaults the program has.
 # Run as: cmake -DVELNOR=<program> -DVERSION=<version> -DOUTPUT=<file> -P velnor_man_page.cmake
-execute_process(COMMAND ${VELNOR} --help OUTPUT_VARIABLE help RESULT_VARIABLE status)
+# (-DEMULATOR="<command>" runs a cross-built program under it).
+separate_arguments(emulator UNIX_COMMAND "${EMULATOR}")
+execute_process(COMMAND ${emulator} ${VELNOR} --help OUTPUT_VARIABLE help RESULT_VARIABLE status)
 if(NOT status EQUAL 0 OR help STREQUAL "")
   message(FATAL_ERROR "velnor --help failed (${status})")
 endif()

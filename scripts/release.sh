@@ -2,6 +2,7 @@
 # Builds the three shipped targets (scripts/build-dist.sh) and writes the release
 # archives under release/:
 #   velnor-<version>-linux-x86_64.tar.gz  libvelnor.so, velnor, velnor.1
+#   velnor-<version>-linux-aarch64.tar.gz the same for Linux on AArch64 (cross-built)
 #   velnor-<version>-win64.zip            velnor.dll (AviSynth+ and VapourSynth, x64)
 #   velnor-<version>-win32.zip            velnor.dll (AviSynth 2.5, 32-bit)
 # each with LICENSE and the host's README.txt (from packaging/), and SHA256SUMS.
@@ -74,6 +75,29 @@ stage_folder "$linux_name" README-linux-x86_64.txt \
 tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
   --mtime="@$SOURCE_DATE_EPOCH" -C "$stage" -cf - "$linux_name" |
   gzip -9n >"$out/$linux_name.tar.gz"
+
+# Linux AArch64, cross-built (cmake/toolchain-aarch64-linux-gnu.cmake); its manual
+# page comes from the program's own --help, run under qemu-user.
+arm_tree=build/linux-aarch64
+if ! command -v aarch64-linux-gnu-g++ >/dev/null || ! command -v qemu-aarch64 >/dev/null; then
+  bash scripts/install-deps.sh >&2
+fi
+cmake -S . -B "$arm_tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-aarch64-linux-gnu.cmake" \
+  -DVELNOR_BUILD_TESTS=OFF -DVELNOR_BUILD_BENCH=OFF -DVELNOR_BUILD_CLI=ON >/dev/null
+cmake --build "$arm_tree" -j 2 >&2
+cmake --install "$arm_tree" --prefix "$stage/install-aarch64" --strip >/dev/null
+arm_so=$stage/install-aarch64/lib/vapoursynth/libvelnor.so
+arm_exports=$(aarch64-linux-gnu-nm -D --defined-only "$arm_so" | awk '{print $NF}' | sort | xargs)
+[ "$arm_exports" = "VapourSynthPluginInit2 avisynth_c_plugin_init" ] ||
+  fail "$arm_so exports '$arm_exports'"
+arm_name=$base-linux-aarch64
+stage_folder "$arm_name" README-linux-aarch64.txt \
+  "$stage/install-aarch64/bin/velnor" "$arm_so" \
+  "$stage/install-aarch64/share/man/man1/velnor.1"
+tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
+  --mtime="@$SOURCE_DATE_EPOCH" -C "$stage" -cf - "$arm_name" |
+  gzip -9n >"$out/$arm_name.tar.gz"
 
 # zip keeps local time: TZ=UTC makes it the same everywhere; -X leaves out the
 # owner and extra time fields.
