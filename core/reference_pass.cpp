@@ -174,13 +174,14 @@ private:
             sums[x] = sample(x - 1, y) + sample(x, y) + sample(x + 1, y);
     }
 
-    // The kernel's non-zero entries only, in row-major order.
+    // Row-major, zero entries included. They change no result (0 x inf is NaN, but
+    // responses that read a float sample that is not finite decide nothing: that
+    // sample is in the 3x3 box, so the activity is not finite and P is kept).
     Value response(int x, int y, Kernel kernel) const {
         Value sum = 0;
         for (int j = 0; j < 3; ++j)
             for (int i = 0; i < 3; ++i)
-                if (const int g = kKernels[kernel][j][i])
-                    sum += static_cast<Value>(g) * sample(x + i - 1, y + j - 1);
+                sum += kKernels[kernel][j][i] * sample(x + i - 1, y + j - 1);
         return sum;
     }
 
