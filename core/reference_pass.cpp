@@ -4,6 +4,7 @@
 // between integer samples (truncating, clamped) and float samples (neither).
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 #include "core/depth_thresholds.h"
 #include "core/luma_pass.h"
@@ -71,7 +72,11 @@ struct IntegerRule {
 };
 
 // Float samples, 1.0 in the role of 255: thresholds divided by 255, nothing
-// truncated, nothing clamped.
+// truncated, nothing clamped. Samples that are not finite (NaN, infinities) stay
+// as they are and do not spread: a sample whose 3x3 box holds one (or whose
+// activity overflows) keeps its value, a directional neighbour that is not finite
+// counts as a difference beyond the knee, and a result that would not be finite
+// (a huge sample's correction overflowing) leaves the sample as it was.
 struct FloatRule {
     using Sample = float;
     using Value = float;
@@ -88,15 +93,24 @@ struct FloatRule {
     static Value box_correction(Value activity) { return activity / 9.0f; }
     static Value halved(Value response) { return response * 0.5f; }
     static Value magnitude(Value v) { return std::fabs(v); }
-    static Value confidence(Value activity) { return std::fabs(0.4f * activity); }
+    // NaN where the activity is not finite: no response reaches it, so the sample
+    // takes the box result, which is not finite either.
+    static Value confidence(Value activity) {
+        return std::isfinite(activity) ? std::fabs(0.4f * activity)
+                                       : std::numeric_limits<float>::quiet_NaN();
+    }
+    // A NaN difference (a neighbour that is NaN) shapes to 0, as one beyond the knee.
     Value shape(Value d) const {
         const float m = std::fabs(d);
         if (m < knee) return d;
-        if (m >= 2.0f * knee) return 0.0f;
+        if (!(m < 2.0f * knee)) return 0.0f;
         return (2.0f * knee - m) * d / knee;
     }
     static Value quarter(Value sum) { return 0.25f * sum; }
-    Sample corrected(Value p, Value w) const { return p - w * k; }
+    Sample corrected(Value p, Value w) const {
+        const float result = p - w * k;
+        return std::isfinite(result) ? result : p;
+    }
 };
 
 template <class Sample>
@@ -138,7 +152,8 @@ public:
                 } else {
                     Value magnitude;
                     const Kernel kernel = strongest_kernel(x, y, &magnitude);
-                    if (magnitude < rule_.confidence(activity))
+                    // Below the confidence threshold, or NaN on either side: box mean.
+                    if (!(magnitude >= rule_.confidence(activity)))
                         w = rule_.box_correction(activity);
                     else
                         w = directional_average(x, y, kernel);
@@ -159,6 +174,9 @@ private:
             sums[x] = sample(x - 1, y) + sample(x, y) + sample(x + 1, y);
     }
 
+    // Row-major, zero entries included. They change no result (0 x inf is NaN, but
+    // responses that read a float sample that is not finite decide nothing: that
+    // sample is in the 3x3 box, so the activity is not finite and P is kept).
     Value response(int x, int y, Kernel kernel) const {
         Value sum = 0;
         for (int j = 0; j < 3; ++j)
@@ -196,6 +214,7 @@ private:
 template <class Rule>
 PassStatus sweep(const Rule& rule, const FilterSettings& settings, typename Rule::Sample* plane,
                  std::ptrdiff_t pitch, const ScratchAllocator& scratch) {
+    if (settings.strength == 0) return PassStatus::ok;  // no correction: every sample stays
     return ReferenceSweep<Rule>(rule, plane, pitch).run(settings.width, settings.height, scratch);
 }
 

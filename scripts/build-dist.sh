@@ -16,7 +16,7 @@ if ! command -v x86_64-w64-mingw32-g++-win32 >/dev/null ||
   bash scripts/install-deps.sh >&2
 fi
 
-entries="VapourSynthPluginInit2 avisynth_c_plugin_init"
+entries="VapourSynthPluginInit2 avisynth_c_plugin_init avisynth_c_plugin_init2"
 
 # Linux x86-64. The tree also holds the command-line filter, which scripts/release.sh
 # builds and installs from it.

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "core/denoiser.h"
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
+#include "tests/float_edge_planes.h"
 #include "tests/sample_plane.h"
 
 namespace velnor {
@@ -187,6 +189,48 @@ TEST(DepthReference, FloatFollowsTheBytePass) {
                 close += std::fabs(floats.at(x, y) * 255.0f - bytes.at(x, y)) <= 1.5f;
         EXPECT_GE(close, kWidth * kHeight * 9 / 10) << p.strength << "," << p.threshold1;
     }
+}
+
+// NaN, infinities and huge floats: a sample that is not finite stays as it is (bit
+// for bit) and does not spread, finite samples come out finite, a huge sample
+// alone in a picture keeps its sign, and strength 0 changes no bit at all.
+TEST(DepthReference, NonFiniteAndHugeFloatsStayPut) {
+    std::mt19937 rng(37);
+    for (const test::FloatEdgeCase& c : test::kFloatEdgeCases)
+        for (const test::FloatEdgeSettings& p : test::kFloatEdgeSettings) {
+            const SamplePlane<float> before = test::float_edge_plane(c, 61, 45, 63, rng);
+            SamplePlane<float> after = before;
+            const FilterSettings s(61, 45, p.strength, p.threshold1, p.threshold2);
+            ASSERT_EQ(
+                filter_floats_reference(s, after.data(), after.pitch, default_scratch_allocator()),
+                PassStatus::ok);
+            if (p.strength == 0) {
+                ASSERT_EQ(std::memcmp(before.samples.data(), after.samples.data(),
+                                      before.samples.size() * sizeof(float)),
+                          0)
+                    << test::describe(c, p);
+                continue;
+            }
+            for (int y = 0; y < 45; ++y)
+                for (int x = 0; x < 61; ++x) {
+                    const float in = before.at(x, y), out = after.at(x, y);
+                    const std::string where =
+                        test::describe(c, p) + " at " + std::to_string(x) + "," + std::to_string(y);
+                    if (!std::isfinite(in)) {
+                        ASSERT_EQ(std::memcmp(&in, &out, sizeof in), 0) << where;
+                        continue;
+                    }
+                    ASSERT_TRUE(std::isfinite(out)) << where << ": " << in << " became " << out;
+                    bool alone = std::fabs(in) >= 1e37f;
+                    for (int j = -1; j <= 1; ++j)
+                        for (int i = -1; i <= 1; ++i)
+                            if ((i || j) && x + i >= 0 && x + i < 61 && y + j >= 0 && y + j < 45)
+                                alone = alone && std::fabs(before.at(x + i, y + j)) < 1.0f;
+                    if (alone) {
+                        ASSERT_EQ(std::signbit(in), std::signbit(out)) << where;
+                    }
+                }
+        }
 }
 
 // Denoiser takes byte pitches for every format, refuses what is not whole samples,

@@ -29,10 +29,22 @@ struct BytePlane {
 
 // Float results may differ from the float reference where additions round
 // differently: within kFloatNear on at least kFloatNearShare of the samples, and
-// within kFloatFar everywhere.
+// within kFloatFar everywhere; samples that are not finite, never.
 inline constexpr double kFloatNear = 1e-4;
 inline constexpr double kFloatNearShare = 0.999;
 inline constexpr double kFloatFar = 0.05;
+
+// A float result against the reference's: bit for bit where either is not finite
+// (NaN and infinities stay where they are), else within kFloatFar; *near tells
+// whether it is within kFloatNear too.
+inline bool float_result_agrees(float expected, float actual, bool* near) {
+    *near = true;
+    if (!std::isfinite(expected) || !std::isfinite(actual))
+        return std::memcmp(&expected, &actual, sizeof expected) == 0;
+    const double d = std::fabs(static_cast<double>(expected) - actual);
+    *near = d <= kFloatNear;
+    return d <= kFloatFar;
+}
 
 // Fills `width` x `height` samples of `format` at `data` with fill_random's content
 // at the format's scale: 8-bit values shifted up with random low bits, or divided by
@@ -112,10 +124,10 @@ inline std::string compare_samples(const std::vector<uint8_t>& expected, const B
                 float fe, fa;
                 std::memcpy(&fe, e + 4 * x, 4);
                 std::memcpy(&fa, a + 4 * x, 4);
-                const double d = std::fabs(static_cast<double>(fe) - fa);
-                if (!(d <= kFloatFar))
+                bool close = false;
+                if (!float_result_agrees(fe, fa, &close))
                     return where + " is " + std::to_string(fa) + ", expected " + std::to_string(fe);
-                near += d <= kFloatNear;
+                near += close;
                 ++total;
             } else if (std::memcmp(e + bytes * x, a + bytes * x, bytes) != 0) {
                 uint16_t we = 0, wa = 0;

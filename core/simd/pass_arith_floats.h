@@ -1,12 +1,13 @@
 // The pass's arithmetic for 32-bit float samples in float lanes (Reals), in the
 // reference pass's order of operations: thresholds divided by 255, nothing
-// truncated or clamped. The detectors' tie-break and the directional result are
+// truncated or clamped, and samples that are not finite left where they are as the
+// reference pass leaves them. The detectors' tie-break and the directional result are
 // pass_arith_vector.h's, which finds these by overloading. Needs a vector layer and
 // pass_arith_vector.h.
 #pragma once
 
-#include <cfloat>
 #include <cstdint>
+#include <limits>
 
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
@@ -29,27 +30,33 @@ VELNOR_INLINE FloatConstants make_float_constants(const FilterSettings& settings
                           broadcast<Reals>(static_cast<float>(settings.strength) * 0.05f)};
 }
 
-// d for |d| below the knee t, 0 from 2t on, else (2t - |d|) x d / t.
+// d for |d| below the knee t, 0 from 2t on (and for NaN), else (2t - |d|) x d / t.
 template <int kTables>
 VELNOR_INLINE Reals shape(Reals d, const FloatConstants& c) {
     static_assert(kTables == 0, "floats have no table form");
     const Reals m = magnitude(d);
     const Reals band = (c.knee2 - m) * d / c.knee;
-    return select(m < c.knee, d, select(m >= c.knee2, broadcast<Reals>(0.0f), band));
+    return select(m < c.knee, d, select(m < c.knee2, band, broadcast<Reals>(0.0f)));
 }
 template <class F>
 VELNOR_INLINE auto with_knee_tables(const FloatConstants&, F&& f) {
     return f.template operator()<0>();
 }
 
-VELNOR_INLINE Reals corrected(Reals p, Reals w, const FloatConstants& c) { return p - w * c.k; }
+// P - w k, or P where that is not finite (P itself, or an overflowing correction).
+VELNOR_INLINE Reals corrected(Reals p, Reals w, const FloatConstants& c) {
+    const Reals result = p - w * c.k;
+    return select(result - result == broadcast<Reals>(0.0f), result, p);
+}
 VELNOR_INLINE Reals halve(Reals v) { return v * broadcast<Reals>(0.5f); }
 VELNOR_INLINE Reals mean_of_four(Reals sum) { return sum * broadcast<Reals>(0.25f); }
 
+// The confidence threshold is NaN where D is not finite (d - d is NaN there, 0
+// elsewhere): no response reaches it, and the box result keeps P.
 VELNOR_INLINE ActivityOf<Reals> activity(Reals p, Reals box_sum, const FloatConstants& c) {
     const Reals d = p * broadcast<Reals>(9.0f) - box_sum;
     return ActivityOf<Reals>{magnitude(d), corrected(p, d / broadcast<Reals>(9.0f), c),
-                             magnitude(d * broadcast<Reals>(0.4f))};
+                             magnitude(d * broadcast<Reals>(0.4f)) + (d - d)};
 }
 VELNOR_INLINE Reals activity_size(Reals p, Reals box_sum) {
     return magnitude(p * broadcast<Reals>(9.0f) - box_sum);
@@ -57,6 +64,11 @@ VELNOR_INLINE Reals activity_size(Reals p, Reals box_sum) {
 // Where |D| is not below threshold1 (NaN included, as in the reference pass).
 VELNOR_INLINE Ints needs_detectors(Reals size, const FloatConstants& c) {
     return (size < c.threshold1) == broadcast<Ints>(0);
+}
+// The directional result where the strongest response reaches the confidence
+// threshold; the box result where it does not, or either is NaN.
+VELNOR_INLINE Reals directional_or_box(Reals best, Reals confidence, Reals directional, Reals box) {
+    return select(best >= confidence, directional, box);
 }
 
 // The six responses as the reference pass sums them, kernel entry by entry in
@@ -86,7 +98,11 @@ struct FloatLanes {
     using Row = float;
     using Element = float;
     using Constants = FloatConstants;
-    static constexpr Element kNoDetector = FLT_MAX;
+    // NaN: no response reaches it, so a marked lane always keeps its box result.
+    static constexpr Element kNoDetector = std::numeric_limits<float>::quiet_NaN();
+    // Lanes whose stored confidence threshold is a number (the mark, or the NaN of an
+    // activity that is not finite, settles the lane without them).
+    VELNOR_INLINE static Mask wants_detectors(V confidence) { return confidence == confidence; }
     VELNOR_INLINE static Constants constants(const FilterSettings& settings, int) {
         return make_float_constants(settings);
     }

@@ -205,6 +205,8 @@ struct ByteLanes {
     using Element = int16_t;
     using Constants = ByteConstants;
     static constexpr Element kNoDetector = 32767;  // confidence threshold nothing reaches
+    // Lanes whose stored confidence threshold is not the mark.
+    VELNOR_INLINE static Mask wants_detectors(V confidence) { return confidence != kNoDetector; }
     VELNOR_INLINE static Constants constants(const FilterSettings& settings, int) {
         return make_constants(settings);
     }
@@ -254,6 +256,13 @@ VELNOR_INLINE Responses<V> responses(const Neighbourhood<V>& n, const C&) {
                         magnitude(halve(surround - (middle + middle)))};
 }
 
+// The directional result where the strongest response reaches the confidence
+// threshold, else the box result (integer lanes; floats have their own).
+template <class V>
+VELNOR_INLINE V directional_or_box(V best, V confidence, V directional, V box) {
+    return select(best < confidence, box, directional);
+}
+
 // The result of a sample that reached the detectors: `box` where the strongest
 // response stays below `confidence`, else P corrected by the shaped differences to
 // its four neighbours along the strongest kernel's orientation.
@@ -269,7 +278,8 @@ VELNOR_INLINE V detector_result(const Neighbourhood<V>& n, V confidence, V box,
     Mask orientation = L::mask_broadcast(0);
     auto consider = [&](V response, int its_orientation) {
         const Mask stronger = response > best;
-        best = max(best, response);
+        // response where greater, else best: a float NaN never takes the lead.
+        best = max(response, best);
         orientation = select(stronger, L::mask_broadcast(its_orientation), orientation);
     };
     consider(g.g2, 1);
@@ -288,7 +298,7 @@ VELNOR_INLINE V detector_result(const Neighbourhood<V>& n, V confidence, V box,
 
     const V sum = shape<kTables>(n.p - n0, c) + shape<kTables>(n.p - n1, c) +
                   shape<kTables>(n.p - n2, c) + shape<kTables>(n.p - n3, c);
-    return select(best < confidence, box, corrected(n.p, mean_of_four(sum), c));
+    return directional_or_box(best, confidence, corrected(n.p, mean_of_four(sum), c), box);
 }
 
 // Calls f.template operator()<kTables>() with the knee tables the constants chose,

@@ -122,6 +122,10 @@ struct WordLanes {
     using Element = int32_t;
     using Constants = WordConstants;
     static constexpr Element kNoDetector = INT32_MAX;
+    // Lanes whose stored confidence threshold is not the mark.
+    VELNOR_INLINE static Mask wants_detectors(V confidence) {
+        return confidence != velnor::broadcast<Ints>(kNoDetector);
+    }
     VELNOR_INLINE static Constants constants(const FilterSettings& settings, int bits) {
         return make_word_constants(settings, bits);
     }

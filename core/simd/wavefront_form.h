@@ -234,7 +234,7 @@ VELNOR_INLINE void sweep_band(const Band<L>& b, const Scratch<L>& s,
                                  : load(at_step(s.confidence, t));
         const V box = kActivityInSweep ? a.box : load(at_step(s.box, t));
         V out;
-        if (!any(active & (confidence != no_detector))) {
+        if (!any(active & L::wants_detectors(confidence))) {
             // Box means only: nothing here depends on earlier steps.
             out = kActivityInSweep ? select(active, box, p) : box;
         } else {

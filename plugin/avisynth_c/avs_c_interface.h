@@ -31,7 +31,9 @@ struct AVS_VideoInfo {
     int image_type;  // field and parity flags
 };
 
-// A script value; `type` is one of the kValue* letters.
+// A script value; `type` is one of the kValue* letters. Integers come as kValueInt
+// (d.integer) or, to a plug-in exporting the second entry point, as kValueLong
+// (d.longlong, all 64 bits) when they need more than 32.
 struct AVS_Value {
     short type;
     short array_size;
@@ -168,6 +170,12 @@ inline constexpr int AVS_MT_NICE_FILTER = 1;
 inline constexpr int AVS_MT_MULTI_INSTANCE = 2;
 inline constexpr int AVS_MT_SERIALIZED = 3;
 
+// The plug-in's entry points, avisynth_c_plugin_init and avisynth_c_plugin_init2,
+// both of this type. The host calls the second where it is exported (and then
+// hands over 64-bit values unnarrowed), else the first (and then only their low 32
+// bits).
+using AVS_PluginInit = const char* (*)(AVS_ScriptEnvironment* env);
+
 // The host's functions, by type.
 using AVS_ApplyFunc = AVS_Value (*)(AVS_ScriptEnvironment* env, AVS_Value args, void* user_data);
 using AVS_ShutdownFunc = void (*)(void* user_data, AVS_ScriptEnvironment* env);
@@ -197,6 +205,8 @@ static_assert(offsetof(AVS_VideoInfo, image_type) == 44);
 static_assert(sizeof(AVS_Value) == 16);
 static_assert(offsetof(AVS_Value, array_size) == 2);
 static_assert(offsetof(AVS_Value, d) == 8);
+static_assert(sizeof(decltype(AVS_Value::d)) == 8);
+static_assert(sizeof(AVS_Value{}.d.longlong) == 8);
 static_assert(sizeof(AVS_FilterInfo) == 120);
 static_assert(offsetof(AVS_FilterInfo, vi) == 8);
 static_assert(offsetof(AVS_FilterInfo, env) == 56);

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <type_traits>
 
 #include "core/denoiser.h"
 #include "core/filter_settings.h"
@@ -214,10 +215,26 @@ const char* register_velnor(AVS_ScriptEnvironment* env, const AvsApi& api) {
 
 }  // namespace velnor::avsc
 
-extern "C" VELNOR_EXPORT const char* avisynth_c_plugin_init(
-    velnor::avsc::AVS_ScriptEnvironment* env) {
+namespace {
+
+const char* initialise(velnor::avsc::AVS_ScriptEnvironment* env) {
     using namespace velnor::avsc;
     AvsApi api{};
     if (!resolve_loaded_avs_api(&api)) return kNoInterface;
     return register_velnor(env, api);
+}
+
+}  // namespace
+
+static_assert(std::is_same_v<decltype(&avisynth_c_plugin_init2), velnor::avsc::AVS_PluginInit>);
+static_assert(std::is_same_v<decltype(&avisynth_c_plugin_init), velnor::avsc::AVS_PluginInit>);
+
+extern "C" VELNOR_EXPORT const char* avisynth_c_plugin_init2(
+    velnor::avsc::AVS_ScriptEnvironment* env) {
+    return initialise(env);
+}
+
+extern "C" VELNOR_EXPORT const char* avisynth_c_plugin_init(
+    velnor::avsc::AVS_ScriptEnvironment* env) {
+    return initialise(env);
 }

@@ -26,6 +26,10 @@ const char* register_velnor(AVS_ScriptEnvironment* env, const AvsApi& api);
 
 }  // namespace velnor::avsc
 
-// The entry point AviSynth+ looks up in a C plug-in.
+// The entry points AviSynth+ looks up in a C plug-in, both registering Velnor. The
+// host tries the second first; finding it, it hands over script integers beyond
+// 32 bits as 64-bit values (which Velnor refuses) instead of their low 32 bits.
+extern "C" VELNOR_EXPORT const char* avisynth_c_plugin_init2(
+    velnor::avsc::AVS_ScriptEnvironment* env);
 extern "C" VELNOR_EXPORT const char* avisynth_c_plugin_init(
     velnor::avsc::AVS_ScriptEnvironment* env);

@@ -38,7 +38,8 @@ bool integer_or(const VSMap* in, const char* key, int32_t fallback, const VSAPI*
 }
 
 // Reads the planes argument into `chosen`; false if it names a plane the clip lacks
-// or one plane twice. An empty list filters nothing.
+// or one plane twice. An empty list chooses none (create_velnor then returns the
+// clip itself).
 bool planes_to_filter(const VSMap* in, int num_planes, const VSAPI* vsapi,
                       bool (&chosen)[kMaxPlanes]) {
     for (bool& c : chosen) c = false;
@@ -137,7 +138,7 @@ void free_instance(void* instance_data, VSCore*, const VSAPI* vsapi) {
 }
 
 // Builds the instance for `source` from the arguments; null with `*refusal` set
-// when Velnor does not take them.
+// when Velnor does not take them, null alone when they choose no plane.
 Instance* make_instance(VSNode* source, const VSVideoInfo& vi, const VSMap* in, const VSAPI* vsapi,
                         const char** refusal) {
     const SampleFormat format = sample_format_of(vi);
@@ -153,6 +154,7 @@ Instance* make_instance(VSNode* source, const VSVideoInfo& vi, const VSMap* in, 
         *refusal = kPlanesRefusal;
     }
     if (*refusal) return nullptr;
+    if (!chosen[0] && !chosen[1] && !chosen[2]) return nullptr;  // nothing to filter
     try {
         auto* instance = new Instance{source, {}};
         for (int p = 0; p < kMaxPlanes; ++p) {
@@ -175,6 +177,10 @@ void create_velnor(const VSMap* in, VSMap* out, void*, VSCore* core, const VSAPI
     const VSVideoInfo* vi = vsapi->getVideoInfo(source);
     const char* refusal = nullptr;
     Instance* instance = make_instance(source, *vi, in, vsapi, &refusal);
+    if (!instance && !refusal) {  // planes=[]: the clip passes through untouched
+        vsapi->mapConsumeNode(out, "clip", source, maAppend);
+        return;
+    }
     if (!instance) {
         vsapi->freeNode(source);
         vsapi->mapSetError(out, refusal);

@@ -15,7 +15,7 @@ inline constexpr const char kPluginNamespace[] = "velnor";
 inline constexpr const char kPluginName[] = "Velnor spatial denoiser";
 inline constexpr int kPluginVersion = (kVersionMajor << 16) | kVersionMinor;
 inline constexpr const char kArguments[] =
-    "clip:vnode;strength:int:opt;threshold1:int:opt;threshold2:int:opt;planes:int[]:opt;";
+    "clip:vnode;strength:int:opt;threshold1:int:opt;threshold2:int:opt;planes:int[]:opt:empty;";
 inline constexpr const char kReturnType[] = "clip:vnode;";
 
 // The error texts for clips of any other format and for a bad plane list.

@@ -28,7 +28,7 @@ $expected"
 
 for lib in "$prefix"/lib/*/libvelnor.so; do
   exported=$(nm -D --defined-only "$lib" | awk '{print $NF}' | sort | xargs)
-  [ "$exported" = "VapourSynthPluginInit2 avisynth_c_plugin_init" ] ||
+  [ "$exported" = "VapourSynthPluginInit2 avisynth_c_plugin_init avisynth_c_plugin_init2" ] ||
     fail "$lib exports '$exported'"
 done
 

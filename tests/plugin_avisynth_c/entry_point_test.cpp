@@ -15,6 +15,7 @@ namespace {
 TEST(AvsCEntryPoint, ReportsAMissingInterfaceInsteadOfCrashing) {
     ASSERT_EQ(dlsym(RTLD_DEFAULT, "avs_add_function"), nullptr);
     EXPECT_STREQ(avisynth_c_plugin_init(nullptr), kNoInterface);
+    EXPECT_STREQ(avisynth_c_plugin_init2(nullptr), kNoInterface);
 }
 
 TEST(AvsCEntryPoint, RegistersThroughAPrivatelyOpenedHostLibrary) {
@@ -34,20 +35,23 @@ TEST(AvsCEntryPoint, RegistersThroughAPrivatelyOpenedHostLibrary) {
 }
 
 // The shipped library itself: it loads with every symbol bound at once although no
-// host is in the global scope, exports both entry points, and its AviSynth+ entry
-// finds the privately opened host.
+// host is in the global scope, exports the VapourSynth entry point and both
+// AviSynth+ ones (the host tries the second first: with it, it hands over 64-bit
+// argument values), and each AviSynth+ entry finds the privately opened host.
 TEST(AvsCEntryPoint, SharedLibraryLoadsBesideAPrivateHostAndRegisters) {
     void* host = dlopen(VELNOR_PRIVATE_HOST_MODULE, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(host, nullptr) << dlerror();
     void* library = dlopen(VELNOR_HOST_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
     EXPECT_NE(dlsym(library, "VapourSynthPluginInit2"), nullptr);
-    auto init = reinterpret_cast<const char* (*)(void*)>(dlsym(library, "avisynth_c_plugin_init"));
-    ASSERT_NE(init, nullptr);
     auto count = reinterpret_cast<int (*)()>(dlsym(host, "private_host_registrations"));
-    const int before = count();
-    EXPECT_STREQ(init(nullptr), plugin::kAvsPlusVersionText);
-    EXPECT_EQ(count(), before + 1);
+    for (const char* entry : {"avisynth_c_plugin_init2", "avisynth_c_plugin_init"}) {
+        auto init = reinterpret_cast<const char* (*)(void*)>(dlsym(library, entry));
+        ASSERT_NE(init, nullptr) << entry;
+        const int before = count();
+        EXPECT_STREQ(init(nullptr), plugin::kAvsPlusVersionText) << entry;
+        EXPECT_EQ(count(), before + 1) << entry;
+    }
     dlclose(library);
     dlclose(host);
 }

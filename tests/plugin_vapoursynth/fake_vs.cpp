@@ -206,6 +206,18 @@ VSNode* FakeVs::call_velnor(VSNode* source, const Args& args, std::string* error
     in.entries["clip"] = {source};
     for (const auto& [key, values] : args) in.entries[key].assign(values.begin(), values.end());
     const VSPlugin::Function& velnor = plugin.functions.at(0);
+    // As the core does before calling the filter: an empty list only for an argument
+    // declared with the empty flag.
+    for (const auto& [key, values] : args) {
+        const std::string declared = ";" + velnor.args;
+        const std::size_t at = declared.find(";" + key + ":");
+        const std::string declaration =
+            at == std::string::npos ? "" : declared.substr(at, declared.find(';', at + 1) - at);
+        if (values.empty() && declaration.find(":empty") == std::string::npos) {
+            *error = "Argument " + key + " does not accept empty arrays";
+            return nullptr;
+        }
+    }
     velnor.create(&in, &out, velnor.data, &core, &api());
     *error = out.error;
     auto it = out.entries.find("clip");

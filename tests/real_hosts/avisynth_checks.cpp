@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/script_function.h"
 #include "tests/real_hosts/frame_check.h"
 #include "tests/real_hosts/harness_constants.h"
 #include "tests/real_hosts/host_checks.h"
@@ -307,6 +308,15 @@ bool check_avisynth(const AvisynthApi& api, const std::string& plugin_path,
                 const std::string script = std::string(input) + ".Velnor()";
                 avs::AVS_Clip* out = session.eval_clip(script, &error);
                 tally.check_refusal(out ? nullptr : error.c_str(), script);
+                if (out) api.release_clip(out);
+            }
+            // Found through the second entry point, the plug-in sees these whole.
+            for (const WideParameter& wide : kWideParameters) {
+                std::string error;
+                const std::string script = std::string("BlankClip(pixel_type=\"YV12\").Velnor(") +
+                                           wide.name + "=" + std::to_string(wide.value) + ")";
+                avs::AVS_Clip* out = session.eval_clip(script, &error);
+                tally.check_refusal(out ? nullptr : error.c_str(), script, plugin::kParameterRange);
                 if (out) api.release_clip(out);
             }
         }

@@ -5,6 +5,8 @@
 #include <avisynth_c.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "plugin/avisynth_c/avs_c_interface.h"
 #include "tests/real_hosts/avisynth_api.h"
@@ -100,6 +102,18 @@ int main() {
     report.value("kValueVoid", 0, avs_defined(probe));
     probe.type = ours::kValueLong;
     report.value("kValueLong", 1, avs_is_long_strict(probe));
+    // A 64-bit value where the header's own getter reads it.
+    ours::AVS_Value wide{};
+    wide.type = ours::kValueLong;
+    wide.d.longlong = (int64_t{1} << 32) + 20;
+    static_assert(sizeof wide == sizeof probe);
+    std::memcpy(&probe, &wide, sizeof probe);
+    report.value("AVS_Value.d.longlong", wide.d.longlong, avs_as_long(probe));
+    // Both entry points, the second the 64-bit aware one.
+    report.same_type("avisynth_c_plugin_init",
+                     kSameType<Leaf, decltype(&::avisynth_c_plugin_init), ours::AVS_PluginInit>);
+    report.same_type("avisynth_c_plugin_init2",
+                     kSameType<Leaf, decltype(&::avisynth_c_plugin_init2), ours::AVS_PluginInit>);
 
     VELNOR_CONSTANT(report, AVS_PLANAR_Y);
     VELNOR_CONSTANT(report, AVS_PLANAR_U);

@@ -31,6 +31,16 @@ struct Arguments {
 // Every call the checks make: all defaults, some left out, explicit values.
 const std::vector<Arguments>& argument_table();
 
+// Values beyond 32 bits for each parameter, which both hosts hand over whole and the
+// plug-in must refuse with plugin::kParameterRange.
+struct WideParameter {
+    const char* name;
+    int64_t value;
+};
+inline constexpr WideParameter kWideParameters[] = {{"strength", (int64_t{1} << 32) + 20},
+                                                    {"threshold1", -(int64_t{1} << 31) - 1},
+                                                    {"threshold2", int64_t{1} << 31}};
+
 struct ConstPlane {
     const uint8_t* data;
     std::ptrdiff_t pitch;
@@ -60,8 +70,9 @@ public:
                         const std::string& where);
     // Compares two planes byte for byte.
     void check_same(const ConstPlane& expected, const ConstPlane& actual, const std::string& where);
-    // Checks that a refusal's message carries the filter's prefix.
-    void check_refusal(const char* message, const std::string& where);
+    // Checks that a refusal's message carries the filter's prefix, or `expected`.
+    void check_refusal(const char* message, const std::string& where,
+                       const char* expected = nullptr);
 
     bool passed() const { return failures_ == 0; }
     // One line: host, frames, refusals and other checks, failures.

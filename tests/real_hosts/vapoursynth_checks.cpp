@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/script_function.h"
 #include "plugin/vapoursynth/vs_interface.h"
 #include "tests/real_hosts/frame_check.h"
 #include "tests/real_hosts/harness_constants.h"
@@ -168,8 +169,10 @@ public:
         return node;
     }
 
-    // Invokes Velnor; returns its node, or null with the error text in `error`.
-    VSNode* velnor(VSNode* source, const Arguments& arguments, std::string& error) {
+    // Invokes Velnor, with `wide` set as well if given; returns its node, or null
+    // with the error text in `error`.
+    VSNode* velnor(VSNode* source, const Arguments& arguments, std::string& error,
+                   const WideParameter* wide = nullptr) {
         VSMap* args = api_.createMap();
         api_.mapSetNode(args, "clip", source, maReplace);
         if (arguments.strength) api_.mapSetInt(args, "strength", *arguments.strength, maReplace);
@@ -181,6 +184,7 @@ public:
             const std::vector<int64_t> planes(arguments.planes->begin(), arguments.planes->end());
             api_.mapSetIntArray(args, "planes", planes.data(), static_cast<int>(planes.size()));
         }
+        if (wide) api_.mapSetInt(args, wide->name, wide->value, maReplace);
         VSMap* out = api_.invoke(plugin_, "Velnor", args);
         VSNode* node = nullptr;
         if (const char* e = api_.mapGetError(out))
@@ -287,8 +291,9 @@ void run_checks(Session& session, Tally& tally) {
             if (!source) continue;
             std::vector<Arguments> calls = argument_table();
             if (format.color_family == cfYUV) {
+                // An empty list passes the clip through.
                 for (std::vector<int> planes :
-                     {std::vector<int>{1, 2}, std::vector<int>{2, 0, 1}}) {
+                     {std::vector<int>{1, 2}, std::vector<int>{2, 0, 1}, std::vector<int>{}}) {
                     Arguments with_planes = calls[1];
                     with_planes.planes = planes;
                     calls.push_back(with_planes);
@@ -333,6 +338,14 @@ void run_checks(Session& session, Tally& tally) {
         std::string error;
         VSNode* out = session.velnor(source, arguments, error);
         tally.check_refusal(out ? nullptr : error.c_str(), arguments.describe());
+        if (out) api.freeNode(out);
+    }
+    for (const WideParameter& wide : kWideParameters) {
+        if (!source) break;
+        const std::string where = std::string(wide.name) + "=" + std::to_string(wide.value);
+        std::string error;
+        VSNode* out = session.velnor(source, {}, error, &wide);
+        tally.check_refusal(out ? nullptr : error.c_str(), where, plugin::kParameterRange);
         if (out) api.freeNode(out);
     }
     if (source) api.freeNode(source);

@@ -1,6 +1,7 @@
 // Loads velnor.dll as a 64-bit Windows host would, optionally after a stand-in for
 // AviSynth.dll that the program loaded itself (LoadLibrary: no global symbol
-// scope), calls the AviSynth+ entry point and prints
+// scope), calls the AviSynth+ entry point (the second, which the host tries first)
+// and prints
 //   <returned text>|<registrations the stand-in saw>|<VapourSynth entry exported>
 // Usage: entry_probe velnor.dll [host-stand-in.dll]
 #include <windows.h>
@@ -21,11 +22,12 @@ int main(int argc, char** argv) {
     }
     using Init = const char* (*)(void*);
     using Count = int (*)();
+    // The entry AviSynth+ looks for first; the export check covers the older one.
     auto init = reinterpret_cast<Init>(
-        reinterpret_cast<void*>(GetProcAddress(velnor, "avisynth_c_plugin_init")));
+        reinterpret_cast<void*>(GetProcAddress(velnor, "avisynth_c_plugin_init2")));
     const bool vs_entry = GetProcAddress(velnor, "VapourSynthPluginInit2") != nullptr;
     if (!init) {
-        std::printf("no avisynth_c_plugin_init\n");
+        std::printf("no avisynth_c_plugin_init2\n");
         return 1;
     }
     const char* text = init(nullptr);
