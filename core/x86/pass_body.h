@@ -17,10 +17,12 @@
 #include "core/x86/band_layout.h"
 #include "core/x86/fast_passes.h"
 #include "core/x86/pass_arith_floats.h"
+#include "core/x86/pass_arith_narrow_words.h"
 #include "core/x86/pass_arith_vector.h"
 #include "core/x86/pass_arith_words.h"
 #include "core/x86/row_form.h"
 #include "core/x86/wavefront_form.h"
+#include "core/x86/word_bands.h"
 
 namespace velnor {
 namespace {
@@ -149,6 +151,9 @@ void probe_word_shape(int32_t knee, int32_t* out) {
         const FilterSettings& settings, int bits, uint16_t* plane, std::ptrdiff_t pitch,         \
         const ScratchAllocator& scratch, PassForm form, BandForms* forms) {                      \
         if (bits < 8 || bits > 16) return PassStatus::bad_format;                                \
+        if (narrow_words_suit(settings, bits))                                                   \
+            return run_narrow_word_pass<Tuning>(settings, bits, plane, pitch, scratch, form,     \
+                                                forms);                                          \
         return run_vector_pass<WordLanes, Tuning>(settings, bits, plane, pitch, scratch, form,   \
                                                   forms);                                        \
     }                                                                                            \

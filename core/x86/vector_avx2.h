@@ -112,6 +112,11 @@ VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) { return vec(_mm256_sub_epi16(
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return vec(_mm256_srl_epi16(raw(a), count));
 }
+// The same by a count in an integer (compilers keep its move to a register out of
+// loops).
+VELNOR_INLINE Vec unsigned_shift_right(Vec a, int count) {
+    return unsigned_shift_right(a, _mm_cvtsi32_si128(count));
+}
 
 // Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
 // by side in a register, unpacked block by block.

@@ -155,6 +155,11 @@ VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) {
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return Vec{{half(_mm_srl_epi16(raw(a.h[0]), count)), half(_mm_srl_epi16(raw(a.h[1]), count))}};
 }
+// The same by a count in an integer (compilers keep its move to a register out of
+// loops).
+VELNOR_INLINE Vec unsigned_shift_right(Vec a, int count) {
+    return unsigned_shift_right(a, _mm_cvtsi32_si128(count));
+}
 
 // Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
 // by side in a register, unpacked block by block.

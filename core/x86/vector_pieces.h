@@ -190,5 +190,26 @@ VELNOR_INLINE void transpose4(const void* const in[4], void* const out[4]) {
     _mm_storeu_ps(static_cast<float*>(out[3]), _mm_movehl_ps(t3, t2));
 }
 
+// 8 x 8 lanes of 16 bits: out[j][i] = in[i][j], each row eight consecutive
+// elements. Used by the wavefront's transposes of 16-bit words.
+VELNOR_INLINE void transpose8_words(const void* const in[8], void* const out[8]) {
+    __m128i r[8], a[8], b[8];
+    for (int i = 0; i < 8; ++i) r[i] = _mm_loadu_si128(static_cast<const __m128i*>(in[i]));
+    for (int i = 0; i < 8; i += 2) {  // row pairs, column pairs interleaved
+        a[i] = _mm_unpacklo_epi16(r[i], r[i + 1]);
+        a[i + 1] = _mm_unpackhi_epi16(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {  // row quads: columns 0-1, 2-3, 4-5, 6-7
+        b[i] = _mm_unpacklo_epi32(a[i], a[i + 2]);
+        b[i + 1] = _mm_unpackhi_epi32(a[i], a[i + 2]);
+        b[i + 2] = _mm_unpacklo_epi32(a[i + 1], a[i + 3]);
+        b[i + 3] = _mm_unpackhi_epi32(a[i + 1], a[i + 3]);
+    }
+    for (int j = 0; j < 4; ++j) {
+        _mm_storeu_si128(static_cast<__m128i*>(out[2 * j]), _mm_unpacklo_epi64(b[j], b[j + 4]));
+        _mm_storeu_si128(static_cast<__m128i*>(out[2 * j + 1]), _mm_unpackhi_epi64(b[j], b[j + 4]));
+    }
+}
+
 }  // namespace
 }  // namespace velnor

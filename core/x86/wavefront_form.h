@@ -55,13 +55,24 @@ VELNOR_INLINE void transpose(const Bytes in[16], Bytes out[16]) {
 // Steps are transposed kSteps at a time: 16 per block.
 constexpr int kSteps = 16 * kByteBlocks;
 
+// Rows of 16-bit words or 32-bit lanes are transposed n x n lanes at a time.
+template <class Element>
+constexpr int kLaneTranspose = sizeof(Element) == 4 ? kWideTranspose : 8;
+template <class Element>
+VELNOR_INLINE void transpose_lanes(const void* const* in, void* const* out) {
+    if constexpr (sizeof(Element) == 4)
+        transpose_wide(in, out);
+    else
+        transpose8_words(in, out);
+}
+
 // Fills current with the padded rows (copy_band_rows) in the skewed layout: for
-// bytes 16 lanes and kSteps steps at a time, for 32-bit lanes kWideTranspose and
-// kWideTranspose.
+// bytes 16 lanes and kSteps steps at a time, for rows of words or 32-bit lanes
+// kLaneTranspose lanes and steps.
 template <class L>
 VELNOR_INLINE void load_band(const Scratch<L>& s) {
-    if constexpr (sizeof(typename L::Element) == 4) {
-        constexpr int n = kWideTranspose;
+    if constexpr (sizeof(typename L::Row) > 1) {
+        constexpr int n = kLaneTranspose<typename L::Element>;
         for (int t0 = -kMargin; t0 < s.steps_end; t0 += n)
             for (int g = 0; g < kLanes; g += n) {
                 // Lane i at step t holds column t - kSkew * i.
@@ -71,7 +82,7 @@ VELNOR_INLINE void load_band(const Scratch<L>& s) {
                     in[i] = padded_row(s, g + i) + t0 - kSkew * (g + i);
                     out[i] = at_step(s.current, t0 + i) + g;
                 }
-                transpose_wide(in, out);
+                transpose_lanes<typename L::Element>(in, out);
             }
     } else {
         for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
@@ -94,8 +105,8 @@ VELNOR_INLINE void load_band(const Scratch<L>& s) {
 // Stores the filtered lanes back into the plane.
 template <class L>
 VELNOR_INLINE void store_band(const Band<L>& b, const Scratch<L>& s) {
-    if constexpr (sizeof(typename L::Element) == 4) {
-        constexpr int n = kWideTranspose;
+    if constexpr (sizeof(typename L::Row) > 1) {
+        constexpr int n = kLaneTranspose<typename L::Element>;
         typename L::Row unused[n];
         for (int t0 = -kMargin; t0 < s.steps_end; t0 += n)
             for (int g = kFirstOut / n * n; g < kFirstOut + kBandRows; g += n) {
@@ -108,7 +119,7 @@ VELNOR_INLINE void store_band(const Band<L>& b, const Scratch<L>& s) {
                     out[i] = filtered ? static_cast<void*>(padded_row(s, lane) + t0 - kSkew * lane)
                                       : static_cast<void*>(unused);
                 }
-                transpose_wide(in, out);
+                transpose_lanes<typename L::Element>(in, out);
             }
     } else {
         for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
