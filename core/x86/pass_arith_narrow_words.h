@@ -33,16 +33,15 @@ namespace velnor {
 namespace {
 
 constexpr int kNarrowMaxBits = 12;
-constexpr int kNarrowKneeLimit = 255;  // largest knee whose product t^2 fits 16 bits
-constexpr int kNarrowQuotientLimit = 8192;  // |q| beyond this saturates alike (P <= 4095)
+constexpr int kNarrowKneeLimit = 255;        // largest knee whose product t^2 fits 16 bits
+constexpr int kNarrowQuotientLimit = 8192;   // |q| beyond this saturates alike (P <= 4095)
 constexpr int kNarrowStrengthLimit = 16383;  // largest |q| of the integer strength form
 
 // Whether the narrow form can filter samples of `bits` bits with these settings:
 // every knee up to kNarrowKneeLimit, or one above every difference (identity).
 VELNOR_INLINE bool narrow_words_suit(const FilterSettings& settings, int bits) {
     if (bits < 8 || bits > kNarrowMaxBits) return false;
-    const DepthThresholds limits =
-        depth_thresholds(settings.threshold1, settings.threshold2, bits);
+    const DepthThresholds limits = depth_thresholds(settings.threshold1, settings.threshold2, bits);
     return limits.knee <= kNarrowKneeLimit || limits.knee > limits.max_sample;
 }
 
@@ -92,8 +91,7 @@ struct NarrowConstants {
 };
 
 VELNOR_INLINE NarrowConstants make_narrow_constants(const FilterSettings& settings, int bits) {
-    const DepthThresholds limits =
-        depth_thresholds(settings.threshold1, settings.threshold2, bits);
+    const DepthThresholds limits = depth_thresholds(settings.threshold1, settings.threshold2, bits);
     NarrowConstants c;
     c.knee_identity = limits.knee > limits.max_sample;
     const int knee = limits.knee > kNarrowKneeLimit ? kNarrowKneeLimit : limits.knee;
@@ -187,9 +185,8 @@ VELNOR_INLINE ActivityOf<NarrowWords> activity(NarrowWords p, NarrowWords box_su
                                                const NarrowConstants& c) {
     const Vec d = activity_difference(p, box_sum);
     const Vec size = magnitude(d);
-    return ActivityOf<NarrowWords>{{size},
-                                   corrected(p, {divide<9>(d)}, c),
-                                   {unsigned_multiply_high(size, splat(52429)) >> 1}};
+    return ActivityOf<NarrowWords>{
+        {size}, corrected(p, {divide<9>(d)}, c), {unsigned_multiply_high(size, splat(52429)) >> 1}};
 }
 VELNOR_INLINE Vec needs_detectors(NarrowWords size, const NarrowConstants& c) {
     return size.v >= c.threshold1;

@@ -79,8 +79,8 @@ PassStatus run_narrow_word_pass(const FilterSettings& settings, int bits, uint16
     const std::size_t row = round_up(static_cast<std::size_t>(width) * sizeof(uint16_t));
     std::size_t layout = 0;
     if (scratch_sizes(&narrow, width, &narrow_sizes) && scratch_sizes(&wide, width, &wide_sizes)) {
-        layout = narrow_sizes.total() > wide_sizes.total() ? narrow_sizes.total()
-                                                           : wide_sizes.total();
+        layout =
+            narrow_sizes.total() > wide_sizes.total() ? narrow_sizes.total() : wide_sizes.total();
         block = allocator.allocate(layout + 2 * row + 64);
     }
     if (!block) return filter_words_reference(settings, bits, plane, pitch, allocator);
