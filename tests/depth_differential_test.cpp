@@ -271,6 +271,25 @@ TEST(DepthDifferential, WordShapingEveryDifference) {
     }
 }
 
+// The narrow word pass's shaping (a 16-bit division by the knee) against the
+// scalar rule: every difference of 12-bit words, every knee the form takes.
+TEST(DepthDifferential, NarrowWordShapingEveryDifference) {
+    const std::vector<SimdLevel> levels = own_levels(word_level);
+    if (levels.empty()) GTEST_SKIP() << "no vector word pass on this CPU";
+    std::vector<int32_t> shaped(2 * 4095 + 1);
+    for (SimdLevel level : levels) {
+        const NarrowShapeProbe probe = narrow_shape_probe_for_level(level);
+        ASSERT_NE(probe, nullptr) << level_name(level);
+        for (int32_t knee = 0; knee <= 257; ++knee) {
+            const int32_t t = knee <= 255 ? knee : knee == 256 ? 4096 : 65536;
+            probe(t, shaped.data());
+            for (int d = -4095; d <= 4095; ++d)
+                ASSERT_EQ(shaped[d + 4095], shaped_difference(d, t))
+                    << level_name(level) << " knee " << t << " d " << d;
+        }
+    }
+}
+
 // Floats (luma 0..1 or chroma -0.5..0.5) within 1e-4 of the reference on at least
 // 99.9% of the samples and within 0.05 everywhere; the padding untouched; the same
 // result on a second run.

@@ -71,12 +71,14 @@ VELNOR_INLINE NarrowWords halve(NarrowWords a) { return {a.v >> 1}; }
 VELNOR_INLINE NarrowWords mean_of_four(NarrowWords sum) { return {sum.v >> 2}; }
 
 struct NarrowConstants {
-    // The knee t (0..255): division of the band's products n <= t^2 < 2^16 by t (by
-    // 1 for t = 0): q = (h + ((n - h) >> shift1)) >> shift2 with h the high half of
-    // n * magic (Granlund and Montgomery's method, exact for every 16-bit n).
+    // The knee t (0..255) and division of the band's products n <= t^2 < 2^16 by t
+    // (by 1 for t = 0), as knee_tables says: 1, q = h >> shift2 with h the high
+    // half of n * magic, for the knees where a 16-bit magic does it; 0, q = (h + ((n
+    // - h) >> shift1)) >> shift2 (Granlund and Montgomery's method, exact for every
+    // 16-bit n); -1 where the knee lies above every difference (shaping keeps d).
     Vec knee, knee2, knee_magic;
     int knee_shift1, knee_shift2;
-    bool knee_identity;  // the knee lies above every difference: shaping keeps d
+    int knee_tables;
     bool unit_strength;
     // The strength product in integers where integer_strength finds its form for
     // every |w| <= M (|q| >= M saturates alike) with (cap << lift) < 2^16 and the
@@ -90,25 +92,49 @@ struct NarrowConstants {
     Vec max_sample;  // M
 };
 
+// The knee's part of the constants for the scaled knee t: 0..kNarrowKneeLimit, or
+// above M, where shaping keeps every difference.
+VELNOR_INLINE void set_narrow_knee(NarrowConstants* c, int32_t scaled_knee, int32_t max_sample) {
+    const int knee = scaled_knee > kNarrowKneeLimit ? kNarrowKneeLimit : scaled_knee;
+    c->knee = splat(knee);
+    c->knee2 = splat(2 * knee);
+    // The smallest shift s whose magic ceil(2^(16+s) / t) fits 16 bits and gives
+    // floor(n / t) for every n <= t^2: with e = magic t - 2^(16+s), n magic / 2^(16+s)
+    // = n / t + n e / (t 2^(16+s)), below the next integer where n e < 2^(16+s).
+    c->knee_magic = splat(0);
+    c->knee_shift1 = c->knee_shift2 = 0;
+    c->knee_tables = scaled_knee > max_sample ? -1 : 0;
+    for (int shift = 0; shift < 16 && c->knee_tables == 0 && knee != 1; ++shift) {
+        const int64_t power = int64_t{1} << (16 + shift);
+        const int64_t magic = knee > 0 ? (power + knee - 1) / knee : 0;
+        if (magic >= 65536) break;
+        if (int64_t{knee} * knee * (magic * knee - power) >= power) continue;
+        c->knee_tables = 1;
+        c->knee_magic = splat(static_cast<int>(magic));
+        c->knee_shift2 = shift;
+    }
+    if (c->knee_tables == 0) {
+        int log2_ceiling = 0;
+        while ((1 << log2_ceiling) < knee) ++log2_ceiling;
+        c->knee_magic = splat(65536 * ((1 << log2_ceiling) - knee) / knee + 1);
+        c->knee_shift1 = log2_ceiling > 0 ? 1 : 0;
+        c->knee_shift2 = log2_ceiling > 0 ? log2_ceiling - 1 : 0;
+    }
+}
+
 VELNOR_INLINE NarrowConstants make_narrow_constants(const FilterSettings& settings, int bits) {
     const DepthThresholds limits = depth_thresholds(settings.threshold1, settings.threshold2, bits);
     NarrowConstants c;
-    c.knee_identity = limits.knee > limits.max_sample;
-    const int knee = limits.knee > kNarrowKneeLimit ? kNarrowKneeLimit : limits.knee;
-    c.knee = splat(knee);
-    c.knee2 = splat(2 * knee);
-    const int divisor = knee > 0 ? knee : 1;
-    int log2_ceiling = 0;
-    while ((1 << log2_ceiling) < divisor) ++log2_ceiling;
-    c.knee_magic = splat(65536 * ((1 << log2_ceiling) - divisor) / divisor + 1);
-    c.knee_shift1 = log2_ceiling > 0 ? 1 : 0;
-    c.knee_shift2 = log2_ceiling > 0 ? log2_ceiling - 1 : 0;
+    set_narrow_knee(&c, limits.knee, limits.max_sample);
     // strength_factor, which is not called here: an inline function of a shared
     // header compiled for this instruction set could serve the baseline objects.
     const float k = static_cast<float>(settings.strength) * 0.05f;
     c.unit_strength = k == 1.0f;
+    // (Its search runs to M: skipped where the strength product is w itself.)
     const IntegerStrength form =
-        integer_strength(settings.strength, limits.max_sample, limits.max_sample, 16);
+        c.unit_strength
+            ? IntegerStrength{false, false, 0, 0, 0}
+            : integer_strength(settings.strength, limits.max_sample, limits.max_sample, 16);
     const int lift = 16 - form.shift;
     const int64_t top = int64_t{form.cap} << lift;
     c.integer_strength =
@@ -123,13 +149,13 @@ VELNOR_INLINE NarrowConstants make_narrow_constants(const FilterSettings& settin
     return c;
 }
 
-// d for |d| < t, 0 for |d| >= 2t, else (2t - |d|) * d / t truncated. kTables: -1
-// where the knee lies above every difference, else 0: as for bytes, floor((2t - m)
-// m / t) is at least m below the knee and at most m from it on, so the shaped
-// magnitude is its minimum with m once m is capped at 2t.
+// d for |d| < t, 0 for |d| >= 2t, else (2t - |d|) * d / t truncated; kTables as
+// c.knee_tables. As for bytes, floor((2t - m) m / t) is at least m below the knee
+// and at most m from it on, so the shaped magnitude is its minimum with m once m is
+// capped at 2t.
 template <int kTables>
 VELNOR_INLINE NarrowWords shape(NarrowWords d, const NarrowConstants& c) {
-    static_assert(kTables == -1 || kTables == 0, "narrow words have no table form");
+    static_assert(kTables >= -1 && kTables <= 1, "narrow words have no table form");
     if constexpr (kTables == -1) {
         return d;
     } else {
@@ -137,15 +163,20 @@ VELNOR_INLINE NarrowWords shape(NarrowWords d, const NarrowConstants& c) {
         const Vec capped = min(m, c.knee2);
         const Vec n = unsigned_multiply_low(c.knee2 - capped, capped);
         const Vec h = unsigned_multiply_high(n, c.knee_magic);
-        const Vec g = unsigned_shift_right(
-            unsigned_add(h, unsigned_shift_right(unsigned_subtract(n, h), c.knee_shift1)),
-            c.knee_shift2);
+        Vec g;
+        if constexpr (kTables == 1)
+            g = unsigned_shift_right(h, c.knee_shift2);
+        else
+            g = unsigned_shift_right(
+                unsigned_add(h, unsigned_shift_right(unsigned_subtract(n, h), c.knee_shift1)),
+                c.knee_shift2);
         return {with_sign_of(min(m, g), d.v)};
     }
 }
 template <class F>
 VELNOR_INLINE auto with_knee_tables(const NarrowConstants& c, F&& f) {
-    if (c.knee_identity) return f.template operator()<-1>();
+    if (c.knee_tables == -1) return f.template operator()<-1>();
+    if (c.knee_tables == 1) return f.template operator()<1>();
     return f.template operator()<0>();
 }
 

@@ -118,6 +118,23 @@ void probe_word_shape(int32_t knee, int32_t* out) {
         for (int i = 0; i < kLanes && first + i <= 65535; ++i) out[first + i + 65535] = lanes[i];
     }
 }
+
+// Every shaped difference as the narrow word pass computes it in vector lanes, for
+// the scaled knee `knee` (0..255, or above 4095) at 12 bits: out[d + 4095] for d =
+// -4095..4095.
+void probe_narrow_shape(int32_t knee, int32_t* out) {
+    NarrowConstants c = make_narrow_constants(FilterSettings(8, 8, 20, 40, 10), 12);
+    set_narrow_knee(&c, knee, 4095);
+    for (int first = -4095; first <= 4095; first += kLanes) {
+        int16_t lanes[kLanes];
+        for (int i = 0; i < kLanes; ++i)
+            lanes[i] = static_cast<int16_t>(first + i < 4095 ? first + i : 4095);
+        const NarrowWords shaped = with_knee_tables(
+            c, [&]<int kTables>() { return shape<kTables>(NarrowWordLanes::load(lanes), c); });
+        NarrowWordLanes::store(lanes, shaped);
+        for (int i = 0; i < kLanes && first + i <= 4095; ++i) out[first + i + 4095] = lanes[i];
+    }
+}
 #endif
 
 }  // namespace
@@ -163,6 +180,7 @@ void probe_word_shape(int32_t knee, int32_t* out) {
                                          PassForm::automatic, nullptr);                          \
     }                                                                                            \
     void word_shape_probe_##isa(int32_t knee, int32_t* out) { probe_word_shape(knee, out); }     \
+    void narrow_shape_probe_##isa(int32_t knee, int32_t* out) { probe_narrow_shape(knee, out); } \
     PassStatus filter_floats_##isa##_form(const FilterSettings& settings, float* plane,          \
                                           std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
                                           PassForm form, BandForms* forms) {                     \

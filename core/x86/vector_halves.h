@@ -236,6 +236,15 @@ VELNOR_INLINE uint32_t lane_bits(Ints mask) {
                 << (4 * i);
     return bits;
 }
+// The wavefront's transposes of 16-bit words: 8 rows of 8 to 8 steps of 8 lanes,
+// and back.
+constexpr int kWordTransposeSteps = 8;
+VELNOR_INLINE void transpose_words_to_steps(const void* const in[8], void* const out[8]) {
+    transpose8_words(in, out);
+}
+VELNOR_INLINE void transpose_words_to_rows(const void* const in[8], void* const out[8]) {
+    transpose8_words(in, out);
+}
 // The wavefront's transposes of 32-bit lanes: 4 x 4.
 constexpr int kWideTranspose = 4;
 VELNOR_INLINE void transpose_wide(const void* const in[4], void* const out[4]) {
