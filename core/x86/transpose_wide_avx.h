@@ -5,6 +5,9 @@
 
 #include <immintrin.h>
 
+#include <cstddef>
+#include <cstdint>
+
 #include "core/x86/vector_common.h"
 
 namespace velnor {
@@ -33,9 +36,9 @@ VELNOR_INLINE void transpose_wide(const void* const in[8], void* const out[8]) {
     }
 }
 
-// The wavefront's transposes of 16-bit words: 8 rows of 16 words to 16 steps of 8
-// lanes (out[j][i] = in[i][j]), and back, as two 8 x 8 transposes side by side in
-// the halves of each register.
+// The wavefront's transposes of 16-bit words: 8 rows (row_step words apart) of 16
+// words to 16 steps of 8 lanes (kLaneCount words apart: the layer's kLanes), and
+// back, as two 8 x 8 transposes side by side in the halves of each register.
 constexpr int kWordTransposeSteps = 16;
 VELNOR_INLINE void transpose_words_in_halves(__m256i r[8]) {
     __m256i a[8], b[8];
@@ -54,23 +57,32 @@ VELNOR_INLINE void transpose_words_in_halves(__m256i r[8]) {
         r[2 * j + 1] = _mm256_unpackhi_epi64(b[j], b[j + 4]);
     }
 }
-VELNOR_INLINE void transpose_words_to_steps(const void* const in[8], void* const out[16]) {
+template <int kLaneCount>
+VELNOR_INLINE void transpose_words_to_steps(const uint16_t* rows, std::ptrdiff_t row_step,
+                                            int16_t* steps) {
     __m256i r[8];
-    for (int i = 0; i < 8; ++i) r[i] = _mm256_loadu_si256(static_cast<const __m256i*>(in[i]));
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + i * row_step));
     transpose_words_in_halves(r);
     for (int j = 0; j < 8; ++j) {
-        _mm_storeu_si128(static_cast<__m128i*>(out[j]), _mm256_castsi256_si128(r[j]));
-        _mm_storeu_si128(static_cast<__m128i*>(out[j + 8]), _mm256_extracti128_si256(r[j], 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(steps + j * kLaneCount),
+                         _mm256_castsi256_si128(r[j]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(steps + (j + 8) * kLaneCount),
+                         _mm256_extracti128_si256(r[j], 1));
     }
 }
-VELNOR_INLINE void transpose_words_to_rows(const void* const in[16], void* const out[8]) {
+template <int kLaneCount>
+VELNOR_INLINE void transpose_words_to_rows(const int16_t* steps, uint16_t* rows,
+                                           std::ptrdiff_t row_step) {
     __m256i r[8];
     for (int i = 0; i < 8; ++i)
         r[i] = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(in[i]))),
-            _mm_loadu_si128(static_cast<const __m128i*>(in[i + 8])), 1);
+            _mm256_castsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(steps + i * kLaneCount))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(steps + (i + 8) * kLaneCount)), 1);
     transpose_words_in_halves(r);
-    for (int i = 0; i < 8; ++i) _mm256_storeu_si256(static_cast<__m256i*>(out[i]), r[i]);
+    for (int i = 0; i < 8; ++i)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows + i * row_step), r[i]);
 }
 
 }  // namespace

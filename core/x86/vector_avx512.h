@@ -177,6 +177,16 @@ VELNOR_INLINE Vec to_vec(Floats f) {
     return vec(_mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1));
 }
 
+// The wavefront's transposes of 16-bit words (transpose_wide_avx.h) for kLanes.
+VELNOR_INLINE void transpose_words_to_steps(const uint16_t* rows, std::ptrdiff_t row_step,
+                                            int16_t* steps) {
+    transpose_words_to_steps<kLanes>(rows, row_step, steps);
+}
+VELNOR_INLINE void transpose_words_to_rows(const int16_t* steps, uint16_t* rows,
+                                           std::ptrdiff_t row_step) {
+    transpose_words_to_rows<kLanes>(steps, rows, row_step);
+}
+
 // kLanes 32-bit lanes as two registers, for 16-bit and float samples.
 using Ints = Pieces<int32_t, 64, kLanes / 16>;
 using Words = Pieces<uint32_t, 64, kLanes / 16>;

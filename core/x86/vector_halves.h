@@ -236,13 +236,21 @@ VELNOR_INLINE uint32_t lane_bits(Ints mask) {
                 << (4 * i);
     return bits;
 }
-// The wavefront's transposes of 16-bit words: 8 rows of 8 to 8 steps of 8 lanes,
-// and back.
+// The wavefront's transposes of 16-bit words: 8 rows (row_step words apart) of 8
+// words to 8 steps of 8 lanes (kLanes words apart), and back.
 constexpr int kWordTransposeSteps = 8;
-VELNOR_INLINE void transpose_words_to_steps(const void* const in[8], void* const out[8]) {
+VELNOR_INLINE void transpose_words_to_steps(const uint16_t* rows, std::ptrdiff_t row_step,
+                                            int16_t* steps) {
+    const void* in[8];
+    void* out[8];
+    for (int i = 0; i < 8; ++i) in[i] = rows + i * row_step, out[i] = steps + i * kLanes;
     transpose8_words(in, out);
 }
-VELNOR_INLINE void transpose_words_to_rows(const void* const in[8], void* const out[8]) {
+VELNOR_INLINE void transpose_words_to_rows(const int16_t* steps, uint16_t* rows,
+                                           std::ptrdiff_t row_step) {
+    const void* in[8];
+    void* out[8];
+    for (int i = 0; i < 8; ++i) in[i] = steps + i * kLanes, out[i] = rows + i * row_step;
     transpose8_words(in, out);
 }
 // The wavefront's transposes of 32-bit lanes: 4 x 4.

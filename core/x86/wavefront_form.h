@@ -55,43 +55,30 @@ VELNOR_INLINE void transpose(const Bytes in[16], Bytes out[16]) {
 // Steps are transposed kSteps at a time: 16 per block.
 constexpr int kSteps = 16 * kByteBlocks;
 
-// Rows of 16-bit words or 32-bit lanes are transposed kTransposeLanes lanes (rows)
-// and kTransposeSteps steps (columns) at a time.
-template <class Element>
-constexpr int kTransposeLanes = sizeof(Element) == 4 ? kWideTranspose : 8;
-template <class Element>
-constexpr int kTransposeSteps = sizeof(Element) == 4 ? kWideTranspose : kWordTransposeSteps;
-template <class Element>
-VELNOR_INLINE void transpose_to_steps(const void* const* in, void* const* out) {
-    if constexpr (sizeof(Element) == 4)
-        transpose_wide(in, out);
-    else
-        transpose_words_to_steps(in, out);
-}
-template <class Element>
-VELNOR_INLINE void transpose_to_rows(const void* const* in, void* const* out) {
-    if constexpr (sizeof(Element) == 4)
-        transpose_wide(in, out);
-    else
-        transpose_words_to_rows(in, out);
-}
-
 // Fills current with the padded rows (copy_band_rows) in the skewed layout: for
-// bytes 16 lanes and kSteps steps at a time, for rows of words or 32-bit lanes
-// kTransposeLanes lanes and kTransposeSteps steps.
+// bytes 16 lanes and kSteps steps at a time, for words 8 lanes and
+// kWordTransposeSteps steps, for 32-bit lanes kWideTranspose and kWideTranspose.
 template <class L>
 VELNOR_INLINE void load_band(const Scratch<L>& s) {
-    if constexpr (sizeof(typename L::Row) > 1) {
-        constexpr int lanes = kTransposeLanes<typename L::Element>;
-        constexpr int steps = kTransposeSteps<typename L::Element>;
-        for (int t0 = -kMargin; t0 < s.steps_end; t0 += steps)
-            for (int g = 0; g < kLanes; g += lanes) {
+    if constexpr (sizeof(typename L::Row) == 2) {
+        // Lane i at step t holds column t - kSkew * i: row g + i from column t0 -
+        // kSkew * (g + i), kSkew before the row above's.
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += kWordTransposeSteps)
+            for (int g = 0; g < kLanes; g += 8)
+                transpose_words_to_steps(padded_row(s, g) + t0 - kSkew * g, s.row_stride - kSkew,
+                                         at_step(s.current, t0) + g);
+    } else if constexpr (sizeof(typename L::Row) == 4) {
+        constexpr int n = kWideTranspose;
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += n)
+            for (int g = 0; g < kLanes; g += n) {
                 // Lane i at step t holds column t - kSkew * i.
-                const void* in[lanes];
-                void* out[steps];
-                for (int i = 0; i < lanes; ++i) in[i] = padded_row(s, g + i) + t0 - kSkew * (g + i);
-                for (int j = 0; j < steps; ++j) out[j] = at_step(s.current, t0 + j) + g;
-                transpose_to_steps<typename L::Element>(in, out);
+                const void* in[n];
+                void* out[n];
+                for (int i = 0; i < n; ++i) {
+                    in[i] = padded_row(s, g + i) + t0 - kSkew * (g + i);
+                    out[i] = at_step(s.current, t0 + i) + g;
+                }
+                transpose_wide(in, out);
             }
     } else {
         for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
@@ -114,22 +101,27 @@ VELNOR_INLINE void load_band(const Scratch<L>& s) {
 // Stores the filtered lanes back into the plane.
 template <class L>
 VELNOR_INLINE void store_band(const Band<L>& b, const Scratch<L>& s) {
-    if constexpr (sizeof(typename L::Row) > 1) {
-        constexpr int lanes = kTransposeLanes<typename L::Element>;
-        constexpr int steps = kTransposeSteps<typename L::Element>;
-        typename L::Row unused[steps];
-        for (int t0 = -kMargin; t0 < s.steps_end; t0 += steps)
-            for (int g = kFirstOut / lanes * lanes; g < kFirstOut + kBandRows; g += lanes) {
-                const void* in[steps];
-                void* out[lanes];
-                for (int j = 0; j < steps; ++j) in[j] = at_step(s.current, t0 + j) + g;
-                for (int i = 0; i < lanes; ++i) {
+    if constexpr (sizeof(typename L::Row) == 2) {
+        // Every lane: the rows the band does not filter get back the words they hold.
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += kWordTransposeSteps)
+            for (int g = 0; g < kLanes; g += 8)
+                transpose_words_to_rows(at_step(s.current, t0) + g,
+                                        padded_row(s, g) + t0 - kSkew * g, s.row_stride - kSkew);
+    } else if constexpr (sizeof(typename L::Row) == 4) {
+        constexpr int n = kWideTranspose;
+        typename L::Row unused[n];
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += n)
+            for (int g = kFirstOut / n * n; g < kFirstOut + kBandRows; g += n) {
+                const void* in[n];
+                void* out[n];
+                for (int i = 0; i < n; ++i) {
                     const int lane = g + i;
+                    in[i] = at_step(s.current, t0 + i) + g;
                     const bool filtered = lane >= kFirstOut && lane < kFirstOut + kBandRows;
                     out[i] = filtered ? static_cast<void*>(padded_row(s, lane) + t0 - kSkew * lane)
                                       : static_cast<void*>(unused);
                 }
-                transpose_to_rows<typename L::Element>(in, out);
+                transpose_wide(in, out);
             }
     } else {
         for (int t0 = -kMargin; t0 < s.steps_end; t0 += kSteps)
