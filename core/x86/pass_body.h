@@ -114,7 +114,9 @@ void probe_word_shape(int32_t knee, int32_t* out) {
     for (int first = -65535; first <= 65535; first += kLanes) {
         int32_t lanes[kLanes];
         for (int i = 0; i < kLanes; ++i) lanes[i] = first + i < 65535 ? first + i : 65535;
-        store_lanes(lanes, shape<0>(load_lanes<Ints>(lanes), c));
+        store_lanes(lanes, with_knee_tables(c, [&]<int kTables>() {
+                        return shape<kTables>(load_lanes<Ints>(lanes), c);
+                    }));
         for (int i = 0; i < kLanes && first + i <= 65535; ++i) out[first + i + 65535] = lanes[i];
     }
 }
