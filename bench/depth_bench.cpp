@@ -23,6 +23,7 @@ struct Format {
 };
 const Format kFormats[] = {{"u8", velnor::SampleFormat::integer(8)},
                            {"u10", velnor::SampleFormat::integer(10)},
+                           {"u12", velnor::SampleFormat::integer(12)},
                            {"u16", velnor::SampleFormat::integer(16)},
                            {"f32", velnor::SampleFormat::floating()}};
 

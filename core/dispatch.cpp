@@ -76,12 +76,13 @@ struct FastPass {
     WordShapeProbe word_probe = nullptr;
     WordFormPass word_form_pass = nullptr;
     FloatFormPass float_form_pass = nullptr;
+    NarrowShapeProbe narrow_probe = nullptr;
 };
 // A level's entries for words and floats (64-bit builds only).
 #if defined(VELNOR_HAVE_DEPTH_PASSES)
 #define VELNOR_DEPTH_ENTRIES(isa)                                                                 \
     , filter_words_##isa, filter_floats_##isa, word_shape_probe_##isa, filter_words_##isa##_form, \
-        filter_floats_##isa##_form
+        filter_floats_##isa##_form, narrow_shape_probe_##isa
 #else
 #define VELNOR_DEPTH_ENTRIES(isa)
 #endif
@@ -182,6 +183,10 @@ FloatFormPass float_form_pass_for_level(SimdLevel level) {
 
 WordShapeProbe word_shape_probe_for_level(SimdLevel level) {
     return own_part(level, &FastPass::word_probe);
+}
+
+NarrowShapeProbe narrow_shape_probe_for_level(SimdLevel level) {
+    return own_part(level, &FastPass::narrow_probe);
 }
 
 ShapeProbe shape_probe_for_level(SimdLevel level) { return own_part(level, &FastPass::probe); }

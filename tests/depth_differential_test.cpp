@@ -164,7 +164,7 @@ TEST(DepthDifferential, WordsAtEveryDepthAndLevel) {
     if (levels.empty()) GTEST_SKIP() << "no vector word pass on this CPU";
     std::mt19937 rng(1609);
     const int rounds = kSlowBuild ? 60 : 500;
-    for (int bits : {8, 9, 10, 12, 14, 16})
+    for (int bits : {8, 9, 10, 11, 12, 14, 16})
         for (int round = 0; round < rounds; ++round) {
             const Case c = random_case(rng, bits, round);
             const SamplePlane<uint16_t> plane = word_plane(c, rng);
@@ -185,7 +185,7 @@ TEST(DepthDifferential, WordsWithExtremeParameters) {
                                    {3000, 40, 1 << 24}, {20, INT_MIN, INT_MIN}, {1, 0, 256},
                                    {40, 8, 255},        {-1, 4096, 128}};
     std::mt19937 rng(33);
-    for (int bits : {9, 10, 12, 14, 16})
+    for (int bits : {9, 10, 11, 12, 14, 16})
         for (const Parameters& p : extremes)
             for (bool out_of_range : {false, true}) {
                 const Case c{bits,       37,           29,           41,
@@ -197,6 +197,42 @@ TEST(DepthDifferential, WordsWithExtremeParameters) {
                         plane.at(x, y) = static_cast<uint16_t>(out_of_range ? any(rng) : full(rng));
                 ASSERT_TRUE(words_match(c, levels, plane));
             }
+}
+
+// Words of 9..12 bits run in int16 lanes where the settings allow (knees up to 255
+// once scaled, or above every difference; the int32 form between), and a band with
+// a word above 2^B - 1 in the int32 form. Each depth at the knees on both sides of
+// each switch, with strengths at the edges of the integer product, on content
+// whose only stray words sit in the middle band (so that the form switches there
+// and back), and on full-range noise.
+TEST(DepthDifferential, WordsWhereTheNarrowFormSwitches) {
+    const std::vector<SimdLevel> levels = own_levels(word_level);
+    if (levels.empty()) GTEST_SKIP() << "no vector word pass on this CPU";
+    const int32_t strengths[] = {20, 21, 40, -20, 3000, INT_MAX};
+    std::mt19937 rng(4095);
+    for (int bits = 9; bits <= 12; ++bits) {
+        const int shift = bits - 8;
+        // Scaled knees 255 or just below, 256 or just above, 2^B - 2^shift, 2^B.
+        const int32_t knees[] = {0, 1, 255 >> shift, (255 >> shift) + 1, 255, 256, INT_MAX};
+        for (int32_t threshold2 : knees)
+            for (int32_t strength : strengths)
+                for (int content = 0; content < 3; ++content) {
+                    const Case c{bits,       45,          52, 47, strength, content == 2 ? 0 : 30,
+                                 threshold2, content == 1};
+                    SamplePlane<uint16_t> plane = word_plane(c, rng);
+                    std::uniform_int_distribution<int> full(0, (1 << bits) - 1);
+                    std::uniform_int_distribution<int> above(1 << bits, 65535);
+                    for (int y = 0; y < c.height; ++y)
+                        for (int x = 0; x < c.width; ++x) {
+                            if (content == 2) plane.at(x, y) = static_cast<uint16_t>(full(rng));
+                            if (content == 1)
+                                plane.at(x, y) = y == 25 && x % 9 == 4
+                                                     ? static_cast<uint16_t>(above(rng))
+                                                     : plane.at(x, y) & ((1 << bits) - 1);
+                        }
+                    ASSERT_TRUE(words_match(c, levels, plane));
+                }
+    }
 }
 
 // Widths beyond what a 16-bit lane counts (columns and steps must never be held in
@@ -232,6 +268,25 @@ TEST(DepthDifferential, WordShapingEveryDifference) {
             for (int d = -65535; d <= 65535; ++d)
                 ASSERT_EQ(shaped[d + 65535], shaped_difference(d, t))
                     << level_name(level) << " knee " << knee << " d " << d;
+        }
+    }
+}
+
+// The narrow word pass's shaping (a 16-bit division by the knee) against the
+// scalar rule: every difference of 12-bit words, every knee the form takes.
+TEST(DepthDifferential, NarrowWordShapingEveryDifference) {
+    const std::vector<SimdLevel> levels = own_levels(word_level);
+    if (levels.empty()) GTEST_SKIP() << "no vector word pass on this CPU";
+    std::vector<int32_t> shaped(2 * 4095 + 1);
+    for (SimdLevel level : levels) {
+        const NarrowShapeProbe probe = narrow_shape_probe_for_level(level);
+        ASSERT_NE(probe, nullptr) << level_name(level);
+        for (int32_t knee = 0; knee <= 257; ++knee) {
+            const int32_t t = knee <= 255 ? knee : knee == 256 ? 4096 : 65536;
+            probe(t, shaped.data());
+            for (int d = -4095; d <= 4095; ++d)
+                ASSERT_EQ(shaped[d + 4095], shaped_difference(d, t))
+                    << level_name(level) << " knee " << t << " d " << d;
         }
     }
 }

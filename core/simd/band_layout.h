@@ -57,8 +57,16 @@ struct Scratch {
 
 VELNOR_INLINE std::size_t round_up(std::size_t bytes) { return (bytes + 63) / 64 * 64; }
 
+// The parts of a band's scratch memory, in bytes.
+struct ScratchSizes {
+    std::size_t array, row, rows, confidence_rows, marks;
+    std::size_t total() const { return 4 * array + 2 * row + rows + confidence_rows + marks; }
+};
+
+// The sizes for planes `width` columns wide, which also sets the layout's counts in
+// s; false where the width is beyond what the pass accepts.
 template <class L>
-VELNOR_INLINE bool acquire(Scratch<L>* s, int width, const ScratchAllocator& allocator) {
+VELNOR_INLINE bool scratch_sizes(Scratch<L>* s, int width, ScratchSizes* sizes) {
     using Element = typename L::Element;
     using Sample = typename L::Sample;
     using Row = typename L::Row;
@@ -68,35 +76,50 @@ VELNOR_INLINE bool acquire(Scratch<L>* s, int width, const ScratchAllocator& all
     constexpr int kTransposed = 16 * kByteBlocks;
     const int steps = (width + kSpan + 2 * kMargin + kTransposed - 1) / kTransposed * kTransposed;
     s->steps_end = steps - kMargin;
-    const std::size_t array = round_up(static_cast<std::size_t>(steps) * kLanes * sizeof(Element));
-    const std::size_t row = round_up(static_cast<std::size_t>(width) * sizeof(Sample));
     s->row_stride =
         static_cast<std::ptrdiff_t>(round_up(static_cast<std::size_t>(width) + 2 * kPad));
-    const std::size_t rows =
-        (kLanes + 1 + kBandRows) * static_cast<std::size_t>(s->row_stride) * sizeof(Row);
-    const std::size_t confidence_rows =
-        kBandRows * static_cast<std::size_t>(s->row_stride) * sizeof(Element);
     s->mark_words = (width + kLanes - 1) / kLanes;
-    const std::size_t marks =
-        round_up(kBandRows * static_cast<std::size_t>(s->mark_words) * sizeof(uint32_t));
-    s->block = allocator.allocate(4 * array + 2 * row + rows + confidence_rows + marks + 64);
-    if (!s->block) return false;
-    uintptr_t at = (reinterpret_cast<uintptr_t>(s->block) + 63) & ~static_cast<uintptr_t>(63);
+    sizes->array = round_up(static_cast<std::size_t>(steps) * kLanes * sizeof(Element));
+    sizes->row = round_up(static_cast<std::size_t>(width) * sizeof(Sample));
+    sizes->rows = (kLanes + 1 + kBandRows) * static_cast<std::size_t>(s->row_stride) * sizeof(Row);
+    sizes->confidence_rows = kBandRows * static_cast<std::size_t>(s->row_stride) * sizeof(Element);
+    sizes->marks = round_up(kBandRows * static_cast<std::size_t>(s->mark_words) * sizeof(uint32_t));
+    return true;
+}
+
+// Lays the scratch out from the first 64-byte boundary in `block` (which holds
+// sizes.total() bytes from there) and clears the rows.
+template <class L>
+VELNOR_INLINE void lay_out_scratch(Scratch<L>* s, void* block, const ScratchSizes& sizes) {
+    using Element = typename L::Element;
+    using Sample = typename L::Sample;
+    using Row = typename L::Row;
+    uintptr_t at = (reinterpret_cast<uintptr_t>(block) + 63) & ~static_cast<uintptr_t>(63);
     auto take = [&at](std::size_t bytes) {
         void* p = reinterpret_cast<void*>(at);
         at += bytes;
         return p;
     };
-    s->current = static_cast<Element*>(take(array));
-    s->sums = static_cast<Element*>(take(array));
-    s->box = static_cast<Element*>(take(array));
-    s->confidence = static_cast<Element*>(take(array));
-    s->saved = static_cast<Sample*>(take(row));
-    s->saving = static_cast<Sample*>(take(row));
-    s->rows = static_cast<Row*>(take(rows));
-    s->row_confidence = static_cast<Element*>(take(confidence_rows));
-    s->row_marks = static_cast<uint32_t*>(take(marks));
-    std::memset(s->rows, 0, rows);
+    s->block = block;
+    s->current = static_cast<Element*>(take(sizes.array));
+    s->sums = static_cast<Element*>(take(sizes.array));
+    s->box = static_cast<Element*>(take(sizes.array));
+    s->confidence = static_cast<Element*>(take(sizes.array));
+    s->saved = static_cast<Sample*>(take(sizes.row));
+    s->saving = static_cast<Sample*>(take(sizes.row));
+    s->rows = static_cast<Row*>(take(sizes.rows));
+    s->row_confidence = static_cast<Element*>(take(sizes.confidence_rows));
+    s->row_marks = static_cast<uint32_t*>(take(sizes.marks));
+    std::memset(s->rows, 0, sizes.rows);
+}
+
+template <class L>
+VELNOR_INLINE bool acquire(Scratch<L>* s, int width, const ScratchAllocator& allocator) {
+    ScratchSizes sizes;
+    if (!scratch_sizes(s, width, &sizes)) return false;
+    void* block = allocator.allocate(sizes.total() + 64);
+    if (!block) return false;
+    lay_out_scratch(s, block, sizes);
     return true;
 }
 

@@ -53,12 +53,16 @@ using CorrectionProbe = void (*)(int32_t strength, int32_t* out);
 // -65535..65535 with knee `knee` (threshold2 at 8 bits).
 using WordShapeProbe = void (*)(int32_t knee, int32_t* out);
 
+// The narrow word pass's difference shaping in vector lanes at 12 bits: out[d + 4095]
+// for every d in -4095..4095 with the scaled knee `knee` (0..255, or above 4095).
+using NarrowShapeProbe = void (*)(int32_t knee, int32_t* out);
+
 // filter_luma_<isa> (a LumaPass), filter_luma_<isa>_form (a FormPass),
 // shape_probe_<isa> (a ShapeProbe), correction_probe_<isa> (a CorrectionProbe),
 // filter_words_<isa> (a WordPass),
 // filter_words_<isa>_form (a WordFormPass), word_shape_probe_<isa> (a
-// WordShapeProbe), filter_floats_<isa> (a FloatPass) and filter_floats_<isa>_form (a
-// FloatFormPass), defined in core/<architecture>/pass_<isa>.cpp.
+// WordShapeProbe), narrow_shape_probe_<isa> (a NarrowShapeProbe), filter_floats_<isa> (a FloatPass)
+// and filter_floats_<isa>_form (a FloatFormPass), defined in core/<architecture>/pass_<isa>.cpp.
 #define VELNOR_DECLARE_VECTOR_PASS(isa)                                                          \
     PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,                 \
                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch);         \
@@ -73,6 +77,7 @@ using WordShapeProbe = void (*)(int32_t knee, int32_t* out);
         const FilterSettings& settings, int bits, uint16_t* plane, std::ptrdiff_t pitch,         \
         const ScratchAllocator& scratch, PassForm form, BandForms* forms);                       \
     void word_shape_probe_##isa(int32_t knee, int32_t* out);                                     \
+    void narrow_shape_probe_##isa(int32_t knee, int32_t* out);                                   \
     PassStatus filter_floats_##isa(const FilterSettings& settings, float* plane,                 \
                                    std::ptrdiff_t pitch, const ScratchAllocator& scratch);       \
     PassStatus filter_floats_##isa##_form(const FilterSettings& settings, float* plane,          \
@@ -92,6 +97,7 @@ WordFormPass word_form_pass_for_level(SimdLevel level);
 FloatFormPass float_form_pass_for_level(SimdLevel level);
 ShapeProbe shape_probe_for_level(SimdLevel level);
 WordShapeProbe word_shape_probe_for_level(SimdLevel level);
+NarrowShapeProbe narrow_shape_probe_for_level(SimdLevel level);
 CorrectionProbe correction_probe_for_level(SimdLevel level);
 
 }  // namespace velnor

@@ -28,6 +28,10 @@ struct WordConstants {
     // 32-bit n).
     Words knee_magic;
     int knee_shift1, knee_shift2;
+    // Where a 32-bit magic ceil(2^(32+s) / t) gives floor(n / t) for every n <= t^2
+    // (n magic / 2^(32+s) = n / t + n e / (t 2^(32+s)) with e = magic t - 2^(32+s),
+    // below the next integer where n e < 2^(32+s)): that magic and q = h >> s.
+    bool knee_reciprocal;
     bool unit_strength;
     Reals k;
     Ints threshold1;  // threshold1 x 2^(B-8), clamped as depth_thresholds does
@@ -51,6 +55,18 @@ VELNOR_INLINE WordConstants make_word_constants(const FilterSettings& settings, 
     c.knee_magic = broadcast<Words>(static_cast<uint32_t>(magic));
     c.knee_shift1 = log2_ceiling > 0 ? 1 : 0;
     c.knee_shift2 = log2_ceiling > 0 ? log2_ceiling - 1 : 0;
+    c.knee_reciprocal = false;
+    for (int shift = 0; shift <= 16 && knee > 1; ++shift) {
+        const uint64_t power = uint64_t{1} << (32 + shift);
+        const uint64_t reciprocal = (power + divisor - 1) / divisor;
+        if (reciprocal >> 32) break;
+        const uint64_t square = uint64_t{divisor} * divisor;             // below 2^32
+        if (square * (reciprocal * divisor - power) >= power) continue;  // e < t < 2^16
+        c.knee_reciprocal = true;
+        c.knee_magic = broadcast<Words>(static_cast<uint32_t>(reciprocal));
+        c.knee_shift2 = shift;
+        break;
+    }
     const float k = static_cast<float>(settings.strength) * 0.05f;
     c.unit_strength = k == 1.0f;
     c.k = broadcast<Reals>(k);
@@ -63,19 +79,22 @@ VELNOR_INLINE WordConstants make_word_constants(const FilterSettings& settings, 
 // times floor((2t - m) * m / t) with m = |d|. As at 8 bits, that floor is at least m
 // below the knee and at most m from it on, so the shaped magnitude is its minimum
 // with m once m is capped at 2t; the product is then at most t * t < 2^32.
+// kTables: 1 with the knee's reciprocal, else 0.
 template <int kTables>
 VELNOR_INLINE Ints shape(Ints d, const WordConstants& c) {
-    static_assert(kTables == 0, "words have no table form");
+    static_assert(kTables == 0 || kTables == 1, "words have no table form");
     const Ints m = magnitude(d);
     const Ints capped = min(m, c.knee2);
     const Words n = bits_as<uint32_t>(c.knee2 - capped) * bits_as<uint32_t>(capped);
     const Words h = multiply_high(n, c.knee_magic);
-    const Words q = (h + ((n - h) >> c.knee_shift1)) >> c.knee_shift2;
+    const Words q =
+        kTables == 1 ? h >> c.knee_shift2 : (h + ((n - h) >> c.knee_shift1)) >> c.knee_shift2;
     const Ints g = min(m, bits_as<int32_t>(q));
     return select(d < broadcast<Ints>(0), -g, g);
 }
 template <class F>
-VELNOR_INLINE auto with_knee_tables(const WordConstants&, F&& f) {
+VELNOR_INLINE auto with_knee_tables(const WordConstants& c, F&& f) {
+    if (c.knee_reciprocal) return f.template operator()<1>();
     return f.template operator()<0>();
 }
 

@@ -17,10 +17,12 @@
 #include "core/simd/band_layout.h"
 #include "core/simd/fast_passes.h"
 #include "core/simd/pass_arith_floats.h"
+#include "core/simd/pass_arith_narrow_words.h"
 #include "core/simd/pass_arith_vector.h"
 #include "core/simd/pass_arith_words.h"
 #include "core/simd/row_form.h"
 #include "core/simd/wavefront_form.h"
+#include "core/simd/word_bands.h"
 
 namespace velnor {
 namespace {
@@ -113,8 +115,27 @@ void probe_word_shape(int32_t knee, int32_t* out) {
     for (int first = -65535; first <= 65535; first += kLanes) {
         int32_t lanes[kLanes];
         for (int i = 0; i < kLanes; ++i) lanes[i] = first + i < 65535 ? first + i : 65535;
-        store_lanes(lanes, shape<0>(load_lanes<Ints>(lanes), c));
+        store_lanes(lanes, with_knee_tables(c, [&]<int kTables>() {
+                        return shape<kTables>(load_lanes<Ints>(lanes), c);
+                    }));
         for (int i = 0; i < kLanes && first + i <= 65535; ++i) out[first + i + 65535] = lanes[i];
+    }
+}
+
+// Every shaped difference as the narrow word pass computes it in vector lanes, for
+// the scaled knee `knee` (0..255, or above 4095) at 12 bits: out[d + 4095] for d =
+// -4095..4095.
+void probe_narrow_shape(int32_t knee, int32_t* out) {
+    NarrowConstants c = make_narrow_constants(FilterSettings(8, 8, 20, 40, 10), 12);
+    set_narrow_knee(&c, knee, 4095);
+    for (int first = -4095; first <= 4095; first += kLanes) {
+        int16_t lanes[kLanes];
+        for (int i = 0; i < kLanes; ++i)
+            lanes[i] = static_cast<int16_t>(first + i < 4095 ? first + i : 4095);
+        const NarrowWords shaped = with_knee_tables(
+            c, [&]<int kTables>() { return shape<kTables>(NarrowWordLanes::load(lanes), c); });
+        NarrowWordLanes::store(lanes, shaped);
+        for (int i = 0; i < kLanes && first + i <= 4095; ++i) out[first + i + 4095] = lanes[i];
     }
 }
 #endif
@@ -150,6 +171,9 @@ void probe_word_shape(int32_t knee, int32_t* out) {
         const FilterSettings& settings, int bits, uint16_t* plane, std::ptrdiff_t pitch,         \
         const ScratchAllocator& scratch, PassForm form, BandForms* forms) {                      \
         if (bits < 8 || bits > 16) return PassStatus::bad_format;                                \
+        if (narrow_words_suit(settings, bits))                                                   \
+            return run_narrow_word_pass<Tuning>(settings, bits, plane, pitch, scratch, form,     \
+                                                forms);                                          \
         return run_vector_pass<WordLanes, Tuning>(settings, bits, plane, pitch, scratch, form,   \
                                                   forms);                                        \
     }                                                                                            \
@@ -159,6 +183,7 @@ void probe_word_shape(int32_t knee, int32_t* out) {
                                          PassForm::automatic, nullptr);                          \
     }                                                                                            \
     void word_shape_probe_##isa(int32_t knee, int32_t* out) { probe_word_shape(knee, out); }     \
+    void narrow_shape_probe_##isa(int32_t knee, int32_t* out) { probe_narrow_shape(knee, out); } \
     PassStatus filter_floats_##isa##_form(const FilterSettings& settings, float* plane,          \
                                           std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
                                           PassForm form, BandForms* forms) {                     \

@@ -56,11 +56,18 @@ VELNOR_INLINE void transpose(const Bytes in[16], Bytes out[16]) {
 constexpr int kSteps = 16 * kByteBlocks;
 
 // Fills current with the padded rows (copy_band_rows) in the skewed layout: for
-// bytes 16 lanes and kSteps steps at a time, for 32-bit lanes kWideTranspose and
-// kWideTranspose.
+// bytes 16 lanes and kSteps steps at a time, for words 8 lanes and
+// kWordTransposeSteps steps, for 32-bit lanes kWideTranspose and kWideTranspose.
 template <class L>
 VELNOR_INLINE void load_band(const Scratch<L>& s) {
-    if constexpr (sizeof(typename L::Element) == 4) {
+    if constexpr (sizeof(typename L::Row) == 2) {
+        // Lane i at step t holds column t - kSkew * i: row g + i from column t0 -
+        // kSkew * (g + i), kSkew before the row above's.
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += kWordTransposeSteps)
+            for (int g = 0; g < kLanes; g += 8)
+                transpose_words_to_steps(padded_row(s, g) + t0 - kSkew * g, s.row_stride - kSkew,
+                                         at_step(s.current, t0) + g);
+    } else if constexpr (sizeof(typename L::Row) == 4) {
         constexpr int n = kWideTranspose;
         for (int t0 = -kMargin; t0 < s.steps_end; t0 += n)
             for (int g = 0; g < kLanes; g += n) {
@@ -94,7 +101,13 @@ VELNOR_INLINE void load_band(const Scratch<L>& s) {
 // Stores the filtered lanes back into the plane.
 template <class L>
 VELNOR_INLINE void store_band(const Band<L>& b, const Scratch<L>& s) {
-    if constexpr (sizeof(typename L::Element) == 4) {
+    if constexpr (sizeof(typename L::Row) == 2) {
+        // Every lane: the rows the band does not filter get back the words they hold.
+        for (int t0 = -kMargin; t0 < s.steps_end; t0 += kWordTransposeSteps)
+            for (int g = 0; g < kLanes; g += 8)
+                transpose_words_to_rows(at_step(s.current, t0) + g,
+                                        padded_row(s, g) + t0 - kSkew * g, s.row_stride - kSkew);
+    } else if constexpr (sizeof(typename L::Row) == 4) {
         constexpr int n = kWideTranspose;
         typename L::Row unused[n];
         for (int t0 = -kMargin; t0 < s.steps_end; t0 += n)

@@ -111,6 +111,11 @@ VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) { return vec(_mm512_sub_epi16(
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return vec(_mm512_srl_epi16(raw(a), count));
 }
+// The same by a count in an integer (compilers keep its move to a register out of
+// loops).
+VELNOR_INLINE Vec unsigned_shift_right(Vec a, int count) {
+    return unsigned_shift_right(a, _mm_cvtsi32_si128(count));
+}
 
 // Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
 // by side in a register, unpacked block by block.
@@ -170,6 +175,16 @@ VELNOR_INLINE Vec to_vec(Floats f) {
     const __m256i high =
         _mm512_cvtsepi32_epi16(_mm512_cvttps_epi32(reinterpret_cast<__m512>(f.h[1])));
     return vec(_mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1));
+}
+
+// The wavefront's transposes of 16-bit words (transpose_wide_avx.h) for kLanes.
+VELNOR_INLINE void transpose_words_to_steps(const uint16_t* rows, std::ptrdiff_t row_step,
+                                            int16_t* steps) {
+    transpose_words_to_steps<kLanes>(rows, row_step, steps);
+}
+VELNOR_INLINE void transpose_words_to_rows(const int16_t* steps, uint16_t* rows,
+                                           std::ptrdiff_t row_step) {
+    transpose_words_to_rows<kLanes>(steps, rows, row_step);
 }
 
 // kLanes 32-bit lanes as two registers, for 16-bit and float samples.

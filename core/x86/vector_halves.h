@@ -155,6 +155,11 @@ VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) {
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return Vec{{half(_mm_srl_epi16(raw(a.h[0]), count)), half(_mm_srl_epi16(raw(a.h[1]), count))}};
 }
+// The same by a count in an integer (compilers keep its move to a register out of
+// loops).
+VELNOR_INLINE Vec unsigned_shift_right(Vec a, int count) {
+    return unsigned_shift_right(a, _mm_cvtsi32_si128(count));
+}
 
 // Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
 // by side in a register, unpacked block by block.
@@ -244,6 +249,44 @@ VELNOR_INLINE void transpose4(const void* const in[4], void* const out[4]) {
     _mm_storeu_ps(static_cast<float*>(out[1]), _mm_movehl_ps(t1, t0));
     _mm_storeu_ps(static_cast<float*>(out[2]), _mm_movelh_ps(t2, t3));
     _mm_storeu_ps(static_cast<float*>(out[3]), _mm_movehl_ps(t3, t2));
+}
+// 8 x 8 lanes of 16 bits: out[j][i] = in[i][j], each row eight consecutive
+// elements. Used by the wavefront's transposes of 16-bit words.
+VELNOR_INLINE void transpose8_words(const void* const in[8], void* const out[8]) {
+    __m128i r[8], a[8], b[8];
+    for (int i = 0; i < 8; ++i) r[i] = _mm_loadu_si128(static_cast<const __m128i*>(in[i]));
+    for (int i = 0; i < 8; i += 2) {  // row pairs, column pairs interleaved
+        a[i] = _mm_unpacklo_epi16(r[i], r[i + 1]);
+        a[i + 1] = _mm_unpackhi_epi16(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {  // row quads: columns 0-1, 2-3, 4-5, 6-7
+        b[i] = _mm_unpacklo_epi32(a[i], a[i + 2]);
+        b[i + 1] = _mm_unpackhi_epi32(a[i], a[i + 2]);
+        b[i + 2] = _mm_unpacklo_epi32(a[i + 1], a[i + 3]);
+        b[i + 3] = _mm_unpackhi_epi32(a[i + 1], a[i + 3]);
+    }
+    for (int j = 0; j < 4; ++j) {
+        _mm_storeu_si128(static_cast<__m128i*>(out[2 * j]), _mm_unpacklo_epi64(b[j], b[j + 4]));
+        _mm_storeu_si128(static_cast<__m128i*>(out[2 * j + 1]), _mm_unpackhi_epi64(b[j], b[j + 4]));
+    }
+}
+
+// The wavefront's transposes of 16-bit words: 8 rows (row_step words apart) of 8
+// words to 8 steps of 8 lanes (kLanes words apart), and back.
+constexpr int kWordTransposeSteps = 8;
+VELNOR_INLINE void transpose_words_to_steps(const uint16_t* rows, std::ptrdiff_t row_step,
+                                            int16_t* steps) {
+    const void* in[8];
+    void* out[8];
+    for (int i = 0; i < 8; ++i) in[i] = rows + i * row_step, out[i] = steps + i * kLanes;
+    transpose8_words(in, out);
+}
+VELNOR_INLINE void transpose_words_to_rows(const int16_t* steps, uint16_t* rows,
+                                           std::ptrdiff_t row_step) {
+    const void* in[8];
+    void* out[8];
+    for (int i = 0; i < 8; ++i) in[i] = steps + i * kLanes, out[i] = rows + i * row_step;
+    transpose8_words(in, out);
 }
 // The wavefront's transposes of 32-bit lanes: 4 x 4.
 constexpr int kWideTranspose = 4;
