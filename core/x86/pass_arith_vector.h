@@ -116,12 +116,15 @@ VELNOR_INLINE V shape(V d, const ByteConstants& c) {
         const V g = look_up_words(index, c.word_table[0], c.word_table[1]);
         return select(m < c.knee, d, with_sign_of(g, d));
     } else if constexpr (kTables > 0) {
-        // Entries at and beyond knee are 0, which covers |d| >= 2 knee.
+        // The band's value at |d| = knee + x, x = 0 where |d| is below the knee: entry
+        // 0 is the knee itself, above every such |d|, so the minimum with |d| keeps
+        // |d| there; from the band on the value is at most |d|. Entries at and beyond
+        // knee are 0, which covers |d| >= 2 knee.
         const V m = magnitude(d);
-        const V x = m - c.knee;
+        const V x = saturating_subtract(m, c.knee);
         V g = look_up(x, c.knee_table[0]);
         if constexpr (kTables > 1) g = g | look_up(x - splat(16), c.knee_table[1]);
-        return select(m < c.knee, d, with_sign_of(g, d));
+        return with_sign_of(min(m, g), d);
     } else {
         // floor((2t - m) * m / t) is at least m below the knee and at most m from it
         // on, so the shaped magnitude is its minimum with m, once m is capped at 2t

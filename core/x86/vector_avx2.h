@@ -109,6 +109,10 @@ VELNOR_INLINE Vec unsigned_multiply_high(Vec a, Vec b) {
 }
 VELNOR_INLINE Vec unsigned_add(Vec a, Vec b) { return vec(_mm256_add_epi16(raw(a), raw(b))); }
 VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) { return vec(_mm256_sub_epi16(raw(a), raw(b))); }
+// a - b for unsigned 16-bit lanes, 0 where b is larger.
+VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
+    return vec(_mm256_subs_epu16(raw(a), raw(b)));
+}
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return vec(_mm256_srl_epi16(raw(a), count));
 }

@@ -152,6 +152,10 @@ VELNOR_INLINE Vec unsigned_add(Vec a, Vec b) {
 VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) {
     return both(a, b, [](__m128i x, __m128i y) { return _mm_sub_epi16(x, y); });
 }
+// a - b for unsigned 16-bit lanes, 0 where b is larger.
+VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
+    return both(a, b, [](__m128i x, __m128i y) { return _mm_subs_epu16(x, y); });
+}
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return Vec{{half(_mm_srl_epi16(raw(a.h[0]), count)), half(_mm_srl_epi16(raw(a.h[1]), count))}};
 }
