@@ -267,24 +267,32 @@ VELNOR_INLINE V detector_result(const Neighbourhood<V>& n, V confidence, V box,
     const Responses<V> g = responses(n, c);
 
     // Strongest kernel, the earlier one among equals, as the orientation of its
-    // neighbours: 0 vertical, 1 horizontal, 2 rising, 3 falling.
+    // neighbours in two masks: diagonal (rising or falling) and odd (horizontal or
+    // falling); neither is vertical. A stronger kernel sets or clears each with one
+    // operation, where orientation codes would take a selection per kernel and a
+    // comparison per code.
     V best = g.g1;
-    Mask orientation = L::mask_broadcast(0);
-    auto consider = [&](V response, int its_orientation) {
-        const Mask stronger = response > best;
+    auto stronger = [&](V response) {
+        const Mask s = response > best;
         best = max(best, response);
-        orientation = select(stronger, L::mask_broadcast(its_orientation), orientation);
+        return s;
     };
-    consider(g.g2, 1);
-    consider(g.g3, 2);
-    consider(g.g4, 3);
-    consider(g.g5, 0);
-    consider(g.g6, 1);
-    const Mask horizontal = orientation == L::mask_broadcast(1),
-               rises = orientation == L::mask_broadcast(2),
-               falls = orientation == L::mask_broadcast(3);
+    const Mask none = L::mask_broadcast(0);
+    Mask odd = stronger(g.g2);  // horizontal
+    Mask s = stronger(g.g3);    // rising
+    Mask diagonal = s;
+    odd = select(s, none, odd);
+    s = stronger(g.g4);  // falling
+    diagonal = diagonal | s;
+    odd = odd | s;
+    s = stronger(g.g5);  // vertical
+    diagonal = select(s, none, diagonal);
+    odd = select(s, none, odd);
+    s = stronger(g.g6);  // horizontal
+    diagonal = select(s, none, diagonal);
+    odd = odd | s;
     auto pick = [&](V v, V h, V r, V f) {
-        return select(horizontal, h, select(rises, r, select(falls, f, v)));
+        return select(diagonal, select(odd, f, r), select(odd, h, v));
     };
     const V n0 = pick(n.a2m, n.l2, n.a2r, n.a2l), n1 = pick(n.am, n.l, n.ar, n.al),
             n2 = pick(n.bm, n.r1, n.bl, n.br), n3 = pick(n.b2m, n.r2, n.b2l, n.b2r);
