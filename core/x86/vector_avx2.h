@@ -70,13 +70,16 @@ VELNOR_INLINE Vec lanes_from_bits(uint32_t bits) {
 }
 VELNOR_INLINE bool any(Vec mask) { return !_mm256_testz_si256(raw(mask), raw(mask)); }
 
-// Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified.
-VELNOR_INLINE Vec lanes_down1(Vec v) {
-    return __builtin_shufflevector(v, v, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14);
+// Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified (zero).
+// Each 128-bit half is joined with the half below it (zeros below the lower one)
+// and shifted by n lanes: two operations, where a general shuffle takes four.
+template <int kLanesDown>
+VELNOR_INLINE Vec lanes_down(Vec v) {
+    const __m256i below = _mm256_permute2x128_si256(raw(v), raw(v), 0x08);
+    return vec(_mm256_alignr_epi8(raw(v), below, 16 - 2 * kLanesDown));
 }
-VELNOR_INLINE Vec lanes_down2(Vec v) {
-    return __builtin_shufflevector(v, v, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13);
-}
+VELNOR_INLINE Vec lanes_down1(Vec v) { return lanes_down<1>(v); }
+VELNOR_INLINE Vec lanes_down2(Vec v) { return lanes_down<2>(v); }
 
 VELNOR_INLINE Vec select(Vec mask, Vec yes, Vec no) { return mask ? yes : no; }
 VELNOR_INLINE Floats select(Wide mask, Floats yes, Floats no) {
