@@ -103,7 +103,8 @@ VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
 VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) { return vec(_mm256_sign_epi16(raw(g), raw(d))); }
 
 // Lanes as unsigned 16-bit values (wrapping): low half of the product, high half
-// of the product, sum, difference, shift right by a count held in the low quadword.
+// of the product, sum, difference, shifts right and left by a count held in the low
+// quadword.
 VELNOR_INLINE Vec unsigned_multiply_low(Vec a, Vec b) {
     return vec(_mm256_mullo_epi16(raw(a), raw(b)));
 }
@@ -119,6 +120,7 @@ VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return vec(_mm256_srl_epi16(raw(a), count));
 }
+VELNOR_INLINE Vec shift_left(Vec a, __m128i count) { return vec(_mm256_sll_epi16(raw(a), count)); }
 
 // Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
 // by side in a register, unpacked block by block.

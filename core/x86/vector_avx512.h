@@ -99,7 +99,8 @@ VELNOR_INLINE Vec look_up_words(Vec i, Vec low, Vec high) {
 VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) { return d < 0 ? -g : g; }
 
 // Lanes as unsigned 16-bit values (wrapping): low half of the product, high half
-// of the product, sum, difference, shift right by a count held in the low quadword.
+// of the product, sum, difference, shifts right and left by a count held in the low
+// quadword.
 VELNOR_INLINE Vec unsigned_multiply_low(Vec a, Vec b) {
     return vec(_mm512_mullo_epi16(raw(a), raw(b)));
 }
@@ -115,6 +116,7 @@ VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return vec(_mm512_srl_epi16(raw(a), count));
 }
+VELNOR_INLINE Vec shift_left(Vec a, __m128i count) { return vec(_mm512_sll_epi16(raw(a), count)); }
 
 // Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
 // by side in a register, unpacked block by block.
