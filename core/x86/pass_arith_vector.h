@@ -125,7 +125,11 @@ VELNOR_INLINE V shape(V d, const ByteConstants& c) {
         const V m = magnitude(d);
         const V x = saturating_subtract(m, c.knee);
         V g = look_up(x, c.knee_table[0]);
-        if constexpr (kTables > 1) g = g | look_up(x - splat(16), c.knee_table[1]);
+        // The band falls with |d|, so entry j of the second table is at most entry j
+        // of the first: for x below 16 the maximum keeps the first table's entry, and
+        // the second table is read at x - 16 (x + 0x60 in the look-up's low byte sets
+        // bit 7 from x = 32 on, and never below 0x60).
+        if constexpr (kTables > 1) g = max(g, look_up(x, c.knee_table[1], -32672));
         return with_sign_of(min(m, g), d);
     } else {
         // floor((2t - m) * m / t) is at least m below the knee and at most m from it

@@ -95,8 +95,8 @@ VELNOR_INLINE Vec clamp_sample(Vec v) { return max(min(v, splat(255)), splat(0))
 // for negative x, some entry (see vector_sse41.h).
 constexpr bool kHasByteShuffle = true;
 constexpr bool kHasWordTable = false;
-VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
-    const __m256i index = _mm256_adds_epu8(raw(x), raw(splat(-32656)));
+VELNOR_INLINE Vec look_up(Vec x, __m128i table, int16_t offsets = -32656) {
+    const __m256i index = _mm256_adds_epu8(raw(x), raw(splat(offsets)));
     return vec(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table), index));
 }
 // g negated where d is negative, 0 where d is 0.

@@ -85,8 +85,8 @@ VELNOR_INLINE Vec clamp_sample(Vec v) { return max(min(v, splat(255)), splat(0))
 // For each lane with x in 0..255: entry x of a 16-byte table, or 0 for x >= 16;
 // for negative x, some entry (see vector_sse41.h).
 constexpr bool kHasByteShuffle = true;
-VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
-    const __m512i index = _mm512_adds_epu8(raw(x), raw(splat(-32656)));
+VELNOR_INLINE Vec look_up(Vec x, __m128i table, int16_t offsets = -32656) {
+    const __m512i index = _mm512_adds_epu8(raw(x), raw(splat(offsets)));
     return vec(_mm512_shuffle_epi8(_mm512_broadcast_i32x4(table), index));
 }
 // Entry i mod 2 kLanes of the 2 kLanes entries low, high (the low bits of i select).
