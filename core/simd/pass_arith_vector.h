@@ -40,7 +40,9 @@ struct ByteConstants {
     // cap) << strength_lift) * multiplier.
     bool integer_strength, negative_strength;
     Vec strength_cap, strength_multiplier;
-    int strength_lift;  // 16 - shift, 0..8: |w| << 8 still fits 16 unsigned bits
+    // 16 - shift, 0..8 (|w| << 8 still fits 16 unsigned bits), as a shift count
+    // held in the low quadword.
+    __m128i strength_lift;
     Floats k;
     Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
 };
@@ -85,7 +87,7 @@ VELNOR_INLINE ByteConstants make_constants(const FilterSettings& settings) {
     c.negative_strength = form.negative;
     c.strength_cap = splat(form.cap);
     c.strength_multiplier = splat(static_cast<int>(form.multiplier));
-    c.strength_lift = 16 - form.shift;
+    c.strength_lift = _mm_cvtsi32_si128(16 - form.shift);
     c.k = splat_floats(k);
     const int32_t t1 = settings.threshold1;
     c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
@@ -116,12 +118,19 @@ VELNOR_INLINE V shape(V d, const ByteConstants& c) {
         const V g = look_up_words(index, c.word_table[0], c.word_table[1]);
         return select(m < c.knee, d, with_sign_of(g, d));
     } else if constexpr (kTables > 0) {
-        // Entries at and beyond knee are 0, which covers |d| >= 2 knee.
+        // The band's value at |d| = knee + x, x = 0 where |d| is below the knee: entry
+        // 0 is the knee itself, above every such |d|, so the minimum with |d| keeps
+        // |d| there; from the band on the value is at most |d|. Entries at and beyond
+        // knee are 0, which covers |d| >= 2 knee.
         const V m = magnitude(d);
-        const V x = m - c.knee;
+        const V x = saturating_subtract(m, c.knee);
         V g = look_up(x, c.knee_table[0]);
-        if constexpr (kTables > 1) g = g | look_up(x - splat(16), c.knee_table[1]);
-        return select(m < c.knee, d, with_sign_of(g, d));
+        // The band falls with |d|, so entry j of the second table is at most entry j
+        // of the first: for x below 16 the maximum keeps the first table's entry, and
+        // the second table is read at x - 16 (x + 0x60 in the look-up's low byte sets
+        // bit 7 from x = 32 on, and never below 0x60).
+        if constexpr (kTables > 1) g = max(g, look_up(x, c.knee_table[1], -32672));
+        return with_sign_of(min(m, g), d);
     } else {
         // floor((2t - m) * m / t) is at least m below the knee and at most m from it
         // on, so the shaped magnitude is its minimum with m, once m is capped at 2t
@@ -146,8 +155,8 @@ VELNOR_INLINE Vec scaled(Vec w, const ByteConstants& c) {
     if (c.unit_strength) return w;
     if (c.integer_strength) {
         const Vec m = min(magnitude(w), c.strength_cap);
-        const Vec q =
-            with_sign_of(unsigned_multiply_high(m << c.strength_lift, c.strength_multiplier), w);
+        const Vec q = with_sign_of(
+            unsigned_multiply_high(shift_left(m, c.strength_lift), c.strength_multiplier), w);
         return c.negative_strength ? -q : q;
     }
     Floats product = to_floats(w) * c.k;
@@ -273,25 +282,33 @@ VELNOR_INLINE V detector_result(const Neighbourhood<V>& n, V confidence, V box,
     const Responses<V> g = responses(n, c);
 
     // Strongest kernel, the earlier one among equals, as the orientation of its
-    // neighbours: 0 vertical, 1 horizontal, 2 rising, 3 falling.
+    // neighbours in two masks: diagonal (rising or falling) and odd (horizontal or
+    // falling); neither is vertical. A stronger kernel sets or clears each with one
+    // operation, where orientation codes would take a selection per kernel and a
+    // comparison per code.
     V best = g.g1;
-    Mask orientation = L::mask_broadcast(0);
-    auto consider = [&](V response, int its_orientation) {
-        const Mask stronger = response > best;
+    auto stronger = [&](V response) {
+        const Mask s = response > best;
         // response where greater, else best: a float NaN never takes the lead.
         best = max(response, best);
-        orientation = select(stronger, L::mask_broadcast(its_orientation), orientation);
+        return s;
     };
-    consider(g.g2, 1);
-    consider(g.g3, 2);
-    consider(g.g4, 3);
-    consider(g.g5, 0);
-    consider(g.g6, 1);
-    const Mask horizontal = orientation == L::mask_broadcast(1),
-               rises = orientation == L::mask_broadcast(2),
-               falls = orientation == L::mask_broadcast(3);
+    const Mask none = L::mask_broadcast(0);
+    Mask odd = stronger(g.g2);  // horizontal
+    Mask s = stronger(g.g3);    // rising
+    Mask diagonal = s;
+    odd = select(s, none, odd);
+    s = stronger(g.g4);  // falling
+    diagonal = diagonal | s;
+    odd = odd | s;
+    s = stronger(g.g5);  // vertical
+    diagonal = select(s, none, diagonal);
+    odd = select(s, none, odd);
+    s = stronger(g.g6);  // horizontal
+    diagonal = select(s, none, diagonal);
+    odd = odd | s;
     auto pick = [&](V v, V h, V r, V f) {
-        return select(horizontal, h, select(rises, r, select(falls, f, v)));
+        return select(diagonal, select(odd, f, r), select(odd, h, v));
     };
     const V n0 = pick(n.a2m, n.l2, n.a2r, n.a2l), n1 = pick(n.am, n.l, n.ar, n.al),
             n2 = pick(n.bm, n.r1, n.bl, n.br), n3 = pick(n.b2m, n.r2, n.b2l, n.b2r);

@@ -237,10 +237,10 @@ VELNOR_INLINE void sweep_band(const Band<L>& b, const Scratch<L>& s,
     const int last = b.width - 1 - kEdge + kSkew * (kFirstOut + kBandRows - 1);
     // pj: the lanes of step t - j as they now stand.
     V p1 = load(at_step(s.current, first - 1)), p2 = load(at_step(s.current, first - 2));
-    for (int t = first; t <= last; ++t) {
+    // One step; active: the lanes it writes (all with the box results prepared).
+    const auto step = [&](int t, Mask active) __attribute__((always_inline)) {
         Element* here = at_step(s.current, t);
         const V p = load(here);
-        const Mask active = kActivityInSweep ? written.at(t) : L::mask_broadcast(-1);
         const ActivityOf<V> a = kActivityInSweep ? step_activity(s, t, p, c) : ActivityOf<V>{};
         const V confidence = kActivityInSweep
                                  ? select(needs_detectors(a.size, c), a.threshold, no_detector)
@@ -273,6 +273,19 @@ VELNOR_INLINE void sweep_band(const Band<L>& b, const Scratch<L>& s,
         }
         L::store(here, out);
         p2 = p1, p1 = out;
+    };
+    if constexpr (!kActivityInSweep) {
+        for (int t = first; t <= last; ++t) step(t, L::mask_broadcast(-1));
+    } else {
+        // From step first_column + kSpan to last_column every lane holds a column
+        // inside the written ones, so the written lanes are the band's rows alone:
+        // most steps skip WrittenLanes::at.
+        const int inner_first = written.first_column + kSpan;
+        const int inner_last = written.last_column < last ? written.last_column : last;
+        int t = first;
+        for (; t <= last && t < inner_first; ++t) step(t, written.at(t));
+        for (; t <= inner_last; ++t) step(t, written.used);
+        for (; t <= last; ++t) step(t, written.at(t));
     }
 }
 

@@ -70,13 +70,16 @@ VELNOR_INLINE Vec lanes_from_bits(uint32_t bits) {
 }
 VELNOR_INLINE bool any(Vec mask) { return !_mm256_testz_si256(raw(mask), raw(mask)); }
 
-// Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified.
-VELNOR_INLINE Vec lanes_down1(Vec v) {
-    return __builtin_shufflevector(v, v, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14);
+// Lane i takes lane i - n (n = 1, 2); the lowest lanes are left unspecified (zero).
+// Each 128-bit half is joined with the half below it (zeros below the lower one)
+// and shifted by n lanes: two operations, where a general shuffle takes four.
+template <int kLanesDown>
+VELNOR_INLINE Vec lanes_down(Vec v) {
+    const __m256i below = _mm256_permute2x128_si256(raw(v), raw(v), 0x08);
+    return vec(_mm256_alignr_epi8(raw(v), below, 16 - 2 * kLanesDown));
 }
-VELNOR_INLINE Vec lanes_down2(Vec v) {
-    return __builtin_shufflevector(v, v, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13);
-}
+VELNOR_INLINE Vec lanes_down1(Vec v) { return lanes_down<1>(v); }
+VELNOR_INLINE Vec lanes_down2(Vec v) { return lanes_down<2>(v); }
 
 VELNOR_INLINE Vec select(Vec mask, Vec yes, Vec no) { return mask ? yes : no; }
 VELNOR_INLINE Floats select(Wide mask, Floats yes, Floats no) {
@@ -92,15 +95,16 @@ VELNOR_INLINE Vec clamp_sample(Vec v) { return max(min(v, splat(255)), splat(0))
 // for negative x, some entry (see vector_sse41.h).
 constexpr bool kHasByteShuffle = true;
 constexpr bool kHasWordTable = false;
-VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
-    const __m256i index = _mm256_adds_epu8(raw(x), raw(splat(-32656)));
+VELNOR_INLINE Vec look_up(Vec x, __m128i table, int16_t offsets = -32656) {
+    const __m256i index = _mm256_adds_epu8(raw(x), raw(splat(offsets)));
     return vec(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table), index));
 }
 // g negated where d is negative, 0 where d is 0.
 VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) { return vec(_mm256_sign_epi16(raw(g), raw(d))); }
 
 // Lanes as unsigned 16-bit values (wrapping): low half of the product, high half
-// of the product, sum, difference, shift right by a count held in the low quadword.
+// of the product, sum, difference, shifts right and left by a count held in the low
+// quadword.
 VELNOR_INLINE Vec unsigned_multiply_low(Vec a, Vec b) {
     return vec(_mm256_mullo_epi16(raw(a), raw(b)));
 }
@@ -109,6 +113,10 @@ VELNOR_INLINE Vec unsigned_multiply_high(Vec a, Vec b) {
 }
 VELNOR_INLINE Vec unsigned_add(Vec a, Vec b) { return vec(_mm256_add_epi16(raw(a), raw(b))); }
 VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) { return vec(_mm256_sub_epi16(raw(a), raw(b))); }
+// a - b for unsigned 16-bit lanes, 0 where b is larger.
+VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
+    return vec(_mm256_subs_epu16(raw(a), raw(b)));
+}
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return vec(_mm256_srl_epi16(raw(a), count));
 }
@@ -117,6 +125,7 @@ VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, int count) {
     return unsigned_shift_right(a, _mm_cvtsi32_si128(count));
 }
+VELNOR_INLINE Vec shift_left(Vec a, __m128i count) { return vec(_mm256_sll_epi16(raw(a), count)); }
 
 // Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
 // by side in a register, unpacked block by block.

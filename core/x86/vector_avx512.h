@@ -85,8 +85,8 @@ VELNOR_INLINE Vec clamp_sample(Vec v) { return max(min(v, splat(255)), splat(0))
 // For each lane with x in 0..255: entry x of a 16-byte table, or 0 for x >= 16;
 // for negative x, some entry (see vector_sse41.h).
 constexpr bool kHasByteShuffle = true;
-VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
-    const __m512i index = _mm512_adds_epu8(raw(x), raw(splat(-32656)));
+VELNOR_INLINE Vec look_up(Vec x, __m128i table, int16_t offsets = -32656) {
+    const __m512i index = _mm512_adds_epu8(raw(x), raw(splat(offsets)));
     return vec(_mm512_shuffle_epi8(_mm512_broadcast_i32x4(table), index));
 }
 // Entry i mod 2 kLanes of the 2 kLanes entries low, high (the low bits of i select).
@@ -99,7 +99,8 @@ VELNOR_INLINE Vec look_up_words(Vec i, Vec low, Vec high) {
 VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) { return d < 0 ? -g : g; }
 
 // Lanes as unsigned 16-bit values (wrapping): low half of the product, high half
-// of the product, sum, difference, shift right by a count held in the low quadword.
+// of the product, sum, difference, shifts right and left by a count held in the low
+// quadword.
 VELNOR_INLINE Vec unsigned_multiply_low(Vec a, Vec b) {
     return vec(_mm512_mullo_epi16(raw(a), raw(b)));
 }
@@ -108,6 +109,10 @@ VELNOR_INLINE Vec unsigned_multiply_high(Vec a, Vec b) {
 }
 VELNOR_INLINE Vec unsigned_add(Vec a, Vec b) { return vec(_mm512_add_epi16(raw(a), raw(b))); }
 VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) { return vec(_mm512_sub_epi16(raw(a), raw(b))); }
+// a - b for unsigned 16-bit lanes, 0 where b is larger.
+VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
+    return vec(_mm512_subs_epu16(raw(a), raw(b)));
+}
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return vec(_mm512_srl_epi16(raw(a), count));
 }
@@ -116,6 +121,7 @@ VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, int count) {
     return unsigned_shift_right(a, _mm_cvtsi32_si128(count));
 }
+VELNOR_INLINE Vec shift_left(Vec a, __m128i count) { return vec(_mm512_sll_epi16(raw(a), count)); }
 
 // Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
 // by side in a register, unpacked block by block.

@@ -139,7 +139,8 @@ VELNOR_INLINE Vec clamp_sample(Vec v) {
 }
 
 // Lanes as unsigned 16-bit values (wrapping): low half of the product, high half
-// of the product, sum, difference, shift right by a count held in the low quadword.
+// of the product, sum, difference, shifts right and left by a count held in the low
+// quadword.
 VELNOR_INLINE Vec unsigned_multiply_low(Vec a, Vec b) {
     return both(a, b, [](__m128i x, __m128i y) { return _mm_mullo_epi16(x, y); });
 }
@@ -152,6 +153,10 @@ VELNOR_INLINE Vec unsigned_add(Vec a, Vec b) {
 VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) {
     return both(a, b, [](__m128i x, __m128i y) { return _mm_sub_epi16(x, y); });
 }
+// a - b for unsigned 16-bit lanes, 0 where b is larger.
+VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
+    return both(a, b, [](__m128i x, __m128i y) { return _mm_subs_epu16(x, y); });
+}
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return Vec{{half(_mm_srl_epi16(raw(a.h[0]), count)), half(_mm_srl_epi16(raw(a.h[1]), count))}};
 }
@@ -159,6 +164,9 @@ VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
 // loops).
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, int count) {
     return unsigned_shift_right(a, _mm_cvtsi32_si128(count));
+}
+VELNOR_INLINE Vec shift_left(Vec a, __m128i count) {
+    return Vec{{half(_mm_sll_epi16(raw(a.h[0]), count)), half(_mm_sll_epi16(raw(a.h[1]), count))}};
 }
 
 // Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side

@@ -10,11 +10,12 @@ namespace {
 // For each lane with x in 0..255: entry x of a 16-byte table, or 0 for x >= 16;
 // for negative x, some entry. Adding 0x70 with unsigned saturation sets bit 7 of
 // the shuffle index exactly when the low byte is 16 or more (and always in the
-// upper byte), and the shuffle yields 0 for such indices.
+// upper byte), and the shuffle yields 0 for such indices. Another offset (low
+// byte 0x70 - 16 n) reads entry x - 16 n instead, and entry x mod 16 for x < 16 n.
 constexpr bool kHasByteShuffle = true;
 constexpr bool kHasWordTable = false;
-VELNOR_INLINE Vec look_up(Vec x, __m128i table) {
-    const __m128i offset = raw(splat(-32656).h[0]);
+VELNOR_INLINE Vec look_up(Vec x, __m128i table, int16_t offsets = -32656) {
+    const __m128i offset = raw(splat(offsets).h[0]);
     return Vec{{half(_mm_shuffle_epi8(table, _mm_adds_epu8(raw(x.h[0]), offset))),
                 half(_mm_shuffle_epi8(table, _mm_adds_epu8(raw(x.h[1]), offset)))}};
 }
