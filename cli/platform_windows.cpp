@@ -548,25 +548,38 @@ namespace {
 
 struct FileIdentity {
     bool known = false;
-    DWORD volume = 0;
-    DWORD index_high = 0;
-    DWORD index_low = 0;
+    uint64_t volume = 0;
+    uint8_t id[16] = {};
 };
 
+// The volume and the file's number on it (128 bits on ReFS); the older 64-bit
+// query where the newer one is missing.
 FileIdentity identity_of(FileHandle file) {
     FileIdentity identity;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (is_disk_file(file) && GetFileInformationByHandle(as_handle(file), &information) &&
-        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        identity = {true, information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                    information.nFileIndexLow};
+    if (!is_disk_file(file)) return identity;
+    const HANDLE handle = as_handle(file);
+    FILE_ID_INFO id{};
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
+        identity.known = true;
+        identity.volume = id.VolumeSerialNumber;
+        std::memcpy(identity.id, id.FileId.Identifier, sizeof identity.id);
+    } else if (GetFileInformationByHandle(handle, &information)) {
+        identity.known = true;
+        identity.volume = information.dwVolumeSerialNumber;
+        const uint64_t index =
+            (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+        std::memcpy(identity.id, &index, sizeof index);
+    }
     return identity;
 }
 
 bool same_file(FileHandle a, FileHandle b) {
     const FileIdentity first = identity_of(a), second = identity_of(b);
-    return first.known && second.known && first.volume == second.volume &&
-           first.index_high == second.index_high && first.index_low == second.index_low;
+    // wine reports volume 0 for standard handles it made from POSIX descriptors:
+    // 0 counts as any volume.
+    return first.known && second.known && std::memcmp(first.id, second.id, sizeof first.id) == 0 &&
+           (first.volume == second.volume || first.volume == 0 || second.volume == 0);
 }
 
 }  // namespace
