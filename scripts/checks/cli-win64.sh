@@ -4,7 +4,8 @@
 # depth piped and by file, byte for byte the Linux output; non-ASCII, long and \\?\
 # file names; a truncated stream, outputs that cannot be written, refusals,
 # --suggest, --auto and --version with the Linux messages and exit statuses; and
-# Ctrl+C, Ctrl+Break, the console closing and shutdown, each ending on whole frames.
+# Ctrl+C, Ctrl+Break, the console closing and shutdown, each ending on whole frames;
+# progress on a console, and no video written to one.
 # wine delivers no console control event to a program without a console window, so
 # those come from the program's test hook (VELNOR_TEST_CONSOLE_EVENT, see
 # cli/platform_windows.cpp), which calls the same handler on a thread of its own,
@@ -193,6 +194,20 @@ for case in "${stops[@]}"; do
     check "$event after $sent bytes: output is not the first $frames frames" same out.y4m two.y4m
   fi
 done
+
+# --- a console: progress shows there, video is refused ---------------------------
+# script(1) gives wine a terminal, which it turns into a console; its drawing is
+# taken back to text.
+on_console() {
+  script -qec "$1" /dev/null | tr '\r' '\n' | sed -e 's/\x1b\[1C/ /g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g'
+}
+on_console "'$wine64' velnor.exe in.y4m -o console-out.y4m" >console
+check "progress on a console: $(cat console)" grep -Eqa '^velnor: 5 frames, [0-9.]+ fps' console
+check "progress on a console: output differs" same console-out.y4m want.y4m
+on_console "'$wine64' velnor.exe in.y4m; echo status=\$?" >console
+check "video to a console: $(head -c 200 console)" eval \
+  'grep -qa "^velnor: standard output is a terminal; write the video to a file or a pipe" console &&
+   grep -qa "^status=2" console && ! grep -qa FRAME console'
 
 # --- --version names the pass --------------------------------------------------
 check "--version" eval 'win --version | grep -Eqx "velnor [0-9.]+ \(pass: (reference|sse2|sse4\.1|avx2|avx512)\)"'
