@@ -1,11 +1,13 @@
 // Where the Y4M reader takes its bytes from and where the writer puts them: a file
-// descriptor for the program, memory for tests and the fuzzer.
+// or standard stream for the program, memory for tests and the fuzzer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "cli/platform.h"
 
 namespace velnor::cli {
 
@@ -30,31 +32,32 @@ public:
     virtual bool cut_back(std::size_t) { return false; }
 };
 
-// Reads a file descriptor it does not own, waiting for input when there is none yet
-// (also on a non-blocking descriptor). A stop request (cli/stop_request.h) ends the
-// wait with the error "interrupted".
-class FdSource final : public ByteSource {
+// Reads a file or stream it does not own, waiting for input when there is none yet
+// (also on a non-blocking descriptor or pipe). A stop request (cli/stop_request.h)
+// ends the wait with the error "interrupted". Implemented in the platform files.
+class FileSource final : public ByteSource {
 public:
-    explicit FdSource(int fd);
+    explicit FileSource(FileHandle file);
     std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error) override;
     bool rewind() override;  // to the file offset it started at
 
 private:
-    int fd_;
+    FileHandle file_;
     int64_t start_ = -1;  // file offset of the first byte; -1: not a regular file
 };
 
-// Writes to a file descriptor it does not own, retrying short and interrupted writes
-// and waiting while a non-blocking descriptor is full. A regular file can be cut back
-// to where this sink started plus a size, as long as its bytes end the file.
-class FdSink final : public ByteSink {
+// Writes to a file or stream it does not own, retrying short and interrupted writes
+// and waiting while a non-blocking one is full. A regular file can be cut back to
+// where this sink started plus a size, as long as its bytes end the file.
+// Implemented in the platform files.
+class FileSink final : public ByteSink {
 public:
-    explicit FdSink(int fd);
+    explicit FileSink(FileHandle file);
     bool write(const void* data, std::size_t size, std::string* error) override;
     bool cut_back(std::size_t size) override;
 
 private:
-    int fd_;
+    FileHandle file_;
     bool regular_file_ = false;
     int64_t start_ = 0;  // file offset of the first byte this sink writes
 };

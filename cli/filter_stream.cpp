@@ -1,7 +1,6 @@
 #include "cli/filter_stream.h"
 
 #include <algorithm>
-#include <csignal>
 #include <new>
 
 #include "cli/frame_filter.h"
@@ -24,8 +23,8 @@ int report(std::FILE* messages, const std::string& message) {
 }  // namespace
 
 int report_stopped(std::FILE* messages, int signal, uint64_t frames) {
-    std::fprintf(messages, "velnor: stopped by %s after %llu frames\n",
-                 signal == SIGINT ? "SIGINT" : "SIGTERM", static_cast<unsigned long long>(frames));
+    std::fprintf(messages, "velnor: stopped by %s after %llu frames\n", stop_request_name(signal),
+                 static_cast<unsigned long long>(frames));
     std::fflush(messages);
     return kExitSignalBase + signal;
 }

@@ -19,7 +19,8 @@ namespace velnor::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // bad input, I/O error, out of memory
 inline constexpr int kExitUsage = 2;    // bad command line
-// Stopped by a signal: this plus the signal number (130 for SIGINT, 143 for SIGTERM).
+// Stopped by a signal: this plus the signal number (130 for SIGINT, 143 for SIGTERM,
+// 129 for SIGHUP; on Windows the signal that means the same, cli/stop_request.h).
 inline constexpr int kExitSignalBase = 128;
 
 // Frame buffers in flight stay below this many bytes (or two frames if one is bigger).
@@ -46,7 +47,8 @@ struct PipelineSize {
 PipelineSize pipeline_size(int threads, std::size_t frame_bytes);
 
 // Ends a run that a stop request (cli/stop_request.h) interrupted, in place of any
-// other message: "velnor: stopped by SIGINT after N frames". Returns
+// other message: "velnor: stopped by SIGINT after N frames" (the name from
+// stop_request_name). Returns
 // kExitSignalBase + signal.
 int report_stopped(std::FILE* messages, int signal, uint64_t frames);
 

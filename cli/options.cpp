@@ -168,7 +168,7 @@ Options:
                    named on the command line still win
   --chroma         filter Cb and Cr too, each at its own size, with the same
                    settings
-  -j, --jobs N     filter N frames at a time (default: one per core)
+  -j, --jobs N     filter N frames at a time (default: one per usable CPU)
   -o, --output F   write to F instead of standard output ("-" for standard output)
   -q, --quiet      no progress display
   -h, --help       show this help
@@ -179,7 +179,8 @@ and keep their 8-bit meaning at every depth; --suggest reports the noise in
 8-bit steps.
 Progress (frames, frames per second) appears on standard error when it is a
 terminal. Exit status: 0 success, 1 bad input or I/O error, 2 bad command line,
-130 or 143 stopped by SIGINT or SIGTERM (the frames read so far are written).
+130, 143 or 129 stopped by SIGINT (Ctrl+C), SIGTERM or SIGHUP (the frames read
+so far are written).
 
 Environment: VELNOR_SIMD=reference|sse2|sse4.1|avx2|avx512 caps the instruction
 set the filter uses (the output is identical at every level; --version shows the

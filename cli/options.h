@@ -16,7 +16,7 @@ struct Options {
     int32_t strength = kDefaultStrength;
     int32_t threshold1 = kDefaultThreshold1;
     int32_t threshold2 = kDefaultThreshold2;
-    int threads = 0;  // 0: one per core
+    int threads = 0;  // 0: one per CPU the process may use
     bool quiet = false;
     bool chroma = false;       // filter Cb and Cr as well as luma
     std::string input = "-";   // "-" is standard input

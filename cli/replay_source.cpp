@@ -1,10 +1,10 @@
 #include "cli/replay_source.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
+
+#include "cli/platform.h"
 
 namespace velnor::cli {
 
@@ -15,7 +15,7 @@ ReplaySource::~ReplaySource() {
 std::size_t ReplaySource::held_bytes() const { return (blocks_.size() - first_) * kBlockBytes; }
 
 void ReplaySource::release_front() {
-    munmap(blocks_[first_], kBlockBytes);
+    release_memory(blocks_[first_], kBlockBytes);
     blocks_[first_++] = nullptr;
 }
 
@@ -23,9 +23,8 @@ void ReplaySource::keep(const uint8_t* bytes, std::size_t size) {
     while (size > 0) {
         if (kept_ == blocks_.size() * kBlockBytes) {
             blocks_.reserve(blocks_.size() + 1);  // may throw before anything is mapped
-            void* block = mmap(nullptr, kBlockBytes, PROT_READ | PROT_WRITE,
-                               MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (block == MAP_FAILED) throw std::bad_alloc();
+            void* block = reserve_memory(kBlockBytes);
+            if (block == nullptr) throw std::bad_alloc();
             blocks_.push_back(static_cast<uint8_t*>(block));
         }
         const std::size_t offset = kept_ % kBlockBytes;

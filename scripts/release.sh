@@ -3,7 +3,7 @@
 # archives under release/:
 #   velnor-<version>-linux-x86_64.tar.gz  libvelnor.so, velnor, velnor.1
 #   velnor-<version>-linux-aarch64.tar.gz the same for Linux on AArch64 (cross-built)
-#   velnor-<version>-win64.zip            velnor.dll (AviSynth+ and VapourSynth, x64)
+#   velnor-<version>-win64.zip            velnor.dll (AviSynth+ and VapourSynth, x64), velnor.exe
 #   velnor-<version>-win32.zip            velnor.dll (AviSynth 2.5, 32-bit)
 # each with LICENSE and the host's README.txt (from packaging/), and SHA256SUMS.
 # The archives depend only on the commit: every time stamp is the commit's
@@ -28,7 +28,7 @@ command -v zip >/dev/null || bash scripts/install-deps.sh >&2
 
 # The three targets, built and checked.
 paths=$(bash scripts/build-dist.sh)
-dll64=$(grep '/win64/' <<<"$paths")
+dll64=$(grep '/win64/velnor.dll$' <<<"$paths")
 dll32=$(grep '/win32/' <<<"$paths")
 linux=build/linux-x86_64
 cmake --build "$linux" -j 2 >&2
@@ -99,12 +99,16 @@ tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
   --mtime="@$SOURCE_DATE_EPOCH" -C "$stage" -cf - "$arm_name" |
   gzip -9n >"$out/$arm_name.tar.gz"
 
+# The Windows x64 command-line filter goes into the win64 archive beside the DLL.
+win64_cli=("$(grep '/win64/velnor.exe$' <<<"$paths")")
+[ -f "${win64_cli[0]}" ] || fail "build-dist.sh built no velnor.exe"
+
 # zip keeps local time: TZ=UTC makes it the same everywhere; -X leaves out the
 # owner and extra time fields.
 for target in win64 win32; do
   name=$base-$target
   if [ $target = win64 ]; then
-    stage_folder "$name" README-windows-x64.txt "$dll64"
+    stage_folder "$name" README-windows-x64.txt "$dll64" "${win64_cli[@]}"
   else
     stage_folder "$name" README-windows-x86.txt "$dll32"
   fi

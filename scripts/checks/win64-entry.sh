@@ -18,7 +18,7 @@ wine64=/usr/lib/wine/wine64
 [ -x "$wine64" ] || fail "$wine64 missing (apt-get install wine64)"
 
 paths=$(bash scripts/build-dist.sh)
-cp "$(grep '/win64/' <<<"$paths")" "$work/velnor.dll"
+cp "$(grep '/win64/velnor.dll$' <<<"$paths")" "$work/velnor.dll"
 flags=(-std=c++20 -O2 -Wall -Wextra -Werror -Wno-attributes -static-libgcc -static-libstdc++)
 "$cxx" "${flags[@]}" -shared -o "$work/AviSynth.dll" tests/plugin_avisynth_c/private_host_module.cpp
 cp "$work/AviSynth.dll" "$work/avs_renamed.dll"

@@ -496,9 +496,9 @@ printf 'existing content\n' >"$work/prefix"
 run_cases \
     "file size limit @ (ulimit -f 100; \"\$velnor\" \"\$work/in.y4m\" -o \"\$work/out.y4m\") @ 1 @ ^velnor: frame 2: write error: File too large$ @ 2" \
     "file size limit, appending @ cp \"\$work/prefix\" \"\$work/out.y4m\"; (ulimit -f 100; \"\$velnor\" \"\$work/in.y4m\" >>\"\$work/out.y4m\") @ 1 @ ^velnor: frame 2: write error: File too large$ @ prefix-two.y4m"
-# SIGINT and SIGTERM end every stage with the same line and status: the header, an
-# empty pipe that stays silent, --suggest's and --auto's measurement (nothing is
-# printed or written then), filtering.
+# SIGINT, SIGTERM and SIGHUP end every stage with the same line and status: the
+# header, an empty pipe that stays silent, --suggest's and --auto's measurement
+# (nothing is printed or written then), filtering.
 # name @ signal @ bytes sent before the signal (the producer then waits) @ velnor's
 # arguments @ status @ frames the message names @ expected output ("empty": none on
 # standard output)
@@ -510,6 +510,8 @@ signals=(
     "SIGTERM while --auto measures @ TERM @ $header_and_frame @ --auto -o \"\$work/out.y4m\" @ 143 @ 0 @ -"
     "SIGTERM between frames @ TERM @ $((header_bytes + 2 * frame_bytes)) @ -j 2 -o \"\$work/out.y4m\" @ 143 @ 2 @ 2"
     "SIGINT inside a frame @ INT @ $((header_bytes + 2 * frame_bytes + 5000)) @ -j 2 -o \"\$work/out.y4m\" @ 130 @ 2 @ 2"
+    "SIGHUP inside a frame @ HUP @ $((header_bytes + 2 * frame_bytes + 5000)) @ -j 2 -o \"\$work/out.y4m\" @ 129 @ 2 @ 2"
+    "SIGHUP while --auto measures @ HUP @ $header_and_frame @ --auto -o \"\$work/out.y4m\" @ 129 @ 0 @ -"
 )
 for case in "${signals[@]}"; do
     IFS='@' read -r name signal sent arguments want frames expected <<<"$case"
@@ -562,6 +564,38 @@ for case in "${fifo_waits[@]}"; do
     wait "$filter"
     check_run "$name" $? $((128 + $(kill -l "$signal"))) "^velnor: stopped by SIG$signal after 0 frames$" -
 done
+
+# The default -j follows the CPUs the process may use: on one CPU (taskset) velnor
+# starts as many threads as with -j 1, on two as many as with -j 2 (unless a cgroup
+# quota allows fewer). Counted while the filter waits for its second frame.
+threads_while_filtering() {  # CPU-LIST [VELNOR OPTION...]: the filter's thread count
+    local cpus=$1
+    shift
+    rm -f "$work/out.y4m" "$work/fifo"
+    mkfifo "$work/fifo"
+    (head -c "$header_and_frame" "$work/in.y4m"; exec sleep 30) >"$work/fifo" &
+    local producer=$! filter count=0
+    taskset -c "$cpus" "$velnor" "$@" -o "$work/out.y4m" <"$work/fifo" 2>/dev/null &
+    filter=$!
+    for _ in $(seq 100); do [ -s "$work/out.y4m" ] && break; sleep 0.05; done
+    sleep 0.3
+    count=$(ls "/proc/$filter/task" 2>/dev/null | wc -l)
+    kill -TERM "$filter" "$producer" 2>/dev/null
+    wait "$filter" "$producer" 2>/dev/null
+    echo "$count"
+}
+allowed=$(python3 -c 'import os; print(" ".join(map(str, sorted(os.sched_getaffinity(0))[:2])))')
+read -r first second <<<"$allowed"
+one_default=$(threads_while_filtering "$first")
+one_forced=$(threads_while_filtering "$first" -j 1)
+[ "$one_default" -gt 0 ] && [ "$one_default" = "$one_forced" ] ||
+    fail "default -j on one CPU: $one_default threads, with -j 1: $one_forced"
+if [ -n "${second:-}" ] && ! grep -qs '^[0-9]' "/sys/fs/cgroup$(sed -n 's/^0:://p' /proc/self/cgroup)/cpu.max"; then
+    two_default=$(threads_while_filtering "$first,$second")
+    two_forced=$(threads_while_filtering "$first,$second" -j 2)
+    [ "$two_default" = "$two_forced" ] && [ "$two_default" -gt "$one_default" ] ||
+        fail "default -j on two CPUs: $two_default threads, with -j 2: $two_forced"
+fi
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failure(s)" >&2
