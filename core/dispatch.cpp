@@ -1,6 +1,7 @@
 #include "core/dispatch.h"
 
 #include <cstdlib>
+#include <iterator>
 
 #include "core/x86/fast_passes.h"
 
@@ -32,6 +33,10 @@ bool parse_level(std::string_view name, SimdLevel* level) {
         }
     }
     return false;
+}
+
+const char* accepted_level_name(std::size_t index) {
+    return index < std::size(kLevelNames) ? kLevelNames[index].name : nullptr;
 }
 
 SimdLevel best_supported_level() {
