@@ -254,10 +254,27 @@ expect_status 2 '^velnor: --threshold1: "2147483648" is outside the 32-bit range
 expect_status 2 '^velnor: unknown option "--bogus" (see --help)$' "$velnor" --bogus
 expect_status 2 '^velnor: -j: the number of threads must be 1 to 256$' "$velnor" -j 0
 expect_status 2 '^velnor: --suggest writes no video; it takes no -o$' "$velnor" --suggest -o x.y4m
-for options in "--strength 5" "--threshold1=9" "--threshold2 3" "--auto" "-j 2"; do
+for options in "--strength 5" "--threshold1=9" "--threshold2 3" "--auto" "--chroma" "-j 2"; do
     # shellcheck disable=SC2086
     expect_status 2 '^velnor: --suggest only measures the noise; it takes no --auto, --strength' "$velnor" --suggest $options
 done
+# An unknown VELNOR_SIMD value is named in one line with the names accepted, and
+# velnor goes on at the best level; each name that line lists is taken silently.
+best=$(env -u VELNOR_SIMD "$velnor" --version)
+best_level=${best##*pass: } best_level=${best_level%)}
+accepted=
+for value in sse41 SSE2 bogus; do
+    VELNOR_SIMD=$value "$velnor" --version >"$work/out" 2>"$work/err"
+    [ "$(cat "$work/out")" = "$best" ] || fail "VELNOR_SIMD=$value: \"$(cat "$work/out")\", not \"$best\""
+    grep -Eqx "velnor: VELNOR_SIMD \"$value\" names no level \(([a-z0-9.]+, )+[a-z0-9.]+\); using $best_level" \
+        "$work/err" || fail "VELNOR_SIMD=$value: message \"$(cat "$work/err")\""
+    accepted=$(sed -E 's/.*\((.*)\);.*/\1/; s/,//g' "$work/err")
+done
+for name in $accepted; do
+    VELNOR_SIMD=$name "$velnor" --version >/dev/null 2>"$work/err"
+    [ -s "$work/err" ] && fail "VELNOR_SIMD=$name: $(cat "$work/err")"
+done
+[ -n "$accepted" ] || fail "no accepted VELNOR_SIMD names listed"
 expect_status 1 '^velnor: cannot open input "/nonexistent.y4m": No such file or directory$' \
     "$velnor" /nonexistent.y4m -o "$work/never.y4m"
 [ -e "$work/never.y4m" ] && fail "an output file was created for a missing input"
