@@ -6,6 +6,7 @@
 #include "cli/frame_filter.h"
 #include "cli/frame_pipeline.h"
 #include "cli/progress.h"
+#include "cli/scratch_reserve.h"
 #include "cli/stop_request.h"
 #include "cli/y4m_reader.h"
 #include "cli/y4m_writer.h"
@@ -79,6 +80,11 @@ int filter_stream(const Options& options, const StreamIo& io) {
         return report(io.messages, writer.error());
     }
 
+    if (options.chroma && !info.layout.has_chroma && !options.quiet) {
+        std::fputs("velnor: --chroma: the stream is monochrome; only its luma is filtered\n",
+                   io.messages);
+        std::fflush(io.messages);
+    }
     const FrameFilter frame_filter(info, options.strength, options.threshold1, options.threshold2,
                                    options.chroma);
     const ScratchAllocator& scratch = io.scratch ? *io.scratch : default_scratch_allocator();
@@ -88,13 +94,18 @@ int filter_stream(const Options& options, const StreamIo& io) {
     const PipelineSize size = pipeline_size(options.threads, frame_bytes);
     PipelineOutcome outcome;
     try {
+        // Each worker's room to filter is set aside before it starts.
+        ScratchReserve reserve(scratch, frame_filter.least_scratch_bytes(),
+                               static_cast<std::size_t>(size.threads));
         PipelineStages stages;
+        stages.reserve = [&reserve] { return reserve.add(); };
         // Buffers get their size before the first read, so that one that does not fit
         // leaves the stream where it was and the pipeline goes on with fewer.
         stages.prepare = [frame_bytes](Frame& frame) { frame.data.resize(frame_bytes); };
         stages.read = [&reader](Frame& frame) { return reader.read_frame(&frame); };
-        stages.process = [&frame_filter, &scratch](Frame& frame) {
-            return frame_filter.filter(frame, scratch) == PassStatus::ok;
+        stages.process = [&frame_filter, &reserve](Frame& frame) {
+            const ScratchReserve::Use use(reserve);
+            return frame_filter.filter(frame, ScratchReserve::allocator()) == PassStatus::ok;
         };
         stages.write = [&writer, &progress](const Frame& frame) {
             if (!writer.write_frame(frame)) return false;

@@ -1,6 +1,17 @@
 #include "cli/frame_filter.h"
 
+#include <algorithm>
+
 namespace velnor::cli {
+
+namespace {
+thread_local std::size_t smallest_request = 0;
+void* refuse(std::size_t bytes) {
+    smallest_request = std::min(smallest_request, bytes);
+    return nullptr;
+}
+void release_nothing(void*) {}
+}  // namespace
 
 FrameFilter::FrameFilter(const StreamInfo& info, int32_t strength, int32_t threshold1,
                          int32_t threshold2, bool chroma) {
@@ -34,6 +45,26 @@ PassStatus FrameFilter::filter(Frame& frame, const ScratchAllocator& scratch) co
         if (status != PassStatus::ok) return status;
     }
     return PassStatus::ok;
+}
+
+std::size_t FrameFilter::least_scratch_bytes() const {
+    const ScratchAllocator refusing{refuse, release_nothing};
+    std::size_t need = 0;
+    for (const Denoiser& denoiser : denoisers_) {
+        const FilterSettings& settings = denoiser.settings();
+        // Five rows: the fewest a pass filters (two border rows on each side).
+        const int32_t rows = std::min(settings.height, 5);
+        const Denoiser probe(FilterSettings(settings.width, rows, settings.strength,
+                                            settings.threshold1, settings.threshold2),
+                             denoiser.format(), denoiser.level());
+        const auto pitch = static_cast<std::ptrdiff_t>(settings.width) * denoiser.format().bytes();
+        std::vector<uint8_t> plane(static_cast<std::size_t>(pitch) *
+                                   static_cast<std::size_t>(rows));
+        smallest_request = SIZE_MAX;
+        probe.filter(plane.data(), pitch, refusing);
+        if (smallest_request != SIZE_MAX) need = std::max(need, smallest_request);
+    }
+    return need;
 }
 
 }  // namespace velnor::cli

@@ -22,6 +22,12 @@ public:
     // status (the planes before it stay filtered).
     PassStatus filter(Frame& frame, const ScratchAllocator& scratch) const;
 
+    // The largest of the planes' least scratch needs: the smallest block a pass asks
+    // for before it gives up, found by filtering a few rows of each plane's width
+    // with every request refused. A pass holds one block at a time, so a worker
+    // filters any frame with one block this large. May throw std::bad_alloc.
+    std::size_t least_scratch_bytes() const;
+
 private:
     struct PlaneJob {
         std::size_t offset;  // in the frame data

@@ -48,18 +48,20 @@ private:
 // outlives the frames it works on, even when the calling thread unwinds.
 class WorkerPool {
 public:
-    // Starts up to `threads` workers; when the system refuses more, works with those
-    // that started, and when not one starts, processes each job in the calling
-    // thread as it is submitted.
+    // Room for up to `threads` workers, started by add_thread; while not one has
+    // started, each job is processed in the calling thread as it is submitted.
     WorkerPool(int threads, std::size_t capacity, const std::function<bool(Frame&)>& process)
         : process_(process), queue_(capacity) {
         threads_.reserve(static_cast<std::size_t>(threads));
-        for (int i = 0; i < threads; ++i) {
-            WorkerThread thread;
-            const int error = start_thread(&thread, &WorkerPool::run, this, kWorkerStackBytes);
-            if (error != 0) break;
-            threads_.push_back(thread);  // within the reserved capacity
-        }
+    }
+
+    // Starts one more worker; false when the system refuses it or the pool is full.
+    bool add_thread() {
+        if (threads_.size() == threads_.capacity()) return false;
+        WorkerThread thread;
+        if (start_thread(&thread, &WorkerPool::run, this, kWorkerStackBytes) != 0) return false;
+        threads_.push_back(thread);  // within the reserved capacity
+        return true;
     }
     ~WorkerPool() { stop(); }
     WorkerPool(const WorkerPool&) = delete;
@@ -170,12 +172,23 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
 
     std::optional<WorkerPool> pool;
     pool.emplace(threads, buffers, stages.process);
+    // Workers start one at a time, each before the buffer of the frame it will take
+    // and after what it needs to process one is set aside, so that frames in flight
+    // never crowd out the room to process them. The first starts even without that.
+    bool adding = true;
+    const auto add_worker = [&] {
+        if (!adding || pool->threads() == static_cast<std::size_t>(threads)) return;
+        const bool room = !stages.reserve || stages.reserve();
+        adding = (room || pool->threads() == 0) && pool->add_thread() && room;
+    };
     // With nothing processing: one worker instead of several, whose stacks and
     // scratch may be what left too little memory. False when there is one already.
     const auto one_thread = [&] {
         if (pool->threads() <= 1) return false;
         pool.reset();
         pool.emplace(1, buffers, stages.process);
+        pool->add_thread();
+        adding = false;
         return true;
     };
     for (;;) {
@@ -224,6 +237,7 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
         }
         if (reading && in_flight.size() < limit) {
             if (idle.empty()) {
+                add_worker();
                 try {
                     auto fresh = std::make_unique<Job>();
                     if (stages.prepare) stages.prepare(fresh->frame);

@@ -14,6 +14,10 @@ struct PipelineStages {
     // Makes a new frame buffer ready before its first read (sizes it, say); may throw
     // std::bad_alloc. Optional (calling thread).
     std::function<void(Frame&)> prepare;
+    // Sets aside what one more worker needs to process a frame (calling thread),
+    // before that worker starts and the buffer of its first frame is made. false:
+    // it does not fit, and no more workers start. Optional.
+    std::function<bool()> reserve;
     // Fills the frame with the next input frame (calling thread).
     std::function<ReadResult(Frame&)> read;
     // Works on one frame (worker threads, concurrently). false: it could not (out of
@@ -41,8 +45,8 @@ struct PipelineOutcome {
 // cannot be made (prepare or the buffer itself throws std::bad_alloc), goes on with
 // the buffers it has; without any, tries again on a single thread before an
 // out_of_memory stop. std::bad_alloc from read or write is an out_of_memory stop
-// at that frame. When fewer
-// threads can be started than asked for, runs on those that started, and in the
+// at that frame. Starts a worker before each of the first `threads` buffers (see
+// reserve); when the system refuses more, runs on those that started, and in the
 // calling thread when none starts. Throws std::bad_alloc when its own bookkeeping
 // cannot be allocated.
 PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineStages& stages);

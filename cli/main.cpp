@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "cli/byte_stream.h"
+#include "cli/exception_room.h"
 #include "cli/filter_stream.h"
 #include "cli/options.h"
 #include "cli/platform.h"
+#include "cli/simd_request.h"
 #include "cli/stop_request.h"
 #include "cli/suggest.h"
 #include "cli/y4m_format.h"
@@ -56,6 +58,11 @@ int run(int argc, char** argv) {
         return report_out_of_memory(stderr, "for the command line");
     }
     if (options.help) return print(usage_text());
+    try {
+        const std::string simd = unknown_simd_request();
+        if (!simd.empty()) std::fprintf(stderr, "velnor: %s\n", simd.c_str());
+    } catch (const std::bad_alloc&) {  // the warning is left out; nothing depends on it
+    }
     if (options.version)
         return print(std::string("velnor ") + VELNOR_VERSION +
                      " (pass: " + velnor::level_name(velnor::level_from_environment()) + ")\n");
@@ -133,6 +140,10 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (!prepare_standard_streams()) return kExitFailure;
+    if (!reserve_exception_room()) {
+        std::fputs("velnor: out of memory\n", stderr);
+        return kExitFailure;
+    }
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {

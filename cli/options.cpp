@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "cli/y4m_format.h"
+#include "core/dispatch.h"
 
 namespace velnor::cli {
 
@@ -129,10 +130,11 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
     }
     if (threads_given) parsed.threads = threads;
     if (parsed.suggest && have_output) return "--suggest writes no video; it takes no -o";
-    if (parsed.suggest && (parsed.auto_settings || parsed.strength_given ||
-                           parsed.threshold1_given || parsed.threshold2_given || threads_given))
+    if (parsed.suggest &&
+        (parsed.auto_settings || parsed.strength_given || parsed.threshold1_given ||
+         parsed.threshold2_given || parsed.chroma || threads_given))
         return "--suggest only measures the noise; it takes no --auto, --strength, "
-               "--threshold1, --threshold2 or -j";
+               "--threshold1, --threshold2, --chroma or -j";
     *options = std::move(parsed);
     return {};
 }
@@ -163,11 +165,11 @@ Options:
   --suggest        estimate the luma noise of the first frames and print the
                    settings for it as one line of options (the estimate goes to
                    standard error); filters nothing, so it takes none of
-                   the options above, --auto or -j
+                   the options above, --auto, --chroma or -j
   --auto           filter with the settings --suggest would print; the values
                    named on the command line still win
   --chroma         filter Cb and Cr too, each at its own size, with the same
-                   settings
+                   settings (a monochrome stream has none: a note says so)
   -j, --jobs N     filter N frames at a time (default: one per usable CPU)
   -o, --output F   write to F instead of standard output ("-" for standard output)
   -q, --quiet      no progress display
@@ -182,9 +184,9 @@ terminal. Exit status: 0 success, 1 bad input or I/O error, 2 bad command line,
 130, 143 or 129 stopped by SIGINT (Ctrl+C), SIGTERM or SIGHUP (the frames read
 so far are written).
 
-Environment: VELNOR_SIMD=reference|sse2|sse4.1|avx2|avx512 caps the instruction
+Environment: VELNOR_SIMD=@LEVELS@ caps the instruction
 set the filter uses (the output is identical at every level; --version shows the
-one in use).
+one in use; any other value is named on standard error and ignored).
 )";
     // The defaults come from the filter's own constants.
     const std::pair<std::string_view, int32_t> defaults[] = {
@@ -195,6 +197,14 @@ one in use).
     std::string result = text;
     for (const auto& [mark, value] : defaults)
         result.replace(result.find(mark), mark.size(), std::to_string(value));
+    // The level names come from the dispatcher's table.
+    std::string levels;
+    for (std::size_t i = 0; const char* name = accepted_level_name(i); ++i) {
+        if (i > 0) levels += '|';  // appended piece by piece: GCC 12 warns wrongly on "" + string
+        levels += name;
+    }
+    const std::string_view mark = "@LEVELS@";
+    result.replace(result.find(mark), mark.size(), levels);
     return result;
 }
 

@@ -71,7 +71,12 @@ NoiseSample sample_noise(ByteSource& source, const Y4mLimits& limits, const char
         }
         NoiseEstimator estimator;
         Frame frame;
-        while (sample.frames < kNoiseSampleFrames && sample.estimate.samples < kNoiseSampleLuma &&
+        // A frame that would take the luma seen past the limit is not read (a copy of
+        // the measured frames never holds more), unless it is the first.
+        const uint64_t frame_luma =
+            static_cast<uint64_t>(sample.info.width) * static_cast<uint64_t>(sample.info.height);
+        while (sample.frames < kNoiseSampleFrames &&
+               (sample.frames == 0 || sample.estimate.samples + frame_luma <= kNoiseSampleLuma) &&
                stop_signal() == 0) {
             frame_index = static_cast<int64_t>(sample.frames);
             shortage = "for the frame buffer";

@@ -15,8 +15,9 @@
 
 namespace velnor::cli {
 
-// The estimate reads at most this many frames, and stops early once it has seen
-// this many luma samples (five 1080p frames); it always reads at least one frame.
+// The estimate reads at most this many frames, and no frame that would take the
+// luma samples it has seen past this many (four 1080p frames); it always reads at
+// least one frame.
 inline constexpr uint64_t kNoiseSampleFrames = 8;
 inline constexpr uint64_t kNoiseSampleLuma = uint64_t{1} << 23;
 

@@ -110,12 +110,37 @@ std::string pix_fmt_option(std::string_view stem, int bits) {
     return option;
 }
 
-// `bits` if velnor reads that depth, else 16, which holds every smaller one.
+// A whole decimal number of one to three digits, or -1.
+int small_number(std::string_view text) {
+    if (!all_digits(text) || text.size() > 3) return -1;
+    int value = 0;
+    for (char c : text) value = value * 10 + (c - '0');
+    return value;
+}
+
+// A depth velnor reads for samples of `bits` (1..32): 8 up to 8 bits, which holds
+// them without loss; `bits` itself where velnor reads it; else 16, which holds every
+// other depth up to 16 and is the nearest above.
 int readable_bits(int bits) {
-    if (bits == 8) return 8;
+    if (bits <= 8) return 8;
     for (int deep : kDeepBits)
         if (bits == deep) return bits;
     return 16;
+}
+
+// A sample depth a colourspace suffix can name: a whole decimal number 1..32, or -1.
+int suffix_depth(std::string_view text) {
+    const int bits = small_number(text);
+    return bits >= 1 && bits <= 32 ? bits : -1;
+}
+
+// Why an 8-bit stream that names its depth is refused: the tag for 8 bits has none.
+std::string named_eight_bits(const std::string& quoted, std::string_view eight_bit_name,
+                             std::string_view pix_fmt) {
+    std::string plain = "C";  // appended: see readable_colourspaces
+    plain += eight_bit_name;
+    return "colourspace " + quoted + " (8-bit samples) is not supported; 8-bit streams name no " +
+           "depth (" + quote_bytes(plain) + "): convert with ffmpeg " + pix_fmt_option(pix_fmt, 8);
 }
 
 // "9, 10, 12, 14 and 16"
@@ -147,14 +172,6 @@ std::string readable_colourspaces() {
     return list + " for N = " + deep_bits_list();
 }
 
-// A whole decimal number of one to three digits, or -1.
-int small_number(std::string_view text) {
-    if (!all_digits(text) || text.size() > 3) return -1;
-    int value = 0;
-    for (char c : text) value = value * 10 + (c - '0');
-    return value;
-}
-
 // Looks the C tag's value up; on success fills `layout` and returns an empty string,
 // otherwise why the colourspace is refused and what to convert to.
 std::string parse_colourspace(std::string_view value, FrameLayout* layout) {
@@ -168,9 +185,14 @@ std::string parse_colourspace(std::string_view value, FrameLayout* layout) {
     const std::string quoted = quote_bytes(tag);
     for (const DeepFamily& family : kDeepFamilies) {
         if (!value.starts_with(family.prefix)) continue;
-        const int bits = small_number(value.substr(family.prefix.size()));
+        const int bits = suffix_depth(value.substr(family.prefix.size()));
         if (bits < 0) continue;
-        if (bits != 8 && readable_bits(bits) == bits) {
+        if (bits == 8) {
+            std::string_view plain = family.prefix;
+            if (plain.ends_with('p')) plain.remove_suffix(1);
+            return named_eight_bits(quoted, plain, family.pix_fmt);
+        }
+        if (readable_bits(bits) == bits) {
             *layout = family.layout;
             layout->bits = bits;
             return {};
@@ -184,9 +206,11 @@ std::string parse_colourspace(std::string_view value, FrameLayout* layout) {
         if (!value.starts_with(refused.prefix)) continue;
         const std::string_view rest = value.substr(refused.prefix.size());
         const int bits = rest.empty()            ? 8
-                         : rest.starts_with("p") ? small_number(rest.substr(1))
+                         : rest.starts_with("p") ? suffix_depth(rest.substr(1))
                                                  : -1;
-        if (bits < 0 || (bits == 8 && refused.prefix == "411")) continue;
+        if (bits < 0) continue;
+        if (bits == 8 && !rest.empty() && refused.prefix == "411")
+            return named_eight_bits(quoted, "411", "yuv411p");
         const std::string depth = bits > 8 ? ", " + std::to_string(bits) + " bits" : "";
         return "colourspace " + quoted + " (" + refused.kind + depth +
                ") is not supported; convert with ffmpeg " +

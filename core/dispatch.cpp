@@ -1,6 +1,7 @@
 #include "core/dispatch.h"
 
 #include <cstdlib>
+#include <iterator>
 
 #include "core/simd/fast_passes.h"
 
@@ -20,6 +21,10 @@ bool parse_level(std::string_view name, SimdLevel* level) {
         }
     }
     return false;
+}
+
+const char* accepted_level_name(std::size_t index) {
+    return index < std::size(kLevelNames) ? kLevelNames[index].name : nullptr;
 }
 
 SimdLevel best_supported_level() {

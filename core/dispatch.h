@@ -38,6 +38,8 @@ inline constexpr std::array<SimdLevel, std::size(kLevelNames)> kAllLevels = [] {
 const char* level_name(SimdLevel level);
 // Accepts the names level_name gives; false for anything else.
 bool parse_level(std::string_view name, SimdLevel* level);
+// The names parse_level accepts, slowest level first, by index; null past the last.
+const char* accepted_level_name(std::size_t index);
 
 // Highest level that this build contains and this CPU can run.
 SimdLevel best_supported_level();
@@ -47,6 +49,7 @@ SimdLevel supported_level(SimdLevel requested);
 
 // best_supported_level(), lowered by the environment variable VELNOR_SIMD when it
 // names a level (a higher request than the CPU supports is lowered to the best).
+// Any other value is ignored.
 SimdLevel level_from_environment();
 
 // The pass for `level`, lowered to the best supported level if necessary.

@@ -46,6 +46,9 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# A fresh machine may be installing its own updates: wait for the package lock
+# (up to ten minutes) instead of failing at once.
+lock_wait=(-o DPkg::Lock::Timeout=600)
+"${sudo_cmd[@]}" apt-get "${lock_wait[@]}" update -qq
+"${sudo_cmd[@]}" apt-get "${lock_wait[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 echo "install-deps: done"

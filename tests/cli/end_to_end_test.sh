@@ -131,6 +131,9 @@ malformed=(
     "4:4:0 @ printf 'YUV4MPEG2 W8 H6 C440\n' @ velnor: stream header: colourspace \"C440\" (4:4:0) is not supported; convert with ffmpeg -pix_fmt yuv444p @ -"
     "4:1:1 at 10 bits @ printf 'YUV4MPEG2 W8 H6 C411p10\n' @ velnor: stream header: colourspace \"C411p10\" (4:1:1, 10 bits) is not supported; convert with ffmpeg -pix_fmt yuv422p10le -strict -1 @ -"
     "11 bits @ printf 'YUV4MPEG2 W8 H6 C420p11 XYSCSS=420P11\n' @ velnor: stream header: colourspace \"C420p11\" (11-bit samples) is not supported; velnor reads 8 bits (no suffix) and 9, 10, 12, 14 and 16: convert with ffmpeg -pix_fmt yuv420p16le -strict -1 @ -"
+    "8 bits named @ printf 'YUV4MPEG2 W8 H6 C411p8\n' @ velnor: stream header: colourspace \"C411p8\" (8-bit samples) is not supported; 8-bit streams name no depth (\"C411\"): convert with ffmpeg -pix_fmt yuv411p @ -"
+    "7 bits @ printf 'YUV4MPEG2 W8 H6 Cmono7\n' @ velnor: stream header: colourspace \"Cmono7\" (7-bit samples) is not supported; velnor reads 8 bits (no suffix) and 9, 10, 12, 14 and 16: convert with ffmpeg -pix_fmt gray @ -"
+    "999 bits @ printf 'YUV4MPEG2 W8 H6 C420p999\n' @ velnor: stream header: unknown colourspace \"C420p999\" (velnor reads C420jpeg, C420paldv, C420mpeg2, C420, C422, C444, C411, Cmono, C444alpha, and C420pN, C422pN, C444pN, CmonoN for N = 9, 10, 12, 14 and 16) @ -"
     "bad tag @ printf 'YUV4MPEG2 W8 H6 F25\n' @ velnor: stream header: malformed tag \"F25\" (expected Fn:d) @ -"
     "empty tag @ printf 'YUV4MPEG2 W8  H6\n' @ velnor: stream header: empty tag (two spaces in a row or a trailing space) @ -"
     "header cut short @ printf 'YUV4MPEG2 W8 H' @ velnor: stream header: input ends before the end of the header line @ -"
@@ -254,10 +257,27 @@ expect_status 2 '^velnor: --threshold1: "2147483648" is outside the 32-bit range
 expect_status 2 '^velnor: unknown option "--bogus" (see --help)$' "$velnor" --bogus
 expect_status 2 '^velnor: -j: the number of threads must be 1 to 256$' "$velnor" -j 0
 expect_status 2 '^velnor: --suggest writes no video; it takes no -o$' "$velnor" --suggest -o x.y4m
-for options in "--strength 5" "--threshold1=9" "--threshold2 3" "--auto" "-j 2"; do
+for options in "--strength 5" "--threshold1=9" "--threshold2 3" "--auto" "--chroma" "-j 2"; do
     # shellcheck disable=SC2086
     expect_status 2 '^velnor: --suggest only measures the noise; it takes no --auto, --strength' "$velnor" --suggest $options
 done
+# An unknown VELNOR_SIMD value is named in one line with the names accepted, and
+# velnor goes on at the best level; each name that line lists is taken silently.
+best=$(env -u VELNOR_SIMD "$velnor" --version)
+best_level=${best##*pass: } best_level=${best_level%)}
+accepted=
+for value in sse41 SSE2 bogus; do
+    VELNOR_SIMD=$value "$velnor" --version >"$work/out" 2>"$work/err"
+    [ "$(cat "$work/out")" = "$best" ] || fail "VELNOR_SIMD=$value: \"$(cat "$work/out")\", not \"$best\""
+    grep -Eqx "velnor: VELNOR_SIMD \"$value\" names no level \(([a-z0-9.]+, )+[a-z0-9.]+\); using $best_level" \
+        "$work/err" || fail "VELNOR_SIMD=$value: message \"$(cat "$work/err")\""
+    accepted=$(sed -E 's/.*\((.*)\);.*/\1/; s/,//g' "$work/err")
+done
+for name in $accepted; do
+    VELNOR_SIMD=$name "$velnor" --version >/dev/null 2>"$work/err"
+    [ -s "$work/err" ] && fail "VELNOR_SIMD=$name: $(cat "$work/err")"
+done
+[ -n "$accepted" ] || fail "no accepted VELNOR_SIMD names listed"
 expect_status 1 '^velnor: cannot open input "/nonexistent.y4m": No such file or directory$' \
     "$velnor" /nonexistent.y4m -o "$work/never.y4m"
 [ -e "$work/never.y4m" ] && fail "an output file was created for a missing input"
@@ -346,27 +366,47 @@ if (ulimit -v 200000; "$velnor" --version >/dev/null 2>&1; status=$?; exit $stat
         "no room for one frame @ huge_stream 1 | (ulimit -v 84000; \"\$velnor\" -j 4 >\"\$work/out.y4m\") @ 1 @ ^velnor: frame 0: out of memory for the frame buffer \($huge_bytes bytes\)$ @ huge-header.y4m" \
         "--suggest: no room for one frame @ huge_stream 1 | (ulimit -v 84000; \"\$velnor\" --suggest) @ 1 @ ^velnor: frame 0: out of memory for the frame buffer \($huge_bytes bytes\)$ @ -" \
         "--auto: no room for the measured copy @ huge_stream 1 | (ulimit -v 150000; \"\$velnor\" --auto -o \"\$work/out.y4m\") @ 1 @ ^velnor: frame 0: out of memory for the copy of the measured frames$ @ -"
-    # Just above the address space velnor needs to start (measured: it depends on the
-    # build), every limit ends either in the whole stream or in one out-of-memory
-    # line, never in an abort; at the lowest, the reader's buffer is what fails.
+    # From below the address space velnor needs to start (measured: it depends on the
+    # build) upwards, every limit ends in the whole stream, in one out-of-memory line
+    # or, below what the loader needs, in the loader's message; never in an abort.
+    # At some limit the reader's buffer is what fails.
     load_kb=3000
     until (ulimit -v $load_kb; "$velnor" --version) >/dev/null 2>&1 || [ $load_kb -gt 60000 ]; do
         load_kb=$((load_kb + 50))
     done
     input_buffer_refused=no
-    for extra in $(seq 0 50 600); do
-        (ulimit -v $((load_kb + extra)); "$velnor" -q -j 64 "$work/in.y4m" -o "$work/out.y4m") \
-            2>"$work/err" && status=0 || status=$?
-        case $status in
-            0) ;;
-            1) grep -Eqx 'velnor: (frame [0-9]+: )?out of memory .*' "$work/err" ||
-                fail "at $((load_kb + extra)) KiB: \"$(cat "$work/err")\""
-               grep -qx 'velnor: out of memory for the input buffer (65536 bytes)' "$work/err" &&
-                input_buffer_refused=yes ;;
-            *) fail "at $((load_kb + extra)) KiB: exit status $status, \"$(cat "$work/err")\"" ;;
-        esac
+    for kb in $(seq $((load_kb - 150)) 10 $((load_kb + 600))); do
+        for run in "--version" "-q -j 64 $work/in.y4m -o $work/out.y4m"; do
+            # shellcheck disable=SC2086
+            (ulimit -v "$kb"; "$velnor" $run >/dev/null) 2>"$work/err" && status=0 || status=$?
+            case $status in
+                0) ;;
+                1) grep -Eqx 'velnor: (frame [0-9]+: )?out of memory.*' "$work/err" ||
+                    fail "$run at $kb KiB: \"$(cat "$work/err")\""
+                   grep -qx 'velnor: out of memory for the input buffer (65536 bytes)' "$work/err" &&
+                    input_buffer_refused=yes ;;
+                127) grep -Eq 'error while loading shared libraries|cannot allocate TLS' "$work/err" ||
+                    fail "$run at $kb KiB: exit status 127, \"$(cat "$work/err")\"" ;;
+                *) fail "$run at $kb KiB: exit status $status, \"$(cat "$work/err")\"" ;;
+            esac
+        done
     done
     [ $input_buffer_refused = yes ] || fail "no limit above $load_kb KiB refused the input buffer"
+
+    # Many threads on wide deep frames: each worker's scratch is set aside before the
+    # frames it takes, so wherever -j 1 writes the whole stream, -j 8 writes the same.
+    wide_bytes=$((16384 * 8 * 2 * 3 / 2))
+    { printf 'YUV4MPEG2 W16384 H8 C420p16\n'
+      for _ in 1 2 3 4 5 6; do printf 'FRAME\n'; head -c "$wide_bytes" /dev/urandom; done
+    } >"$work/wide.y4m"
+    "$velnor" -q -j 1 "$work/wide.y4m" -o "$work/wide-want.y4m"
+    for kb in $(seq $((load_kb + 1000)) 200 $((load_kb + 5000))); do
+        (ulimit -v "$kb"; "$velnor" -q -j 1 "$work/wide.y4m" -o "$work/out.y4m") 2>/dev/null || continue
+        (ulimit -v "$kb"; "$velnor" -q -j 8 "$work/wide.y4m" -o "$work/out.y4m") 2>"$work/err" ||
+            fail "-j 8 at $kb KiB, where -j 1 writes the stream: \"$(cat "$work/err")\""
+        cmp -s "$work/out.y4m" "$work/wide-want.y4m" || fail "-j 8 at $kb KiB: output differs"
+    done
+    rm -f "$work/wide.y4m" "$work/wide-want.y4m"
     rm -f "$work/big-frame" "$work/big-four.y4m" "$work/out.y4m"
 
     # --auto from a pipe releases the measured frames as it replays them: its peak
@@ -376,12 +416,20 @@ if (ulimit -v 200000; "$velnor" --version >/dev/null 2>&1; status=$?; exit $stat
 subprocess.run(sys.argv[1:], check=False)
 print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$@"
     }
-    huge_stream 2 >"$work/huge.y4m"
-    auto_kb=$(peak_kb sh -c '"$0" -q -j 1 --auto <"$1" >/dev/null' "$velnor" "$work/huge.y4m")
-    named_kb=$(peak_kb sh -c 'cat "$1" | "$0" -q -j 1 $("$0" --suggest "$1" 2>/dev/null) >/dev/null' "$velnor" "$work/huge.y4m")
-    auto_pipe_kb=$(peak_kb sh -c 'cat "$1" | "$0" -q -j 1 --auto >/dev/null' "$velnor" "$work/huge.y4m")
-    for got in "$auto_kb" "$auto_pipe_kb"; do
-        [ "$got" -le $((named_kb * 105 / 100)) ] || fail "--auto peak memory $got KiB, settings named $named_kb KiB"
+    # One frame above the measured amount (16384x4096), and 3840x2160 4:4:4 16-bit,
+    # just below it: the copy never holds a second frame that takes it past.
+    uhd_stream() {
+        printf 'YUV4MPEG2 W3840 H2160 C444p16\n'
+        for _ in 1 2; do printf 'FRAME\n'; head -c $((3840 * 2160 * 6)) /dev/zero | tr '\0' '\100'; done
+    }
+    for stream in huge_stream uhd_stream; do
+        if [ $stream = huge_stream ]; then huge_stream 2; else uhd_stream; fi >"$work/huge.y4m"
+        auto_kb=$(peak_kb sh -c '"$0" -q -j 1 --auto <"$1" >/dev/null' "$velnor" "$work/huge.y4m")
+        named_kb=$(peak_kb sh -c 'cat "$1" | "$0" -q -j 1 $("$0" --suggest "$1" 2>/dev/null) >/dev/null' "$velnor" "$work/huge.y4m")
+        auto_pipe_kb=$(peak_kb sh -c 'cat "$1" | "$0" -q -j 1 --auto >/dev/null' "$velnor" "$work/huge.y4m")
+        for got in "$auto_kb" "$auto_pipe_kb"; do
+            [ "$got" -le $((named_kb * 105 / 100)) ] || fail "$stream: --auto peak memory $got KiB, settings named $named_kb KiB"
+        done
     done
     rm -f "$work/huge.y4m"
 else

@@ -141,7 +141,12 @@ TEST(FilterStream, EveryLayoutAndDepthMatchesTheReference) {
         {"422", 8, {{37, 21}, {19, 21}, {19, 21}, {}}, true, -1, ""},
         {"444", 8, {{37, 21}, {37, 21}, {37, 21}, {}}, false, -1, ""},
         {"411", 8, {{37, 21}, {10, 21}, {10, 21}, {}}, true, -1, ""},
-        {"mono", 8, {{37, 21}, {}, {}, {}}, true, -1, ""},
+        {"mono",
+         8,
+         {{37, 21}, {}, {}, {}},
+         true,
+         -1,
+         "velnor: --chroma: the stream is monochrome; only its luma is filtered\n"},
         {"444alpha", 8, {{37, 21}, {37, 21}, {37, 21}, {37, 21}}, true, -1, ""},
         {"420p9", 9, {{37, 21}, {19, 11}, {19, 11}, {}}, false, -1, ""},
         {"420p10", 10, {{37, 21}, {19, 11}, {19, 11}, {}}, true, -1, ""},
@@ -282,20 +287,36 @@ void* allocate_until_exhausted(std::size_t bytes) {
 }
 void release(void* block) { std::free(block); }
 
-TEST(FilterStream, OutOfMemoryInTheCoreEndsWithAnErrorAfterTheLastGoodFrame) {
+// Each worker's scratch is set aside before frames are taken in flight: once one
+// block is, every frame is filtered, whatever the allocator refuses later (the
+// vector passes fall back to the plain pass, same output); without it the first
+// frame runs out while filtering.
+TEST(FilterStream, ScratchSetAsideFirstFiltersEveryFrame) {
     std::mt19937 rng(9);
     const std::string header = "YUV4MPEG2 W24 H20";
     std::vector<PlanarFrame> frames;
     for (int i = 0; i < 6; ++i) frames.push_back(test::random_frame(24, 20, rng));
     const ScratchAllocator failing{allocate_until_exhausted, release};
-    Options options;
-    options.threads = 1;
-    g_requests_left = 3;
-    const RunResult result = run(test::stream_bytes(header, frames), options, &failing);
-    EXPECT_EQ(result.status, kExitFailure);
-    EXPECT_EQ(result.messages, "velnor: frame 3: out of memory while filtering\n");
-    frames.resize(3);
-    EXPECT_TRUE(result.output == expected_stream(header, frames, 24, 20, options));
+    const struct {
+        int threads;
+        int requests;  // the allocator grants this many, then refuses every request
+        std::size_t written;
+    } cases[] = {{1, 0, 0}, {4, 0, 0}, {1, 1, 6}, {4, 1, 6}, {4, 3, 6}, {2, 9, 6}};
+    for (const auto& c : cases) {
+        Options options;
+        options.threads = c.threads;
+        g_requests_left = c.requests;
+        const RunResult result = run(test::stream_bytes(header, frames), options, &failing);
+        const std::string name = std::to_string(c.threads) + " threads, " +
+                                 std::to_string(c.requests) + " requests granted";
+        EXPECT_EQ(result.status, c.written == frames.size() ? kExitOk : kExitFailure) << name;
+        EXPECT_EQ(result.messages, c.written == frames.size()
+                                       ? ""
+                                       : "velnor: frame 0: out of memory while filtering\n")
+            << name;
+        const std::vector<PlanarFrame> kept(frames.begin(), frames.begin() + c.written);
+        EXPECT_TRUE(result.output == expected_stream(header, kept, 24, 20, options)) << name;
+    }
 }
 
 // The sink keeps what fits, as a full disk does; the partial frame is cut off again.

@@ -122,6 +122,12 @@ TEST(Y4mHeader, RejectsMalformedOrUnsupportedStreamHeaders) {
          "10, 12, 14 and 16: convert with ffmpeg -pix_fmt yuv420p16le -strict -1"},
         {"YUV4MPEG2 W8 H8 Cmono32\n", "convert with ffmpeg -pix_fmt gray16le -strict -1"},
         {"YUV4MPEG2 W8 H8 C444p8\n", "convert with ffmpeg -pix_fmt yuv444p"},
+        {"YUV4MPEG2 W8 H8 C411p8\n",
+         "\"C411p8\" (8-bit samples) is not supported; 8-bit streams name no depth "
+         "(\"C411\"): convert with ffmpeg -pix_fmt yuv411p"},
+        {"YUV4MPEG2 W8 H8 Cmono7\n", "(7-bit samples) is not supported"},
+        {"YUV4MPEG2 W8 H8 C420p999\n", "unknown colourspace \"C420p999\""},
+        {"YUV4MPEG2 W8 H8 C422p0\n", "unknown colourspace \"C422p0\""},
         {"YUV4MPEG2 W8 H8 C422alpha\n", "unknown colourspace \"C422alpha\" (velnor reads C420jpeg"},
         {"YUV4MPEG2 W8 H8 C420p\n", "unknown colourspace \"C420p\""},
         {"YUV4MPEG2 W8 H8 C420JPEG\n", "unknown colourspace \"C420JPEG\""},
