@@ -4,7 +4,11 @@
 #   velnor-<version>-linux-x86_64.tar.gz  libvelnor.so, velnor, velnor.1
 #   velnor-<version>-win64.zip            velnor.dll (AviSynth+ and VapourSynth, x64)
 #   velnor-<version>-win32.zip            velnor.dll (AviSynth 2.5, 32-bit)
-# each with LICENSE and the host's README.txt (from packaging/), and SHA256SUMS.
+# each with LICENSE and the host's README.txt (from packaging/), the VapourSynth
+# wheels of the 64-bit libraries (scripts/make_wheel.py):
+#   vapoursynth_velnor-<version>-py3-none-manylinux_2_<N>_x86_64.whl
+#   vapoursynth_velnor-<version>-py3-none-win_amd64.whl
+# and SHA256SUMS.
 # The archives depend only on the commit: every time stamp is the commit's
 # (SOURCE_DATE_EPOCH), entries are sorted, owners and modes fixed, and the
 # binaries hold no build path or link time, so two builds of one commit are
@@ -88,5 +92,12 @@ for target in win64 win32; do
     TZ=UTC zip -X -9 -q "$out/$name.zip" -@)
 done
 
-(cd "$out" && sha256sum -- *.tar.gz *.zip >SHA256SUMS)
+# The VapourSynth wheels: each 64-bit library installed into the folder VapourSynth
+# R74 and later autoload from, the Linux one tagged with the oldest manylinux its
+# glibc symbol versions allow.
+wheel() { python3 scripts/make_wheel.py "$1" "$2" "$out" >/dev/null; }
+wheel "$stage/install/lib/vapoursynth/libvelnor.so" linux_x86_64
+wheel "$dll64" win_amd64
+
+(cd "$out" && sha256sum -- *.tar.gz *.zip *.whl >SHA256SUMS)
 for f in "$out"/*; do echo "$f"; done
