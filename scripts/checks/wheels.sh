@@ -82,6 +82,7 @@ for lib in dist/linux-*/libvelnor.so; do
   ((newest <= tag_minor)) || fail "$lib needs GLIBC_2.$newest, newer than its tag $tag"
   ((newest == tag_minor)) || fail "$wheel: tag $tag is newer than the library needs (GLIBC_2.$newest)"
 
+  grep -q "py3-none-$tag.whl" README.md || fail "README.md does not name the wheel tagged $tag"
   check_record "$wheel"
   target=$work/target-$arch
   "$python" -m pip install --quiet --no-index --no-deps --no-compile --disable-pip-version-check \
