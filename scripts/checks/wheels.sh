@@ -85,8 +85,11 @@ for lib in dist/linux-*/libvelnor.so; do
   grep -q "py3-none-$tag.whl" README.md || fail "README.md does not name the wheel tagged $tag"
   check_record "$wheel"
   target=$work/target-$arch
+  # A wheel for another CPU is installed as for a machine with its tag.
+  foreign=()
+  [ "$arch" = "$(uname -m)" ] || foreign=(--platform "$tag" --only-binary=:all:)
   "$python" -m pip install --quiet --no-index --no-deps --no-compile --disable-pip-version-check \
-    --root-user-action=ignore --target "$target" "$wheel" || fail "pip refused $wheel"
+    --root-user-action=ignore "${foreign[@]}" --target "$target" "$wheel" || fail "pip refused $wheel"
   cmp -s "$target/$folder/libvelnor.so" "$lib" || fail "$wheel did not install $folder/libvelnor.so"
   echo "wheels: $(basename "$wheel"): needs GLIBC_2.$newest at most, only glibc; pip installed it"
   count=$((count + 1))
