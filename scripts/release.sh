@@ -5,7 +5,11 @@
 #   velnor-<version>-linux-aarch64.tar.gz the same for Linux on AArch64 (cross-built)
 #   velnor-<version>-win64.zip            velnor.dll (AviSynth+ and VapourSynth, x64), velnor.exe
 #   velnor-<version>-win32.zip            velnor.dll (AviSynth 2.5, 32-bit)
-# each with LICENSE and the host's README.txt (from packaging/), and SHA256SUMS.
+# each with LICENSE and the host's README.txt (from packaging/), the VapourSynth
+# wheels of the 64-bit libraries (scripts/make_wheel.py):
+#   vapoursynth_velnor-<version>-py3-none-manylinux_2_<N>_x86_64.whl
+#   vapoursynth_velnor-<version>-py3-none-win_amd64.whl
+# and SHA256SUMS.
 # The archives depend only on the commit: every time stamp is the commit's
 # (SOURCE_DATE_EPOCH), entries are sorted, owners and modes fixed, and the
 # binaries hold no build path or link time, so two builds of one commit are
@@ -89,7 +93,7 @@ cmake --build "$arm_tree" -j 2 >&2
 cmake --install "$arm_tree" --prefix "$stage/install-aarch64" --strip >/dev/null
 arm_so=$stage/install-aarch64/lib/vapoursynth/libvelnor.so
 arm_exports=$(aarch64-linux-gnu-nm -D --defined-only "$arm_so" | awk '{print $NF}' | sort | xargs)
-[ "$arm_exports" = "VapourSynthPluginInit2 avisynth_c_plugin_init" ] ||
+[ "$arm_exports" = "VapourSynthPluginInit2 avisynth_c_plugin_init avisynth_c_plugin_init2" ] ||
   fail "$arm_so exports '$arm_exports'"
 arm_name=$base-linux-aarch64
 stage_folder "$arm_name" README-linux-aarch64.txt \
@@ -116,5 +120,13 @@ for target in win64 win32; do
     TZ=UTC zip -X -9 -q "$out/$name.zip" -@)
 done
 
-(cd "$out" && sha256sum -- *.tar.gz *.zip >SHA256SUMS)
+# The VapourSynth wheels: each 64-bit library installed into the folder VapourSynth
+# R74 and later autoload from, the Linux one tagged with the oldest manylinux its
+# glibc symbol versions allow.
+wheel() { python3 scripts/make_wheel.py "$1" "$2" "$out" >/dev/null; }
+wheel "$stage/install/lib/vapoursynth/libvelnor.so" linux_x86_64
+wheel "$arm_so" linux_aarch64
+wheel "$dll64" win_amd64
+
+(cd "$out" && sha256sum -- *.tar.gz *.zip *.whl >SHA256SUMS)
 for f in "$out"/*; do echo "$f"; done

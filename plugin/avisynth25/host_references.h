@@ -3,18 +3,20 @@
 // exactly (interlocked increments and decrements on 32-bit counters).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "plugin/avisynth25/host_interface.h"
 
 namespace velnor::host {
 
+// The counters are plain 32-bit fields of the host's structures, so they are
+// updated with the compiler's atomic operations on that memory (sequentially
+// consistent, as the host's interlocked calls are).
 namespace detail {
 inline int32_t atomic_add(int32_t& counter, int32_t delta) {
-    return std::atomic_ref<int32_t>(counter).fetch_add(delta) + delta;
+    return __atomic_add_fetch(&counter, delta, __ATOMIC_SEQ_CST);
 }
-inline int32_t atomic_load(int32_t& counter) { return std::atomic_ref<int32_t>(counter).load(); }
+inline int32_t atomic_load(int32_t& counter) { return __atomic_load_n(&counter, __ATOMIC_SEQ_CST); }
 }  // namespace detail
 
 inline void add_ref(IClip* clip) { detail::atomic_add(clip->refcount, 1); }

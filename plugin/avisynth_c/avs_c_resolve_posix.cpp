@@ -1,10 +1,16 @@
 // Finds libavisynth among the loaded objects. A host may have opened it privately
 // (dlopen with RTLD_LOCAL), so the global scope alone is not enough: every loaded
 // object is asked for the interface's registration function, whatever its file
-// name (libavisynth.so.11, .12, ...).
+// name (libavisynth.so.11, .12, ...). The loaded objects are listed by the ELF
+// loader's dl_iterate_phdr, or on macOS by dyld.
 #include <dlfcn.h>
+#if defined(__APPLE__)
+#include <mach-o/dyld.h>
+#else
 #include <link.h>
+#endif
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,11 +22,30 @@ namespace {
 
 constexpr const char kProbe[] = "avs_add_function";
 
+#if defined(__APPLE__)
+// An image unloaded meanwhile has no name any more.
+std::vector<std::string> loaded_object_names() {
+    std::vector<std::string> names;
+    const uint32_t count = _dyld_image_count();
+    for (uint32_t i = 0; i < count; ++i) {
+        const char* name = _dyld_get_image_name(i);
+        if (name && name[0]) names.emplace_back(name);
+    }
+    return names;
+}
+#else
 int collect_name(dl_phdr_info* info, size_t, void* data) {
     if (info->dlpi_name && info->dlpi_name[0])
         static_cast<std::vector<std::string>*>(data)->emplace_back(info->dlpi_name);
     return 0;
 }
+
+std::vector<std::string> loaded_object_names() {
+    std::vector<std::string> names;
+    dl_iterate_phdr(collect_name, &names);
+    return names;
+}
+#endif
 
 void* lookup(void* handle, const char* name) { return dlsym(handle, name); }
 
@@ -42,7 +67,7 @@ bool resolve_loaded_avs_api(AvsApi* api) {
     // opened while the loader walks its list.
     std::vector<std::string> names;
     try {
-        dl_iterate_phdr(collect_name, &names);
+        names = loaded_object_names();
     } catch (...) {
         return false;
     }

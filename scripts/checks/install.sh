@@ -2,7 +2,9 @@
 # `cmake --install` of the optimised native tree into a temporary prefix: exactly the
 # expected files land there, the libraries carry both host entry points, the manual
 # page renders the program's --help text, and the installed velnor filters a
-# generated clip in the README's pipeline with its audio kept.
+# generated clip in the README's pipeline with its audio kept. With
+# VELNOR_VAPOURSYNTH_PIP the VapourSynth copy goes into the plugins folder of the
+# VapourSynth package Python imports (a stand-in here) instead.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${VELNOR_NATIVE_BUILD:?the optimised native tree (scripts/test.sh sets it)}
@@ -72,4 +74,20 @@ streams=$(ffprobe -v error -show_entries stream=codec_type -of csv=p=0 "$work/ou
 frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames \
   -of csv=p=0 "$work/out.mkv")
 [ "$frames" = 20 ] || fail "the pipeline's output has $frames frames, expected 20"
-echo "install: $(wc -l <<<"$expected") files installed and checked; the README pipeline keeps the audio"
+# Into a pip-installed VapourSynth: a stand-in package that answers
+# get_plugin_dir() as VapourSynth R74 and later do. Only the install rules change,
+# so nothing is rebuilt; the tree is configured back as it was.
+site=$work/site
+mkdir -p "$site/vapoursynth"
+printf '%s\n' 'from pathlib import PurePath' 'def get_plugin_dir():' \
+  '    return str(PurePath(__file__).with_name("plugins"))' >"$site/vapoursynth/__init__.py"
+trap 'cmake -DVELNOR_VAPOURSYNTH_PIP=OFF "$build" >/dev/null; rm -rf "$work"' EXIT
+PYTHONPATH=$site cmake -DVELNOR_VAPOURSYNTH_PIP=ON -DVELNOR_PYTHON="$(command -v python3)" \
+  "$build" >/dev/null || fail "configuring with VELNOR_VAPOURSYNTH_PIP failed"
+cmake --install "$build" --prefix "$work/prefix-pip" >/dev/null
+[ -f "$site/vapoursynth/plugins/velnor/libvelnor.so" ] ||
+  fail "VELNOR_VAPOURSYNTH_PIP did not install vapoursynth/plugins/velnor/libvelnor.so"
+[ -f "$work/prefix-pip/lib/avisynth/libvelnor.so" ] || fail "VELNOR_VAPOURSYNTH_PIP lost lib/avisynth"
+[ ! -e "$work/prefix-pip/lib/vapoursynth" ] || fail "VELNOR_VAPOURSYNTH_PIP still installs lib/vapoursynth"
+echo "install: $(wc -l <<<"$expected") files installed and checked; the README pipeline keeps the audio;" \
+  "VELNOR_VAPOURSYNTH_PIP installs into the VapourSynth package's plugins folder"

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -111,6 +112,11 @@ void frame_done(void* user, const VSFrame* frame, int n, VSNode*, const char* er
     if (--async.pending == 0) async.done.notify_one();
 }
 
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
 class Session {
 public:
     Session(const VSAPI& api, Tally& tally) : api_(api), tally_(tally) {}
@@ -134,6 +140,15 @@ public:
                                          : text.substr(options, text.find('\n', options) - options);
         std::printf("  host: VapourSynth core R%d, API %d.%d, %s\n", info.core, info.api >> 16,
                     info.api & 0xffff, options_line.c_str());
+        // A core that autoloaded velnor (a wheel installed beside it) must have
+        // found the library under test; otherwise it is loaded here.
+        if ((plugin_ = api_.getPluginByNamespace("velnor", core_))) {
+            const char* path = api_.getPluginPath(plugin_);
+            std::printf("  velnor autoloaded from %s\n", path ? path : "(unknown)");
+            if (!path || !same_file(path, plugin_path))
+                tally_.fail("the core autoloaded another velnor than " + plugin_path);
+            return true;
+        }
         VSMap* args = api_.createMap();
         api_.mapSetData(args, "path", plugin_path.c_str(), -1, kVsDataUtf8, maReplace);
         VSMap* out =
