@@ -81,7 +81,7 @@ for arch in aarch64 x86_64; do
     # zig's Mach-O linker also exports the hidden symbols and the C++ runtime it
     # links in, so only the presence of the entry points is checked here.
     exported=" $(exports "$dylib") "
-    for entry in _VapourSynthPluginInit2 _avisynth_c_plugin_init; do
+    for entry in _VapourSynthPluginInit2 _avisynth_c_plugin_init _avisynth_c_plugin_init2; do
       [[ $exported == *" $entry "* ]] || problem "$dylib does not export $entry"
     done
     echo "macos-libcxx: macOS $processor: libvelnor.dylib built, with the two entry points"
