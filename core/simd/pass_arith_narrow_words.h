@@ -27,7 +27,7 @@
 #include "core/filter_settings.h"
 #include "core/integer_strength.h"
 #include "core/luma_pass.h"
-#include "core/x86/pass_arith_vector.h"
+#include "core/simd/pass_arith_vector.h"
 
 namespace velnor {
 namespace {
@@ -233,6 +233,9 @@ struct NarrowWordLanes {
     using Element = int16_t;
     using Constants = NarrowConstants;
     static constexpr Element kNoDetector = 32767;  // above every confidence threshold
+    VELNOR_INLINE static Mask wants_detectors(V confidence) {
+        return confidence != broadcast(kNoDetector);
+    }
     VELNOR_INLINE static Constants constants(const FilterSettings& settings, int bits) {
         return make_narrow_constants(settings, bits);
     }

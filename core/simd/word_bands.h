@@ -11,7 +11,7 @@
 
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
-#include "core/x86/fast_passes.h"
+#include "core/simd/fast_passes.h"
 
 namespace velnor {
 namespace {
@@ -68,6 +68,7 @@ PassStatus run_narrow_word_pass(const FilterSettings& settings, int bits, uint16
     const int width = settings.width;
     const int height = settings.height;
     if (width <= 2 * kEdge || height <= 2 * kEdge) return PassStatus::ok;
+    if (settings.strength == 0) return PassStatus::ok;  // no correction: every sample stays
 
     // One block holds either layout (the int32 one is the larger: what the word pass
     // always took), followed by the two unfiltered rows that pass from band to band
