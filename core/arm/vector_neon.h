@@ -142,14 +142,19 @@ VELNOR_INLINE Vec clamp_sample(Vec v) { return max(min(v, splat(255)), splat(0))
 // For each lane: entry x of a 16-byte table for x in 0..15, else 0 (negative x
 // included, as the shaping step's second table needs). The lanes read as unsigned
 // and narrowed to bytes with saturation are the indices, and the table look-up
-// yields 0 for indices of 16 and more.
+// yields 0 for indices of 16 and more. The offset names the entries as the x86
+// layers' does: its low byte 0x70 - 16 n reads entry x - 16 n, and 0 here for x
+// below 16 n (the index wraps above 15), where the x86 layers read some entry no
+// larger than the first table's.
 constexpr bool kHasByteShuffle = true;
 constexpr bool kHasWordTable = false;
 typedef uint8x16_t ByteTable;
 VELNOR_INLINE ByteTable load_byte_table(const uint8_t* p) { return vld1q_u8(p); }
-VELNOR_INLINE Vec look_up(Vec x, ByteTable table) {
-    const uint8x16_t index =
-        vqmovn_high_u16(vqmovn_u16(raw_unsigned(x.h[0])), raw_unsigned(x.h[1]));
+VELNOR_INLINE Vec look_up(Vec x, ByteTable table, int16_t offsets = -32656) {
+    const int skipped = (0x70 - (offsets & 0xFF)) & 0xF0;
+    const uint8x16_t index = vsubq_u8(
+        vqmovn_high_u16(vqmovn_u16(raw_unsigned(x.h[0])), raw_unsigned(x.h[1])),
+        vdupq_n_u8(static_cast<uint8_t>(skipped)));
     const uint8x16_t entries = vqtbl1q_u8(table, index);
     return Vec{{half(vmovl_u8(vget_low_u8(entries))), half(vmovl_high_u8(entries))}};
 }
@@ -189,6 +194,61 @@ VELNOR_INLINE ShiftCount shift_count(int n) { return vdupq_n_s16(static_cast<int
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, ShiftCount count) {
     return Vec{{half(vshlq_u16(raw_unsigned(a.h[0]), count)),
                 half(vshlq_u16(raw_unsigned(a.h[1]), count))}};
+}
+VELNOR_INLINE Vec unsigned_shift_right(Vec a, int count) {
+    return unsigned_shift_right(a, shift_count(count));
+}
+// Shift left by a ShiftCount (which holds the count negated).
+VELNOR_INLINE Vec shift_left(Vec a, ShiftCount count) {
+    const int16x8_t left = vnegq_s16(count);
+    return Vec{{half(vshlq_u16(raw_unsigned(a.h[0]), left)),
+                half(vshlq_u16(raw_unsigned(a.h[1]), left))}};
+}
+// a - b for unsigned 16-bit lanes, 0 where b is larger.
+VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
+    return Vec{{half(vqsubq_u16(raw_unsigned(a.h[0]), raw_unsigned(b.h[0]))),
+                half(vqsubq_u16(raw_unsigned(a.h[1]), raw_unsigned(b.h[1])))}};
+}
+
+// The wavefront's transposes of 16-bit words: 8 rows (row_step words apart) of 8
+// words to 8 steps of 8 lanes (kLanes words apart), and back, by zips as the x86
+// layers' unpacks.
+constexpr int kWordTransposeSteps = 8;
+VELNOR_INLINE void transpose8_words(const uint16_t* const in[8], uint16_t* const out[8]) {
+    uint16x8_t r[8];
+    uint32x4_t a[8], b[8];
+    for (int i = 0; i < 8; ++i) r[i] = vld1q_u16(in[i]);
+    for (int i = 0; i < 8; i += 2) {  // row pairs, column pairs interleaved
+        a[i] = vreinterpretq_u32_u16(vzip1q_u16(r[i], r[i + 1]));
+        a[i + 1] = vreinterpretq_u32_u16(vzip2q_u16(r[i], r[i + 1]));
+    }
+    for (int i = 0; i < 8; i += 4) {  // row quads: columns 0-1, 2-3, 4-5, 6-7
+        b[i] = vzip1q_u32(a[i], a[i + 2]);
+        b[i + 1] = vzip2q_u32(a[i], a[i + 2]);
+        b[i + 2] = vzip1q_u32(a[i + 1], a[i + 3]);
+        b[i + 3] = vzip2q_u32(a[i + 1], a[i + 3]);
+    }
+    for (int j = 0; j < 4; ++j) {
+        const uint64x2_t low = vreinterpretq_u64_u32(b[j]), high = vreinterpretq_u64_u32(b[j + 4]);
+        vst1q_u16(out[2 * j], vreinterpretq_u16_u64(vzip1q_u64(low, high)));
+        vst1q_u16(out[2 * j + 1], vreinterpretq_u16_u64(vzip2q_u64(low, high)));
+    }
+}
+VELNOR_INLINE void transpose_words_to_steps(const uint16_t* rows, std::ptrdiff_t row_step,
+                                            int16_t* steps) {
+    const uint16_t* in[8];
+    uint16_t* out[8];
+    for (int i = 0; i < 8; ++i)
+        in[i] = rows + i * row_step, out[i] = reinterpret_cast<uint16_t*>(steps + i * kLanes);
+    transpose8_words(in, out);
+}
+VELNOR_INLINE void transpose_words_to_rows(const int16_t* steps, uint16_t* rows,
+                                           std::ptrdiff_t row_step) {
+    const uint16_t* in[8];
+    uint16_t* out[8];
+    for (int i = 0; i < 8; ++i)
+        in[i] = reinterpret_cast<const uint16_t*>(steps + i * kLanes), out[i] = rows + i * row_step;
+    transpose8_words(in, out);
 }
 
 // Byte blocks for the wavefront's transposes: one block of 16 bytes in a

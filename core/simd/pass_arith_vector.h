@@ -40,9 +40,8 @@ struct ByteConstants {
     // cap) << strength_lift) * multiplier.
     bool integer_strength, negative_strength;
     Vec strength_cap, strength_multiplier;
-    // 16 - shift, 0..8 (|w| << 8 still fits 16 unsigned bits), as a shift count
-    // held in the low quadword.
-    __m128i strength_lift;
+    // 16 - shift, 0..8 (|w| << 8 still fits 16 unsigned bits), as a shift count.
+    ShiftCount strength_lift;
     Floats k;
     Vec threshold1;  // clamped to 0..2041, which decides every |D| <= 2040 alike
 };
@@ -87,7 +86,7 @@ VELNOR_INLINE ByteConstants make_constants(const FilterSettings& settings) {
     c.negative_strength = form.negative;
     c.strength_cap = splat(form.cap);
     c.strength_multiplier = splat(static_cast<int>(form.multiplier));
-    c.strength_lift = _mm_cvtsi32_si128(16 - form.shift);
+    c.strength_lift = shift_count(16 - form.shift);
     c.k = splat_floats(k);
     const int32_t t1 = settings.threshold1;
     c.threshold1 = splat(t1 < 0 ? 0 : t1 > 2041 ? 2041 : t1);
