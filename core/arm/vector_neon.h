@@ -152,9 +152,9 @@ typedef uint8x16_t ByteTable;
 VELNOR_INLINE ByteTable load_byte_table(const uint8_t* p) { return vld1q_u8(p); }
 VELNOR_INLINE Vec look_up(Vec x, ByteTable table, int16_t offsets = -32656) {
     const int skipped = (0x70 - (offsets & 0xFF)) & 0xF0;
-    const uint8x16_t index = vsubq_u8(
-        vqmovn_high_u16(vqmovn_u16(raw_unsigned(x.h[0])), raw_unsigned(x.h[1])),
-        vdupq_n_u8(static_cast<uint8_t>(skipped)));
+    const uint8x16_t index =
+        vsubq_u8(vqmovn_high_u16(vqmovn_u16(raw_unsigned(x.h[0])), raw_unsigned(x.h[1])),
+                 vdupq_n_u8(static_cast<uint8_t>(skipped)));
     const uint8x16_t entries = vqtbl1q_u8(table, index);
     return Vec{{half(vmovl_u8(vget_low_u8(entries))), half(vmovl_high_u8(entries))}};
 }
@@ -201,8 +201,8 @@ VELNOR_INLINE Vec unsigned_shift_right(Vec a, int count) {
 // Shift left by a ShiftCount (which holds the count negated).
 VELNOR_INLINE Vec shift_left(Vec a, ShiftCount count) {
     const int16x8_t left = vnegq_s16(count);
-    return Vec{{half(vshlq_u16(raw_unsigned(a.h[0]), left)),
-                half(vshlq_u16(raw_unsigned(a.h[1]), left))}};
+    return Vec{
+        {half(vshlq_u16(raw_unsigned(a.h[0]), left)), half(vshlq_u16(raw_unsigned(a.h[1]), left))}};
 }
 // a - b for unsigned 16-bit lanes, 0 where b is larger.
 VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
