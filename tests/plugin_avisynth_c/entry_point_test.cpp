@@ -41,7 +41,9 @@ TEST(AvsCEntryPoint, RegistersThroughAPrivatelyOpenedHostLibrary) {
 TEST(AvsCEntryPoint, SharedLibraryLoadsBesideAPrivateHostAndRegisters) {
     void* host = dlopen(VELNOR_PRIVATE_HOST_MODULE, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(host, nullptr) << dlerror();
-    void* library = dlopen(VELNOR_HOST_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    // Kept loaded, as hosts keep plug-ins: the library carries its own C++ runtime,
+    // whose exception-handling pool lives as long as the library does.
+    void* library = dlopen(VELNOR_HOST_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     ASSERT_NE(library, nullptr) << dlerror();
     EXPECT_NE(dlsym(library, "VapourSynthPluginInit2"), nullptr);
     auto count = reinterpret_cast<int (*)()>(dlsym(host, "private_host_registrations"));
