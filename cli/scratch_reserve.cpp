@@ -24,8 +24,9 @@ bool ScratchReserve::add() {
     if (block_bytes_ > 0) {
         void* block = source_.allocate(block_bytes_);
         if (block == nullptr) return false;
-        blocks_.push_back(block);  // within the reserved capacity
+        // Workers may be giving blocks back meanwhile, reading blocks_.
         std::lock_guard lock(mutex_);
+        blocks_.push_back(block);  // within the reserved capacity
         free_.push_back(block);
     }
     ++count_;
@@ -60,10 +61,12 @@ void* ScratchReserve::take(std::size_t bytes) {
 }
 
 void ScratchReserve::give_back(void* block) {
-    if (std::find(blocks_.begin(), blocks_.end(), block) != blocks_.end()) {
+    {
         std::lock_guard lock(mutex_);
-        free_.push_back(block);  // within the reserved capacity
-        return;
+        if (std::find(blocks_.begin(), blocks_.end(), block) != blocks_.end()) {
+            free_.push_back(block);  // within the reserved capacity
+            return;
+        }
     }
     source_.release(block);
 }

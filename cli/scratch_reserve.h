@@ -51,9 +51,10 @@ private:
     const ScratchAllocator& source_;
     const std::size_t block_bytes_;
     std::size_t count_ = 0;
-    std::vector<void*> blocks_;  // capacity reserved up front: nothing allocates later
     std::mutex mutex_;
-    std::vector<void*> free_;  // guarded by mutex_
+    // Both guarded by mutex_, their capacity reserved up front: nothing allocates later.
+    std::vector<void*> blocks_;
+    std::vector<void*> free_;
 };
 
 }  // namespace velnor::cli
