@@ -9,75 +9,15 @@
 
 #include "core/simd/vector_common.h"
 #include "core/simd/vector_pieces.h"
+#include "core/simd/vector_two_halves.h"
 
 namespace velnor {
 namespace {
-
-constexpr int kLanes = 16;
-
-typedef int16_t Half __attribute__((vector_size(16)));
-typedef int32_t WideQuarter __attribute__((vector_size(16)));
-typedef float FloatQuarter __attribute__((vector_size(16)));
-struct Vec {
-    Half h[2];
-};
-struct Wide {
-    WideQuarter q[4];
-};
-struct Floats {
-    FloatQuarter q[4];
-};
-
-VELNOR_PIECEWISE(Vec, Vec, h, 2, +)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, -)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, *)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, &)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, |)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, <)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, >)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, <=)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, >=)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, !=)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, ==)
-VELNOR_PIECEWISE(Floats, Floats, q, 4, *)
-VELNOR_PIECEWISE(Wide, Floats, q, 4, <)
-VELNOR_PIECEWISE(Wide, Floats, q, 4, >)
 
 VELNOR_INLINE int16x8_t raw(Half h) { return reinterpret_cast<int16x8_t>(h); }
 VELNOR_INLINE uint16x8_t raw_unsigned(Half h) { return reinterpret_cast<uint16x8_t>(h); }
 VELNOR_INLINE Half half(int16x8_t v) { return reinterpret_cast<Half>(v); }
 VELNOR_INLINE Half half(uint16x8_t v) { return reinterpret_cast<Half>(v); }
-
-VELNOR_INLINE Vec splat(int v) {
-    const Half h = Half{} + static_cast<int16_t>(v);
-    return Vec{{h, h}};
-}
-VELNOR_INLINE Floats splat_floats(float v) {
-    const FloatQuarter quarter = FloatQuarter{} + v;
-    return Floats{{quarter, quarter, quarter, quarter}};
-}
-VELNOR_INLINE Vec operator-(Vec a) { return Vec{{-a.h[0], -a.h[1]}}; }
-VELNOR_INLINE Vec operator~(Vec a) { return Vec{{~a.h[0], ~a.h[1]}}; }
-VELNOR_INLINE Vec operator>>(Vec a, int n) { return Vec{{a.h[0] >> n, a.h[1] >> n}}; }
-VELNOR_INLINE Vec operator<<(Vec a, int n) { return Vec{{a.h[0] << n, a.h[1] << n}}; }
-VELNOR_INLINE Vec operator<(Vec a, int b) { return a < splat(b); }
-VELNOR_INLINE Vec operator>(Vec a, int b) { return a > splat(b); }
-VELNOR_INLINE Vec operator!=(Vec a, int b) { return a != splat(b); }
-VELNOR_INLINE Vec operator==(Vec a, int b) { return a == splat(b); }
-
-// Truncating division by a constant.
-template <int kDivisor>
-VELNOR_INLINE Vec divide(Vec a) {
-    constexpr int16_t d = kDivisor;
-    return Vec{{a.h[0] / d, a.h[1] / d}};
-}
-
-VELNOR_INLINE Vec load(const int16_t* p) {
-    Vec v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-VELNOR_INLINE void store(int16_t* p, Vec v) { std::memcpy(p, &v, sizeof v); }
 
 // kLanes bytes widened to the lanes, and back (lanes hold 0..255; saturated).
 VELNOR_INLINE Vec load_bytes(const uint8_t* p) {
@@ -89,17 +29,12 @@ VELNOR_INLINE uint8x16_t narrow_to_bytes(Vec v) {
 }
 VELNOR_INLINE void store_bytes(uint8_t* p, Vec v) { vst1q_u8(p, narrow_to_bytes(v)); }
 
-// Bit i set where lane i of a comparison result is set, and back.
+// Bit i set where lane i of a comparison result is set.
 VELNOR_INLINE uint32_t lane_bits(Vec mask) {
     const Half low_bits{1, 2, 4, 8, 16, 32, 64, 128};
     const Half high_bits{256, 512, 1024, 2048, 4096, 8192, 16384, -32768};
     const Half bits = (mask.h[0] & low_bits) | (mask.h[1] & high_bits);
     return vaddvq_u16(raw_unsigned(bits));
-}
-VELNOR_INLINE Vec lanes_from_bits(uint32_t bits) {
-    const Vec lane_bit{
-        {Half{1, 2, 4, 8, 16, 32, 64, 128}, Half{256, 512, 1024, 2048, 4096, 8192, 16384, -32768}}};
-    return (splat(static_cast<int16_t>(bits)) & lane_bit) != 0;
 }
 VELNOR_INLINE bool any(Vec mask) { return vmaxvq_u16(raw_unsigned(mask.h[0] | mask.h[1])) != 0; }
 
@@ -210,14 +145,12 @@ VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
                 half(vqsubq_u16(raw_unsigned(a.h[1]), raw_unsigned(b.h[1])))}};
 }
 
-// The wavefront's transposes of 16-bit words: 8 rows (row_step words apart) of 8
-// words to 8 steps of 8 lanes (kLanes words apart), and back, by zips as the x86
-// layers' unpacks.
-constexpr int kWordTransposeSteps = 8;
-VELNOR_INLINE void transpose8_words(const uint16_t* const in[8], uint16_t* const out[8]) {
+// 8 x 8 lanes of 16 bits: out[j][i] = in[i][j], each row eight consecutive
+// elements, by zips as the x86 layers' unpacks.
+VELNOR_INLINE void transpose8_words(const void* const in[8], void* const out[8]) {
     uint16x8_t r[8];
     uint32x4_t a[8], b[8];
-    for (int i = 0; i < 8; ++i) r[i] = vld1q_u16(in[i]);
+    for (int i = 0; i < 8; ++i) r[i] = vld1q_u16(static_cast<const uint16_t*>(in[i]));
     for (int i = 0; i < 8; i += 2) {  // row pairs, column pairs interleaved
         a[i] = vreinterpretq_u32_u16(vzip1q_u16(r[i], r[i + 1]));
         a[i + 1] = vreinterpretq_u32_u16(vzip2q_u16(r[i], r[i + 1]));
@@ -230,25 +163,10 @@ VELNOR_INLINE void transpose8_words(const uint16_t* const in[8], uint16_t* const
     }
     for (int j = 0; j < 4; ++j) {
         const uint64x2_t low = vreinterpretq_u64_u32(b[j]), high = vreinterpretq_u64_u32(b[j + 4]);
-        vst1q_u16(out[2 * j], vreinterpretq_u16_u64(vzip1q_u64(low, high)));
-        vst1q_u16(out[2 * j + 1], vreinterpretq_u16_u64(vzip2q_u64(low, high)));
+        vst1q_u16(static_cast<uint16_t*>(out[2 * j]), vreinterpretq_u16_u64(vzip1q_u64(low, high)));
+        vst1q_u16(static_cast<uint16_t*>(out[2 * j + 1]),
+                  vreinterpretq_u16_u64(vzip2q_u64(low, high)));
     }
-}
-VELNOR_INLINE void transpose_words_to_steps(const uint16_t* rows, std::ptrdiff_t row_step,
-                                            int16_t* steps) {
-    const uint16_t* in[8];
-    uint16_t* out[8];
-    for (int i = 0; i < 8; ++i)
-        in[i] = rows + i * row_step, out[i] = reinterpret_cast<uint16_t*>(steps + i * kLanes);
-    transpose8_words(in, out);
-}
-VELNOR_INLINE void transpose_words_to_rows(const int16_t* steps, uint16_t* rows,
-                                           std::ptrdiff_t row_step) {
-    const uint16_t* in[8];
-    uint16_t* out[8];
-    for (int i = 0; i < 8; ++i)
-        in[i] = reinterpret_cast<const uint16_t*>(steps + i * kLanes), out[i] = rows + i * row_step;
-    transpose8_words(in, out);
 }
 
 // Byte blocks for the wavefront's transposes: one block of 16 bytes in a
