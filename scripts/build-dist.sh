@@ -20,7 +20,7 @@ if ! command -v x86_64-w64-mingw32-g++-win32 >/dev/null ||
   bash scripts/install-deps.sh >&2
 fi
 
-entries="VapourSynthPluginInit2 avisynth_c_plugin_init avisynth_c_plugin_init2"
+entries=$(bash scripts/plugin-entries.sh)
 
 # Linux x86-64. The tree also holds the command-line filter, which scripts/release.sh
 # builds and installs from it.
@@ -31,7 +31,7 @@ so=dist/linux-x86_64/libvelnor.so
 mkdir -p "$(dirname "$so")"
 cp build/linux-x86_64/plugin/libvelnor.so "$so"
 
-exported=$(nm -D --defined-only "$so" | awk '{print $NF}' | sort | xargs)
+exported=$(nm -D --defined-only "$so" | awk '{print $NF}' | LC_ALL=C sort | xargs)
 [ "$exported" = "$entries" ] || fail "$so exports '$exported', expected '$entries'"
 needed=$(readelf -d "$so" | awk '/\(NEEDED\)/ {print $NF}' | tr -d '[]')
 ! grep -qi avisynth <<<"$needed" || fail "$so depends on libavisynth: $needed"
@@ -63,7 +63,7 @@ $(head <<<"$aligned")"
 }
 dump=$("$objdump" -p "$dll64")
 exported=$(awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next} t && /^[ \t]*\[/ {print $NF; next} t {exit}' \
-  <<<"$dump" | sort | xargs)
+  <<<"$dump" | LC_ALL=C sort | xargs)
 [ "$exported" = "$entries" ] || fail "$dll64 exports '$exported', expected '$entries'"
 check_windows_module "$dll64" KERNEL32.dll msvcrt.dll
 

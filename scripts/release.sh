@@ -67,6 +67,14 @@ stage_folder() {
   find "$dir" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 }
 
+# tar_gz NAME: the staged folder NAME as release/NAME.tar.gz, entries sorted,
+# owners and times fixed.
+tar_gz() {
+  tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
+    --mtime="@$SOURCE_DATE_EPOCH" -C "$stage" -cf - "$1" |
+    gzip -9n >"$out/$1.tar.gz"
+}
+
 out=$root/release
 rm -rf "$out"
 mkdir -p "$out"
@@ -76,9 +84,7 @@ linux_name=$base-linux-x86_64
 stage_folder "$linux_name" README-linux-x86_64.txt \
   "$stage/install/bin/velnor" "$stage/install/lib/vapoursynth/libvelnor.so" \
   "$stage/install/share/man/man1/velnor.1"
-tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
-  --mtime="@$SOURCE_DATE_EPOCH" -C "$stage" -cf - "$linux_name" |
-  gzip -9n >"$out/$linux_name.tar.gz"
+tar_gz "$linux_name"
 
 # Linux AArch64, cross-built (cmake/toolchain-aarch64-linux-gnu.cmake); its manual
 # page comes from the program's own --help, run under qemu-user.
@@ -92,16 +98,14 @@ cmake -S . -B "$arm_tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON
 cmake --build "$arm_tree" -j 2 >&2
 cmake --install "$arm_tree" --prefix "$stage/install-aarch64" --strip >/dev/null
 arm_so=$stage/install-aarch64/lib/vapoursynth/libvelnor.so
-arm_exports=$(aarch64-linux-gnu-nm -D --defined-only "$arm_so" | awk '{print $NF}' | sort | xargs)
-[ "$arm_exports" = "VapourSynthPluginInit2 avisynth_c_plugin_init avisynth_c_plugin_init2" ] ||
+arm_exports=$(aarch64-linux-gnu-nm -D --defined-only "$arm_so" | awk '{print $NF}' | LC_ALL=C sort | xargs)
+[ "$arm_exports" = "$(bash scripts/plugin-entries.sh)" ] ||
   fail "$arm_so exports '$arm_exports'"
 arm_name=$base-linux-aarch64
 stage_folder "$arm_name" README-linux-aarch64.txt \
   "$stage/install-aarch64/bin/velnor" "$arm_so" \
   "$stage/install-aarch64/share/man/man1/velnor.1"
-tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
-  --mtime="@$SOURCE_DATE_EPOCH" -C "$stage" -cf - "$arm_name" |
-  gzip -9n >"$out/$arm_name.tar.gz"
+tar_gz "$arm_name"
 
 # The Windows x64 command-line filter goes into the win64 archive beside the DLL.
 win64_cli=("$(grep '/win64/velnor.exe$' <<<"$paths")")

@@ -29,8 +29,8 @@ $expected"
 [ -x "$prefix/bin/velnor" ] || fail "bin/velnor is not executable"
 
 for lib in "$prefix"/lib/*/libvelnor.so; do
-  exported=$(nm -D --defined-only "$lib" | awk '{print $NF}' | sort | xargs)
-  [ "$exported" = "VapourSynthPluginInit2 avisynth_c_plugin_init avisynth_c_plugin_init2" ] ||
+  exported=$(nm -D --defined-only "$lib" | awk '{print $NF}' | LC_ALL=C sort | xargs)
+  [ "$exported" = "$(bash scripts/plugin-entries.sh)" ] ||
     fail "$lib exports '$exported'"
 done
 

@@ -54,7 +54,8 @@ build() {
 }
 
 # exports FILE: the defined external symbols of a Mach-O or ELF file.
-exports() { llvm-nm --extern-only --defined-only "$1" | awk '{print $NF}' | sort | xargs; }
+exports() { llvm-nm --extern-only --defined-only "$1" | awk '{print $NF}' | LC_ALL=C sort | xargs; }
+entries=$(bash scripts/plugin-entries.sh)
 
 for arch in aarch64 x86_64; do
   # zig's compiler driver, one wrapper per language and CPU, for CMake to call.
@@ -92,8 +93,8 @@ for arch in aarch64 x86_64; do
     # zig's Mach-O linker also exports the hidden symbols and the C++ runtime it
     # links in, so only the presence of the entry points is checked here.
     exported=" $(exports "$dylib") "
-    for entry in _VapourSynthPluginInit2 _avisynth_c_plugin_init _avisynth_c_plugin_init2; do
-      [[ $exported == *" $entry "* ]] || problem "$dylib does not export $entry"
+    for entry in $entries; do
+      [[ $exported == *" _$entry "* ]] || problem "$dylib does not export $entry"
     done
     echo "macos-libcxx: macOS $processor: libvelnor.dylib built, with the host entry points"
   else
@@ -113,7 +114,7 @@ if build "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS=-stdlib=libc++ \
   lib=$dir/plugin/libvelnor.so
   if [ -f "$lib" ]; then
     exported=$(exports "$lib")
-    [ "$exported" = "VapourSynthPluginInit2 avisynth_c_plugin_init avisynth_c_plugin_init2" ] ||
+    [ "$exported" = "$entries" ] ||
       problem "$lib exports '$exported'"
     echo "macos-libcxx: Linux, clang and libc++: libvelnor.so built"
   else
