@@ -52,54 +52,9 @@ cmake -S tests/real_hosts -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELN
   -DVELNOR_VAPOURSYNTH_PREFIXES="$vapoursynth_prefixes" >/dev/null
 cmake --build "$build" -j 2
 
-failed=0
-run() {
-  echo "-- $*"
-  timeout 1800 "${qemu[@]}" "$@" || failed=$((failed + 1))
-}
-library_in() {
-  local found
-  found=$(find "$1" -name "$2" \( -type f -o -type l \) -print -quit)
-  echo "${found:-$1/lib/$2}"
-}
-
-# The declarations once per install; the frame checks with the plain pass and with
-# the pass the library picks by itself (the best one the emulated CPU offers).
-# The N-th prefix of each list has the harness targets numbered N.
-IFS=: read -ra prefixes <<<"$avisynth_prefixes"
-index=0
-for prefix in "${prefixes[@]}"; do
-  index=$((index + 1))
-  echo "== AviSynth+ declarations, $prefix"
-  run "$build/declarations_avisynth_$index"
-done
-IFS=: read -ra prefixes <<<"$vapoursynth_prefixes"
-index=0
-for prefix in "${prefixes[@]}"; do
-  index=$((index + 1))
-  echo "== VapourSynth declarations, $prefix"
-  run "$build/declarations_vapoursynth_$index"
-done
-for level in reference default; do
-  if [ "$level" = default ]; then unset VELNOR_SIMD; else export VELNOR_SIMD=$level; fi
-  IFS=: read -ra prefixes <<<"$avisynth_prefixes"
-  index=0
-  for prefix in "${prefixes[@]}"; do
-    index=$((index + 1))
-    echo "== AviSynth+ in $prefix, VELNOR_SIMD=$level"
-    run "$build/real_hosts_avisynth_linked_$index" avisynth-linked "$plugin"
-    run "$build/real_hosts" avisynth-private "$(library_in "$prefix" libavisynth.so)" "$plugin"
-  done
-  IFS=: read -ra prefixes <<<"$vapoursynth_prefixes"
-  for prefix in "${prefixes[@]}"; do
-    echo "== VapourSynth in $prefix, VELNOR_SIMD=$level"
-    run "$build/real_hosts" vapoursynth "$(library_in "$prefix" libvapoursynth.so)" "$plugin"
-  done
-done
-unset VELNOR_SIMD
-
-if [ "$failed" -ne 0 ]; then
-  echo "real-hosts-aarch64: $failed run(s) failed"
-  exit 1
-fi
-echo "real-hosts-aarch64: all runs passed"
+# The frame checks with the plain pass and with the pass the library picks by
+# itself (the best one the emulated CPU offers).
+source scripts/real-host-runs.sh
+real_host_runner=(timeout 1800 "${qemu[@]}")
+run_real_hosts real-hosts-aarch64 "$build" "$plugin" "$avisynth_prefixes" "$vapoursynth_prefixes" \
+  reference default

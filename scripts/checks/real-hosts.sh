@@ -39,38 +39,7 @@ cmake -S tests/real_hosts -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELN
   -DVELNOR_VAPOURSYNTH_PREFIXES="$vapoursynth_prefixes" >/dev/null
 cmake --build "$build" -j 2
 
-failed=0
-run() {
-  echo "-- $*"
-  "$@" || failed=$((failed + 1))
-}
-library_in() {
-  local found
-  found=$(find "$1" -name "$2" \( -type f -o -type l \) -print -quit)
-  echo "${found:-$1/lib/$2}"
-}
-
-# The N-th prefix of each list has the harness targets numbered N.
-IFS=: read -ra prefixes <<<"$avisynth_prefixes"
-index=0
-for prefix in "${prefixes[@]}"; do
-  index=$((index + 1))
-  echo "== AviSynth+ in $prefix"
-  run "$build/declarations_avisynth_$index"
-  run "$build/real_hosts_avisynth_linked_$index" avisynth-linked "$plugin"
-  run "$build/real_hosts" avisynth-private "$(library_in "$prefix" libavisynth.so)" "$plugin"
-done
-IFS=: read -ra prefixes <<<"$vapoursynth_prefixes"
-index=0
-for prefix in "${prefixes[@]}"; do
-  index=$((index + 1))
-  echo "== VapourSynth in $prefix"
-  run "$build/declarations_vapoursynth_$index"
-  run "$build/real_hosts" vapoursynth "$(library_in "$prefix" libvapoursynth.so)" "$plugin"
-done
-
-if [ "$failed" -ne 0 ]; then
-  echo "real-hosts: $failed run(s) failed"
-  exit 1
-fi
-echo "real-hosts: all runs passed"
+# The frame checks at the level VELNOR_SIMD names, or the best one the CPU offers.
+source scripts/real-host-runs.sh
+run_real_hosts real-hosts "$build" "$plugin" "$avisynth_prefixes" "$vapoursynth_prefixes" \
+  "${VELNOR_SIMD:-default}"
