@@ -198,13 +198,8 @@ one in use; any other value is named on standard error and ignored).
     for (const auto& [mark, value] : defaults)
         result.replace(result.find(mark), mark.size(), std::to_string(value));
     // The level names come from the dispatcher's table.
-    std::string levels;
-    for (std::size_t i = 0; const char* name = accepted_level_name(i); ++i) {
-        if (i > 0) levels += '|';  // appended piece by piece: GCC 12 warns wrongly on "" + string
-        levels += name;
-    }
     const std::string_view mark = "@LEVELS@";
-    result.replace(result.find(mark), mark.size(), levels);
+    result.replace(result.find(mark), mark.size(), level_names("|"));
     return result;
 }
 

@@ -11,13 +11,8 @@ std::string unknown_simd_request() {
     const char* value = std::getenv("VELNOR_SIMD");
     SimdLevel level;
     if (value == nullptr || *value == '\0' || parse_level(value, &level)) return {};
-    std::string names;
-    for (std::size_t i = 0; const char* name = accepted_level_name(i); ++i) {
-        if (i > 0) names += ", ";
-        names += name;
-    }
-    return "VELNOR_SIMD " + quote_bytes(value) + " names no level (" + names + "); using " +
-           level_name(level_from_environment());
+    return "VELNOR_SIMD " + quote_bytes(value) + " names no level (" + level_names(", ") +
+           "); using " + level_name(level_from_environment());
 }
 
 }  // namespace velnor::cli

@@ -1,7 +1,6 @@
 #include "core/dispatch.h"
 
 #include <cstdlib>
-#include <iterator>
 
 #include "core/simd/fast_passes.h"
 
@@ -23,8 +22,13 @@ bool parse_level(std::string_view name, SimdLevel* level) {
     return false;
 }
 
-const char* accepted_level_name(std::size_t index) {
-    return index < std::size(kLevelNames) ? kLevelNames[index].name : nullptr;
+std::string level_names(std::string_view separator) {
+    std::string names;
+    for (const LevelName& entry : kLevelNames) {
+        if (!names.empty()) names += separator;
+        names += entry.name;
+    }
+    return names;
 }
 
 SimdLevel best_supported_level() {

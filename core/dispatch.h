@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "core/luma_pass.h"
@@ -38,8 +39,8 @@ inline constexpr std::array<SimdLevel, std::size(kLevelNames)> kAllLevels = [] {
 const char* level_name(SimdLevel level);
 // Accepts the names level_name gives; false for anything else.
 bool parse_level(std::string_view name, SimdLevel* level);
-// The names parse_level accepts, slowest level first, by index; null past the last.
-const char* accepted_level_name(std::size_t index);
+// The names parse_level accepts, slowest level first, joined by separator.
+std::string level_names(std::string_view separator);
 
 // Highest level that this build contains and this CPU can run.
 SimdLevel best_supported_level();
