@@ -26,6 +26,12 @@ constexpr int kSkew = 2;               // wavefront: columns each lane trails th
 constexpr int kMargin = 8;             // wavefront: steps kept before the first and after the last
 constexpr int kSpan = kSkew * (kLanes - 1);  // wavefront: extra steps the skew adds to a row
 constexpr int kPad = 192;                    // zeros around each row copy
+
+// A pass leaves the plane as it is: no sample lies inside the border, or the
+// settings correct nothing (strength 0).
+VELNOR_INLINE bool plane_stays(const FilterSettings& settings) {
+    return settings.width <= 2 * kEdge || settings.height <= 2 * kEdge || settings.strength == 0;
+}
 static_assert(kLanes % 16 == 0, "the byte transposes work on groups of 16 lanes");
 static_assert(kPad >= kMargin + kSpan + 16 * kByteBlocks,
               "wavefront copies stay inside the padding");

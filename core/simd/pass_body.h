@@ -39,8 +39,7 @@ PassStatus run_vector_pass(const FilterSettings& settings, int bits, typename L:
     using Sample = typename L::Sample;
     const int width = settings.width;
     const int height = settings.height;
-    if (width <= 2 * kEdge || height <= 2 * kEdge) return PassStatus::ok;
-    if (settings.strength == 0) return PassStatus::ok;  // no correction: every sample stays
+    if (plane_stays(settings)) return PassStatus::ok;
 
     // The vector forms' scratch takes about 12 kLanes bytes per column (twice that
     // for 32-bit lanes); where that is refused, or the width is beyond what acquire

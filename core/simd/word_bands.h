@@ -67,8 +67,7 @@ PassStatus run_narrow_word_pass(const FilterSettings& settings, int bits, uint16
                                 PassForm form, BandForms* forms) {
     const int width = settings.width;
     const int height = settings.height;
-    if (width <= 2 * kEdge || height <= 2 * kEdge) return PassStatus::ok;
-    if (settings.strength == 0) return PassStatus::ok;  // no correction: every sample stays
+    if (plane_stays(settings)) return PassStatus::ok;
 
     // One block holds either layout (the int32 one is the larger: what the word pass
     // always took), followed by the two unfiltered rows that pass from band to band
