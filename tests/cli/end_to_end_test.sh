@@ -621,22 +621,38 @@ done
 
 # The default -j follows the CPUs the process may use: on one CPU (taskset) velnor
 # starts as many threads as with -j 1, on two as many as with -j 2 (unless a cgroup
-# quota allows fewer). Counted while the filter waits for its second frame.
+# quota allows fewer). A worker starts when a frame is read while the others are
+# busy, so the frame is large and filtered by the plain pass (about 0.1 s): the
+# reader is at the second frame, with every worker started, long before the first
+# is done. The count is the most seen while the filter waits for that second frame.
+ffmpeg_source 1920 1080 1 >"$work/threads.y4m"
 threads_while_filtering() {  # CPU-LIST [VELNOR OPTION...]: the filter's thread count
     local cpus=$1
     shift
-    rm -f "$work/out.y4m" "$work/fifo"
+    rm -f "$work/fifo"
     mkfifo "$work/fifo"
-    (head -c "$header_and_frame" "$work/in.y4m"; exec sleep 30) >"$work/fifo" &
-    local producer=$! filter count=0
-    taskset -c "$cpus" "$velnor" "$@" -o "$work/out.y4m" <"$work/fifo" 2>/dev/null &
+    (cat "$work/threads.y4m"; exec sleep 30) >"$work/fifo" &
+    local producer=$! filter most=0 count
+    VELNOR_SIMD=reference taskset -c "$cpus" "$velnor" "$@" -o "$work/out.y4m" <"$work/fifo" 2>/dev/null &
     filter=$!
-    for _ in $(seq 100); do [ -s "$work/out.y4m" ] && break; sleep 0.05; done
-    sleep 0.3
-    count=$(ls "/proc/$filter/task" 2>/dev/null | wc -l)
+    for _ in $(seq 20); do
+        sleep 0.05
+        count=$(ls "/proc/$filter/task" 2>/dev/null | wc -l)
+        [ "$count" -gt "$most" ] && most=$count
+    done
     kill -TERM "$filter" "$producer" 2>/dev/null
     wait "$filter" "$producer" 2>/dev/null
-    echo "$count"
+    echo "$most"
+}
+# Any cpu.max from the process's cgroup up to the root limits the CPUs it may use.
+cgroup_quota() {
+    local path
+    path=$(sed -n 's/^0:://p' /proc/self/cgroup)
+    while :; do
+        grep -qs '^[0-9]' "/sys/fs/cgroup${path%/}/cpu.max" && return 0
+        [ -z "$path" ] || [ "$path" = / ] && return 1
+        path=${path%/*}
+    done
 }
 allowed=$(python3 -c 'import os; print(" ".join(map(str, sorted(os.sched_getaffinity(0))[:2])))')
 read -r first second <<<"$allowed"
@@ -644,7 +660,7 @@ one_default=$(threads_while_filtering "$first")
 one_forced=$(threads_while_filtering "$first" -j 1)
 [ "$one_default" -gt 0 ] && [ "$one_default" = "$one_forced" ] ||
     fail "default -j on one CPU: $one_default threads, with -j 1: $one_forced"
-if [ -n "${second:-}" ] && ! grep -qs '^[0-9]' "/sys/fs/cgroup$(sed -n 's/^0:://p' /proc/self/cgroup)/cpu.max"; then
+if [ -n "${second:-}" ] && ! cgroup_quota; then
     two_default=$(threads_while_filtering "$first,$second")
     two_forced=$(threads_while_filtering "$first,$second" -j 2)
     [ "$two_default" = "$two_forced" ] && [ "$two_default" -gt "$one_default" ] ||
