@@ -635,6 +635,7 @@ threads_while_filtering() {  # CPU-LIST [VELNOR OPTION...]: the filter's thread 
     local producer=$! filter most=0 count
     VELNOR_SIMD=reference taskset -c "$cpus" "$velnor" "$@" -o "$work/out.y4m" <"$work/fifo" 2>/dev/null &
     filter=$!
+    sleep "$start_seconds"
     for _ in $(seq 20); do
         sleep 0.05
         count=$(ls "/proc/$filter/task" 2>/dev/null | wc -l)
