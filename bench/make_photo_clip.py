@@ -4,9 +4,11 @@
 A mosaic of four of python3-skimage's photographs (astronaut, camera, chelsea,
 coffee), each scaled to 960x540, as 8-bit 4:2:0 (full-range BT.601); Gaussian noise
 of standard deviation --sigma is added to the luma, with a fixed seed per frame
-(frame n gets seed --seed + n), so that every run sees the same frames.
+(frame n gets seed --seed + n), so that every run sees the same frames. --bits 10
+writes the same picture as 10-bit samples (little-endian words), the noise's
+standard deviation scaled with the samples.
 
-    make_photo_clip.py --images DIR --sigma 12 --frames 60 --y4m clip.y4m [--plane luma.y]
+    make_photo_clip.py --images DIR --sigma 12 --frames 60 --y4m clip.y4m [--plane luma.y] [--bits 10]
 
 --plane also writes frame 0's luma alone (1920x1080 bytes) for the pass benchmarks.
 Needs numpy and PIL (python3-numpy, python3-pil).
@@ -41,15 +43,21 @@ def main():
     parser.add_argument("--seed", type=int, default=2024)
     parser.add_argument("--y4m", help="clip to write")
     parser.add_argument("--plane", help="frame 0's luma to write")
+    parser.add_argument("--bits", type=int, choices=(8, 10), default=8)
     args = parser.parse_args()
 
     luma, chroma = mosaic(args.images)
+    scale = 1 << (args.bits - 8)
+    sample = np.uint8 if args.bits == 8 else np.dtype("<u2")
+    if args.bits != 8:
+        chroma = (np.frombuffer(chroma, dtype=np.uint8).astype(np.uint32) * scale).astype(sample).tobytes()
+    colour = "C420jpeg" if args.bits == 8 else f"C420p{args.bits}"
     out = open(args.y4m, "wb") if args.y4m else None
     if out:
-        out.write(f"YUV4MPEG2 W{WIDTH} H{HEIGHT} F25:1 Ip A1:1 C420jpeg\n".encode())
+        out.write(f"YUV4MPEG2 W{WIDTH} H{HEIGHT} F25:1 Ip A1:1 {colour}\n".encode())
     for n in range(args.frames if out else 1):
         noise = np.random.default_rng(args.seed + n).normal(0.0, args.sigma, luma.shape)
-        noisy = np.clip(np.rint(luma + noise), 0, 255).astype(np.uint8).tobytes()
+        noisy = np.clip(np.rint((luma + noise) * scale), 0, 255 * scale).astype(sample).tobytes()
         if out:
             out.write(b"FRAME\n" + noisy + chroma)
         if n == 0 and args.plane:

@@ -10,9 +10,11 @@ far less than the clock; the clock's figures are printed beside them.
 
     steady_state.py --velnor PATH --clips DIR [--pass-ms FILE] [--rounds N]
 
-DIR holds photo-s4-60.y4m, photo-s4-12.y4m, photo-s12-60.y4m, photo-s12-12.y4m.
---pass-ms is frame_timing's output for the same content (photo-s4, photo-s12
-planes): with it, the best level's time outside the pass is printed too.
+DIR holds photo-s4-60.y4m, photo-s4-12.y4m, photo-s12-60.y4m, photo-s12-12.y4m,
+and the same as 10-bit streams (photo10-...) where present: their per-frame cost is
+also given over the 8-bit stream's. --pass-ms is frame_timing's output for the same
+content (photo-s4, photo-s12 planes): with it, the best level's time outside the
+pass is printed too.
 """
 import argparse
 import os
@@ -65,7 +67,11 @@ def main():
     print(f"{best}; {args.rounds} rounds; per frame = (median {LONG}-frame run - median "
           f"{SHORT}-frame run) / {LONG - SHORT}")
     passes = pass_times(args.pass_ms) if args.pass_ms else {}
-    for content in ["photo-s4", "photo-s12"]:
+    contents = ["photo-s4", "photo-s12"]
+    contents += [f"photo10-s{sigma}" for sigma in (4, 12)
+                 if os.path.exists(os.path.join(args.clips, f"photo10-s{sigma}-{LONG}.y4m"))]
+    eight_bit = {}
+    for content in contents:
         samples = {(name, n): ([], []) for name in commands for n in (LONG, SHORT)}
         for _ in range(args.rounds):
             for n in (LONG, SHORT):
@@ -84,6 +90,15 @@ def main():
         for name, (cpu, wall) in per_frame.items():
             print(f"{'':{len(content) + 2}}{name:26} {cpu:12.2f} {reference[0] / cpu:9.2f} "
                   f"{wall:15.2f} {reference[1] / wall:9.2f}")
+        if content.startswith("photo10-"):
+            base_content = content.replace("photo10-", "photo-")
+            for name, (cpu, wall) in per_frame.items():
+                if (base_content, name) in eight_bit:
+                    print(f"{'':{len(content) + 2}}{name:26} 10-bit / 8-bit stream: "
+                          f"{cpu / eight_bit[(base_content, name)]:.2f}x CPU")
+        else:
+            for name, (cpu, _) in per_frame.items():
+                eight_bit[(content, name)] = cpu
         level = best.split()[-1].strip("()") if best else ""
         pass_ms = passes.get((content, level))
         if pass_ms:
