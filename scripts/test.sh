@@ -13,7 +13,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
-echo "test.sh: takes about 10 minutes on 2 cores once the dependencies are installed"
+echo "test.sh: takes about 35 minutes on 2 cores once the dependencies are installed"
 jobs=$(nproc)
 logs=build/logs
 mkdir -p "$logs"
