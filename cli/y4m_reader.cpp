@@ -27,21 +27,31 @@ bool starts_with_frame_magic(std::string_view line) {
            (line.size() == kFrameMagic.size() || line[kFrameMagic.size()] == ' ');
 }
 
+// Deep frames are read and range-checked a piece at a time, so that the check reads
+// each piece while the read has just left it in the cache (a 1080p 4:2:0 10-bit
+// frame is 6 MB; checked afterwards it comes back from memory). Even, so that
+// pieces hold whole words; small enough for a 256 KiB second-level cache.
+constexpr std::size_t kCheckedPieceBytes = 128 * 1024;
+
+// The OR of `count` 16-bit words: any bit above the depth's bits marks a sample out
+// of range, and an OR over many samples finds one without a branch per sample.
+uint16_t or_of_words(const uint8_t* words, std::size_t count) {
+    uint16_t all = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        uint16_t sample;
+        std::memcpy(&sample, words + 2 * i, sizeof sample);
+        all = static_cast<uint16_t>(all | sample);
+    }
+    return all;
+}
+
 // Where a plane of 16-bit words holds its first sample above `max`: the sample's
 // index, or the plane's sample count when there is none.
 std::size_t first_sample_above(const uint8_t* words, std::size_t count, uint32_t max) {
-    // Any bit above the depth's bits marks a sample out of range; an OR over a run
-    // of samples finds one without a branch per sample.
     constexpr std::size_t kRun = 4096;
     for (std::size_t start = 0; start < count; start += kRun) {
         const std::size_t end = std::min(count, start + kRun);
-        uint32_t all = 0;
-        for (std::size_t i = start; i < end; ++i) {
-            uint16_t sample;
-            std::memcpy(&sample, words + 2 * i, sizeof sample);
-            all |= sample;
-        }
-        if (all <= max) continue;
+        if (or_of_words(words + 2 * start, end - start) <= max) continue;
         for (std::size_t i = start; i < end; ++i) {
             uint16_t sample;
             std::memcpy(&sample, words + 2 * i, sizeof sample);
@@ -108,6 +118,21 @@ std::size_t Y4mReader::read_exact(uint8_t* out, std::size_t size) {
         std::memcpy(out + done, buffer_.data() + begin_, take);
         begin_ += take;
         done += take;
+    }
+    return done;
+}
+
+std::size_t Y4mReader::read_frame_data(uint8_t* out, std::size_t size) {
+    above_maximum_ = false;
+    const uint32_t max = info_.max_sample();
+    if (info_.sample_bytes() != 2 || max >= 0xffff) return read_exact(out, size);
+    std::size_t done = 0;
+    while (done < size) {
+        const std::size_t want = std::min(kCheckedPieceBytes, size - done);
+        const std::size_t got = read_exact(out + done, want);
+        if (or_of_words(out + done, got / 2) > max) above_maximum_ = true;
+        done += got;
+        if (got < want) break;
     }
     return done;
 }
@@ -179,14 +204,16 @@ ReadResult Y4mReader::read_frame(Frame* frame) {
 
     const std::size_t size = info_.frame_bytes();
     frame->data.resize(size);
-    const std::size_t got = read_exact(frame->data.data(), size);
+    const std::size_t got = read_frame_data(frame->data.data(), size);
     if (got < size) {
         if (!read_error_.empty()) return fail(frame_prefix() + "read error: " + read_error_);
         return fail(frame_prefix() + "input ends inside the frame data (" + std::to_string(got) +
                     " of " + std::to_string(size) + " bytes)" + short_row_hint());
     }
-    const std::string out_of_range = check_sample_range(frame->data.data());
-    if (!out_of_range.empty()) return fail(frame_prefix() + out_of_range + short_row_hint());
+    if (above_maximum_) {
+        const std::string out_of_range = check_sample_range(frame->data.data());
+        return fail(frame_prefix() + out_of_range + short_row_hint());
+    }
     ++frames_read_;
     return ReadResult::ok;
 }

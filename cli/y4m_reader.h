@@ -49,6 +49,9 @@ private:
     LineResult read_line(std::string* line);
     // Reads exactly `size` bytes unless the input ends or fails; returns the count.
     std::size_t read_exact(uint8_t* out, std::size_t size);
+    // read_exact for a frame's data; sets above_maximum_ when a deep frame holds a
+    // sample above its depth's maximum.
+    std::size_t read_frame_data(uint8_t* out, std::size_t size);
     bool refill();
     ReadResult fail(std::string message);
     // Names the plane and position of the first sample above the depth's maximum,
@@ -66,7 +69,8 @@ private:
     std::vector<uint8_t> buffer_;
     std::size_t begin_ = 0;  // unread bytes are buffer_[begin_, end_)
     std::size_t end_ = 0;
-    std::string read_error_;  // set when the source failed
+    std::string read_error_;      // set when the source failed
+    bool above_maximum_ = false;  // of the frame read last
     std::string error_;
     uint64_t frames_read_ = 0;
 };

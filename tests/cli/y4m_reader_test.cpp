@@ -322,6 +322,43 @@ TEST(Y4mFrames, DeepSamplesAboveTheMaximumAndTruncatedWords) {
     }
 }
 
+// Frames of several hundred KiB are checked as they arrive: a sample above the
+// maximum is found wherever it lies (the first and last word of a 128 KiB piece,
+// the frame's last), and a truncated frame still reports its bytes.
+TEST(Y4mFrames, LargeDeepFramesFindSamplesAboveTheMaximumAnywhere) {
+    std::mt19937 rng(22);
+    const test::Size planes[4] = {{512, 300}, {256, 150}, {256, 150}, {}};
+    struct Case {
+        int plane, x, y;
+        std::size_t cut;
+        const char* message;
+    };
+    const Case cases[] = {
+        {0, 0, 128, 0,
+         "frame 1: Y plane: sample 1024 at (0, 128) is above the 10-bit maximum 1023"},
+        {0, 511, 255, 0,
+         "frame 1: Y plane: sample 1024 at (511, 255) is above the 10-bit maximum 1023"},
+        {1, 17, 149, 0,
+         "frame 1: Cb plane: sample 1024 at (17, 149) is above the 10-bit maximum 1023"},
+        {2, 255, 149, 0,
+         "frame 1: Cr plane: sample 1024 at (255, 149) is above the 10-bit maximum 1023"},
+        {0, 3, 0, 1, "frame 1: input ends inside the frame data (460799 of 460800 bytes)"},
+    };
+    for (const Case& c : cases) {
+        std::vector<test::PlanarFrame> frames;
+        for (int i = 0; i < 2; ++i) frames.push_back(test::random_layout_frame(planes, 10, rng));
+        std::vector<uint8_t>* bad[] = {&frames[1].luma, &frames[1].cb, &frames[1].cr};
+        const auto at = 2 * static_cast<std::size_t>(c.y * planes[c.plane].width + c.x);
+        (*bad[c.plane])[at] = 0x00;
+        (*bad[c.plane])[at + 1] = 0x04;
+        std::vector<uint8_t> bytes = test::stream_bytes("YUV4MPEG2 W512 H300 C420p10", frames);
+        bytes.resize(bytes.size() - c.cut);
+        uint64_t complete = 99;
+        EXPECT_EQ(frames_error(bytes, &complete), c.message);
+        EXPECT_EQ(complete, 1u);
+    }
+}
+
 // Fails with an I/O error after handing out `good` bytes.
 class FailingSource final : public ByteSource {
 public:
