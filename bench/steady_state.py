@@ -12,7 +12,9 @@ far less than the clock; the clock's figures are printed beside them.
 
 DIR holds photo-s4-60.y4m, photo-s4-12.y4m, photo-s12-60.y4m, photo-s12-12.y4m,
 and the same as 10-bit streams (photo10-...) where present: their per-frame cost is
-also given over the 8-bit stream's. --pass-ms is frame_timing's output for the same
+also given over the 8-bit stream's. velnor at strength 0 filters nothing: its cost is
+that of reading and checking the stream (the output goes to /dev/null, which takes it
+for free). --pass-ms is frame_timing's output for the same
 content (photo-s4, photo-s12 planes): with it, the best level's time outside the
 pass is printed too.
 """
@@ -59,6 +61,9 @@ def main():
         "velnor -j 1 (best level)": (lambda clip: [args.velnor, "-j", "1", "--quiet", clip, "-o", "/dev/null"], {}),
         "velnor -j 1 (sse2)": (lambda clip: [args.velnor, "-j", "1", "--quiet", clip, "-o", "/dev/null"],
                                {"VELNOR_SIMD": "sse2"}),
+        # strength 0 leaves every plane as it is: the cost of reading and checking alone
+        "velnor -j 1 --strength 0": (lambda clip: [args.velnor, "-j", "1", "--quiet", "--strength", "0",
+                                                   clip, "-o", "/dev/null"], {}),
         "ffmpeg hqdn3d=4:0:0:0": (lambda clip: ["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
                                                 "-threads", "1", "-filter_threads", "1", "-i", clip,
                                                 "-vf", "hqdn3d=4:0:0:0", "-f", "null", "-"], {}),
