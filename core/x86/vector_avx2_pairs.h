@@ -263,6 +263,51 @@ VELNOR_INLINE Vec to_vec(Floats f) {
     return v;
 }
 
+// One half alone, sixteen lanes in one register: the operations the detectors
+// need (pass_arith_vector.h's detectors_by_halves), so that the wavefront's sweep
+// runs them half after half and keeps one half's neighbourhood in the registers.
+// Arguments of type Vec are the constants, the same in both halves: their low
+// half serves.
+#define VELNOR_DETECTORS_BY_HALVES 1
+VELNOR_INLINE Half select(Half mask, Half yes, Half no) { return mask ? yes : no; }
+VELNOR_INLINE Half max(Half a, Half b) { return half(_mm256_max_epi16(raw(a), raw(b))); }
+VELNOR_INLINE Half min(Half a, Half b) { return half(_mm256_min_epi16(raw(a), raw(b))); }
+VELNOR_INLINE Half min(Half a, Vec b) { return min(a, b.h[0]); }
+VELNOR_INLINE Half operator-(Vec a, Half b) { return a.h[0] - b; }
+VELNOR_INLINE Half magnitude(Half v) { return half(_mm256_abs_epi16(raw(v))); }
+VELNOR_INLINE Half clamp_sample(Half v) {
+    return max(min(v, Half{} + static_cast<int16_t>(255)), Half{});
+}
+VELNOR_INLINE Half halve(Half v) { return v >> 1; }
+VELNOR_INLINE Half mean_of_four(Half sum) { return sum >> 2; }
+VELNOR_INLINE Half look_up(Half x, __m128i table, int16_t offsets = -32656) {
+    const __m256i index = _mm256_adds_epu8(raw(x), raw(Half{} + offsets));
+    return half(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table), index));
+}
+VELNOR_INLINE Half with_sign_of(Half g, Half d) { return half(_mm256_sign_epi16(raw(g), raw(d))); }
+VELNOR_INLINE Half unsigned_multiply_low(Half a, Half b) {
+    return half(_mm256_mullo_epi16(raw(a), raw(b)));
+}
+VELNOR_INLINE Half unsigned_multiply_high(Half a, Half b) {
+    return half(_mm256_mulhi_epu16(raw(a), raw(b)));
+}
+VELNOR_INLINE Half unsigned_multiply_high(Half a, Vec b) {
+    return unsigned_multiply_high(a, b.h[0]);
+}
+VELNOR_INLINE Half unsigned_add(Half a, Half b) { return half(_mm256_add_epi16(raw(a), raw(b))); }
+VELNOR_INLINE Half unsigned_subtract(Half a, Half b) {
+    return half(_mm256_sub_epi16(raw(a), raw(b)));
+}
+VELNOR_INLINE Half saturating_subtract(Half a, Vec b) {
+    return half(_mm256_subs_epu16(raw(a), raw(b.h[0])));
+}
+VELNOR_INLINE Half unsigned_shift_right(Half a, __m128i count) {
+    return half(_mm256_srl_epi16(raw(a), count));
+}
+VELNOR_INLINE Half shift_left(Half a, __m128i count) {
+    return half(_mm256_sll_epi16(raw(a), count));
+}
+
 // The wavefront's transposes of 16-bit words (transpose_wide_avx.h) for kLanes.
 VELNOR_INLINE void transpose_words_to_steps(const uint16_t* rows, std::ptrdiff_t row_step,
                                             int16_t* steps) {
