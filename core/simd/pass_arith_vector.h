@@ -348,11 +348,14 @@ struct HalfLanes {
 // gather(load, part): the neighbourhood with `load` reading the arrays and `part`
 // taking the part of a register; each half's loads come right before its
 // detectors, so that they are not made early and spilled.
+// A half without lanes wanting the detectors (wanted) takes its box results, as
+// their result would be.
 template <int kTables, class Gather>
-VELNOR_INLINE Vec detectors_by_halves(const Gather& gather, Vec confidence, Vec box,
+VELNOR_INLINE Vec detectors_by_halves(const Gather& gather, Vec wanted, Vec confidence, Vec box,
                                       const ByteConstants& c) {
     const auto half_result = [&](auto index) __attribute__((always_inline)) {
         constexpr int i = decltype(index)::value;
+        if (!any(wanted.h[i])) return box.h[i];
         const auto load = [](const int16_t* p) {
             Half h;
             std::memcpy(&h, p + 16 * i, sizeof h);
@@ -370,11 +373,12 @@ VELNOR_INLINE Vec detectors_by_halves(const Gather& gather, Vec confidence, Vec 
 // The detectors' result for a step of the wavefront, from gather as above: by
 // halves where the layer asks for it.
 template <class L, int kTables, class V, class Gather, class Load>
-VELNOR_INLINE V step_detector_result(const Gather& gather, const Load& load, V confidence, V box,
+VELNOR_INLINE V step_detector_result(const Gather& gather, const Load& load,
+                                     [[maybe_unused]] typename L::Mask wanted, V confidence, V box,
                                      const typename L::Constants& c) {
 #if defined(VELNOR_DETECTORS_BY_HALVES)
     if constexpr (std::is_same_v<V, Vec>)
-        return detectors_by_halves<kTables>(gather, confidence, box, c);
+        return detectors_by_halves<kTables>(gather, wanted, confidence, box, c);
 #endif
     return detector_result<L, kTables>(gather(load, [](V v) { return v; }), confidence, box, c);
 }

@@ -247,7 +247,8 @@ VELNOR_INLINE void sweep_band(const Band<L>& b, const Scratch<L>& s,
                                  : load(at_step(s.confidence, t));
         const V box = kActivityInSweep ? a.box : load(at_step(s.box, t));
         V out;
-        if (!any(active & L::wants_detectors(confidence))) {
+        const Mask wanted = active & L::wants_detectors(confidence);
+        if (!any(wanted)) {
             // Box means only: nothing here depends on earlier steps.
             out = kActivityInSweep ? select(active, box, p) : box;
         } else {
@@ -276,7 +277,8 @@ VELNOR_INLINE void sweep_band(const Band<L>& b, const Scratch<L>& s,
                 n.b2r = load(here + 6 * kLanes + 2);
                 return n;
             };
-            const V result = step_detector_result<L, kTables>(gather, load, confidence, box, c);
+            const V result =
+                step_detector_result<L, kTables>(gather, load, wanted, confidence, box, c);
             out = kActivityInSweep ? select(active, result, p) : result;
         }
         L::store(here, out);

@@ -270,6 +270,7 @@ VELNOR_INLINE Vec to_vec(Floats f) {
 // half serves.
 #define VELNOR_DETECTORS_BY_HALVES 1
 VELNOR_INLINE Half select(Half mask, Half yes, Half no) { return mask ? yes : no; }
+VELNOR_INLINE bool any(Half mask) { return !_mm256_testz_si256(raw(mask), raw(mask)); }
 VELNOR_INLINE Half max(Half a, Half b) { return half(_mm256_max_epi16(raw(a), raw(b))); }
 VELNOR_INLINE Half min(Half a, Half b) { return half(_mm256_min_epi16(raw(a), raw(b))); }
 VELNOR_INLINE Half min(Half a, Vec b) { return min(a, b.h[0]); }
