@@ -369,6 +369,25 @@ VELNOR_INLINE Vec detectors_by_halves(const Gather& gather, Vec wanted, Vec conf
     const Half high = half_result(std::integral_constant<int, 1>());
     return Vec{{low, high}};
 }
+// The row-wise form's detectors for a group of columns, half after half: a half
+// without pending lanes (bit i of pending for lane i) keeps its box results, as
+// no lane there takes the result.
+template <int kTables>
+VELNOR_INLINE Vec row_detectors_by_halves(const Neighbourhood<Vec>& n, uint32_t pending,
+                                          Vec confidence, Vec box, const ByteConstants& c) {
+    const auto half_result = [&](auto index) __attribute__((always_inline)) {
+        constexpr int i = decltype(index)::value;
+        if (((pending >> (16 * i)) & 0xFFFF) == 0) return box.h[i];
+        const Neighbourhood<Half> h{n.a2l.h[i], n.a2m.h[i], n.a2r.h[i], n.al.h[i], n.am.h[i],
+                                    n.ar.h[i],  n.l2.h[i],  n.l.h[i],   n.p.h[i],  n.r1.h[i],
+                                    n.r2.h[i],  n.bl.h[i],  n.bm.h[i],  n.br.h[i], n.b2l.h[i],
+                                    n.b2m.h[i], n.b2r.h[i]};
+        return detector_result<HalfLanes, kTables>(h, confidence.h[i], box.h[i], c);
+    };
+    const Half low = half_result(std::integral_constant<int, 0>());
+    const Half high = half_result(std::integral_constant<int, 1>());
+    return Vec{{low, high}};
+}
 #endif
 // The detectors' result for a step of the wavefront, from gather as above: by
 // halves where the layer asks for it.
@@ -381,6 +400,18 @@ VELNOR_INLINE V step_detector_result(const Gather& gather, const Load& load,
         return detectors_by_halves<kTables>(gather, wanted, confidence, box, c);
 #endif
     return detector_result<L, kTables>(gather(load, [](V v) { return v; }), confidence, box, c);
+}
+
+// The detectors' result for the row-wise form's pending lanes: by halves where
+// the layer asks for it.
+template <class L, int kTables, class V>
+VELNOR_INLINE V row_detector_result(const Neighbourhood<V>& n, [[maybe_unused]] uint32_t pending,
+                                    V confidence, V box, const typename L::Constants& c) {
+#if defined(VELNOR_DETECTORS_BY_HALVES)
+    if constexpr (std::is_same_v<V, Vec>)
+        return row_detectors_by_halves<kTables>(n, pending, confidence, box, c);
+#endif
+    return detector_result<L, kTables>(n, confidence, box, c);
 }
 
 // Calls f.template operator()<kTables>() with the knee tables the constants chose,

@@ -140,7 +140,7 @@ VELNOR_INLINE void filter_band_rows(const Band<L>& b, const Scratch<L>& s,
                 n.l = select(first_lane, before1, lanes_down1(settled));
                 n.l2 =
                     select(first_lane, before2, select(second_lane, before1, lanes_down2(settled)));
-                const V result = detector_result<L, kTables>(n, confidence, box, c);
+                const V result = row_detector_result<L, kTables>(n, pending, confidence, box, c);
                 // A pending lane is final when each of its two left neighbours is final
                 // and had, as this round read it, its final value: unmarked, settled
                 // before, or itself final now with a result equal to its guess.
