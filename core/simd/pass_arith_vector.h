@@ -358,7 +358,7 @@ VELNOR_INLINE Vec detectors_by_halves(const Gather& gather, Vec wanted, Vec conf
         if (!any(wanted.h[i])) return box.h[i];
         const auto load = [](const int16_t* p) {
             Half h;
-            std::memcpy(&h, p + 16 * i, sizeof h);
+            std::memcpy(&h, p + kLanes / 2 * i, sizeof h);
             return h;
         };
         const auto part = [](Vec v) { return v.h[i]; };
@@ -377,7 +377,7 @@ VELNOR_INLINE Vec row_detectors_by_halves(const Neighbourhood<Vec>& n, uint32_t 
                                           Vec confidence, Vec box, const ByteConstants& c) {
     const auto half_result = [&](auto index) __attribute__((always_inline)) {
         constexpr int i = decltype(index)::value;
-        if (((pending >> (16 * i)) & 0xFFFF) == 0) return box.h[i];
+        if (((pending >> (kLanes / 2 * i)) & ((1u << kLanes / 2) - 1)) == 0) return box.h[i];
         const Neighbourhood<Half> h{n.a2l.h[i], n.a2m.h[i], n.a2r.h[i], n.al.h[i], n.am.h[i],
                                     n.ar.h[i],  n.l2.h[i],  n.l.h[i],   n.p.h[i],  n.r1.h[i],
                                     n.r2.h[i],  n.bl.h[i],  n.bm.h[i],  n.br.h[i], n.b2l.h[i],
