@@ -345,6 +345,21 @@ struct HalfLanes {
     using Constants = ByteConstants;
     VELNOR_INLINE static Mask mask_broadcast(int v) { return Half{} + static_cast<int16_t>(v); }
 };
+// The row-wise form's groups of columns, one half wide.
+struct HalfColumns : HalfLanes {
+    using V = Half;
+    using MaskLane = int16_t;
+    static constexpr int kColumns = kLanes / 2;
+    VELNOR_INLINE static V broadcast(int v) { return mask_broadcast(v); }
+    VELNOR_INLINE static V load(const int16_t* p) {
+        V v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    VELNOR_INLINE static V load_row(const uint8_t* p) { return load_half_bytes(p); }
+    VELNOR_INLINE static void store_row(uint8_t* p, V v) { store_half_bytes(p, v); }
+    VELNOR_INLINE static Mask lanes_from_bits(uint32_t bits) { return half_lanes_from_bits(bits); }
+};
 // gather(load, part): the neighbourhood with `load` reading the arrays and `part`
 // taking the part of a register; each half's loads come right before its
 // detectors, so that they are not made early and spilled.
@@ -369,25 +384,6 @@ VELNOR_INLINE Vec detectors_by_halves(const Gather& gather, Vec wanted, Vec conf
     const Half high = half_result(std::integral_constant<int, 1>());
     return Vec{{low, high}};
 }
-// The row-wise form's detectors for a group of columns, half after half: a half
-// without pending lanes (bit i of pending for lane i) keeps its box results, as
-// no lane there takes the result.
-template <int kTables>
-VELNOR_INLINE Vec row_detectors_by_halves(const Neighbourhood<Vec>& n, uint32_t pending,
-                                          Vec confidence, Vec box, const ByteConstants& c) {
-    const auto half_result = [&](auto index) __attribute__((always_inline)) {
-        constexpr int i = decltype(index)::value;
-        if (((pending >> (kLanes / 2 * i)) & ((1u << kLanes / 2) - 1)) == 0) return box.h[i];
-        const Neighbourhood<Half> h{n.a2l.h[i], n.a2m.h[i], n.a2r.h[i], n.al.h[i], n.am.h[i],
-                                    n.ar.h[i],  n.l2.h[i],  n.l.h[i],   n.p.h[i],  n.r1.h[i],
-                                    n.r2.h[i],  n.bl.h[i],  n.bm.h[i],  n.br.h[i], n.b2l.h[i],
-                                    n.b2m.h[i], n.b2r.h[i]};
-        return detector_result<HalfLanes, kTables>(h, confidence.h[i], box.h[i], c);
-    };
-    const Half low = half_result(std::integral_constant<int, 0>());
-    const Half high = half_result(std::integral_constant<int, 1>());
-    return Vec{{low, high}};
-}
 #endif
 // The detectors' result for a step of the wavefront, from gather as above: by
 // halves where the layer asks for it.
@@ -400,18 +396,6 @@ VELNOR_INLINE V step_detector_result(const Gather& gather, const Load& load,
         return detectors_by_halves<kTables>(gather, wanted, confidence, box, c);
 #endif
     return detector_result<L, kTables>(gather(load, [](V v) { return v; }), confidence, box, c);
-}
-
-// The detectors' result for the row-wise form's pending lanes: by halves where
-// the layer asks for it.
-template <class L, int kTables, class V>
-VELNOR_INLINE V row_detector_result(const Neighbourhood<V>& n, [[maybe_unused]] uint32_t pending,
-                                    V confidence, V box, const typename L::Constants& c) {
-#if defined(VELNOR_DETECTORS_BY_HALVES)
-    if constexpr (std::is_same_v<V, Vec>)
-        return row_detectors_by_halves<kTables>(n, pending, confidence, box, c);
-#endif
-    return detector_result<L, kTables>(n, confidence, box, c);
 }
 
 // Calls f.template operator()<kTables>() with the knee tables the constants chose,

@@ -305,6 +305,33 @@ VELNOR_INLINE Half saturating_subtract(Half a, Vec b) {
 VELNOR_INLINE Half unsigned_shift_right(Half a, __m128i count) {
     return half(_mm256_srl_epi16(raw(a), count));
 }
+// For the row-wise form's groups of a half's columns: sixteen bytes widened to a
+// half and back (values 0..255), bit i set where lane i is and back, lane i taking
+// lane i - n.
+VELNOR_INLINE Half load_half_bytes(const uint8_t* p) {
+    return half(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+}
+VELNOR_INLINE void store_half_bytes(uint8_t* p, Half v) {
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(p),
+        _mm_packus_epi16(_mm256_castsi256_si128(raw(v)), _mm256_extracti128_si256(raw(v), 1)));
+}
+VELNOR_INLINE uint32_t lane_bits(Half mask) {
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(
+        _mm256_castsi256_si128(raw(mask)), _mm256_extracti128_si256(raw(mask), 1))));
+}
+VELNOR_INLINE Half half_lanes_from_bits(uint32_t bits) {
+    const Half lane_bit = {1,   2,   4,    8,    16,   32,   64,    128,
+                           256, 512, 1024, 2048, 4096, 8192, 16384, -32768};
+    return ((Half{} + static_cast<int16_t>(bits & 0xFFFF)) & lane_bit) != 0;
+}
+template <int kLanesDown>
+VELNOR_INLINE Half lanes_down(Half v) {
+    const __m256i below = _mm256_permute2x128_si256(raw(v), raw(v), 0x08);
+    return half(_mm256_alignr_epi8(raw(v), below, 16 - 2 * kLanesDown));
+}
+VELNOR_INLINE Half lanes_down1(Half v) { return lanes_down<1>(v); }
+VELNOR_INLINE Half lanes_down2(Half v) { return lanes_down<2>(v); }
 VELNOR_INLINE Half shift_left(Half a, __m128i count) {
     return half(_mm256_sll_epi16(raw(a), count));
 }
