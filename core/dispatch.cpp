@@ -105,6 +105,9 @@ constexpr FastPass kFastPasses[] = {
      correction_probe_sse41 VELNOR_DEPTH_ENTRIES(sse41)},
 #endif
 #if defined(VELNOR_HAVE_AVX2)
+    // The 8-bit pass only: words and floats at this level take the one below.
+    {SimdLevel::avx2pairs, filter_luma_avx2pairs, filter_luma_avx2pairs_form, shape_probe_avx2pairs,
+     correction_probe_avx2pairs},
     {SimdLevel::avx2, filter_luma_avx2, filter_luma_avx2_form, shape_probe_avx2,
      correction_probe_avx2 VELNOR_DEPTH_ENTRIES(avx2)},
 #endif

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 #include "core/filter_settings.h"
 #include "core/integer_strength.h"
@@ -171,6 +173,23 @@ VELNOR_INLINE Vec corrected(Vec p, Vec w, const ByteConstants& c) {
     return clamp_sample(p - scaled(w, c));
 }
 
+#if defined(VELNOR_DETECTORS_BY_HALVES)
+// The same for one half of a layer's vectors (see detectors_by_halves).
+VELNOR_INLINE Half scaled(Half w, const ByteConstants& c) {
+    if (c.unit_strength) return w;
+    if (c.integer_strength) {
+        const Half m = min(magnitude(w), c.strength_cap);
+        const Half q = with_sign_of(
+            unsigned_multiply_high(shift_left(m, c.strength_lift), c.strength_multiplier), w);
+        return c.negative_strength ? -q : q;
+    }
+    return scaled(Vec{{w, w}}, c).h[0];
+}
+VELNOR_INLINE Half corrected(Half p, Half w, const ByteConstants& c) {
+    return clamp_sample(p - scaled(w, c));
+}
+#endif
+
 // What a sample's 3x3 neighbourhood of unfiltered samples decides: |D| (D = 9P
 // minus the 3x3 sum), the box-mean result, and the confidence threshold the
 // strongest detector must reach.
@@ -315,6 +334,68 @@ VELNOR_INLINE V detector_result(const Neighbourhood<V>& n, V confidence, V box,
     const V sum = shape<kTables>(n.p - n0, c) + shape<kTables>(n.p - n1, c) +
                   shape<kTables>(n.p - n2, c) + shape<kTables>(n.p - n3, c);
     return directional_or_box(best, confidence, corrected(n.p, mean_of_four(sum), c), box);
+}
+
+#if defined(VELNOR_DETECTORS_BY_HALVES)
+// detector_result for a layer whose vectors are two halves of one register each,
+// half after half: the neighbourhood of one half fits the registers where that of
+// both would be spilled.
+struct HalfLanes {
+    using Mask = Half;
+    using Constants = ByteConstants;
+    VELNOR_INLINE static Mask mask_broadcast(int v) { return Half{} + static_cast<int16_t>(v); }
+};
+// The row-wise form's groups of columns, one half wide.
+struct HalfColumns : HalfLanes {
+    using V = Half;
+    using MaskLane = int16_t;
+    static constexpr int kColumns = kLanes / 2;
+    VELNOR_INLINE static V broadcast(int v) { return mask_broadcast(v); }
+    VELNOR_INLINE static V load(const int16_t* p) {
+        V v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    VELNOR_INLINE static V load_row(const uint8_t* p) { return load_half_bytes(p); }
+    VELNOR_INLINE static void store_row(uint8_t* p, V v) { store_half_bytes(p, v); }
+    VELNOR_INLINE static Mask lanes_from_bits(uint32_t bits) { return half_lanes_from_bits(bits); }
+};
+// gather(load, part): the neighbourhood with `load` reading the arrays and `part`
+// taking the part of a register; each half's loads come right before its
+// detectors, so that they are not made early and spilled.
+// A half without lanes wanting the detectors (wanted) takes its box results, as
+// their result would be.
+template <int kTables, class Gather>
+VELNOR_INLINE Vec detectors_by_halves(const Gather& gather, Vec wanted, Vec confidence, Vec box,
+                                      const ByteConstants& c) {
+    const auto half_result = [&](auto index) __attribute__((always_inline)) {
+        constexpr int i = decltype(index)::value;
+        if (!any(wanted.h[i])) return box.h[i];
+        const auto load = [](const int16_t* p) {
+            Half h;
+            std::memcpy(&h, p + kLanes / 2 * i, sizeof h);
+            return h;
+        };
+        const auto part = [](Vec v) { return v.h[i]; };
+        return detector_result<HalfLanes, kTables>(gather(load, part), confidence.h[i], box.h[i],
+                                                   c);
+    };
+    const Half low = half_result(std::integral_constant<int, 0>());
+    const Half high = half_result(std::integral_constant<int, 1>());
+    return Vec{{low, high}};
+}
+#endif
+// The detectors' result for a step of the wavefront, from gather as above: by
+// halves where the layer asks for it.
+template <class L, int kTables, class V, class Gather, class Load>
+VELNOR_INLINE V step_detector_result(const Gather& gather, const Load& load,
+                                     [[maybe_unused]] typename L::Mask wanted, V confidence, V box,
+                                     const typename L::Constants& c) {
+#if defined(VELNOR_DETECTORS_BY_HALVES)
+    if constexpr (std::is_same_v<V, Vec>)
+        return detectors_by_halves<kTables>(gather, wanted, confidence, box, c);
+#endif
+    return detector_result<L, kTables>(gather(load, [](V v) { return v; }), confidence, box, c);
 }
 
 // Calls f.template operator()<kTables>() with the knee tables the constants chose,

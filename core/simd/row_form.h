@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace velnor {
 namespace {
@@ -26,8 +27,9 @@ namespace {
 // Lane i holds i.
 template <class L>
 VELNOR_INLINE typename L::Mask lane_index() {
-    typename L::MaskLane lanes[kLanes];
-    for (int i = 0; i < kLanes; ++i) lanes[i] = static_cast<typename L::MaskLane>(i);
+    constexpr int kCount = sizeof(typename L::Mask) / sizeof(typename L::MaskLane);
+    typename L::MaskLane lanes[kCount];
+    for (int i = 0; i < kCount; ++i) lanes[i] = static_cast<typename L::MaskLane>(i);
     typename L::Mask v;
     std::memcpy(&v, lanes, sizeof v);
     return v;
@@ -95,17 +97,61 @@ VELNOR_INLINE void classify_band(const Band<L>& b, const Scratch<L>& s,
     }
 }
 
+// One group of C::kColumns columns from x of a filtered row (row: its results,
+// box results where unmarked; the other pointers as in filter_band_rows), pending:
+// bit i set where column x + i needs the detectors. C: the columns' lane policy,
+// L's own or, for layers that run groups by halves, HalfColumns.
+template <class C, int kTables, class Row, class Element, class Constants>
+VELNOR_INLINE void filter_row_group(const Row* up2, const Row* up, Row* row, const Row* raw,
+                                    const Row* down, const Row* down2, const Element* confidences,
+                                    int x, uint32_t pending, const Constants& c) {
+    using V = typename C::V;
+    using Mask = typename C::Mask;
+    const auto load_bytes = [](const Row* p) { return C::load_row(p); };
+    const Mask first_lane = lane_index<C>() == C::mask_broadcast(0),
+               second_lane = lane_index<C>() == C::mask_broadcast(1);
+    Neighbourhood<V> n;
+    n.a2l = load_bytes(up2 + x - 2), n.a2m = load_bytes(up2 + x), n.a2r = load_bytes(up2 + x + 2);
+    n.al = load_bytes(up + x - 1), n.am = load_bytes(up + x), n.ar = load_bytes(up + x + 1);
+    n.p = load_bytes(raw + x), n.r1 = load_bytes(raw + x + 1), n.r2 = load_bytes(raw + x + 2);
+    n.bl = load_bytes(down + x - 1), n.bm = load_bytes(down + x), n.br = load_bytes(down + x + 1);
+    n.b2l = load_bytes(down2 + x - 2), n.b2m = load_bytes(down2 + x),
+    n.b2r = load_bytes(down2 + x + 2);
+    const V confidence = C::load(confidences + x);
+    const V box = load_bytes(row + x);
+    // The row's settled samples just left of the group, as every lane's first and
+    // second left neighbours see them.
+    const V before1 = C::broadcast(row[x - 1]), before2 = C::broadcast(row[x - 2]);
+    // The group's columns as they now stand: final, or for pending lanes the latest
+    // guess (first the box result, then the last round's result).
+    V settled = box;
+    do {
+        n.l = select(first_lane, before1, lanes_down1(settled));
+        n.l2 = select(first_lane, before2, select(second_lane, before1, lanes_down2(settled)));
+        const V result = detector_result<C, kTables>(n, confidence, box, c);
+        // A pending lane is final when each of its two left neighbours is final and
+        // had, as this round read it, its final value: unmarked, settled before, or
+        // itself final now with a result equal to its guess.
+        const uint32_t changed = pending & lane_bits(result != settled);
+        uint32_t unsure = 0, bad = changed;
+        for (;;) {
+            const uint32_t next = pending & ((bad << 1) | (bad << 2));
+            if (next == unsure) break;
+            unsure = next;
+            bad = changed | unsure;
+        }
+        settled = select(C::lanes_from_bits(pending), result, settled);
+        pending = unsure;
+    } while (pending != 0);
+    C::store_row(row + x, settled);
+}
+
 // Runs the detectors for the marked samples of the band's rows in order, then
 // writes the rows to the plane.
 template <class L, int kTables>
 VELNOR_INLINE void filter_band_rows(const Band<L>& b, const Scratch<L>& s,
                                     const typename L::Constants& c) {
-    using V = typename L::V;
-    using Mask = typename L::Mask;
     using Row = typename L::Row;
-    const auto load_bytes = [](const Row* p) { return L::load_row(p); };
-    const Mask first_lane = lane_index<L>() == L::mask_broadcast(0),
-               second_lane = lane_index<L>() == L::mask_broadcast(1);
     for (int i = kFirstOut; i < kFirstOut + b.filtered_rows(); ++i) {
         const auto results = row_results(s, i);
         // Rows above are final: the band's two first rows, then results of this form.
@@ -116,46 +162,25 @@ VELNOR_INLINE void filter_band_rows(const Band<L>& b, const Scratch<L>& s,
         const Row* down = padded_row(s, i + 1);
         const Row* down2 = padded_row(s, i + 2);
         for (int x = kEdge, word = 0; x < b.width - kEdge; x += kLanes, ++word) {
-            uint32_t pending = results.marks[word];
+            const uint32_t pending = results.marks[word];
             if (pending == 0) continue;
-            Neighbourhood<V> n;
-            n.a2l = load_bytes(up2 + x - 2), n.a2m = load_bytes(up2 + x),
-            n.a2r = load_bytes(up2 + x + 2);
-            n.al = load_bytes(up + x - 1), n.am = load_bytes(up + x), n.ar = load_bytes(up + x + 1);
-            n.p = load_bytes(raw + x), n.r1 = load_bytes(raw + x + 1),
-            n.r2 = load_bytes(raw + x + 2);
-            n.bl = load_bytes(down + x - 1), n.bm = load_bytes(down + x),
-            n.br = load_bytes(down + x + 1);
-            n.b2l = load_bytes(down2 + x - 2), n.b2m = load_bytes(down2 + x),
-            n.b2r = load_bytes(down2 + x + 2);
-            const V confidence = L::load(results.confidence + x);
-            const V box = load_bytes(row + x);
-            // The row's settled samples just left of the group, as every lane's
-            // first and second left neighbours see them.
-            const V before1 = L::broadcast(row[x - 1]), before2 = L::broadcast(row[x - 2]);
-            // The group's columns as they now stand: final, or for pending lanes the
-            // latest guess (first the box result, then the last round's result).
-            V settled = box;
-            do {
-                n.l = select(first_lane, before1, lanes_down1(settled));
-                n.l2 =
-                    select(first_lane, before2, select(second_lane, before1, lanes_down2(settled)));
-                const V result = detector_result<L, kTables>(n, confidence, box, c);
-                // A pending lane is final when each of its two left neighbours is final
-                // and had, as this round read it, its final value: unmarked, settled
-                // before, or itself final now with a result equal to its guess.
-                const uint32_t changed = pending & lane_bits(result != settled);
-                uint32_t unsure = 0, bad = changed;
-                for (;;) {
-                    const uint32_t next = pending & ((bad << 1) | (bad << 2));
-                    if (next == unsure) break;
-                    unsure = next;
-                    bad = changed | unsure;
+#if defined(VELNOR_DETECTORS_BY_HALVES)
+            if constexpr (std::is_same_v<L, ByteLanes>) {
+                // Half after half: the half on the left is final before the other
+                // reads its last two columns.
+                constexpr int kHalf = kLanes / 2;
+                for (int h = 0; h < 2; ++h) {
+                    const uint32_t bits = (pending >> (kHalf * h)) & ((1u << kHalf) - 1);
+                    if (bits != 0)
+                        filter_row_group<HalfColumns, kTables>(up2, up, row, raw, down, down2,
+                                                               results.confidence, x + kHalf * h,
+                                                               bits, c);
                 }
-                settled = select(L::lanes_from_bits(pending), result, settled);
-                pending = unsure;
-            } while (pending != 0);
-            L::store_row(row + x, settled);
+                continue;
+            }
+#endif
+            filter_row_group<L, kTables>(up2, up, row, raw, down, down2, results.confidence, x,
+                                         pending, c);
         }
         write_row(b, i, row);
     }

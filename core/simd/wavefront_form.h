@@ -247,28 +247,38 @@ VELNOR_INLINE void sweep_band(const Band<L>& b, const Scratch<L>& s,
                                  : load(at_step(s.confidence, t));
         const V box = kActivityInSweep ? a.box : load(at_step(s.box, t));
         V out;
-        if (!any(active & L::wants_detectors(confidence))) {
+        const Mask wanted = active & L::wants_detectors(confidence);
+        if (!any(wanted)) {
             // Box means only: nothing here depends on earlier steps.
             out = kActivityInSweep ? select(active, box, p) : box;
         } else {
-            Neighbourhood<V> n;
-            n.p = p;
-            n.l2 = p2, n.l = p1;
-            n.r1 = load(here + kLanes), n.r2 = load(here + 2 * kLanes);
-            // The row above: lane i - 1 of earlier steps. Steps stored two or more
-            // steps ago are read back shifted by a lane (cheaper than shifting the
-            // registers); the latest is shifted in a register, since reading it back
-            // so soon would stall on the store.
-            n.al = load(at_step(s.current, t - 3) - 1), n.am = load(at_step(s.current, t - 2) - 1);
-            n.ar = lanes_down1(p1);
-            n.bl = load(here + kLanes + 1), n.bm = load(here + 2 * kLanes + 1),
-            n.br = load(here + 3 * kLanes + 1);
-            n.a2l = load(at_step(s.current, t - 6) - 2),
-            n.a2m = load(at_step(s.current, t - 4) - 2);
-            n.a2r = load(at_step(s.current, t - 2) - 2);
-            n.b2l = load(here + 2 * kLanes + 2), n.b2m = load(here + 4 * kLanes + 2),
-            n.b2r = load(here + 6 * kLanes + 2);
-            const V result = detector_result<L, kTables>(n, confidence, box, c);
+            // The neighbourhood from the arrays (load) and the registers (part):
+            // whole vectors, or one part of each for layers that run the detectors
+            // part by part.
+            const V above_right = lanes_down1(p1);
+            const auto gather = [&](auto load, auto part) __attribute__((always_inline)) {
+                Neighbourhood<decltype(part(p))> n;
+                n.p = part(p);
+                n.l2 = part(p2), n.l = part(p1);
+                n.r1 = load(here + kLanes), n.r2 = load(here + 2 * kLanes);
+                // The row above: lane i - 1 of earlier steps. Steps stored two or
+                // more steps ago are read back shifted by a lane (cheaper than
+                // shifting the registers); the latest is shifted in a register,
+                // since reading it back so soon would stall on the store.
+                n.al = load(at_step(s.current, t - 3) - 1),
+                n.am = load(at_step(s.current, t - 2) - 1);
+                n.ar = part(above_right);
+                n.bl = load(here + kLanes + 1), n.bm = load(here + 2 * kLanes + 1),
+                n.br = load(here + 3 * kLanes + 1);
+                n.a2l = load(at_step(s.current, t - 6) - 2),
+                n.a2m = load(at_step(s.current, t - 4) - 2);
+                n.a2r = load(at_step(s.current, t - 2) - 2);
+                n.b2l = load(here + 2 * kLanes + 2), n.b2m = load(here + 4 * kLanes + 2),
+                n.b2r = load(here + 6 * kLanes + 2);
+                return n;
+            };
+            const V result =
+                step_detector_result<L, kTables>(gather, load, wanted, confidence, box, c);
             out = kActivityInSweep ? select(active, result, p) : result;
         }
         L::store(here, out);
