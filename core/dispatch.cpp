@@ -104,10 +104,12 @@ constexpr FastPass kFastPasses[] = {
     {SimdLevel::sse41, filter_luma_sse41, filter_luma_sse41_form, shape_probe_sse41,
      correction_probe_sse41 VELNOR_DEPTH_ENTRIES(sse41)},
 #endif
-#if defined(VELNOR_HAVE_AVX2)
-    // The 8-bit pass only: words and floats at this level take the one below.
-    {SimdLevel::avx2pairs, filter_luma_avx2pairs, filter_luma_avx2pairs_form, shape_probe_avx2pairs,
-     correction_probe_avx2pairs},
+#if defined(VELNOR_HAVE_AVX2_PAIRS)
+    // 8-bit samples on 32 lanes as register pairs (28 of 32 rows filtered per band);
+    // words and floats on 16 lanes, one register each (two for 32-bit lanes).
+    {SimdLevel::avx2, filter_luma_avx2pairs, filter_luma_avx2pairs_form, shape_probe_avx2pairs,
+     correction_probe_avx2pairs VELNOR_DEPTH_ENTRIES(avx2)},
+#elif defined(VELNOR_HAVE_AVX2)
     {SimdLevel::avx2, filter_luma_avx2, filter_luma_avx2_form, shape_probe_avx2,
      correction_probe_avx2 VELNOR_DEPTH_ENTRIES(avx2)},
 #endif

@@ -12,10 +12,7 @@
 namespace velnor {
 
 // Within one architecture, ordered from slowest to fastest.
-// avx2pairs (experimental: the 8-bit AVX2 pass with 32 lanes as register pairs)
-// sits below avx2, so that every AVX2 CPU counts it as supported while the default
-// stays avx2.
-enum class SimdLevel { reference, sse2, sse41, avx2pairs, avx2, avx512, neon };
+enum class SimdLevel { reference, sse2, sse41, avx2, avx512, neon };
 
 // The levels of this build's architecture, slowest first, with the names
 // level_name gives and VELNOR_SIMD takes: the one list of them.
@@ -27,8 +24,7 @@ inline constexpr LevelName kLevelNames[] = {
     {SimdLevel::reference, "reference"},
 #if defined(__x86_64__) || defined(__i386__)
     {SimdLevel::sse2, "sse2"},           {SimdLevel::sse41, "sse4.1"},
-    {SimdLevel::avx2pairs, "avx2pairs"}, {SimdLevel::avx2, "avx2"},
-    {SimdLevel::avx512, "avx512"},
+    {SimdLevel::avx2, "avx2"},           {SimdLevel::avx512, "avx512"},
 #elif defined(__aarch64__)
     {SimdLevel::neon, "neon"},
 #endif

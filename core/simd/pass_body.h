@@ -79,7 +79,7 @@ PassStatus run_vector_pass(const FilterSettings& settings, int bits, typename L:
 
 // Every entry of the difference-shaping table as the pass computes it in vector
 // lanes, out[d + 255] for d = -255..255.
-void probe_shape(int32_t threshold2, int32_t* out) {
+[[maybe_unused]] void probe_shape(int32_t threshold2, int32_t* out) {
     const ByteConstants c = make_constants(FilterSettings(8, 8, 20, 40, threshold2));
     for (int first = -255; first <= 255; first += kLanes) {
         int16_t lanes[kLanes];
@@ -94,7 +94,7 @@ void probe_shape(int32_t threshold2, int32_t* out) {
 
 // The strength product as the pass computes it in vector lanes, out[w + 255] for
 // w = -255..255.
-void probe_correction(int32_t strength, int32_t* out) {
+[[maybe_unused]] void probe_correction(int32_t strength, int32_t* out) {
     const ByteConstants c = make_constants(FilterSettings(8, 8, strength, 40, 10));
     for (int first = -255; first <= 255; first += kLanes) {
         int16_t lanes[kLanes];
@@ -109,7 +109,7 @@ void probe_correction(int32_t strength, int32_t* out) {
 // Every shaped difference as the word pass computes it in vector lanes, for the
 // knee threshold2 at 8 bits (so the knee itself, clamped as the pass clamps it):
 // out[d + 65535] for d = -65535..65535.
-void probe_word_shape(int32_t knee, int32_t* out) {
+[[maybe_unused]] void probe_word_shape(int32_t knee, int32_t* out) {
     const WordConstants c = make_word_constants(FilterSettings(8, 8, 20, 40, knee), 8);
     for (int first = -65535; first <= 65535; first += kLanes) {
         int32_t lanes[kLanes];
@@ -124,7 +124,7 @@ void probe_word_shape(int32_t knee, int32_t* out) {
 // Every shaped difference as the narrow word pass computes it in vector lanes, for
 // the scaled knee `knee` (0..255, or above 4095) at 12 bits: out[d + 4095] for d =
 // -4095..4095.
-void probe_narrow_shape(int32_t knee, int32_t* out) {
+[[maybe_unused]] void probe_narrow_shape(int32_t knee, int32_t* out) {
     NarrowConstants c = make_narrow_constants(FilterSettings(8, 8, 20, 40, 10), 12);
     set_narrow_knee(&c, knee, 4095);
     for (int first = -4095; first <= 4095; first += kLanes) {
@@ -143,8 +143,9 @@ void probe_narrow_shape(int32_t knee, int32_t* out) {
 }  // namespace velnor
 
 // The entry points fast_passes.h declares for `isa` (those for words and floats in
-// 64-bit builds).
-#define VELNOR_DEFINE_VECTOR_PASS(isa, Tuning)                                                 \
+// 64-bit builds). A level whose 8-bit pass is built on another vector layer defines
+// the two parts in two files: VELNOR_DEFINE_BYTE_PASS and VELNOR_DEFINE_DEPTH_PASS.
+#define VELNOR_DEFINE_BYTE_PASS(isa, Tuning)                                                   \
     namespace velnor {                                                                         \
     PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,               \
                                  std::ptrdiff_t pitch, const ScratchAllocator& scratch) {      \
@@ -161,8 +162,14 @@ void probe_narrow_shape(int32_t knee, int32_t* out) {
     void correction_probe_##isa(int32_t strength, int32_t* out) {                              \
         probe_correction(strength, out);                                                       \
     }                                                                                          \
-    VELNOR_DEFINE_DEPTH_PASSES(isa, Tuning)                                                    \
     }
+#define VELNOR_DEFINE_DEPTH_PASS(isa, Tuning) \
+    namespace velnor {                        \
+    VELNOR_DEFINE_DEPTH_PASSES(isa, Tuning)   \
+    }
+#define VELNOR_DEFINE_VECTOR_PASS(isa, Tuning) \
+    VELNOR_DEFINE_BYTE_PASS(isa, Tuning)       \
+    VELNOR_DEFINE_DEPTH_PASS(isa, Tuning)
 
 #if defined(VELNOR_HAVE_DEPTH_PASSES)
 #define VELNOR_DEFINE_DEPTH_PASSES(isa, Tuning)                                                  \

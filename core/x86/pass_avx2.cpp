@@ -20,4 +20,9 @@ struct Avx2Tuning {
 }  // namespace
 }  // namespace velnor
 
+#if defined(VELNOR_HAVE_AVX2_PAIRS)
+// The 8-bit pass is pass_avx2pairs.cpp's.
+VELNOR_DEFINE_DEPTH_PASS(avx2, Avx2Tuning)
+#else
 VELNOR_DEFINE_VECTOR_PASS(avx2, Avx2Tuning)
+#endif

@@ -1,8 +1,9 @@
-// An experimental AVX2 vector layer: thirty-two int16 lanes as a pair of 256-bit
-// registers (bands of 32 rows, 28 of them filtered, as at AVX-512), the float and
-// 32-bit forms as four registers. Built as vector_halves.h builds sixteen lanes from
-// two 128-bit halves; AVX2's shuffles, packs and alignr work within 128-bit lanes,
-// which the byte conversions, lane_bits and lanes_down below put back in order.
+// The AVX2 vector layer of the 8-bit pass in 64-bit builds: thirty-two int16
+// lanes as a pair of 256-bit registers (bands of 32 rows, 28 of them filtered, as
+// at AVX-512), the float and 32-bit forms as four registers. Built as
+// vector_halves.h builds sixteen lanes from two 128-bit halves; AVX2's shuffles,
+// packs and alignr work within 128-bit lanes, which the byte conversions, lane_bits
+// and lanes_down below put back in order.
 #pragma once
 
 #include <cstddef>
