@@ -195,6 +195,18 @@ __attribute__((noinline)) void filter_band_row_wise(const Band<L>& b, const Scra
     with_knee_tables(c, [&]<int kTables>() { filter_band_rows<L, kTables>(b, s, c); });
 }
 
+// The bits set in v. x86 levels below SSE4.2 may not assume the popcnt instruction,
+// and the library call that replaces it costs more than these few steps.
+VELNOR_INLINE int count_bits(uint32_t v) {
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(__POPCNT__)
+    v = v - ((v >> 1) & 0x55555555u);
+    v = (v & 0x33333333u) + ((v >> 2) & 0x33333333u);
+    return static_cast<int>((((v + (v >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24);
+#else
+    return __builtin_popcount(v);
+#endif
+}
+
 // Whether the row-wise form suits the band: the samples that need the detectors,
 // counted in every fourth filtered row of the padded copies, stay within
 // kPercent of the sampled samples. Only an estimate: the band's first row is
@@ -224,7 +236,7 @@ VELNOR_INLINE bool row_wise_suits(const Band<L>& b, const Scratch<L>& s,
                 load_bytes(here + x - 1) + load_bytes(here + x) + load_bytes(here + x + 1) +
                 load_bytes(below + x - 1) + load_bytes(below + x) + load_bytes(below + x + 1);
             const Mask inside = columns <= lanes_inside(b, x);
-            marked += __builtin_popcount(lane_bits(
+            marked += count_bits(lane_bits(
                 needs_detectors(activity_size(load_bytes(here + x), box_sum), c) & inside));
             if (marked > budget) return false;
         }
