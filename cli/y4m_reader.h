@@ -54,8 +54,8 @@ private:
     std::size_t read_frame_data(uint8_t* out, std::size_t size);
     bool refill();
     ReadResult fail(std::string message);
-    // Names the plane and position of the first sample above the depth's maximum,
-    // or returns an empty string.
+    // Names the plane and position of the first sample above the depth's maximum in
+    // a frame read_frame_data found one in (empty if none is).
     std::string check_sample_range(const uint8_t* data) const;
     // What ffmpeg 5.1 gets wrong in streams of this layout, where that explains a
     // malformed frame; otherwise empty.

@@ -152,14 +152,18 @@ VELNOR_INLINE V shape(V d, const ByteConstants& c) {
 // changes no stored sample because P - q saturates to 0..255 either way. Where the
 // constants have its integer form, that, whose |q| >= 255 likewise stores the
 // saturated sample.
+// integer_scaled: that integer form, for a vector or, where a layer runs the
+// detectors by halves, for one half of one.
+template <class V>
+VELNOR_INLINE V integer_scaled(V w, const ByteConstants& c) {
+    const V m = min(magnitude(w), c.strength_cap);
+    const V q = with_sign_of(
+        unsigned_multiply_high(shift_left(m, c.strength_lift), c.strength_multiplier), w);
+    return c.negative_strength ? -q : q;
+}
 VELNOR_INLINE Vec scaled(Vec w, const ByteConstants& c) {
     if (c.unit_strength) return w;
-    if (c.integer_strength) {
-        const Vec m = min(magnitude(w), c.strength_cap);
-        const Vec q = with_sign_of(
-            unsigned_multiply_high(shift_left(m, c.strength_lift), c.strength_multiplier), w);
-        return c.negative_strength ? -q : q;
-    }
+    if (c.integer_strength) return integer_scaled(w, c);
     Floats product = to_floats(w) * c.k;
     const Floats high = splat_floats(kQuotientLimit);
     const Floats low = splat_floats(-kQuotientLimit);
@@ -168,27 +172,20 @@ VELNOR_INLINE Vec scaled(Vec w, const ByteConstants& c) {
     return to_vec(product);
 }
 
-// P - q for a correction w, saturated to a sample.
-VELNOR_INLINE Vec corrected(Vec p, Vec w, const ByteConstants& c) {
-    return clamp_sample(p - scaled(w, c));
-}
-
 #if defined(VELNOR_DETECTORS_BY_HALVES)
 // The same for one half of a layer's vectors (see detectors_by_halves).
 VELNOR_INLINE Half scaled(Half w, const ByteConstants& c) {
     if (c.unit_strength) return w;
-    if (c.integer_strength) {
-        const Half m = min(magnitude(w), c.strength_cap);
-        const Half q = with_sign_of(
-            unsigned_multiply_high(shift_left(m, c.strength_lift), c.strength_multiplier), w);
-        return c.negative_strength ? -q : q;
-    }
+    if (c.integer_strength) return integer_scaled(w, c);
     return scaled(Vec{{w, w}}, c).h[0];
 }
-VELNOR_INLINE Half corrected(Half p, Half w, const ByteConstants& c) {
+#endif
+
+// P - q for a correction w, saturated to a sample (V: Vec, or Half as above).
+template <class V>
+VELNOR_INLINE V corrected(V p, V w, const ByteConstants& c) {
     return clamp_sample(p - scaled(w, c));
 }
-#endif
 
 // What a sample's 3x3 neighbourhood of unfiltered samples decides: |D| (D = 9P
 // minus the 3x3 sum), the box-mean result, and the confidence threshold the
