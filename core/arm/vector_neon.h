@@ -9,14 +9,22 @@
 
 #include "core/simd/vector_common.h"
 #include "core/simd/vector_pieces.h"
+
+namespace velnor {
+namespace {
+// A half is one NEON register.
+constexpr int kHalfLanes = 8;
+typedef int16x8_t HalfRegister;
+}  // namespace
+}  // namespace velnor
+
+#include "core/simd/transpose_words_8x8.h"
 #include "core/simd/vector_two_halves.h"
 
 namespace velnor {
 namespace {
 
-VELNOR_INLINE int16x8_t raw(Half h) { return reinterpret_cast<int16x8_t>(h); }
 VELNOR_INLINE uint16x8_t raw_unsigned(Half h) { return reinterpret_cast<uint16x8_t>(h); }
-VELNOR_INLINE Half half(int16x8_t v) { return reinterpret_cast<Half>(v); }
 VELNOR_INLINE Half half(uint16x8_t v) { return reinterpret_cast<Half>(v); }
 
 // kLanes bytes widened to the lanes, and back (lanes hold 0..255; saturated).

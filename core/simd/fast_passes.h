@@ -58,19 +58,22 @@ using WordShapeProbe = void (*)(int32_t knee, int32_t* out);
 using NarrowShapeProbe = void (*)(int32_t knee, int32_t* out);
 
 // filter_luma_<isa> (a LumaPass), filter_luma_<isa>_form (a FormPass),
-// shape_probe_<isa> (a ShapeProbe), correction_probe_<isa> (a CorrectionProbe),
-// filter_words_<isa> (a WordPass),
-// filter_words_<isa>_form (a WordFormPass), word_shape_probe_<isa> (a
-// WordShapeProbe), narrow_shape_probe_<isa> (a NarrowShapeProbe), filter_floats_<isa> (a FloatPass)
-// and filter_floats_<isa>_form (a FloatFormPass), defined in core/<architecture>/pass_<isa>.cpp.
+// shape_probe_<isa> (a ShapeProbe) and correction_probe_<isa> (a CorrectionProbe):
+// the 8-bit pass (pass_body.h's VELNOR_DEFINE_BYTE_PASS). VELNOR_DECLARE_VECTOR_PASS
+// adds filter_words_<isa> (a WordPass), filter_words_<isa>_form (a WordFormPass),
+// word_shape_probe_<isa> (a WordShapeProbe), narrow_shape_probe_<isa> (a
+// NarrowShapeProbe), filter_floats_<isa> (a FloatPass) and filter_floats_<isa>_form (a
+// FloatFormPass). Defined in core/<architecture>/pass_<isa>.cpp.
+#define VELNOR_DECLARE_BYTE_PASS(isa)                                                          \
+    PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,               \
+                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch);       \
+    PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,        \
+                                        std::ptrdiff_t pitch, const ScratchAllocator& scratch, \
+                                        PassForm form, BandForms* forms);                      \
+    void shape_probe_##isa(int32_t threshold2, int32_t* out);                                  \
+    void correction_probe_##isa(int32_t strength, int32_t* out);
 #define VELNOR_DECLARE_VECTOR_PASS(isa)                                                          \
-    PassStatus filter_luma_##isa(const FilterSettings& settings, uint8_t* plane,                 \
-                                 std::ptrdiff_t pitch, const ScratchAllocator& scratch);         \
-    PassStatus filter_luma_##isa##_form(const FilterSettings& settings, uint8_t* plane,          \
-                                        std::ptrdiff_t pitch, const ScratchAllocator& scratch,   \
-                                        PassForm form, BandForms* forms);                        \
-    void shape_probe_##isa(int32_t threshold2, int32_t* out);                                    \
-    void correction_probe_##isa(int32_t strength, int32_t* out);                                 \
+    VELNOR_DECLARE_BYTE_PASS(isa)                                                                \
     PassStatus filter_words_##isa(const FilterSettings& settings, int bits, uint16_t* plane,     \
                                   std::ptrdiff_t pitch, const ScratchAllocator& scratch);        \
     PassStatus filter_words_##isa##_form(                                                        \
@@ -87,7 +90,7 @@ using NarrowShapeProbe = void (*)(int32_t knee, int32_t* out);
 VELNOR_DECLARE_VECTOR_PASS(sse2)
 VELNOR_DECLARE_VECTOR_PASS(sse41)
 VELNOR_DECLARE_VECTOR_PASS(avx2)
-VELNOR_DECLARE_VECTOR_PASS(avx2pairs)  // the 8-bit part only
+VELNOR_DECLARE_BYTE_PASS(avx2pairs)  // the AVX2 level's 8-bit pass in 64-bit builds
 VELNOR_DECLARE_VECTOR_PASS(avx512)
 VELNOR_DECLARE_VECTOR_PASS(neon)
 

@@ -1,21 +1,25 @@
-// Sixteen int16 lanes as two 128-bit halves, the float forms as four quarters: the
-// types and the element-wise operations that need no instruction set's intrinsics,
-// shared by the vector layers built this way (SSE2, SSE4.1, NEON). Each layer adds
-// what needs its intrinsics.
+// kLanes int16 lanes as two halves of kHalfLanes lanes each, the float forms as four
+// quarters: the types and the element-wise operations that need no instruction
+// set's intrinsics, shared by the vector layers built this way (SSE2 and SSE4.1 on
+// 128-bit halves, NEON, AVX2 on pairs of 256-bit registers). The including layer
+// defines kHalfLanes (8 or 16) and HalfRegister (its intrinsics' type for a half)
+// first, and adds what needs its intrinsics.
 #pragma once
 
 #include <cstddef>
+#include <utility>
 
 #include "core/simd/vector_common.h"
 
 namespace velnor {
 namespace {
 
-constexpr int kLanes = 16;
+static_assert(kHalfLanes == 8 || kHalfLanes == 16, "halves of one or two 16-bit words of bits");
+constexpr int kLanes = 2 * kHalfLanes;
 
-typedef int16_t Half __attribute__((vector_size(16)));
-typedef int32_t WideQuarter __attribute__((vector_size(16)));
-typedef float FloatQuarter __attribute__((vector_size(16)));
+typedef int16_t Half __attribute__((vector_size(2 * kHalfLanes)));
+typedef int32_t WideQuarter __attribute__((vector_size(2 * kHalfLanes)));
+typedef float FloatQuarter __attribute__((vector_size(2 * kHalfLanes)));
 struct Vec {
     Half h[2];
 };
@@ -41,6 +45,14 @@ VELNOR_PIECEWISE(Floats, Floats, q, 4, *)
 VELNOR_PIECEWISE(Wide, Floats, q, 4, <)
 VELNOR_PIECEWISE(Wide, Floats, q, 4, >)
 
+VELNOR_INLINE HalfRegister raw(Half h) { return reinterpret_cast<HalfRegister>(h); }
+VELNOR_INLINE Half half(HalfRegister v) { return reinterpret_cast<Half>(v); }
+// Applies a two-operand operation on the layer's registers to both halves.
+template <class Op>
+VELNOR_INLINE Vec both(Vec a, Vec b, Op op) {
+    return Vec{{half(op(raw(a.h[0]), raw(b.h[0]))), half(op(raw(a.h[1]), raw(b.h[1])))}};
+}
+
 VELNOR_INLINE Vec splat(int v) {
     const Half h = Half{} + static_cast<int16_t>(v);
     return Vec{{h, h}};
@@ -65,40 +77,42 @@ VELNOR_INLINE Vec divide(Vec a) {
     return Vec{{a.h[0] / d, a.h[1] / d}};
 }
 
+// Whole for 16-byte halves; half by half for 32-byte ones (a 64-byte copy at once
+// compiles to extra moves through the stack).
 VELNOR_INLINE Vec load(const int16_t* p) {
     Vec v;
-    std::memcpy(&v, p, sizeof v);
+    if constexpr (kHalfLanes == 8) {
+        std::memcpy(&v, p, sizeof v);
+    } else {
+        std::memcpy(&v.h[0], p, sizeof v.h[0]);
+        std::memcpy(&v.h[1], p + kHalfLanes, sizeof v.h[1]);
+    }
     return v;
 }
-VELNOR_INLINE void store(int16_t* p, Vec v) { std::memcpy(p, &v, sizeof v); }
+VELNOR_INLINE void store(int16_t* p, Vec v) {
+    if constexpr (kHalfLanes == 8) {
+        std::memcpy(p, &v, sizeof v);
+    } else {
+        std::memcpy(p, &v.h[0], sizeof v.h[0]);
+        std::memcpy(p + kHalfLanes, &v.h[1], sizeof v.h[1]);
+    }
+}
 
-// The mask of the lanes whose bit is set in bits.
+// Lane k: bit (kFirst + k) mod 16 alone, lane kFirst + k's bit in its 16-bit word
+// of a lane mask.
+template <int kFirst, std::size_t... K>
+constexpr Half lane_bit_pattern(std::index_sequence<K...>) {
+    return Half{static_cast<int16_t>(1u << ((kFirst + static_cast<int>(K)) % 16))...};
+}
+template <int kFirst>
+constexpr Half kLaneBits = lane_bit_pattern<kFirst>(std::make_index_sequence<kHalfLanes>());
+// The mask of the lanes whose bit is set in bits: the halves of eight lanes both
+// test the low 16-bit word, those of sixteen each their own.
 VELNOR_INLINE Vec lanes_from_bits(uint32_t bits) {
-    const Vec lane_bit{
-        {Half{1, 2, 4, 8, 16, 32, 64, 128}, Half{256, 512, 1024, 2048, 4096, 8192, 16384, -32768}}};
-    return (splat(static_cast<int16_t>(bits)) & lane_bit) != 0;
-}
-
-// 8 x 8 lanes of 16 bits, out[j][i] = in[i][j] with each row eight consecutive
-// elements: each layer defines it with its own intrinsics.
-VELNOR_INLINE void transpose8_words(const void* const in[8], void* const out[8]);
-
-// The wavefront's transposes of 16-bit words: 8 rows (row_step words apart) of 8
-// words to 8 steps of 8 lanes (kLanes words apart), and back.
-constexpr int kWordTransposeSteps = 8;
-VELNOR_INLINE void transpose_words_to_steps(const uint16_t* rows, std::ptrdiff_t row_step,
-                                            int16_t* steps) {
-    const void* in[8];
-    void* out[8];
-    for (int i = 0; i < 8; ++i) in[i] = rows + i * row_step, out[i] = steps + i * kLanes;
-    transpose8_words(in, out);
-}
-VELNOR_INLINE void transpose_words_to_rows(const int16_t* steps, uint16_t* rows,
-                                           std::ptrdiff_t row_step) {
-    const void* in[8];
-    void* out[8];
-    for (int i = 0; i < 8; ++i) in[i] = steps + i * kLanes, out[i] = rows + i * row_step;
-    transpose8_words(in, out);
+    const Vec lane_bit{{kLaneBits<0>, kLaneBits<kHalfLanes>}};
+    const Half low = Half{} + static_cast<int16_t>(bits);
+    const Half high = kHalfLanes == 8 ? low : Half{} + static_cast<int16_t>(bits >> 16);
+    return (Vec{{low, high}} & lane_bit) != 0;
 }
 
 }  // namespace

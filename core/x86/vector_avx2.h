@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/simd/vector_pieces.h"
-#include "core/x86/transpose_wide_avx.h"
+#include "core/x86/vector_avx2_shared.h"
 #include "core/x86/vector_x86.h"
 
 namespace velnor {
@@ -127,45 +127,6 @@ VELNOR_INLINE Vec unsigned_shift_right(Vec a, int count) {
 }
 VELNOR_INLINE Vec shift_left(Vec a, __m128i count) { return vec(_mm256_sll_epi16(raw(a), count)); }
 
-// Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
-// by side in a register, unpacked block by block.
-typedef __m256i Bytes;
-constexpr int kByteBlocks = 2;
-VELNOR_INLINE Bytes load_block_bytes(const uint8_t* p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-VELNOR_INLINE void store_block_bytes(uint8_t* p, Bytes v) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
-}
-template <int kBits>
-VELNOR_INLINE Bytes unpack_low(Bytes a, Bytes b) {
-    if constexpr (kBits == 8) return _mm256_unpacklo_epi8(a, b);
-    if constexpr (kBits == 16) return _mm256_unpacklo_epi16(a, b);
-    if constexpr (kBits == 32) return _mm256_unpacklo_epi32(a, b);
-    if constexpr (kBits == 64) return _mm256_unpacklo_epi64(a, b);
-}
-template <int kBits>
-VELNOR_INLINE Bytes unpack_high(Bytes a, Bytes b) {
-    if constexpr (kBits == 8) return _mm256_unpackhi_epi8(a, b);
-    if constexpr (kBits == 16) return _mm256_unpackhi_epi16(a, b);
-    if constexpr (kBits == 32) return _mm256_unpackhi_epi32(a, b);
-    if constexpr (kBits == 64) return _mm256_unpackhi_epi64(a, b);
-}
-// Block k of v widened to sixteen int16 at to[k], and back (values 0..255).
-VELNOR_INLINE void widen_blocks(Bytes v, int16_t* const to[kByteBlocks]) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[0]),
-                        _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[1]),
-                        _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
-}
-VELNOR_INLINE Bytes narrow_blocks(const int16_t* const from[kByteBlocks]) {
-    auto narrow = [](const int16_t* p) {
-        return _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
-                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)));
-    };
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(narrow(from[0])), narrow(from[1]), 1);
-}
-
 VELNOR_INLINE Floats to_floats(Vec v) {
     return Floats{{reinterpret_cast<EightFloats>(
                        _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(raw(v))))),
@@ -190,39 +151,11 @@ VELNOR_INLINE void transpose_words_to_rows(const int16_t* steps, uint16_t* rows,
     transpose_words_to_rows<kLanes>(steps, rows, row_step);
 }
 
-// kLanes 32-bit lanes as two registers, for 16-bit and float samples.
+// kLanes 32-bit lanes as two registers, for 16-bit and float samples (their
+// operations in vector_avx2_shared.h).
 using Ints = Pieces<int32_t, 32, kLanes / 8>;
 using Words = Pieces<uint32_t, 32, kLanes / 8>;
 using Reals = Pieces<float, 32, kLanes / 8>;
-VELNOR_INLINE bool any(Ints mask) {
-    __m256i all = reinterpret_cast<__m256i>(mask.part[0]);
-    for (int i = 1; i < kLanes / 8; ++i)
-        all = _mm256_or_si256(all, reinterpret_cast<__m256i>(mask.part[i]));
-    return !_mm256_testz_si256(all, all);
-}
-// Bit i set where lane i of a comparison result is set.
-VELNOR_INLINE uint32_t lane_bits(Ints mask) {
-    uint32_t bits = 0;
-    for (int i = 0; i < kLanes / 8; ++i)
-        bits |= static_cast<uint32_t>(_mm256_movemask_ps(reinterpret_cast<__m256>(mask.part[i])))
-                << (8 * i);
-    return bits;
-}
-
-// The high 32 bits of each lane's 64-bit product.
-VELNOR_INLINE Words multiply_high(Words a, Words b) {
-    Words r;
-    const __m256i high = _mm256_set1_epi64x(static_cast<long long>(0xFFFFFFFF00000000ull));
-    for (int i = 0; i < kLanes / 8; ++i) {
-        const __m256i x = reinterpret_cast<__m256i>(a.part[i]);
-        const __m256i y = reinterpret_cast<__m256i>(b.part[i]);
-        const __m256i even = _mm256_mul_epu32(x, y);
-        const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(x, 32), _mm256_srli_epi64(y, 32));
-        r.part[i] = reinterpret_cast<Words::Part>(
-            _mm256_or_si256(_mm256_srli_epi64(even, 32), _mm256_and_si256(odd, high)));
-    }
-    return r;
-}
 
 }  // namespace
 }  // namespace velnor

@@ -1,93 +1,27 @@
 // The AVX2 vector layer of the 8-bit pass in 64-bit builds: thirty-two int16
 // lanes as a pair of 256-bit registers (bands of 32 rows, 28 of them filtered, as
-// at AVX-512), the float and 32-bit forms as four registers. Built as
-// vector_halves.h builds sixteen lanes from two 128-bit halves; AVX2's shuffles,
+// at AVX-512), the float and 32-bit forms as four registers. Built on
+// vector_two_halves.h as the SSE layers are, with 256-bit halves; AVX2's shuffles,
 // packs and alignr work within 128-bit lanes, which the byte conversions, lane_bits
 // and lanes_down below put back in order.
 #pragma once
 
-#include <cstddef>
-
-#include "core/simd/vector_common.h"
 #include "core/simd/vector_pieces.h"
-#include "core/x86/transpose_wide_avx.h"
+#include "core/x86/vector_avx2_shared.h"
 #include "core/x86/vector_x86.h"
 
 namespace velnor {
 namespace {
+// A half is one AVX2 register.
+constexpr int kHalfLanes = 16;
+typedef __m256i HalfRegister;
+}  // namespace
+}  // namespace velnor
 
-constexpr int kLanes = 32;
+#include "core/simd/vector_two_halves.h"
 
-typedef int16_t Half __attribute__((vector_size(32)));
-typedef int32_t EightInts __attribute__((vector_size(32)));
-typedef float EightFloats __attribute__((vector_size(32)));
-struct Vec {
-    Half h[2];
-};
-struct Wide {
-    EightInts q[4];
-};
-struct Floats {
-    EightFloats q[4];
-};
-
-VELNOR_PIECEWISE(Vec, Vec, h, 2, +)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, -)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, *)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, &)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, |)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, <)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, >)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, <=)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, >=)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, !=)
-VELNOR_PIECEWISE(Vec, Vec, h, 2, ==)
-VELNOR_PIECEWISE(Floats, Floats, q, 4, *)
-VELNOR_PIECEWISE(Wide, Floats, q, 4, <)
-VELNOR_PIECEWISE(Wide, Floats, q, 4, >)
-
-VELNOR_INLINE __m256i raw(Half h) { return reinterpret_cast<__m256i>(h); }
-VELNOR_INLINE Half half(__m256i v) { return reinterpret_cast<Half>(v); }
-// Applies a two-operand AVX2 operation to both halves.
-template <class Op>
-VELNOR_INLINE Vec both(Vec a, Vec b, Op op) {
-    return Vec{{half(op(raw(a.h[0]), raw(b.h[0]))), half(op(raw(a.h[1]), raw(b.h[1])))}};
-}
-
-VELNOR_INLINE Vec splat(int v) {
-    const Half h = Half{} + static_cast<int16_t>(v);
-    return Vec{{h, h}};
-}
-VELNOR_INLINE Floats splat_floats(float v) {
-    const EightFloats quarter = EightFloats{} + v;
-    return Floats{{quarter, quarter, quarter, quarter}};
-}
-VELNOR_INLINE Vec operator-(Vec a) { return Vec{{-a.h[0], -a.h[1]}}; }
-VELNOR_INLINE Vec operator~(Vec a) { return Vec{{~a.h[0], ~a.h[1]}}; }
-VELNOR_INLINE Vec operator>>(Vec a, int n) { return Vec{{a.h[0] >> n, a.h[1] >> n}}; }
-VELNOR_INLINE Vec operator<<(Vec a, int n) { return Vec{{a.h[0] << n, a.h[1] << n}}; }
-VELNOR_INLINE Vec operator<(Vec a, int b) { return a < splat(b); }
-VELNOR_INLINE Vec operator>(Vec a, int b) { return a > splat(b); }
-VELNOR_INLINE Vec operator!=(Vec a, int b) { return a != splat(b); }
-VELNOR_INLINE Vec operator==(Vec a, int b) { return a == splat(b); }
-
-// Truncating division by a constant.
-template <int kDivisor>
-VELNOR_INLINE Vec divide(Vec a) {
-    constexpr int16_t d = kDivisor;
-    return Vec{{a.h[0] / d, a.h[1] / d}};
-}
-
-VELNOR_INLINE Vec load(const int16_t* p) {
-    Vec v;
-    std::memcpy(&v.h[0], p, sizeof v.h[0]);
-    std::memcpy(&v.h[1], p + 16, sizeof v.h[1]);
-    return v;
-}
-VELNOR_INLINE void store(int16_t* p, Vec v) {
-    std::memcpy(p, &v.h[0], sizeof v.h[0]);
-    std::memcpy(p + 16, &v.h[1], sizeof v.h[1]);
-}
+namespace velnor {
+namespace {
 
 // kLanes bytes widened to the lanes, and back (lanes hold 0..255).
 VELNOR_INLINE Vec load_bytes(const uint8_t* p) {
@@ -102,17 +36,10 @@ VELNOR_INLINE void store_bytes(uint8_t* p, Vec v) {
         _mm256_permute4x64_epi64(_mm256_packus_epi16(raw(v.h[0]), raw(v.h[1])), 0xD8));
 }
 
-// Bit i set where lane i of a comparison result is set, and back.
+// Bit i set where lane i of a comparison result is set.
 VELNOR_INLINE uint32_t lane_bits(Vec mask) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(
         _mm256_permute4x64_epi64(_mm256_packs_epi16(raw(mask.h[0]), raw(mask.h[1])), 0xD8)));
-}
-VELNOR_INLINE Vec lanes_from_bits(uint32_t bits) {
-    const Half lane_bit = {1,   2,   4,    8,    16,   32,   64,    128,
-                           256, 512, 1024, 2048, 4096, 8192, 16384, -32768};
-    const Half low = Half{} + static_cast<int16_t>(bits & 0xFFFF);
-    const Half high = Half{} + static_cast<int16_t>(bits >> 16);
-    return Vec{{(low & lane_bit) != 0, (high & lane_bit) != 0}};
 }
 VELNOR_INLINE bool any(Vec mask) {
     const __m256i all = _mm256_or_si256(raw(mask.h[0]), raw(mask.h[1]));
@@ -202,52 +129,13 @@ VELNOR_INLINE Vec shift_left(Vec a, __m128i count) {
         {half(_mm256_sll_epi16(raw(a.h[0]), count)), half(_mm256_sll_epi16(raw(a.h[1]), count))}};
 }
 
-// Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
-// by side in a register, unpacked block by block (as the one-register AVX2 layer).
-typedef __m256i Bytes;
-constexpr int kByteBlocks = 2;
-VELNOR_INLINE Bytes load_block_bytes(const uint8_t* p) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-VELNOR_INLINE void store_block_bytes(uint8_t* p, Bytes v) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
-}
-template <int kBits>
-VELNOR_INLINE Bytes unpack_low(Bytes a, Bytes b) {
-    if constexpr (kBits == 8) return _mm256_unpacklo_epi8(a, b);
-    if constexpr (kBits == 16) return _mm256_unpacklo_epi16(a, b);
-    if constexpr (kBits == 32) return _mm256_unpacklo_epi32(a, b);
-    if constexpr (kBits == 64) return _mm256_unpacklo_epi64(a, b);
-}
-template <int kBits>
-VELNOR_INLINE Bytes unpack_high(Bytes a, Bytes b) {
-    if constexpr (kBits == 8) return _mm256_unpackhi_epi8(a, b);
-    if constexpr (kBits == 16) return _mm256_unpackhi_epi16(a, b);
-    if constexpr (kBits == 32) return _mm256_unpackhi_epi32(a, b);
-    if constexpr (kBits == 64) return _mm256_unpackhi_epi64(a, b);
-}
-// Block k of v widened to sixteen int16 at to[k], and back (values 0..255).
-VELNOR_INLINE void widen_blocks(Bytes v, int16_t* const to[kByteBlocks]) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[0]),
-                        _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to[1]),
-                        _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
-}
-VELNOR_INLINE Bytes narrow_blocks(const int16_t* const from[kByteBlocks]) {
-    auto narrow = [](const int16_t* p) {
-        return _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
-                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)));
-    };
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(narrow(from[0])), narrow(from[1]), 1);
-}
-
 VELNOR_INLINE Floats to_floats(Vec v) {
     Floats f;
     for (int i = 0; i < 2; ++i) {
         const __m256i h = raw(v.h[i]);
-        f.q[2 * i] = reinterpret_cast<EightFloats>(
+        f.q[2 * i] = reinterpret_cast<FloatQuarter>(
             _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(h))));
-        f.q[2 * i + 1] = reinterpret_cast<EightFloats>(
+        f.q[2 * i + 1] = reinterpret_cast<FloatQuarter>(
             _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_extracti128_si256(h, 1))));
     }
     return f;
@@ -322,9 +210,7 @@ VELNOR_INLINE uint32_t lane_bits(Half mask) {
         _mm256_castsi256_si128(raw(mask)), _mm256_extracti128_si256(raw(mask), 1))));
 }
 VELNOR_INLINE Half half_lanes_from_bits(uint32_t bits) {
-    const Half lane_bit = {1,   2,   4,    8,    16,   32,   64,    128,
-                           256, 512, 1024, 2048, 4096, 8192, 16384, -32768};
-    return ((Half{} + static_cast<int16_t>(bits & 0xFFFF)) & lane_bit) != 0;
+    return ((Half{} + static_cast<int16_t>(bits & 0xFFFF)) & kLaneBits<0>) != 0;
 }
 template <int kLanesDown>
 VELNOR_INLINE Half lanes_down(Half v) {
@@ -347,39 +233,11 @@ VELNOR_INLINE void transpose_words_to_rows(const int16_t* steps, uint16_t* rows,
     transpose_words_to_rows<kLanes>(steps, rows, row_step);
 }
 
-// kLanes 32-bit lanes as four registers, for 16-bit and float samples.
+// kLanes 32-bit lanes as four registers, for 16-bit and float samples (their
+// operations in vector_avx2_shared.h).
 using Ints = Pieces<int32_t, 32, kLanes / 8>;
 using Words = Pieces<uint32_t, 32, kLanes / 8>;
 using Reals = Pieces<float, 32, kLanes / 8>;
-VELNOR_INLINE bool any(Ints mask) {
-    __m256i all = reinterpret_cast<__m256i>(mask.part[0]);
-    for (int i = 1; i < kLanes / 8; ++i)
-        all = _mm256_or_si256(all, reinterpret_cast<__m256i>(mask.part[i]));
-    return !_mm256_testz_si256(all, all);
-}
-// Bit i set where lane i of a comparison result is set.
-VELNOR_INLINE uint32_t lane_bits(Ints mask) {
-    uint32_t bits = 0;
-    for (int i = 0; i < kLanes / 8; ++i)
-        bits |= static_cast<uint32_t>(_mm256_movemask_ps(reinterpret_cast<__m256>(mask.part[i])))
-                << (8 * i);
-    return bits;
-}
-
-// The high 32 bits of each lane's 64-bit product.
-VELNOR_INLINE Words multiply_high(Words a, Words b) {
-    Words r;
-    const __m256i high = _mm256_set1_epi64x(static_cast<long long>(0xFFFFFFFF00000000ull));
-    for (int i = 0; i < kLanes / 8; ++i) {
-        const __m256i x = reinterpret_cast<__m256i>(a.part[i]);
-        const __m256i y = reinterpret_cast<__m256i>(b.part[i]);
-        const __m256i even = _mm256_mul_epu32(x, y);
-        const __m256i odd = _mm256_mul_epu32(_mm256_srli_epi64(x, 32), _mm256_srli_epi64(y, 32));
-        r.part[i] = reinterpret_cast<Words::Part>(
-            _mm256_or_si256(_mm256_srli_epi64(even, 32), _mm256_and_si256(odd, high)));
-    }
-    return r;
-}
 
 }  // namespace
 }  // namespace velnor

@@ -5,19 +5,21 @@
 #pragma once
 
 #include "core/simd/vector_pieces.h"
-#include "core/simd/vector_two_halves.h"
 #include "core/x86/vector_x86.h"
 
 namespace velnor {
 namespace {
+// A half is one SSE register.
+constexpr int kHalfLanes = 8;
+typedef __m128i HalfRegister;
+}  // namespace
+}  // namespace velnor
 
-VELNOR_INLINE __m128i raw(Half h) { return reinterpret_cast<__m128i>(h); }
-VELNOR_INLINE Half half(__m128i v) { return reinterpret_cast<Half>(v); }
-// Applies a two-operand SSE operation to both halves.
-template <class Op>
-VELNOR_INLINE Vec both(Vec a, Vec b, Op op) {
-    return Vec{{half(op(raw(a.h[0]), raw(b.h[0]))), half(op(raw(a.h[1]), raw(b.h[1])))}};
-}
+#include "core/simd/transpose_words_8x8.h"
+#include "core/simd/vector_two_halves.h"
+
+namespace velnor {
+namespace {
 
 // kLanes bytes widened to the lanes, and back (lanes hold 0..255).
 VELNOR_INLINE Vec load_bytes(const uint8_t* p) {
