@@ -2,7 +2,9 @@
 // replay(), then hands out the copy before continuing with the source where it
 // stopped. The copy lives in blocks mapped from the system, each returned as soon
 // as it has been handed out again, so that replaying the measured frames into frame
-// buffers does not add their size to the peak.
+// buffers does not add their size to the peak. The blocks are small because the
+// last one also holds what the measurement read ahead of the next frame: it stays
+// until that is handed out, after the next frame's buffer has been set aside.
 #pragma once
 
 #include <cstddef>
@@ -27,12 +29,13 @@ public:
 
     void replay() { replaying_ = true; }
 
-    // Bytes of the copy still held.
+    // Bytes of the copy still held: what is not yet handed out, plus less than a
+    // block of what is.
     std::size_t held_bytes() const;
 
-private:
-    static constexpr std::size_t kBlockBytes = std::size_t{4} << 20;
+    static constexpr std::size_t kBlockBytes = std::size_t{256} << 10;
 
+private:
     void keep(const uint8_t* bytes, std::size_t size);
     void release_front();
 
