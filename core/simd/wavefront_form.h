@@ -255,7 +255,6 @@ VELNOR_INLINE void sweep_band(const Band<L>& b, const Scratch<L>& s,
             // The neighbourhood from the arrays (load) and the registers (part):
             // whole vectors, or one part of each for layers that run the detectors
             // part by part.
-            const V above_right = lanes_down1(p1);
             const auto gather = [&](auto load, auto part) __attribute__((always_inline)) {
                 Neighbourhood<decltype(part(p))> n;
                 n.p = part(p);
@@ -264,10 +263,12 @@ VELNOR_INLINE void sweep_band(const Band<L>& b, const Scratch<L>& s,
                 // The row above: lane i - 1 of earlier steps. Steps stored two or
                 // more steps ago are read back shifted by a lane (cheaper than
                 // shifting the registers); the latest is shifted in a register,
-                // since reading it back so soon would stall on the store.
+                // since reading it back so soon would stall on the store. It is
+                // shifted here among the loads: shifted before them, it stays live
+                // across them, and four-register floats spill more.
                 n.al = load(at_step(s.current, t - 3) - 1),
                 n.am = load(at_step(s.current, t - 2) - 1);
-                n.ar = part(above_right);
+                n.ar = part(lanes_down1(p1));
                 n.bl = load(here + kLanes + 1), n.bm = load(here + 2 * kLanes + 1),
                 n.br = load(here + 3 * kLanes + 1);
                 n.a2l = load(at_step(s.current, t - 6) - 2),

@@ -1,6 +1,6 @@
 // The AVX2 level's 8-bit pass in 64-bit builds: thirty-two lanes as register pairs
 // (vector_avx2_pairs.h), bands of 32 rows with 28 filtered, against 12 of 16 with
-// one register per vector; fewer instructions per sample (1080p noisy: 33.4 M
+// one register per vector; fewer instructions per sample (1080p noisy: 33.3 M
 // against 38.1 M). Words and floats stay in pass_avx2.cpp. Target flags set in
 // core/CMakeLists.txt.
 #include "core/x86/vector_avx2_pairs.h"
