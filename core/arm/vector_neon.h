@@ -153,6 +153,68 @@ VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
                 half(vqsubq_u16(raw_unsigned(a.h[1]), raw_unsigned(b.h[1])))}};
 }
 
+// One half alone, eight lanes in one register: the operations the detectors need
+// (pass_arith_vector.h's detectors_by_halves), so that the wavefront's sweep runs
+// them half after half; the neighbourhood of both halves (17 vectors of two
+// registers) does not fit the 32 registers, that of one half does. Arguments of
+// type Vec are the constants, the same in both halves: their low half serves.
+#define VELNOR_DETECTORS_BY_HALVES 1
+VELNOR_INLINE Half select(Half mask, Half yes, Half no) {
+    return half(vbslq_s16(raw_unsigned(mask), raw(yes), raw(no)));
+}
+VELNOR_INLINE bool any(Half mask) { return vmaxvq_u16(raw_unsigned(mask)) != 0; }
+VELNOR_INLINE Half max(Half a, Half b) { return half(vmaxq_s16(raw(a), raw(b))); }
+VELNOR_INLINE Half min(Half a, Half b) { return half(vminq_s16(raw(a), raw(b))); }
+VELNOR_INLINE Half min(Half a, Vec b) { return min(a, b.h[0]); }
+VELNOR_INLINE Half magnitude(Half v) { return half(vabsq_s16(raw(v))); }
+VELNOR_INLINE Half clamp_sample(Half v) {
+    return max(min(v, Half{} + static_cast<int16_t>(255)), Half{});
+}
+VELNOR_INLINE Half look_up(Half x, ByteTable table, int16_t offsets = -32656) {
+    const int skipped = (0x70 - (offsets & 0xFF)) & 0xF0;
+    const uint8x8_t index =
+        vsub_u8(vqmovn_u16(raw_unsigned(x)), vdup_n_u8(static_cast<uint8_t>(skipped)));
+    return half(vmovl_u8(vqtbl1_u8(table, index)));
+}
+VELNOR_INLINE Half with_sign_of(Half g, Half d) {
+    const Half negative = d >> 15;
+    return (g ^ negative) - negative;
+}
+VELNOR_INLINE Half unsigned_multiply_low(Half a, Half b) {
+    return half(vmulq_u16(raw_unsigned(a), raw_unsigned(b)));
+}
+VELNOR_INLINE Half unsigned_multiply_high(Half a, Half b) { return high_product(a, b); }
+VELNOR_INLINE Half unsigned_multiply_high(Half a, Vec b) { return high_product(a, b.h[0]); }
+VELNOR_INLINE Half unsigned_add(Half a, Half b) {
+    return half(vaddq_u16(raw_unsigned(a), raw_unsigned(b)));
+}
+VELNOR_INLINE Half unsigned_subtract(Half a, Half b) {
+    return half(vsubq_u16(raw_unsigned(a), raw_unsigned(b)));
+}
+VELNOR_INLINE Half saturating_subtract(Half a, Vec b) {
+    return half(vqsubq_u16(raw_unsigned(a), raw_unsigned(b.h[0])));
+}
+VELNOR_INLINE Half unsigned_shift_right(Half a, ShiftCount count) {
+    return half(vshlq_u16(raw_unsigned(a), count));
+}
+VELNOR_INLINE Half shift_left(Half a, ShiftCount count) {
+    return half(vshlq_u16(raw_unsigned(a), vnegq_s16(count)));
+}
+// For the row-wise form's groups of a half's columns: eight bytes widened to a
+// half and back (values 0..255), bit i set where lane i is, lane i taking lane
+// i - n.
+VELNOR_INLINE Half load_half_bytes(const uint8_t* p) { return half(vmovl_u8(vld1_u8(p))); }
+VELNOR_INLINE void store_half_bytes(uint8_t* p, Half v) { vst1_u8(p, vqmovun_s16(raw(v))); }
+VELNOR_INLINE uint32_t lane_bits(Half mask) {
+    return vaddvq_u16(raw_unsigned(mask & kLaneBits<0>));
+}
+template <int kShift>
+VELNOR_INLINE Half lanes_down(Half v) {
+    return half(vextq_s16(raw(v), raw(v), 8 - kShift));
+}
+VELNOR_INLINE Half lanes_down1(Half v) { return lanes_down<1>(v); }
+VELNOR_INLINE Half lanes_down2(Half v) { return lanes_down<2>(v); }
+
 // 8 x 8 lanes of 16 bits: out[j][i] = in[i][j], each row eight consecutive
 // elements, by zips as the x86 layers' unpacks.
 VELNOR_INLINE void transpose8_words(const void* const in[8], void* const out[8]) {

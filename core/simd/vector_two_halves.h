@@ -115,5 +115,16 @@ VELNOR_INLINE Vec lanes_from_bits(uint32_t bits) {
     return (Vec{{low, high}} & lane_bit) != 0;
 }
 
+// For layers that run the detectors half after half (VELNOR_DETECTORS_BY_HALVES):
+// the operations on one half that need no intrinsics. Arguments of type Vec are
+// the constants, the same in both halves: their low half serves.
+VELNOR_INLINE Half halve(Half v) { return v >> 1; }
+VELNOR_INLINE Half mean_of_four(Half sum) { return sum >> 2; }
+VELNOR_INLINE Half operator-(Vec a, Half b) { return a.h[0] - b; }
+// The mask of the half's lanes whose bit is set in bits.
+VELNOR_INLINE Half half_lanes_from_bits(uint32_t bits) {
+    return ((Half{} + static_cast<int16_t>(bits & 0xFFFF)) & kLaneBits<0>) != 0;
+}
+
 }  // namespace
 }  // namespace velnor

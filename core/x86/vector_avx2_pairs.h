@@ -163,13 +163,10 @@ VELNOR_INLINE bool any(Half mask) { return !_mm256_testz_si256(raw(mask), raw(ma
 VELNOR_INLINE Half max(Half a, Half b) { return half(_mm256_max_epi16(raw(a), raw(b))); }
 VELNOR_INLINE Half min(Half a, Half b) { return half(_mm256_min_epi16(raw(a), raw(b))); }
 VELNOR_INLINE Half min(Half a, Vec b) { return min(a, b.h[0]); }
-VELNOR_INLINE Half operator-(Vec a, Half b) { return a.h[0] - b; }
 VELNOR_INLINE Half magnitude(Half v) { return half(_mm256_abs_epi16(raw(v))); }
 VELNOR_INLINE Half clamp_sample(Half v) {
     return max(min(v, Half{} + static_cast<int16_t>(255)), Half{});
 }
-VELNOR_INLINE Half halve(Half v) { return v >> 1; }
-VELNOR_INLINE Half mean_of_four(Half sum) { return sum >> 2; }
 VELNOR_INLINE Half look_up(Half x, __m128i table, int16_t offsets = -32656) {
     const __m256i index = _mm256_adds_epu8(raw(x), raw(Half{} + offsets));
     return half(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(table), index));
@@ -208,9 +205,6 @@ VELNOR_INLINE void store_half_bytes(uint8_t* p, Half v) {
 VELNOR_INLINE uint32_t lane_bits(Half mask) {
     return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(
         _mm256_castsi256_si128(raw(mask)), _mm256_extracti128_si256(raw(mask), 1))));
-}
-VELNOR_INLINE Half half_lanes_from_bits(uint32_t bits) {
-    return ((Half{} + static_cast<int16_t>(bits & 0xFFFF)) & kLaneBits<0>) != 0;
 }
 template <int kLanesDown>
 VELNOR_INLINE Half lanes_down(Half v) {

@@ -106,6 +106,63 @@ VELNOR_INLINE Vec shift_left(Vec a, __m128i count) {
     return Vec{{half(_mm_sll_epi16(raw(a.h[0]), count)), half(_mm_sll_epi16(raw(a.h[1]), count))}};
 }
 
+// One half alone, eight lanes in one register: the operations the detectors need
+// (pass_arith_vector.h's detectors_by_halves), so that the wavefront's sweep runs
+// them half after half and spills less of the neighbourhood (17 vectors of two
+// registers against 16 registers). Arguments of type Vec are the constants, the
+// same in both halves: their low half serves. The levels add look_up and
+// with_sign_of.
+#define VELNOR_DETECTORS_BY_HALVES 1
+VELNOR_INLINE Half select(Half mask, Half yes, Half no) { return (mask & yes) | (~mask & no); }
+VELNOR_INLINE bool any(Half mask) { return _mm_movemask_epi8(raw(mask)) != 0; }
+VELNOR_INLINE Half max(Half a, Half b) { return half(_mm_max_epi16(raw(a), raw(b))); }
+VELNOR_INLINE Half min(Half a, Half b) { return half(_mm_min_epi16(raw(a), raw(b))); }
+VELNOR_INLINE Half min(Half a, Vec b) { return min(a, b.h[0]); }
+VELNOR_INLINE Half magnitude(Half v) { return max(v, -v); }
+VELNOR_INLINE Half clamp_sample(Half v) {
+    v = select(v < 0, Half{}, v);
+    return select(v > 255, Half{} + static_cast<int16_t>(255), v);
+}
+VELNOR_INLINE Half unsigned_multiply_low(Half a, Half b) {
+    return half(_mm_mullo_epi16(raw(a), raw(b)));
+}
+VELNOR_INLINE Half unsigned_multiply_high(Half a, Half b) {
+    return half(_mm_mulhi_epu16(raw(a), raw(b)));
+}
+VELNOR_INLINE Half unsigned_multiply_high(Half a, Vec b) {
+    return unsigned_multiply_high(a, b.h[0]);
+}
+VELNOR_INLINE Half unsigned_add(Half a, Half b) { return half(_mm_add_epi16(raw(a), raw(b))); }
+VELNOR_INLINE Half unsigned_subtract(Half a, Half b) {
+    return half(_mm_sub_epi16(raw(a), raw(b)));
+}
+VELNOR_INLINE Half saturating_subtract(Half a, Vec b) {
+    return half(_mm_subs_epu16(raw(a), raw(b.h[0])));
+}
+VELNOR_INLINE Half unsigned_shift_right(Half a, __m128i count) {
+    return half(_mm_srl_epi16(raw(a), count));
+}
+VELNOR_INLINE Half shift_left(Half a, __m128i count) { return half(_mm_sll_epi16(raw(a), count)); }
+// For the row-wise form's groups of a half's columns: eight bytes widened to a
+// half and back (values 0..255), bit i set where lane i is, lane i taking lane
+// i - n.
+VELNOR_INLINE Half load_half_bytes(const uint8_t* p) {
+    return half(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                                  _mm_setzero_si128()));
+}
+VELNOR_INLINE void store_half_bytes(uint8_t* p, Half v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_packus_epi16(raw(v), raw(v)));
+}
+VELNOR_INLINE uint32_t lane_bits(Half mask) {
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(raw(mask), raw(mask)))) & 0xFF;
+}
+template <int kBytes>
+VELNOR_INLINE Half lanes_down(Half v) {
+    return half(_mm_slli_si128(raw(v), kBytes));
+}
+VELNOR_INLINE Half lanes_down1(Half v) { return lanes_down<2>(v); }
+VELNOR_INLINE Half lanes_down2(Half v) { return lanes_down<4>(v); }
+
 // Byte blocks for the wavefront's transposes: kByteBlocks blocks of 16 bytes side
 // by side in a register, unpacked block by block.
 typedef __m128i Bytes;

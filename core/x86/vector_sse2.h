@@ -15,5 +15,9 @@ VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) {
     return Vec{
         {(g.h[0] ^ negative.h[0]) - negative.h[0], (g.h[1] ^ negative.h[1]) - negative.h[1]}};
 }
+VELNOR_INLINE Half with_sign_of(Half g, Half d) {
+    const Half negative = d >> 15;
+    return (g ^ negative) - negative;
+}
 }  // namespace
 }  // namespace velnor

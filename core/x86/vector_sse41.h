@@ -19,11 +19,15 @@ VELNOR_INLINE Vec look_up(Vec x, __m128i table, int16_t offsets = -32656) {
     return Vec{{half(_mm_shuffle_epi8(table, _mm_adds_epu8(raw(x.h[0]), offset))),
                 half(_mm_shuffle_epi8(table, _mm_adds_epu8(raw(x.h[1]), offset)))}};
 }
+VELNOR_INLINE Half look_up(Half x, __m128i table, int16_t offsets = -32656) {
+    return half(_mm_shuffle_epi8(table, _mm_adds_epu8(raw(x), raw(Half{} + offsets))));
+}
 // g negated where d is negative, 0 where d is 0 (callers need only the former:
 // their g is 0 where d is 0).
 VELNOR_INLINE Vec with_sign_of(Vec g, Vec d) {
     return both(g, d, [](__m128i x, __m128i y) { return _mm_sign_epi16(x, y); });
 }
+VELNOR_INLINE Half with_sign_of(Half g, Half d) { return half(_mm_sign_epi16(raw(g), raw(d))); }
 
 }  // namespace
 }  // namespace velnor
