@@ -133,9 +133,7 @@ VELNOR_INLINE Half unsigned_multiply_high(Half a, Vec b) {
     return unsigned_multiply_high(a, b.h[0]);
 }
 VELNOR_INLINE Half unsigned_add(Half a, Half b) { return half(_mm_add_epi16(raw(a), raw(b))); }
-VELNOR_INLINE Half unsigned_subtract(Half a, Half b) {
-    return half(_mm_sub_epi16(raw(a), raw(b)));
-}
+VELNOR_INLINE Half unsigned_subtract(Half a, Half b) { return half(_mm_sub_epi16(raw(a), raw(b))); }
 VELNOR_INLINE Half saturating_subtract(Half a, Vec b) {
     return half(_mm_subs_epu16(raw(a), raw(b.h[0])));
 }
