@@ -197,6 +197,9 @@ VELNOR_INLINE Half saturating_subtract(Half a, Vec b) {
 VELNOR_INLINE Half unsigned_shift_right(Half a, ShiftCount count) {
     return half(vshlq_u16(raw_unsigned(a), count));
 }
+VELNOR_INLINE Half unsigned_shift_right(Half a, int count) {
+    return unsigned_shift_right(a, shift_count(count));
+}
 VELNOR_INLINE Half shift_left(Half a, ShiftCount count) {
     return half(vshlq_u16(raw_unsigned(a), vnegq_s16(count)));
 }

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "core/depth_thresholds.h"
 #include "core/filter_settings.h"
@@ -47,28 +48,52 @@ VELNOR_INLINE bool narrow_words_suit(const FilterSettings& settings, int bits) {
 
 // Sixteen-bit lanes whose sums and differences wrap modulo 2^16: the 3x3 sum may
 // leave int16, the differences taken from it do not (see above). Comparisons,
-// shifts and magnitudes are signed, used only on values inside int16.
-struct NarrowWords {
-    Vec v;
+// shifts and magnitudes are signed, used only on values inside int16. R is the
+// layer's Vec, or one Half of it where the detectors run half after half.
+template <class R>
+struct NarrowOf {
+    R v;
 };
-VELNOR_INLINE NarrowWords operator+(NarrowWords a, NarrowWords b) {
+using NarrowWords = NarrowOf<Vec>;
+template <class R>
+VELNOR_INLINE NarrowOf<R> operator+(NarrowOf<R> a, NarrowOf<R> b) {
     return {unsigned_add(a.v, b.v)};
 }
-VELNOR_INLINE NarrowWords operator-(NarrowWords a, NarrowWords b) {
+template <class R>
+VELNOR_INLINE NarrowOf<R> operator-(NarrowOf<R> a, NarrowOf<R> b) {
     return {unsigned_subtract(a.v, b.v)};
 }
-VELNOR_INLINE Vec operator<(NarrowWords a, NarrowWords b) { return a.v < b.v; }
-VELNOR_INLINE Vec operator>(NarrowWords a, NarrowWords b) { return a.v > b.v; }
+template <class R>
+VELNOR_INLINE R operator<(NarrowOf<R> a, NarrowOf<R> b) {
+    return a.v < b.v;
+}
+template <class R>
+VELNOR_INLINE R operator>(NarrowOf<R> a, NarrowOf<R> b) {
+    return a.v > b.v;
+}
 VELNOR_INLINE Vec operator!=(NarrowWords a, NarrowWords b) { return a.v != b.v; }
-VELNOR_INLINE NarrowWords select(Vec mask, NarrowWords yes, NarrowWords no) {
+template <class R>
+VELNOR_INLINE NarrowOf<R> select(R mask, NarrowOf<R> yes, NarrowOf<R> no) {
     return {select(mask, yes.v, no.v)};
 }
-VELNOR_INLINE NarrowWords max(NarrowWords a, NarrowWords b) { return {max(a.v, b.v)}; }
-VELNOR_INLINE NarrowWords magnitude(NarrowWords a) { return {magnitude(a.v)}; }
+template <class R>
+VELNOR_INLINE NarrowOf<R> max(NarrowOf<R> a, NarrowOf<R> b) {
+    return {max(a.v, b.v)};
+}
+template <class R>
+VELNOR_INLINE NarrowOf<R> magnitude(NarrowOf<R> a) {
+    return {magnitude(a.v)};
+}
 VELNOR_INLINE NarrowWords lanes_down1(NarrowWords a) { return {lanes_down1(a.v)}; }
 VELNOR_INLINE NarrowWords lanes_down2(NarrowWords a) { return {lanes_down2(a.v)}; }
-VELNOR_INLINE NarrowWords halve(NarrowWords a) { return {a.v >> 1}; }
-VELNOR_INLINE NarrowWords mean_of_four(NarrowWords sum) { return {sum.v >> 2}; }
+template <class R>
+VELNOR_INLINE NarrowOf<R> halve(NarrowOf<R> a) {
+    return {a.v >> 1};
+}
+template <class R>
+VELNOR_INLINE NarrowOf<R> mean_of_four(NarrowOf<R> sum) {
+    return {sum.v >> 2};
+}
 
 struct NarrowConstants {
     // The knee t (0..255) and division of the band's products n <= t^2 < 2^16 by t
@@ -153,17 +178,17 @@ VELNOR_INLINE NarrowConstants make_narrow_constants(const FilterSettings& settin
 // c.knee_tables. As for bytes, floor((2t - m) m / t) is at least m below the knee
 // and at most m from it on, so the shaped magnitude is its minimum with m once m is
 // capped at 2t.
-template <int kTables>
-VELNOR_INLINE NarrowWords shape(NarrowWords d, const NarrowConstants& c) {
+template <int kTables, class R>
+VELNOR_INLINE NarrowOf<R> shape(NarrowOf<R> d, const NarrowConstants& c) {
     static_assert(kTables >= -1 && kTables <= 1, "narrow words have no table form");
     if constexpr (kTables == -1) {
         return d;
     } else {
-        const Vec m = magnitude(d.v);
-        const Vec capped = min(m, c.knee2);
-        const Vec n = unsigned_multiply_low(c.knee2 - capped, capped);
-        const Vec h = unsigned_multiply_high(n, c.knee_magic);
-        Vec g;
+        const R m = magnitude(d.v);
+        const R capped = min(m, c.knee2);
+        const R n = unsigned_multiply_low(c.knee2 - capped, capped);
+        const R h = unsigned_multiply_high(n, c.knee_magic);
+        R g;
         if constexpr (kTables == 1)
             g = unsigned_shift_right(h, c.knee_shift2);
         else
@@ -181,26 +206,35 @@ VELNOR_INLINE auto with_knee_tables(const NarrowConstants& c, F&& f) {
 }
 
 // q = trunc(w * k) in single precision, clamped to +-kNarrowQuotientLimit, or its
-// integer form (see NarrowConstants).
-VELNOR_INLINE Vec scaled(Vec w, const NarrowConstants& c) {
+// integer form (see NarrowConstants). A half takes the floats of a whole vector.
+template <class R>
+VELNOR_INLINE R scaled(R w, const NarrowConstants& c) {
     if (c.unit_strength) return w;
     if (c.integer_strength) {
-        const Vec m = min(magnitude(w), c.strength_cap);
-        const Vec q =
+        const R m = min(magnitude(w), c.strength_cap);
+        const R q =
             with_sign_of(unsigned_multiply_high(m << c.strength_lift, c.strength_multiplier), w);
         return c.negative_strength ? -q : q;
     }
-    Floats product = to_floats(w) * c.k;
-    const Floats high = splat_floats(static_cast<float>(kNarrowQuotientLimit));
-    const Floats low = splat_floats(-static_cast<float>(kNarrowQuotientLimit));
-    product = select(product > high, high, product);
-    product = select(product < low, low, product);
-    return to_vec(product);
+#if defined(VELNOR_DETECTORS_BY_HALVES)
+    if constexpr (!std::is_same_v<R, Vec>)
+        return half_of<0>(scaled(joined(w, w), c));
+    else
+#endif
+    {
+        Floats product = to_floats(w) * c.k;
+        const Floats high = splat_floats(static_cast<float>(kNarrowQuotientLimit));
+        const Floats low = splat_floats(-static_cast<float>(kNarrowQuotientLimit));
+        product = select(product > high, high, product);
+        product = select(product < low, low, product);
+        return to_vec(product);
+    }
 }
 
 // P - q for a correction w, clamped to 0..M.
-VELNOR_INLINE NarrowWords corrected(NarrowWords p, NarrowWords w, const NarrowConstants& c) {
-    return {max(min(p.v - scaled(w.v, c), c.max_sample), splat(0))};
+template <class R>
+VELNOR_INLINE NarrowOf<R> corrected(NarrowOf<R> p, NarrowOf<R> w, const NarrowConstants& c) {
+    return {max(min(p.v - scaled(w.v, c), c.max_sample), R{})};
 }
 
 // |D| (D = 9P - the 3x3 sum, modulo 2^16), the box result and the confidence
@@ -259,6 +293,28 @@ struct NarrowWordLanes {
         return velnor::lanes_from_bits(bits);
     }
 };
+
+#if defined(VELNOR_DETECTORS_BY_HALVES)
+// One half of the narrow words, for the detectors half after half (see
+// detectors_by_halves).
+struct NarrowHalfLanes {
+    using Mask = Half;
+    using Constants = NarrowConstants;
+    VELNOR_INLINE static Mask mask_broadcast(int v) { return Half{} + static_cast<int16_t>(v); }
+    VELNOR_INLINE static NarrowOf<Half> wrap(Half h) { return {h}; }
+};
+template <int i>
+VELNOR_INLINE NarrowOf<Half> half_of(NarrowWords v) {
+    return {v.v.h[i]};
+}
+VELNOR_INLINE NarrowWords joined(NarrowOf<Half> low, NarrowOf<Half> high) {
+    return {Vec{{low.v, high.v}}};
+}
+template <>
+struct HalfLanesOf<NarrowWordLanes> {
+    using type = NarrowHalfLanes;
+};
+#endif
 
 }  // namespace
 }  // namespace velnor

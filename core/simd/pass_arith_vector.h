@@ -341,6 +341,7 @@ struct HalfLanes {
     using Mask = Half;
     using Constants = ByteConstants;
     VELNOR_INLINE static Mask mask_broadcast(int v) { return Half{} + static_cast<int16_t>(v); }
+    VELNOR_INLINE static Half wrap(Half h) { return h; }
 };
 // The row-wise form's groups of columns, one half wide.
 struct HalfColumns : HalfLanes {
@@ -357,31 +358,50 @@ struct HalfColumns : HalfLanes {
     VELNOR_INLINE static void store_row(uint8_t* p, V v) { store_half_bytes(p, v); }
     VELNOR_INLINE static Mask lanes_from_bits(uint32_t bits) { return half_lanes_from_bits(bits); }
 };
+template <int i>
+VELNOR_INLINE Half half_of(Vec v) {
+    return v.h[i];
+}
+VELNOR_INLINE Vec joined(Half low, Half high) { return Vec{{low, high}}; }
+
 // gather(load, part): the neighbourhood with `load` reading the arrays and `part`
 // taking the part of a register; each half's loads come right before its
 // detectors, so that they are not made early and spilled.
 // A half without lanes wanting the detectors (wanted) takes its box results, as
-// their result would be.
-template <int kTables, class Gather>
-VELNOR_INLINE Vec detectors_by_halves(const Gather& gather, Vec wanted, Vec confidence, Vec box,
-                                      const ByteConstants& c) {
+// their result would be. HalfL: the lanes of a half (HalfLanes, or another lane
+// type's, with half_of and joined for its vectors).
+template <class HalfL, int kTables, class V, class Gather>
+VELNOR_INLINE V detectors_by_halves(const Gather& gather, Vec wanted, V confidence, V box,
+                                    const typename HalfL::Constants& c) {
     const auto half_result = [&](auto index) __attribute__((always_inline)) {
         constexpr int i = decltype(index)::value;
-        if (!any(wanted.h[i])) return box.h[i];
+        if (!any(wanted.h[i])) return half_of<i>(box);
         const auto load = [](const int16_t* p) {
             Half h;
             std::memcpy(&h, p + kLanes / 2 * i, sizeof h);
-            return h;
+            return HalfL::wrap(h);
         };
-        const auto part = [](Vec v) { return v.h[i]; };
-        return detector_result<HalfLanes, kTables>(gather(load, part), confidence.h[i], box.h[i],
-                                                   c);
+        const auto part = [](V v) { return half_of<i>(v); };
+        return detector_result<HalfL, kTables>(gather(load, part), half_of<i>(confidence),
+                                               half_of<i>(box), c);
     };
-    const Half low = half_result(std::integral_constant<int, 0>());
-    const Half high = half_result(std::integral_constant<int, 1>());
-    return Vec{{low, high}};
+    return joined(half_result(std::integral_constant<int, 0>()),
+                  half_result(std::integral_constant<int, 1>()));
 }
 #endif
+// The lanes of one half for lane type L, where the layer runs L's detectors by
+// halves; void where they run on whole vectors.
+template <class L>
+struct HalfLanesOf {
+    using type = void;
+};
+#if defined(VELNOR_DETECTORS_BY_HALVES)
+template <>
+struct HalfLanesOf<ByteLanes> {
+    using type = HalfLanes;
+};
+#endif
+
 // The detectors' result for a step of the wavefront, from gather as above: by
 // halves where the layer asks for it.
 template <class L, int kTables, class V, class Gather, class Load>
@@ -389,10 +409,12 @@ VELNOR_INLINE V step_detector_result(const Gather& gather, const Load& load,
                                      [[maybe_unused]] typename L::Mask wanted, V confidence, V box,
                                      const typename L::Constants& c) {
 #if defined(VELNOR_DETECTORS_BY_HALVES)
-    if constexpr (std::is_same_v<V, Vec>)
-        return detectors_by_halves<kTables>(gather, wanted, confidence, box, c);
+    using HalfL = typename HalfLanesOf<L>::type;
+    if constexpr (!std::is_void_v<HalfL>)
+        return detectors_by_halves<HalfL, kTables>(gather, wanted, confidence, box, c);
+    else
 #endif
-    return detector_result<L, kTables>(gather(load, [](V v) { return v; }), confidence, box, c);
+        return detector_result<L, kTables>(gather(load, [](V v) { return v; }), confidence, box, c);
 }
 
 // Calls f.template operator()<kTables>() with the knee tables the constants chose,

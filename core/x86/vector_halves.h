@@ -140,6 +140,9 @@ VELNOR_INLINE Half saturating_subtract(Half a, Vec b) {
 VELNOR_INLINE Half unsigned_shift_right(Half a, __m128i count) {
     return half(_mm_srl_epi16(raw(a), count));
 }
+VELNOR_INLINE Half unsigned_shift_right(Half a, int count) {
+    return unsigned_shift_right(a, _mm_cvtsi32_si128(count));
+}
 VELNOR_INLINE Half shift_left(Half a, __m128i count) { return half(_mm_sll_epi16(raw(a), count)); }
 // For the row-wise form's groups of a half's columns: eight bytes widened to a
 // half and back (values 0..255), bit i set where lane i is, lane i taking lane
