@@ -71,7 +71,10 @@ template <class R>
 VELNOR_INLINE R operator>(NarrowOf<R> a, NarrowOf<R> b) {
     return a.v > b.v;
 }
-VELNOR_INLINE Vec operator!=(NarrowWords a, NarrowWords b) { return a.v != b.v; }
+template <class R>
+VELNOR_INLINE R operator!=(NarrowOf<R> a, NarrowOf<R> b) {
+    return a.v != b.v;
+}
 template <class R>
 VELNOR_INLINE NarrowOf<R> select(R mask, NarrowOf<R> yes, NarrowOf<R> no) {
     return {select(mask, yes.v, no.v)};
@@ -84,8 +87,14 @@ template <class R>
 VELNOR_INLINE NarrowOf<R> magnitude(NarrowOf<R> a) {
     return {magnitude(a.v)};
 }
-VELNOR_INLINE NarrowWords lanes_down1(NarrowWords a) { return {lanes_down1(a.v)}; }
-VELNOR_INLINE NarrowWords lanes_down2(NarrowWords a) { return {lanes_down2(a.v)}; }
+template <class R>
+VELNOR_INLINE NarrowOf<R> lanes_down1(NarrowOf<R> a) {
+    return {lanes_down1(a.v)};
+}
+template <class R>
+VELNOR_INLINE NarrowOf<R> lanes_down2(NarrowOf<R> a) {
+    return {lanes_down2(a.v)};
+}
 template <class R>
 VELNOR_INLINE NarrowOf<R> halve(NarrowOf<R> a) {
     return {a.v >> 1};
@@ -310,9 +319,29 @@ VELNOR_INLINE NarrowOf<Half> half_of(NarrowWords v) {
 VELNOR_INLINE NarrowWords joined(NarrowOf<Half> low, NarrowOf<Half> high) {
     return {Vec{{low.v, high.v}}};
 }
+// The row-wise form's groups of columns, one half wide.
+struct NarrowHalfColumns : NarrowHalfLanes {
+    using V = NarrowOf<Half>;
+    using MaskLane = int16_t;
+    static constexpr int kColumns = kLanes / 2;
+    VELNOR_INLINE static V broadcast(int v) { return {mask_broadcast(v)}; }
+    VELNOR_INLINE static V load(const int16_t* p) {
+        V v;
+        std::memcpy(&v.v, p, sizeof v.v);
+        return v;
+    }
+    VELNOR_INLINE static V load_row(const uint16_t* p) {
+        V v;
+        std::memcpy(&v.v, p, sizeof v.v);
+        return v;
+    }
+    VELNOR_INLINE static void store_row(uint16_t* p, V v) { std::memcpy(p, &v.v, sizeof v.v); }
+    VELNOR_INLINE static Mask lanes_from_bits(uint32_t bits) { return half_lanes_from_bits(bits); }
+};
 template <>
 struct HalfLanesOf<NarrowWordLanes> {
     using type = NarrowHalfLanes;
+    using columns = NarrowHalfColumns;
 };
 #endif
 

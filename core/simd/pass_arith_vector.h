@@ -389,16 +389,19 @@ VELNOR_INLINE V detectors_by_halves(const Gather& gather, Vec wanted, V confiden
                   half_result(std::integral_constant<int, 1>()));
 }
 #endif
-// The lanes of one half for lane type L, where the layer runs L's detectors by
-// halves; void where they run on whole vectors.
+// The lanes of one half for lane type L (type) and the row-wise form's groups one
+// half wide (columns), where the layer runs L's detectors by halves; void where
+// they run on whole vectors.
 template <class L>
 struct HalfLanesOf {
     using type = void;
+    using columns = void;
 };
 #if defined(VELNOR_DETECTORS_BY_HALVES)
 template <>
 struct HalfLanesOf<ByteLanes> {
     using type = HalfLanes;
+    using columns = HalfColumns;
 };
 #endif
 

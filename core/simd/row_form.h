@@ -100,7 +100,7 @@ VELNOR_INLINE void classify_band(const Band<L>& b, const Scratch<L>& s,
 // One group of C::kColumns columns from x of a filtered row (row: its results,
 // box results where unmarked; the other pointers as in filter_band_rows), pending:
 // bit i set where column x + i needs the detectors. C: the columns' lane policy,
-// L's own or, for layers that run groups by halves, HalfColumns.
+// L's own or, for layers that run groups by halves, HalfLanesOf<L>::columns.
 template <class C, int kTables, class Row, class Element, class Constants>
 VELNOR_INLINE void filter_row_group(const Row* up2, const Row* up, Row* row, const Row* raw,
                                     const Row* down, const Row* down2, const Element* confidences,
@@ -165,16 +165,17 @@ VELNOR_INLINE void filter_band_rows(const Band<L>& b, const Scratch<L>& s,
             const uint32_t pending = results.marks[word];
             if (pending == 0) continue;
 #if defined(VELNOR_DETECTORS_BY_HALVES)
-            if constexpr (std::is_same_v<L, ByteLanes>) {
+            using Halves = typename HalfLanesOf<L>::columns;
+            if constexpr (!std::is_void_v<Halves>) {
                 // Half after half: the half on the left is final before the other
                 // reads its last two columns.
                 constexpr int kHalf = kLanes / 2;
                 for (int h = 0; h < 2; ++h) {
                     const uint32_t bits = (pending >> (kHalf * h)) & ((1u << kHalf) - 1);
                     if (bits != 0)
-                        filter_row_group<HalfColumns, kTables>(up2, up, row, raw, down, down2,
-                                                               results.confidence, x + kHalf * h,
-                                                               bits, c);
+                        filter_row_group<Halves, kTables>(up2, up, row, raw, down, down2,
+                                                          results.confidence, x + kHalf * h, bits,
+                                                          c);
                 }
                 continue;
             }
