@@ -17,7 +17,7 @@ if ! command -v x86_64-w64-mingw32-g++-win32 >/dev/null ||
    ! command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
    ! command -v i686-w64-mingw32-g++-win32 >/dev/null ||
    ! command -v ninja >/dev/null; then
-  bash scripts/install-deps.sh >&2
+  bash scripts/install-deps.sh core mingw >&2
 fi
 
 entries=$(bash scripts/plugin-entries.sh)

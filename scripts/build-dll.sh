@@ -10,8 +10,8 @@ dll=$build/plugin/avisynth25/velnor.dll
 objdump=i686-w64-mingw32-objdump
 
 if ! command -v i686-w64-mingw32-g++-win32 >/dev/null; then
-  echo "build-dll: i686-w64-mingw32-g++-win32 missing (apt-get install g++-mingw-w64-i686)" >&2
-  exit 1
+  bash scripts/install-deps.sh mingw >&2 ||
+    { echo "build-dll: i686-w64-mingw32-g++-win32 missing (Debian package g++-mingw-w64-i686)" >&2; exit 1; }
 fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -21,6 +21,11 @@ cmake --build "$build" --target velnor -j 2 >&2
 
 fail() { echo "build-dll: $*" >&2; exit 1; }
 dump=$("$objdump" -p "$dll")
+
+# A PE32 image for i386, as 32-bit hosts load.
+format=$("$objdump" -f "$dll" | awk '/file format/ {print $NF}')
+[ "$format" = pei-i386 ] || fail "$dll is $format, expected pei-i386 (PE32, i386)"
+grep -q 'Magic[[:space:]]*010b' <<<"$dump" || fail "$dll has no PE32 optional header (magic 010b)"
 
 # Exactly one export, under the name hosts look up.
 exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ {t=1; next} t && /^[ \t]*\[/ {print $NF; next} t {exit}' <<<"$dump")

@@ -28,7 +28,7 @@ export SOURCE_DATE_EPOCH
 if [ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
   echo "release: the work tree has uncommitted changes; the archives will not match the commit" >&2
 fi
-command -v zip >/dev/null || bash scripts/install-deps.sh >&2
+command -v zip >/dev/null || bash scripts/install-deps.sh packaging >&2
 
 # The three targets, built and checked.
 paths=$(bash scripts/build-dist.sh)
@@ -90,7 +90,7 @@ tar_gz "$linux_name"
 # page comes from the program's own --help, run under qemu-user.
 arm_tree=build/linux-aarch64
 if ! command -v aarch64-linux-gnu-g++ >/dev/null || ! command -v qemu-aarch64 >/dev/null; then
-  bash scripts/install-deps.sh >&2
+  bash scripts/install-deps.sh aarch64 >&2
 fi
 cmake -S . -B "$arm_tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-aarch64-linux-gnu.cmake" \

@@ -5,10 +5,8 @@
 # oldest ARMv8 core. Prints each run's test count and time.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-if ! command -v qemu-aarch64 >/dev/null || ! command -v aarch64-linux-gnu-g++ >/dev/null ||
-   [ ! -d /usr/src/googletest ]; then
-  bash scripts/install-deps.sh >&2
-fi
+source scripts/require.sh
+require core aarch64
 
 build=build/aarch64
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON \

@@ -13,13 +13,13 @@
 # build/release.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/require.sh
+require core mingw wine64
 root=$PWD
 work=$root/build/cli-win64
 fail() { echo "cli-win64: $*" >&2; exit 1; }
 
 wine64=/usr/lib/wine/wine64
-[ -x "$wine64" ] || bash scripts/install-deps.sh >&2
-[ -x "$wine64" ] || fail "$wine64 missing (apt-get install wine64)"
 paths=$(bash scripts/build-dist.sh)
 exe=$(grep '/win64/velnor.exe$' <<<"$paths")
 native=${VELNOR_NATIVE_BUILD:-$root/build/release}

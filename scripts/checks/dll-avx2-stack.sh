@@ -10,6 +10,8 @@
 # windows-dll.sh then run it with the stack at every 4-byte offset.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/require.sh
+require mingw
 dll=$(bash scripts/build-dll.sh)
 obj=build/win32/core/CMakeFiles/velnor_core.dir/x86/pass_avx2.cpp.obj
 objdump=i686-w64-mingw32-objdump

@@ -3,8 +3,9 @@
 # Lists the files that are not, with the command that formats them.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/require.sh
+require format
 format=$(command -v clang-format-14 || command -v clang-format || true)
-[ -n "$format" ] || { echo "format: clang-format not installed (scripts/install-deps.sh)" >&2; exit 1; }
 unformatted=()
 while IFS= read -r file; do
   "$format" --dry-run --Werror "$file" >/dev/null 2>&1 || unformatted+=("$file")

@@ -4,6 +4,8 @@
 # corpus is generated here: small ffmpeg streams plus hand-written edge cases.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/require.sh
+require core clang
 
 seconds=${VELNOR_FUZZ_SECONDS:-60}
 build=build/fuzz

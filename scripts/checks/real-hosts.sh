@@ -5,7 +5,7 @@
 #   VELNOR_AVISYNTHPLUS_PREFIXES  install prefixes of AviSynth+, colon-separated
 #   VELNOR_VAPOURSYNTH_PREFIXES   install prefixes of VapourSynth, colon-separated
 # or, when a variable is unset, through pkg-config (avisynth, vapoursynth).
-# Without any host it prints what it skipped and succeeds.
+# Without any host it is skipped (exit status 77).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -17,11 +17,13 @@ prefix_from_pkg_config() {
 avisynth_prefixes=${VELNOR_AVISYNTHPLUS_PREFIXES:-$(prefix_from_pkg_config avisynth)}
 vapoursynth_prefixes=${VELNOR_VAPOURSYNTH_PREFIXES:-$(prefix_from_pkg_config vapoursynth)}
 
+source scripts/require.sh
 if [ -z "$avisynth_prefixes" ] && [ -z "$vapoursynth_prefixes" ]; then
-  echo "real-hosts: SKIPPED, no AviSynth+ or VapourSynth install found (set" \
+  skip "no AviSynth+ or VapourSynth install found (Debian packages neither; set" \
     "VELNOR_AVISYNTHPLUS_PREFIXES / VELNOR_VAPOURSYNTH_PREFIXES to install prefixes)"
-  exit 0
 fi
+# The shipped library comes from scripts/build-dist.sh, which cross-builds too.
+require mingw
 [ -n "$avisynth_prefixes" ] ||
   echo "real-hosts: AviSynth+ checks SKIPPED, no install found (VELNOR_AVISYNTHPLUS_PREFIXES)"
 [ -n "$vapoursynth_prefixes" ] ||

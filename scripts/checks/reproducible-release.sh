@@ -4,6 +4,8 @@
 # scripts/release.sh in each. Checks the commit, not uncommitted changes.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/require.sh
+require mingw aarch64 packaging
 root=$PWD
 fail() { echo "reproducible-release: $*" >&2; exit 1; }
 

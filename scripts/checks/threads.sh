@@ -4,6 +4,8 @@
 # A clang tree of its own, build/tsan.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/require.sh
+require core clang
 
 build=build/tsan
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

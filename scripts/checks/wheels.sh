@@ -11,12 +11,13 @@
 #     vapoursynth/plugins/velnor/, where VapourSynth R74 and later autoload it.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/require.sh
+require mingw packaging
 fail() { echo "wheels: $*" >&2; exit 1; }
 
 # Debian's pip (python3-pip), not one another Python on PATH brings.
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
-"$python" -m pip --version >/dev/null 2>&1 || bash scripts/install-deps.sh >&2
 
 bash scripts/build-dist.sh >/dev/null
 work=$(mktemp -d)

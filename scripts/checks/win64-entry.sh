@@ -7,15 +7,15 @@
 # (tests/win64_entry/entry_probe.cpp), both cross-built with mingw-w64.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source scripts/require.sh
+require mingw wine64
 root=$PWD
 work=$root/build/win64-entry
 mkdir -p "$work"
 fail() { echo "win64-entry: $*" >&2; exit 1; }
 
 cxx=x86_64-w64-mingw32-g++-win32
-command -v "$cxx" >/dev/null || bash scripts/install-deps.sh >&2
 wine64=/usr/lib/wine/wine64
-[ -x "$wine64" ] || fail "$wine64 missing (apt-get install wine64)"
 
 paths=$(bash scripts/build-dist.sh)
 cp "$(grep '/win64/velnor.dll$' <<<"$paths")" "$work/velnor.dll"
