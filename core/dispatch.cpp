@@ -3,6 +3,9 @@
 #include <cstdlib>
 
 #include "core/simd/fast_passes.h"
+#if defined(VELNOR_HAVE_AVX512)
+#include "core/x86/avx512_support.h"
+#endif
 
 namespace velnor {
 
@@ -32,6 +35,10 @@ std::string level_names(std::string_view separator) {
 }
 
 SimdLevel best_supported_level() {
+#if defined(VELNOR_AVX512_EMULATED)
+    // A test build whose AVX-512 pass is portable code: it runs on any CPU.
+    return SimdLevel::avx512;
+#endif
 #if defined(VELNOR_HAVE_NEON)
     // Every AArch64 CPU has NEON.
     return SimdLevel::neon;
@@ -41,10 +48,7 @@ SimdLevel best_supported_level() {
     __builtin_cpu_init();
 #endif
 #if defined(VELNOR_HAVE_AVX512)
-    // The compiler's CPU model counts AVX-512 only where the OS also saves the
-    // registers (XGETBV), as for AVX2.
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
-        return SimdLevel::avx512;
+    if (cpu_runs_avx512()) return SimdLevel::avx512;
 #endif
 #if defined(VELNOR_HAVE_AVX2)
     if (__builtin_cpu_supports("avx2")) return SimdLevel::avx2;

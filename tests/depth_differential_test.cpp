@@ -17,6 +17,7 @@
 #include "tests/float_edge_planes.h"
 #include "tests/sample_plane.h"
 #include "tests/sample_reference.h"
+#include "tests/tested_levels.h"
 
 namespace velnor {
 namespace {
@@ -32,10 +33,8 @@ constexpr bool kSlowBuild = false;
 // The levels that have a vector pass of their own for the sample type.
 std::vector<SimdLevel> own_levels(SimdLevel (*level_of)(SimdLevel)) {
     std::vector<SimdLevel> levels;
-    for (SimdLevel level : kAllLevels)
-        if (level != SimdLevel::reference && level <= best_supported_level() &&
-            level_of(level) == level)
-            levels.push_back(level);
+    for (SimdLevel level : test::tested_levels())
+        if (level_of(level) == level) levels.push_back(level);
     return levels;
 }
 

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "core/denoiser.h"
 #include "core/dispatch.h"
 #include "core/filter_settings.h"
 #include "core/luma_pass.h"
 #include "core/pass_arith.h"
 #include "core/simd/fast_passes.h"
 #include "tests/test_plane.h"
+#include "tests/tested_levels.h"
 
 namespace velnor {
 namespace {
@@ -29,13 +29,7 @@ constexpr bool kSlowBuild = true;
 constexpr bool kSlowBuild = false;
 #endif
 
-std::vector<SimdLevel> fast_levels() {
-    std::vector<SimdLevel> levels;
-    for (SimdLevel level : kAllLevels)
-        if (level != SimdLevel::reference && level <= best_supported_level())
-            levels.push_back(level);
-    return levels;
-}
+std::vector<SimdLevel> fast_levels() { return test::tested_levels(); }
 
 // Content the shared generator lacks: saturated extremes, thin lines on flat
 // ground, hard checkerboards and steps of random height.
@@ -417,73 +411,6 @@ TEST(Differential, ScratchForThePlainPassOnly) {
             EXPECT_EQ(copy, limit.status == PassStatus::ok ? expected : plane) << level_name(level);
         }
     scratch_limit = SIZE_MAX;
-}
-
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            had_old_ = true;
-            old_ = old;
-        }
-        setenv(name, value, 1);
-    }
-    ~ScopedEnvironment() {
-        if (had_old_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool had_old_ = false;
-    std::string old_;
-};
-
-// Each level can be forced, by name in the environment or explicitly; a request
-// above what the CPU supports comes back lowered, and nonsense is ignored.
-TEST(Dispatch, LevelsCanBeForced) {
-    const SimdLevel best = best_supported_level();
-    const FilterSettings settings(16, 16, 20, 40, 10);
-    for (SimdLevel level : kAllLevels) {
-        const SimdLevel expected = level < best ? level : best;
-        {
-            const ScopedEnvironment env("VELNOR_SIMD", level_name(level));
-            EXPECT_EQ(level_from_environment(), expected) << level_name(level);
-            EXPECT_EQ(Denoiser(settings).level(), expected) << level_name(level);
-        }
-        EXPECT_EQ(Denoiser(settings, level).level(), expected) << level_name(level);
-        EXPECT_EQ(pass_for_level(level), pass_for_level(expected)) << level_name(level);
-    }
-    EXPECT_EQ(pass_for_level(SimdLevel::reference), &filter_luma_reference);
-    for (const char* junk : {"", "SSE2", "avx512", "fastest"}) {
-        const ScopedEnvironment env("VELNOR_SIMD", junk);
-        EXPECT_EQ(level_from_environment(), best) << junk;
-    }
-}
-
-// The AVX-512 level is chosen wherever the CPU (and OS) support it; elsewhere the
-// level goes untested here, and the notice says so.
-TEST(Dispatch, Avx512WhereTheCpuHasIt) {
-#if defined(__x86_64__)
-    __builtin_cpu_init();
-    if (!__builtin_cpu_supports("avx512bw") || !__builtin_cpu_supports("avx512vl"))
-        GTEST_SKIP() << "NOTICE: this CPU lacks AVX-512BW/VL; the avx512 level was not tested";
-    EXPECT_EQ(best_supported_level(), SimdLevel::avx512);
-#else
-    GTEST_SKIP() << "the avx512 level exists in x86-64 builds only";
-#endif
-}
-
-// Distinct levels are distinct implementations, so the comparisons above compare
-// something; on an x86-64 build at least SSE2 is always there.
-TEST(Dispatch, VectorLevelsAreSeparatePasses) {
-#if defined(__x86_64__)
-    ASSERT_GE(best_supported_level(), SimdLevel::sse2);
-#endif
-    for (SimdLevel level : fast_levels())
-        EXPECT_NE(pass_for_level(level), &filter_luma_reference) << level_name(level);
 }
 
 }  // namespace
