@@ -1,10 +1,10 @@
-#include "cli/noise_estimate.h"
+#include "core/noise_estimate.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-namespace velnor::cli {
+namespace velnor {
 
 namespace {
 
@@ -29,6 +29,41 @@ void NoiseEstimator::add_plane(const uint8_t* plane, int32_t width, int32_t heig
 void NoiseEstimator::add_plane(const uint16_t* plane, int bits, int32_t width, int32_t height,
                                std::ptrdiff_t pitch) {
     add_samples(plane, bits, width, height, pitch);
+}
+
+uint16_t estimate_word(float sample) {
+    const double word = static_cast<double>(sample) * (255.0 * 256.0);
+    if (!(word > 0)) return 0;  // also not a number
+    if (word >= 65535.0) return 65535;
+    return static_cast<uint16_t>(std::lround(word));
+}
+
+void NoiseEstimator::add_plane(const float* plane, int32_t width, int32_t height,
+                               std::ptrdiff_t pitch) {
+    if (width <= 0 || height <= 0) return;
+    const auto w = static_cast<std::size_t>(width);
+    std::vector<uint16_t> words(w * static_cast<std::size_t>(height));
+    for (int32_t y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const float*>(
+            reinterpret_cast<const unsigned char*>(plane) + y * pitch);
+        for (std::size_t x = 0; x < w; ++x)
+            words[static_cast<std::size_t>(y) * w + x] = estimate_word(row[x]);
+    }
+    add_samples(words.data(), 16, width, height, static_cast<std::ptrdiff_t>(w * sizeof(uint16_t)));
+}
+
+void NoiseEstimator::add_plane(const void* plane, SampleFormat format, int32_t width,
+                               int32_t height, std::ptrdiff_t pitch) {
+    if (!format.valid()) return;
+    switch (format.type) {
+        case SampleType::u8:
+            return add_plane(static_cast<const uint8_t*>(plane), width, height, pitch);
+        case SampleType::u16:
+            return add_plane(static_cast<const uint16_t*>(plane), format.bits, width, height,
+                             pitch);
+        case SampleType::f32:
+            return add_plane(static_cast<const float*>(plane), width, height, pitch);
+    }
 }
 
 template <typename Sample>
@@ -113,4 +148,4 @@ NoiseEstimate NoiseEstimator::estimate() const {
     return result;
 }
 
-}  // namespace velnor::cli
+}  // namespace velnor
