@@ -275,5 +275,95 @@ TEST(AutoAcrossFrontEnds, SameFramesSameEstimateSameSettings) {
     }
 }
 
+// Clips auto cannot measure and arguments it cannot take are refused with a
+// message that says what to do; those that need no frame are refused before any
+// frame is requested.
+TEST(AutoAcrossFrontEnds, RefusalsSayWhatToDo) {
+    enum FrontEnd { kVs, kAvs, kAvsWithoutProperties };
+    constexpr int kYuv420 = 1000;  // a clip Velnor takes, in either host's terms
+    const int64_t failing = spread_frames(kFrames, kWidth * kHeight).at(4);
+    const std::string undelivered = plugin::measure_failure(
+        failing, ("source: frame " + std::to_string(failing) + " is unreadable").c_str());
+    const struct {
+        const char* name;
+        FrontEnd front_end;
+        int format;  // kYuv420, or a VapourSynth colour family / AviSynth+ pixel type
+        int width, frames;
+        int64_t strength;  // named when not 0
+        int failing;       // the frame the source fails to deliver, or -1
+        bool estimate;     // the estimate function instead of auto
+        std::string message;
+        bool measures;  // frames were requested before the refusal
+    } cases[] = {
+        {"RGB", kVs, vs::cfRGB, kWidth, kFrames, 0, -1, false, vs::kFormatRefusal, false},
+        {"variable format", kVs, vs::cfUndefined, kWidth, kFrames, 0, -1, false, vs::kFormatRefusal,
+         false},
+        {"variable size", kVs, kYuv420, 0, kFrames, 0, -1, false, vs::kFormatRefusal, false},
+        {"no frames", kVs, kYuv420, kWidth, 0, 0, -1, false, plugin::kNothingToMeasure, false},
+        {"strength beyond 32 bits", kVs, kYuv420, kWidth, kFrames, int64_t{1} << 40, -1, false,
+         plugin::kParameterRange, false},
+        {"a frame undelivered", kVs, kYuv420, kWidth, kFrames, 0, static_cast<int>(failing), false,
+         undelivered, true},
+        {"estimate of RGB", kVs, vs::cfRGB, kWidth, kFrames, 0, -1, true, vs::kFormatRefusal,
+         false},
+        {"RGB32", kAvs, avsc::AVS_CS_BGR32, kWidth, kFrames, 0, -1, false, avsc::kFormatRefusal,
+         false},
+        {"no frames", kAvs, kYuv420, kWidth, 0, 0, -1, false, plugin::kNothingToMeasure, false},
+        {"strength beyond 32 bits", kAvs, kYuv420, kWidth, kFrames, int64_t{1} << 40, -1, false,
+         plugin::kParameterRange, false},
+        {"a frame undelivered", kAvs, kYuv420, kWidth, kFrames, 0, static_cast<int>(failing), false,
+         undelivered, true},
+        {"estimate of YUY2", kAvs, avsc::AVS_CS_YUY2, kWidth, kFrames, 0, -1, true,
+         avsc::kFormatRefusal, false},
+        {"estimate without frame properties", kAvsWithoutProperties, kYuv420, kWidth, kFrames, 0,
+         -1, true, avsc::kNoFrameProperties, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.message.rfind("Velnor: ", 0), 0u);
+        std::string error;
+        int requests = 0;
+        if (c.front_end == kVs) {
+            using namespace vs;
+            FakeVs host;
+            VapourSynthPluginInit2(&host.plugin, &FakeVs::plugin_api());
+            const VSVideoFormat format = c.format == kYuv420
+                                             ? FakeVs::format(cfYUV, stInteger, 8, 1, 1)
+                                             : FakeVs::format(c.format, stInteger, 8, 0, 0);
+            VSNode* source = FakeVs::source(format, c.width, c.width ? kHeight : 0);
+            source->vi.numFrames = c.frames;
+            source->failing = c.failing;
+            FakeVs::Args args = {{"auto", {1}}};
+            if (c.strength) args["strength"] = {c.strength};
+            VSNode* node = c.estimate ? host.call_estimate(source, &error)
+                                      : host.call_velnor(source, args, &error);
+            EXPECT_EQ(node, nullptr);
+            FakeVs::api().freeNode(node);
+            requests = source->requests;
+            FakeVs::api().freeNode(source);
+        } else {
+            using namespace avsc;
+            FakeAvs host;
+            register_velnor(&host.env,
+                            c.front_end == kAvs ? FakeAvs::kApi : FakeAvs::kApiWithoutProperties);
+            auto* source = new SourceClip(video_info(c.format == kYuv420 ? AVS_CS_YV12 : c.format,
+                                                     c.width, kHeight, c.frames));
+            source->failing = c.failing;
+            std::vector<FakeAvs::Arg> args(5, FakeAvs::Arg{false, 0});
+            args[4] = {true, 1, kValueBool};
+            if (c.strength) args[0] = {true, c.strength, kValueLong};
+            const AVS_Value result =
+                c.estimate ? host.call_estimate(source) : host.call_velnor(source, args);
+            EXPECT_EQ(result.type, kValueError);
+            if (result.type == kValueError) error = result.d.string;
+            FakeAvs::release_value(result);
+            requests = source->requests;
+            source->release();
+        }
+        EXPECT_EQ(error, c.message);
+        EXPECT_EQ(requests > 0, c.measures) << requests << " frames requested";
+    }
+}
+
 }  // namespace
 }  // namespace velnor
