@@ -35,7 +35,7 @@ uint16_t estimate_word(float sample) {
     const double word = static_cast<double>(sample) * (255.0 * 256.0);
     if (!(word > 0)) return 0;  // also not a number
     if (word >= 65535.0) return 65535;
-    return static_cast<uint16_t>(std::lround(word));
+    return static_cast<uint16_t>(word + 0.5);  // positive: rounds halves up, as lround
 }
 
 void NoiseEstimator::add_plane(const float* plane, int32_t width, int32_t height,

@@ -199,7 +199,7 @@ using avs_get_row_size_p_func = int (*)(const AVS_VideoFrame* frame, int plane);
 using avs_get_height_p_func = int (*)(const AVS_VideoFrame* frame, int plane);
 using avs_get_read_ptr_p_func = const uint8_t* (*)(const AVS_VideoFrame* frame, int plane);
 using avs_clip_get_error_func = const char* (*)(AVS_Clip* clip);
-using avs_save_string_func = const char* (*)(AVS_ScriptEnvironment* env, const char* s, int length);
+using avs_save_string_func = char* (*)(AVS_ScriptEnvironment* env, const char* s, int length);
 // Frame properties (interface version 8 and later); `append` 0 replaces a value.
 using avs_get_frame_props_rw_func = AVS_Map* (*)(AVS_ScriptEnvironment* env, AVS_VideoFrame* frame);
 using avs_prop_set_int_func = int (*)(AVS_ScriptEnvironment* env, AVS_Map* map, const char* key,

@@ -74,10 +74,10 @@ const char* clip_get_error(AVS_Clip* clip) {
     return clip->error.empty() ? nullptr : clip->error.c_str();
 }
 
-const char* save_string(AVS_ScriptEnvironment* env, const char* s, int length) {
+char* save_string(AVS_ScriptEnvironment* env, const char* s, int length) {
     std::vector<std::string>& saved = env->host->saved_strings;
     saved.emplace_back(s, static_cast<std::size_t>(length));
-    return saved.back().c_str();
+    return saved.back().data();
 }
 
 AVS_Map* get_frame_props_rw(AVS_ScriptEnvironment*, AVS_VideoFrame* frame) {
