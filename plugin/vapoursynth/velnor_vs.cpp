@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -243,7 +244,12 @@ std::optional<Measurement> measure(VSNode* source, const VSVideoInfo& vi, Sample
             *error = plugin::measure_failure(n, message);
             return std::nullopt;
         }
-        add_luma(estimator, frame, format, vsapi);
+        try {
+            add_luma(estimator, frame, format, vsapi);
+        } catch (...) {
+            vsapi->freeFrame(frame);
+            throw;
+        }
         vsapi->freeFrame(frame);
     }
     m.estimate = estimator.estimate();
@@ -310,7 +316,7 @@ Instance* make_instance(VSNode* source, const VSVideoInfo& vi, const VSMap* in, 
             report = Report{noise_value(m->estimate), {strength, threshold1, threshold2}};
             log_choice(*m, vi, measured, report->values, core, vsapi);
         }
-        auto* instance = new Instance{source, {}, report};
+        auto instance = std::make_unique<Instance>(Instance{source, {}, report});
         for (int p = 0; p < kMaxPlanes; ++p) {
             if (!chosen[p]) continue;
             const int ssw = p == 0 ? 0 : vi.format.subSamplingW;
@@ -319,7 +325,7 @@ Instance* make_instance(VSNode* source, const VSVideoInfo& vi, const VSMap* in, 
                 FilterSettings(vi.width >> ssw, vi.height >> ssh, strength, threshold1, threshold2),
                 format);
         }
-        return instance;
+        return instance.release();
     } catch (...) {
         *refusal = plugin::kOutOfMemory;
         return nullptr;
