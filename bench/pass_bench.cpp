@@ -1,33 +1,27 @@
 // Throughput of every pass level on 1080p luma, for each content of
 // bench_planes.h (the gradients, and the photographs when VELNOR_BENCH_PHOTOS is
 // set) at the defaults, and the noisy gradient "tuned" (strength 15, threshold2
-// 30). Where the command-line filter is built, also each row of its suggestion
-// table ("s<sigma>-suggested") against the defaults ("s<sigma>-defaults") on the
-// gradient with that row's noise level. Times are the thread's CPU time (Google
-// Benchmark's default), which other processes on a shared machine disturb less
-// than the clock.
-// bench/pass-ratios.sh turns a run into medians and ratios to the reference.
+// 30), and each row of the suggestion table ("s<sigma>-suggested") against the defaults
+// ("s<sigma>-defaults") on the gradient with that row's noise level. Times are the thread's CPU
+// time (Google Benchmark's default), which other processes on a shared machine disturb less than
+// the clock. bench/pass-ratios.sh turns a run into medians and ratios to the reference.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "bench/bench_planes.h"
 #include "core/denoiser.h"
-#if defined(VELNOR_BENCH_SUGGESTED)
-#include <map>
-
-#include "cli/suggested_settings.h"
-#endif
+#include "core/suggested_settings.h"
 
 namespace {
 
 using velnor::bench::kHeight;
 using velnor::bench::kWidth;
 
-#if defined(VELNOR_BENCH_SUGGESTED)
 // The gradient with noise of the given amplitude, made once.
 const std::vector<uint8_t>& noise_plane(int amplitude) {
     static std::map<int, std::vector<uint8_t>> planes;
@@ -36,7 +30,6 @@ const std::vector<uint8_t>& noise_plane(int amplitude) {
         found = planes.emplace(amplitude, velnor::bench::make_plane(amplitude)).first;
     return found->second;
 }
-#endif
 
 struct Parameters {
     int32_t strength, threshold1, threshold2;
@@ -78,10 +71,9 @@ void register_all(const std::vector<velnor::bench::Content>& contents) {
         for (const velnor::bench::Content& content : contents)
             add(content.name, content.plane, kDefaults);
         add("noisy-tuned", contents.front().plane, {15, 40, 30});
-#if defined(VELNOR_BENCH_SUGGESTED)
         // Each row of the suggestion table against the defaults, on the gradient
         // with the row's noise level.
-        for (const velnor::cli::SettingsRow& row : velnor::cli::suggested_settings_table()) {
+        for (const velnor::SettingsRow& row : velnor::suggested_settings_table()) {
             char sigma[16];
             std::snprintf(sigma, sizeof sigma, "s%d", static_cast<int>(row.sigma));
             const std::vector<uint8_t>& plane = noise_plane(static_cast<int>(row.sigma));
@@ -89,7 +81,6 @@ void register_all(const std::vector<velnor::bench::Content>& contents) {
             add(std::string(sigma) + "-suggested", plane,
                 {row.strength, row.threshold1, row.threshold2});
         }
-#endif
     }
 }
 

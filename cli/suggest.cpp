@@ -8,8 +8,8 @@
 
 #include "cli/replay_source.h"
 #include "cli/stop_request.h"
-#include "cli/suggested_settings.h"
 #include "cli/y4m_reader.h"
+#include "core/measured_settings.h"
 
 namespace velnor::cli {
 
@@ -18,21 +18,17 @@ namespace {
 // "luma noise sigma 2.84, estimated from ...", or for an estimate below the
 // settings table, "no noise measurable: luma noise sigma 0.40, below ...".
 std::string describe(const NoiseSample& sample) {
-    const bool clean = below_measured_noise(sample.estimate.sigma);
+    const bool clean = settings_for_estimate(sample.estimate).basis == SettingsBasis::no_noise;
     char line[320];
     std::snprintf(line, sizeof line,
-                  "%sluma noise sigma %.2f%s, estimated from %llu frame%s of %dx%d (Immerkaer's "
+                  "%s%sluma noise sigma %.2f%s, estimated from %llu frame%s of %dx%d (Immerkaer's "
                   "mask on the smoothest 5%% of %zu blocks)",
-                  clean ? "no noise measurable: " : "", sample.estimate.sigma,
+                  clean ? basis_reason(SettingsBasis::no_noise) : "", clean ? ": " : "",
+                  sample.estimate.sigma,
                   clean ? ", below the lightest level of the settings table" : "",
                   static_cast<unsigned long long>(sample.frames), sample.frames == 1 ? "" : "s",
                   sample.info.width, sample.info.height, sample.estimate.blocks);
     return line;
-}
-
-FilterValues settings_for(const NoiseEstimate& estimate) {
-    return below_measured_noise(estimate.sigma) ? clean_input_settings()
-                                                : suggested_settings(estimate.sigma);
 }
 
 std::string as_options(const FilterValues& values) {
@@ -71,13 +67,11 @@ NoiseSample sample_noise(ByteSource& source, const Y4mLimits& limits, const char
         }
         NoiseEstimator estimator;
         Frame frame;
-        // A frame that would take the luma seen past the limit is not read (a copy of
-        // the measured frames never holds more), unless it is the first.
-        const uint64_t frame_luma =
-            static_cast<uint64_t>(sample.info.width) * static_cast<uint64_t>(sample.info.height);
-        while (sample.frames < kNoiseSampleFrames &&
-               (sample.frames == 0 || sample.estimate.samples + frame_luma <= kNoiseSampleLuma) &&
-               stop_signal() == 0) {
+        // No frame past the measurement's limits is read (a copy of the measured
+        // frames never holds more).
+        const uint64_t frames = frames_to_measure(static_cast<uint64_t>(sample.info.width) *
+                                                  static_cast<uint64_t>(sample.info.height));
+        while (sample.frames < frames && stop_signal() == 0) {
             frame_index = static_cast<int64_t>(sample.frames);
             shortage = "for the frame buffer";
             bytes = sample.info.frame_bytes();
@@ -113,7 +107,7 @@ int print_suggestion(ByteSource& input, const Y4mLimits& limits, std::FILE* out,
     std::fprintf(messages, "velnor: %s\n", describe(sample).c_str());
     std::fflush(messages);
     if (stop_signal() != 0) return report_stopped(messages, stop_signal(), sample.frames);
-    std::fprintf(out, "%s\n", as_options(settings_for(sample.estimate)).c_str());
+    std::fprintf(out, "%s\n", as_options(settings_for_estimate(sample.estimate).values).c_str());
     if (std::fflush(out) != 0)
         return report(messages, std::string("write error: ") + std::strerror(errno));
     return kExitOk;
@@ -139,17 +133,14 @@ int filter_with_suggestion(Options options, const StreamIo& io) {
     // Problems with the input are left to the filter run, which reports them after
     // writing every complete frame before them.
     if (sample.frames > 0) {
-        const FilterValues values =
-            sample.estimate.valid
-                ? settings_for(sample.estimate)
-                : FilterValues{options.strength, options.threshold1, options.threshold2};
+        const MeasuredSettings chosen = settings_for_estimate(sample.estimate);
+        const FilterValues& values = chosen.values;
         if (!options.strength_given) options.strength = values.strength;
         if (!options.threshold1_given) options.threshold1 = values.threshold1;
         if (!options.threshold2_given) options.threshold2 = values.threshold2;
         if (!options.quiet) {
-            const std::string basis = sample.estimate.valid
-                                          ? describe(sample)
-                                          : "no noise estimate (frames too small or saturated)";
+            const std::string basis =
+                sample.estimate.valid ? describe(sample) : basis_reason(chosen.basis);
             std::fprintf(
                 io.messages, "velnor: %s; filtering with %s\n", basis.c_str(),
                 as_options({options.strength, options.threshold1, options.threshold2}).c_str());

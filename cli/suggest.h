@@ -9,17 +9,11 @@
 
 #include "cli/byte_stream.h"
 #include "cli/filter_stream.h"
-#include "cli/noise_estimate.h"
 #include "cli/options.h"
 #include "cli/y4m_format.h"
+#include "core/noise_estimate.h"
 
 namespace velnor::cli {
-
-// The estimate reads at most this many frames, and no frame that would take the
-// luma samples it has seen past this many (four 1080p frames); it always reads at
-// least one frame.
-inline constexpr uint64_t kNoiseSampleFrames = 8;
-inline constexpr uint64_t kNoiseSampleLuma = uint64_t{1} << 23;
 
 // What could not be allocated, for report_out_of_memory; `what` null: nothing.
 struct MemoryShortage {
@@ -36,9 +30,9 @@ struct NoiseSample {
     MemoryShortage shortage;  // memory ran out (the measurement stopped there)
 };
 
-// Reads the stream header and the first frames of `source` and estimates their
-// noise; stops early on a stop request. `copy_shortage` names what reading a frame
-// allocates, for the message when that runs out.
+// Reads the stream header and the first frames of `source` (as many as
+// frames_to_measure allows) and estimates their noise; stops early on a stop request.
+// `copy_shortage` names what reading a frame allocates, for the message when that runs out.
 NoiseSample sample_noise(ByteSource& source, const Y4mLimits& limits,
                          const char* copy_shortage = "while reading the frame");
 

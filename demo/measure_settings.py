@@ -10,7 +10,7 @@
    looks the rule up by its estimate, which reads light noise high). Writes it,
    with the mean PSNR of the noisy pictures, the defaults, the rule and each
    photograph's own best setting, to the settings table that velnor reads at
-   build time (cli/suggested_settings.tsv).
+   build time (core/suggested_settings.tsv).
 3. Check: on photographs the rule was not derived from, runs `velnor --suggest`
    on every noisy picture, filters it with the suggested settings and compares the
    PSNR with the best setting of the grid for that picture; also reports how far

@@ -1,12 +1,12 @@
 #!/usr/bin/python3
-"""Writes the table of suggested settings (cli/suggested_settings.tsv) into
+"""Writes the table of suggested settings (core/suggested_settings.tsv) into
 docs/settings.md between its two "suggested-settings" marker lines, or with --check
 fails when the page's copy differs from the table."""
 import argparse
 import sys
 
 BEGIN = ("<!-- suggested-settings: written by demo/settings_readme.py "
-         "from cli/suggested_settings.tsv -->")
+         "from core/suggested_settings.tsv -->")
 END = "<!-- end of suggested-settings -->"
 
 
@@ -28,7 +28,7 @@ def markdown(tsv_path):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--tsv", default="cli/suggested_settings.tsv")
+    parser.add_argument("--tsv", default="core/suggested_settings.tsv")
     parser.add_argument("--page", default="docs/settings.md")
     parser.add_argument("--check", action="store_true", help="only compare")
     args = parser.parse_args()

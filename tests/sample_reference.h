@@ -3,6 +3,7 @@
 // reference pass (integer samples exactly, float within the float tolerance).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -66,6 +67,33 @@ inline void fill_samples(uint8_t* data, std::ptrdiff_t pitch, int width, int hei
                 std::memcpy(row + 2 * x, &word, 2);
             } else {
                 const float f = (static_cast<float>(v) + fraction(rng)) / 255.0f;
+                std::memcpy(row + 4 * x, &f, 4);
+            }
+        }
+    }
+}
+
+// Every sample of the plane the 8-bit value `base` plus uniform noise of up to
+// `amplitude` either way (clamped to 0..255), at the format's depth with random
+// lower bits; `amplitude` 0 gives the value itself at every depth.
+inline void fill_level(uint8_t* data, std::ptrdiff_t pitch, int width, int height,
+                       SampleFormat format, int base, int amplitude, std::mt19937& rng) {
+    std::uniform_int_distribution<int> noise(-amplitude, amplitude);
+    std::uniform_int_distribution<int> low(0, (1 << (format.bits > 16 ? 8 : format.bits - 8)) - 1);
+    std::uniform_real_distribution<float> fraction(0.0f, 1.0f);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = data + y * pitch;
+        for (int x = 0; x < width; ++x) {
+            const int v = std::clamp(base + (amplitude ? noise(rng) : 0), 0, 255);
+            if (format.type == SampleType::u8) {
+                row[x] = static_cast<uint8_t>(v);
+            } else if (format.type == SampleType::u16) {
+                const auto word =
+                    static_cast<uint16_t>((v << (format.bits - 8)) | (amplitude ? low(rng) : 0));
+                std::memcpy(row + 2 * x, &word, 2);
+            } else {
+                const float f =
+                    (static_cast<float>(v) + (amplitude ? fraction(rng) : 0.0f)) / 255.0f;
                 std::memcpy(row + 4 * x, &f, 4);
             }
         }

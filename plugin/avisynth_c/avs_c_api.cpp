@@ -30,6 +30,17 @@ bool load_avs_api(SymbolLookup lookup, void* context, AvsApi* api) {
     ok &= load(lookup, context, "avs_get_pitch_p", &api->get_pitch_p);
     ok &= load(lookup, context, "avs_get_row_size_p", &api->get_row_size_p);
     ok &= load(lookup, context, "avs_get_height_p", &api->get_height_p);
+    ok &= load(lookup, context, "avs_get_read_ptr_p", &api->get_read_ptr_p);
+    ok &= load(lookup, context, "avs_clip_get_error", &api->clip_get_error);
+    ok &= load(lookup, context, "avs_save_string", &api->save_string);
+    bool props = load(lookup, context, "avs_get_frame_props_rw", &api->get_frame_props_rw);
+    props &= load(lookup, context, "avs_prop_set_int", &api->prop_set_int);
+    props &= load(lookup, context, "avs_prop_set_float", &api->prop_set_float);
+    if (!props) {
+        api->get_frame_props_rw = nullptr;
+        api->prop_set_int = nullptr;
+        api->prop_set_float = nullptr;
+    }
     return ok;
 }
 

@@ -21,13 +21,21 @@ struct AvsApi {
     avs_get_pitch_p_func get_pitch_p;
     avs_get_row_size_p_func get_row_size_p;
     avs_get_height_p_func get_height_p;
+    avs_get_read_ptr_p_func get_read_ptr_p;
+    avs_clip_get_error_func clip_get_error;
+    avs_save_string_func save_string;
+    // Frame properties: null in hosts that have none (before interface version 8).
+    avs_get_frame_props_rw_func get_frame_props_rw;
+    avs_prop_set_int_func prop_set_int;
+    avs_prop_set_float_func prop_set_float;
 };
 
 // Looks a host function up by its exported name; null if it is missing.
 using SymbolLookup = void* (*)(void* context, const char* name);
 
 // Fills every entry of `api` through `lookup`; false (with `api` partly filled) if
-// any function is missing.
+// any function is missing but those of frame properties, which are left null
+// unless all three are found.
 bool load_avs_api(SymbolLookup lookup, void* context, AvsApi* api);
 
 // Finds the loaded module that exports the interface, whether the program linked

@@ -16,6 +16,7 @@ namespace velnor::avsc {
 struct AVS_Clip;
 struct AVS_ScriptEnvironment;
 struct AVS_VideoFrame;
+struct AVS_Map;  // a frame's properties
 
 struct AVS_VideoInfo {
     int width;  // 0: the clip has no video
@@ -196,6 +197,16 @@ using avs_get_write_ptr_p_func = uint8_t* (*)(const AVS_VideoFrame* frame, int p
 using avs_get_pitch_p_func = int (*)(const AVS_VideoFrame* frame, int plane);
 using avs_get_row_size_p_func = int (*)(const AVS_VideoFrame* frame, int plane);
 using avs_get_height_p_func = int (*)(const AVS_VideoFrame* frame, int plane);
+using avs_get_read_ptr_p_func = const uint8_t* (*)(const AVS_VideoFrame* frame, int plane);
+using avs_clip_get_error_func = const char* (*)(AVS_Clip* clip);
+using avs_save_string_func = char* (*)(AVS_ScriptEnvironment* env, const char* s, int length);
+// Frame properties (interface version 8 and later); `append` 0 replaces a value.
+using avs_get_frame_props_rw_func = AVS_Map* (*)(AVS_ScriptEnvironment* env, AVS_VideoFrame* frame);
+using avs_prop_set_int_func = int (*)(AVS_ScriptEnvironment* env, AVS_Map* map, const char* key,
+                                      int64_t i, int append);
+using avs_prop_set_float_func = int (*)(AVS_ScriptEnvironment* env, AVS_Map* map, const char* key,
+                                        double d, int append);
+inline constexpr int kPropReplace = 0;
 
 #if defined(__x86_64__) || defined(_M_X64)
 static_assert(sizeof(AVS_VideoInfo) == 48);

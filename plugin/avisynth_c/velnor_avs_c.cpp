@@ -5,10 +5,13 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <string>
 #include <type_traits>
 
 #include "core/denoiser.h"
 #include "core/filter_settings.h"
+#include "core/measured_settings.h"
+#include "core/noise_estimate.h"
 #include "plugin/script_function.h"
 
 namespace velnor::avsc {
@@ -31,13 +34,28 @@ void release(SharedApi* shared) {
 constexpr int kPlaneIds[] = {AVS_PLANAR_Y, AVS_PLANAR_U, AVS_PLANAR_V};
 constexpr int kMaxPlanes = 3;
 
+// What an auto filter attaches to each frame.
+struct Report {
+    double noise;
+    FilterValues values;
+};
+
 // One Velnor clip's state; read-only once created, so any number of threads may
 // filter frames with it at once. A plane has a denoiser (made for its own size)
 // exactly when it is filtered.
 struct Instance {
     std::optional<Denoiser> planes[kMaxPlanes];
     SharedApi* shared;
+    std::optional<Report> report;  // auto: the estimate and the settings, on every frame
 };
+
+// One VelnorEstimate clip's state, read-only once created.
+struct EstimateInstance {
+    SampleFormat format;
+    SharedApi* shared;
+};
+
+constexpr int kAutoArgument = 5;
 
 AVS_Value error_value(const char* message) {
     AVS_Value value{};
@@ -107,6 +125,33 @@ const char* filter_planes(const Instance& self, AVS_VideoFrame* frame) noexcept 
     return nullptr;
 }
 
+// The estimate of the luma plane of `frame`, at the frame's own size.
+NoiseEstimate luma_estimate(const AvsApi& api, const AVS_VideoFrame* frame, SampleFormat format,
+                            NoiseEstimator& estimator) {
+    estimator.add_plane(api.get_read_ptr_p(frame, AVS_PLANAR_Y), format,
+                        api.get_row_size_p(frame, AVS_PLANAR_Y) / format.bytes(),
+                        api.get_height_p(frame, AVS_PLANAR_Y),
+                        api.get_pitch_p(frame, AVS_PLANAR_Y));
+    return estimator.estimate();
+}
+
+// The estimate as a frame property: 0 where nothing could be measured.
+double noise_value(const NoiseEstimate& estimate) { return estimate.valid ? estimate.sigma : 0.0; }
+
+// Attaches the report to a frame this call owns, where the host has properties.
+void attach(const AvsApi& api, AVS_ScriptEnvironment* env, AVS_VideoFrame* frame,
+            const Report& report) {
+    if (!api.get_frame_props_rw) return;
+    AVS_Map* props = api.get_frame_props_rw(env, frame);
+    if (!props) return;
+    api.prop_set_float(env, props, plugin::kNoiseProperty, report.noise, kPropReplace);
+    api.prop_set_int(env, props, plugin::kStrengthProperty, report.values.strength, kPropReplace);
+    api.prop_set_int(env, props, plugin::kThreshold1Property, report.values.threshold1,
+                     kPropReplace);
+    api.prop_set_int(env, props, plugin::kThreshold2Property, report.values.threshold2,
+                     kPropReplace);
+}
+
 AVS_VideoFrame* get_frame(AVS_FilterInfo* fi, int n) {
     const Instance& self = *static_cast<const Instance*>(fi->user_data);
     const AvsApi& api = self.shared->api;
@@ -123,6 +168,35 @@ AVS_VideoFrame* get_frame(AVS_FilterInfo* fi, int n) {
         api.release_video_frame(frame);
         return nullptr;
     }
+    if (self.report) attach(api, fi->env, frame, *self.report);
+    return frame;
+}
+
+// VelnorEstimate: the child's frame with VelnorNoise added (on a copy where the
+// frame is shared, as the host's MakeWritable decides).
+AVS_VideoFrame* estimate_frame(AVS_FilterInfo* fi, int n) {
+    const EstimateInstance& self = *static_cast<const EstimateInstance*>(fi->user_data);
+    const AvsApi& api = self.shared->api;
+    AVS_VideoFrame* frame = api.get_frame(fi->child, n);
+    if (!frame) return nullptr;  // the host raises the child's error
+    Report report{0, {}};
+    try {
+        NoiseEstimator estimator;
+        report.noise = noise_value(luma_estimate(api, frame, self.format, estimator));
+    } catch (...) {
+        fi->error = plugin::kOutOfMemory;
+        api.release_video_frame(frame);
+        return nullptr;
+    }
+    if (api.make_writable(fi->env, &frame) < 0) {
+        const char* error = api.get_error(fi->env);
+        fi->error = error ? error : plugin::kNotWritable;
+        api.release_video_frame(frame);
+        return nullptr;
+    }
+    AVS_Map* props = api.get_frame_props_rw(fi->env, frame);
+    if (props)
+        api.prop_set_float(fi->env, props, plugin::kNoiseProperty, report.noise, kPropReplace);
     return frame;
 }
 
@@ -139,10 +213,44 @@ void free_filter(AVS_FilterInfo* fi) {
     fi->user_data = nullptr;
 }
 
-// Builds the instance for a clip of format `vi`; null with `*refusal` set when
-// Velnor does not take that clip.
-Instance* make_instance(const AVS_VideoInfo& vi, const Arguments& args, SharedApi* shared,
-                        const char** refusal) {
+void free_estimate(AVS_FilterInfo* fi) {
+    EstimateInstance* instance = static_cast<EstimateInstance*>(fi->user_data);
+    release(instance->shared);
+    delete instance;
+    fi->user_data = nullptr;
+}
+
+// The luma noise of the frames spread_frames picks, fetched from the child while
+// the filter is created; empty with `*error` set when the child fails to deliver
+// one.
+std::optional<NoiseEstimate> measure(const AvsApi& api, AVS_FilterInfo* fi, SampleFormat format,
+                                     std::string* error) {
+    NoiseEstimator estimator;
+    NoiseEstimate estimate;
+    const auto luma = static_cast<uint64_t>(fi->vi.width) * static_cast<uint64_t>(fi->vi.height);
+    for (const int64_t n : spread_frames(fi->vi.num_frames, luma)) {
+        AVS_VideoFrame* frame = api.get_frame(fi->child, static_cast<int>(n));
+        if (!frame) {
+            *error = plugin::measure_failure(n, api.clip_get_error(fi->child));
+            return std::nullopt;
+        }
+        try {
+            estimate = luma_estimate(api, frame, format, estimator);
+        } catch (...) {
+            api.release_video_frame(frame);
+            throw;
+        }
+        api.release_video_frame(frame);
+    }
+    return estimate;
+}
+
+// Builds the instance for the filter's clip; null with `*refusal` set when Velnor
+// does not take that clip or cannot measure it. Cheap refusals come before
+// anything is measured.
+Instance* make_instance(AVS_FilterInfo* fi, const Arguments& args, SharedApi* shared,
+                        std::string* refusal) {
+    const AVS_VideoInfo& vi = fi->vi;
     PlanarFormat format;
     if (vi.width <= 0 || vi.height <= 0 || !decode_pixel_type(vi.pixel_type, &format)) {
         *refusal = kFormatRefusal;
@@ -155,10 +263,27 @@ Instance* make_instance(const AVS_VideoInfo& vi, const Arguments& args, SharedAp
         *refusal = plugin::kParameterRange;
         return nullptr;
     }
+    const bool automatic = args.boolean_or(kAutoArgument, false);
+    if (automatic && vi.num_frames <= 0) {
+        *refusal = plugin::kNothingToMeasure;
+        return nullptr;
+    }
     const int planes = format.chroma && args.boolean_or(4, plugin::kDefaultChroma) ? 3 : 1;
     Instance* instance = nullptr;
     try {
-        instance = new Instance{{}, shared};
+        std::optional<Report> report;
+        if (automatic) {
+            const std::optional<NoiseEstimate> estimate =
+                measure(shared->api, fi, format.sample, refusal);
+            if (!estimate) return nullptr;
+            const MeasuredSettings measured = settings_for_estimate(*estimate);
+            // Values named in the call win.
+            args.integer_or(1, measured.values.strength, &strength);
+            args.integer_or(2, measured.values.threshold1, &threshold1);
+            args.integer_or(3, measured.values.threshold2, &threshold2);
+            report = Report{noise_value(*estimate), {strength, threshold1, threshold2}};
+        }
+        instance = new Instance{{}, shared, report};
         for (int p = 0; p < planes; ++p) {
             const int shift_w = p == 0 ? 0 : format.shift_w;
             const int shift_h = p == 0 ? 0 : format.shift_h;
@@ -175,6 +300,12 @@ Instance* make_instance(const AVS_VideoInfo& vi, const Arguments& args, SharedAp
     return instance;
 }
 
+// An error value whose text the host keeps for as long as it needs it.
+AVS_Value saved_error(const AvsApi& api, AVS_ScriptEnvironment* env, const std::string& message) {
+    const char* saved = api.save_string(env, message.c_str(), static_cast<int>(message.size()));
+    return error_value(saved ? saved : plugin::kOutOfMemory);
+}
+
 AVS_Value create_velnor(AVS_ScriptEnvironment* env, AVS_Value args, void* user_data) {
     SharedApi* shared = static_cast<SharedApi*>(user_data);
     const AvsApi* api = &shared->api;
@@ -185,15 +316,49 @@ AVS_Value create_velnor(AVS_ScriptEnvironment* env, AVS_Value args, void* user_d
     AVS_FilterInfo* fi = nullptr;
     AVS_Clip* clip = api->new_c_filter(env, &fi, *clip_value, 1);
     if (!clip || !fi) return error_value(plugin::kHostRefusedFilter);
-    const char* refusal = nullptr;
-    Instance* instance = make_instance(fi->vi, arguments, shared, &refusal);
-    AVS_Value result = error_value(refusal);
+    std::string refusal;
+    Instance* instance = nullptr;
+    try {
+        instance = make_instance(fi, arguments, shared, &refusal);
+    } catch (...) {
+        refusal = plugin::kOutOfMemory;
+    }
+    AVS_Value result = instance ? AVS_Value{} : saved_error(*api, env, refusal);
     if (instance) {
         // Audio and parity callbacks stay null: the host then answers from the child.
         fi->user_data = instance;
         fi->get_frame = get_frame;
         fi->set_cache_hints = set_cache_hints;
         fi->free_filter = free_filter;
+        api->set_to_clip(&result, clip);
+    }
+    api->release_clip(clip);
+    return result;
+}
+
+AVS_Value create_estimate(AVS_ScriptEnvironment* env, AVS_Value args, void* user_data) {
+    SharedApi* shared = static_cast<SharedApi*>(user_data);
+    const AvsApi* api = &shared->api;
+    const Arguments arguments(args);
+    const AVS_Value* clip_value = arguments.at(0);
+    if (!clip_value || clip_value->type != kValueClip) return error_value(kFormatRefusal);
+    if (!api->get_frame_props_rw) return error_value(kNoFrameProperties);
+
+    AVS_FilterInfo* fi = nullptr;
+    AVS_Clip* clip = api->new_c_filter(env, &fi, *clip_value, 1);
+    if (!clip || !fi) return error_value(plugin::kHostRefusedFilter);
+    PlanarFormat format;
+    const bool accepted =
+        fi->vi.width > 0 && fi->vi.height > 0 && decode_pixel_type(fi->vi.pixel_type, &format);
+    EstimateInstance* instance =
+        accepted ? new (std::nothrow) EstimateInstance{format.sample, shared} : nullptr;
+    AVS_Value result = error_value(accepted ? plugin::kOutOfMemory : kFormatRefusal);
+    if (instance) {
+        ++shared->users;
+        fi->user_data = instance;
+        fi->get_frame = estimate_frame;
+        fi->set_cache_hints = set_cache_hints;
+        fi->free_filter = free_estimate;
         api->set_to_clip(&result, clip);
     }
     api->release_clip(clip);
@@ -209,6 +374,8 @@ const char* register_velnor(AVS_ScriptEnvironment* env, const AvsApi& api) {
     if (!shared) return plugin::kOutOfMemory;
     api.add_function(env, plugin::kFunctionName, plugin::kParametersWithChroma, create_velnor,
                      shared);
+    api.add_function(env, plugin::kEstimateFunctionName, plugin::kEstimateParameters,
+                     create_estimate, shared);
     api.at_exit(env, shut_down, shared);
     return plugin::kAvsPlusVersionText;
 }

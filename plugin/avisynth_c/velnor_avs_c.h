@@ -1,5 +1,7 @@
 // The AviSynth+ C-interface binding: the script function Velnor on planar YUV, YUVA
-// and greyscale clips of 8 to 16 bits and 32-bit float; luma, and chroma on request.
+// and greyscale clips of 8 to 16 bits and 32-bit float; luma, and chroma on request;
+// auto=true measures the settings. VelnorEstimate attaches the luma noise estimate
+// to each frame.
 #pragma once
 
 #include "plugin/avisynth_c/avs_c_api.h"
@@ -15,6 +17,10 @@ inline constexpr const char kFormatRefusal[] =
     "(YV12, I420, YV16, YV24, YV411, Y8, YUV420P10 to YUV444P16, YUVA, Y10 to Y16, the float "
     "forms such as YUV420PS and Y32); convert RGB and YUY2 first, e.g. with ConvertToYV12() "
     "or ConvertToYUV444()";
+// VelnorEstimate's refusal in a host without frame properties.
+inline constexpr const char kNoFrameProperties[] =
+    "Velnor: VelnorEstimate needs frame properties, which AviSynth+ has from version 3.6 on; "
+    "update AviSynth+, or use Velnor(auto=true), which works without them";
 // The version text returned when the host's functions cannot be found.
 inline constexpr const char kNoInterface[] =
     "Velnor: the AviSynth+ C interface was not found in this process";

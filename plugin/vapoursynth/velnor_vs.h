@@ -1,6 +1,7 @@
 // The VapourSynth binding: velnor.Velnor(clip, strength, threshold1, threshold2,
-// planes) on constant-format, constant-size YUV and GRAY clips of 8- to 16-bit
-// integer or 32-bit float samples.
+// planes, auto) on constant-format, constant-size YUV and GRAY clips of 8- to
+// 16-bit integer or 32-bit float samples, and velnor.Estimate(clip), which
+// attaches the luma noise estimate to each frame.
 #pragma once
 
 #include "core/sample_format.h"
@@ -15,7 +16,10 @@ inline constexpr const char kPluginNamespace[] = "velnor";
 inline constexpr const char kPluginName[] = "Velnor spatial denoiser";
 inline constexpr int kPluginVersion = (kVersionMajor << 16) | kVersionMinor;
 inline constexpr const char kArguments[] =
-    "clip:vnode;strength:int:opt;threshold1:int:opt;threshold2:int:opt;planes:int[]:opt:empty;";
+    "clip:vnode;strength:int:opt;threshold1:int:opt;threshold2:int:opt;planes:int[]:opt:empty;"
+    "auto:int:opt;";
+inline constexpr const char kEstimateFunction[] = "Estimate";
+inline constexpr const char kEstimateArguments[] = "clip:vnode;";
 inline constexpr const char kReturnType[] = "clip:vnode;";
 
 // The error texts for clips of any other format and for a bad plane list.

@@ -35,6 +35,12 @@ if [ ! -e "$plugin" ] || [ -n "$(find core plugin -newer "$plugin" -print -quit)
   bash scripts/build-dist.sh >/dev/null
 fi
 
+# auto's checks compare with velnor --suggest, built in the library's own tree.
+if [ -z "${VELNOR_CLI:-}" ]; then
+  cmake --build build/linux-x86_64 --target velnor -j 2 >/dev/null
+  export VELNOR_CLI=$PWD/build/linux-x86_64/cli/velnor
+fi
+
 build=build/real_hosts
 cmake -S tests/real_hosts -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELNOR_WERROR=ON \
   -DVELNOR_AVISYNTHPLUS_PREFIXES="$avisynth_prefixes" \

@@ -50,8 +50,9 @@ run() {  # name, expected output, probe arguments...
   fi
 }
 run "no AviSynth in the process" "$missing|0|1" velnor.dll
-run "AviSynth.dll loaded privately" "$version|1|1" velnor.dll AviSynth.dll
-run "the interface under another file name" "$version|1|1" velnor.dll avs_renamed.dll
+# Two registrations: Velnor and VelnorEstimate.
+run "AviSynth.dll loaded privately" "$version|2|1" velnor.dll AviSynth.dll
+run "the interface under another file name" "$version|2|1" velnor.dll avs_renamed.dll
 WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
 [ $failed -eq 0 ] || fail "$failed of 3 runs failed"
 echo "win64-entry: all 3 runs passed"

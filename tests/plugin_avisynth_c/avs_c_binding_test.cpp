@@ -38,7 +38,7 @@ class AvsCBinding : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_STREQ(register_velnor(&host.env, FakeAvs::kApi), plugin::kAvsPlusVersionText);
-        ASSERT_EQ(host.registrations.size(), 1u);
+        ASSERT_EQ(host.registrations.size(), 2u);
     }
     void TearDown() override { EXPECT_EQ(FakeAvs::live_frames.load(), 0); }
 
@@ -77,7 +77,10 @@ protected:
 
 TEST_F(AvsCBinding, RegistersVelnorWithItsSignature) {
     EXPECT_EQ(host.registrations[0].name, "Velnor");
-    EXPECT_EQ(host.registrations[0].params, "c[strength]i[threshold1]i[threshold2]i[chroma]b");
+    EXPECT_EQ(host.registrations[0].params,
+              "c[strength]i[threshold1]i[threshold2]i[chroma]b[auto]b");
+    EXPECT_EQ(host.registrations[1].name, "VelnorEstimate");
+    EXPECT_EQ(host.registrations[1].params, "c");
 }
 
 // Every accepted shape at every sample size, luma only by default: luma is the

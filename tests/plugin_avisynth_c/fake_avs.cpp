@@ -64,7 +64,37 @@ void release_clip(AVS_Clip* clip) {
     delete clip;
 }
 
-AVS_VideoFrame* get_frame(AVS_Clip* clip, int n) { return clip->clip->get_frame(n); }
+AVS_VideoFrame* get_frame(AVS_Clip* clip, int n) {
+    AVS_VideoFrame* frame = clip->clip->get_frame(n);
+    clip->error = frame ? "" : "source: frame " + std::to_string(n) + " is unreadable";
+    return frame;
+}
+
+const char* clip_get_error(AVS_Clip* clip) {
+    return clip->error.empty() ? nullptr : clip->error.c_str();
+}
+
+char* save_string(AVS_ScriptEnvironment* env, const char* s, int length) {
+    std::vector<std::string>& saved = env->host->saved_strings;
+    saved.emplace_back(s, static_cast<std::size_t>(length));
+    return saved.back().data();
+}
+
+AVS_Map* get_frame_props_rw(AVS_ScriptEnvironment*, AVS_VideoFrame* frame) {
+    return frame->refs == 1 ? &frame->props : nullptr;
+}
+
+int prop_set_int(AVS_ScriptEnvironment*, AVS_Map* map, const char* key, int64_t i, int append) {
+    if (append != 0) return 1;
+    map->values[key] = static_cast<double>(i);
+    return 0;
+}
+
+int prop_set_float(AVS_ScriptEnvironment*, AVS_Map* map, const char* key, double d, int append) {
+    if (append != 0) return 1;
+    map->values[key] = d;
+    return 0;
+}
 
 int make_writable(AVS_ScriptEnvironment* env, AVS_VideoFrame** frame) {
     env->error = nullptr;
@@ -75,6 +105,7 @@ int make_writable(AVS_ScriptEnvironment* env, AVS_VideoFrame** frame) {
     if ((*frame)->refs == 1) return 0;
     AVS_VideoFrame* copy = new_frame();
     for (int p = 0; p < 4; ++p) copy->planes[p] = (*frame)->planes[p];
+    copy->props = (*frame)->props;
     release_frame(*frame);
     *frame = copy;
     return 1;
@@ -94,14 +125,27 @@ int get_row_size_p(const AVS_VideoFrame* frame, int plane) {
 int get_height_p(const AVS_VideoFrame* frame, int plane) {
     return frame->planes[plane_index(plane)].height;
 }
+const uint8_t* get_read_ptr_p(const AVS_VideoFrame* frame, int plane) {
+    return frame->planes[plane_index(plane)].bytes.data();
+}
 
 }  // namespace
 
 const AvsApi FakeAvs::kApi = {
-    add_function, at_exit,        get_error,     new_c_filter,  set_to_clip,
-    release_clip, get_frame,      release_frame, make_writable, get_write_ptr_p,
-    get_pitch_p,  get_row_size_p, get_height_p,
+    add_function,       at_exit,         get_error,      new_c_filter,
+    set_to_clip,        release_clip,    get_frame,      release_frame,
+    make_writable,      get_write_ptr_p, get_pitch_p,    get_row_size_p,
+    get_height_p,       get_read_ptr_p,  clip_get_error, save_string,
+    get_frame_props_rw, prop_set_int,    prop_set_float,
 };
+
+const AvsApi FakeAvs::kApiWithoutProperties = [] {
+    AvsApi api = kApi;
+    api.get_frame_props_rw = nullptr;
+    api.prop_set_int = nullptr;
+    api.prop_set_float = nullptr;
+    return api;
+}();
 
 FakeAvs::FakeAvs() = default;
 FakeAvs::~FakeAvs() { shut_down(); }
@@ -111,8 +155,20 @@ void FakeAvs::shut_down() {
     exit_handlers.clear();
 }
 
+AVS_Value FakeAvs::call_estimate(FakeClip* clip) {
+    AVS_Value arg{};
+    arg.type = kValueClip;
+    arg.d.clip = clip;
+    AVS_Value array{};
+    array.type = kValueArray;
+    array.array_size = 1;
+    array.d.array = &arg;
+    const Registration& estimate = registrations.at(1);
+    return estimate.apply(&env, array, estimate.user_data);
+}
+
 AVS_Value FakeAvs::call_velnor(FakeClip* clip, const std::vector<Arg>& params) {
-    constexpr int kArgs = 5;  // clip, strength, threshold1, threshold2, chroma
+    constexpr int kArgs = 6;  // clip, strength, threshold1, threshold2, chroma, auto
     AVS_Value args[kArgs] = {};
     args[0].type = kValueClip;
     args[0].d.clip = clip;
@@ -156,6 +212,8 @@ const AVS_VideoFrame& SourceClip::original(int n) {
 }
 
 AVS_VideoFrame* SourceClip::get_frame(int n) {
+    ++requests;
+    if (n == failing) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
     AVS_VideoFrame*& frame = frames_[n];
     if (!frame) {
@@ -177,6 +235,9 @@ AVS_VideoFrame* SourceClip::get_frame(int n) {
         if (layout.alpha) frame->planes[3] = plane(vi.width, height);
         for (test::TestPlane& p : frame->planes)
             test::fill_samples(p.data(), p.pitch, p.width / bytes, p.height, layout.sample, rng);
+        if (luma >= 0)
+            test::fill_level(frame->planes[0].data(), frame->planes[0].pitch, vi.width, height,
+                             layout.sample, luma, luma_noise, rng);
     }
     ++frame->refs;
     return frame;

@@ -20,14 +20,20 @@
 namespace velnor::avsc {
 
 // The host's opaque objects, defined here for the stand-in.
+struct AVS_Map {
+    std::map<std::string, double> values;  // integers and floats alike
+};
+
 struct AVS_VideoFrame {
     std::atomic<int> refs{1};
     test::TestPlane planes[4] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};  // Y, U, V, A
+    AVS_Map props;
 };
 
 class FakeClip;
 struct AVS_Clip {
     FakeClip* clip;  // one reference
+    std::string error = {};
 };
 
 class FakeAvs;
@@ -63,6 +69,13 @@ class SourceClip : public FakeClip {
 public:
     // `frame_shrink` makes every frame that many luma rows smaller than vi says.
     SourceClip(const AVS_VideoInfo& vi, int frame_shrink = 0);
+    // Frame `failing` is not delivered (get_frame returns null), if not negative;
+    // a non-negative `luma` makes every luma sample that 8-bit value plus uniform
+    // noise of up to `luma_noise` either way.
+    int failing = -1;
+    int luma = -1;
+    int luma_noise = 0;
+    std::atomic<int> requests{0};
     ~SourceClip() override;
     AVS_VideoFrame* get_frame(int n) override;
     int get_parity(int n) override { return (n * 7 + 3) % 5 < 2; }
@@ -115,6 +128,9 @@ public:
 
     // The host's function table.
     static const AvsApi kApi;
+    // The same without frame properties, as a host before interface version 8.
+    static const AvsApi kApiWithoutProperties;
+    std::vector<std::string> saved_strings;
 
     AVS_ScriptEnvironment env{this, nullptr};
     std::vector<Registration> registrations;
@@ -122,9 +138,11 @@ public:
     bool make_writable_fails = false;
     static std::atomic<int> live_frames;
 
-    // Calls the registered Velnor with `clip` and up to four further arguments; the
+    // Calls the registered Velnor with `clip` and up to five further arguments; the
     // result holds a reference for the caller (release with release_value).
     AVS_Value call_velnor(FakeClip* clip, const std::vector<Arg>& params = {});
+    // Calls the registered VelnorEstimate with `clip`.
+    AVS_Value call_estimate(FakeClip* clip);
     static void release_value(const AVS_Value& value);
 };
 

@@ -1,7 +1,7 @@
 // A library that exports the AviSynth+ C functions the binding looks up, for the
 // test that opens it privately (dlopen with RTLD_LOCAL), as some programs open
-// libavisynth. Registration and shutdown functions are recorded; the others are
-// never called.
+// libavisynth. Registrations (Velnor and VelnorEstimate) and shutdown functions
+// are recorded; the others are never called.
 #include <cstdint>
 
 namespace {
@@ -32,6 +32,12 @@ VELNOR_TEST_EXPORT uint8_t* avs_get_write_ptr_p(const void*, int) { return nullp
 VELNOR_TEST_EXPORT int avs_get_pitch_p(const void*, int) { return 0; }
 VELNOR_TEST_EXPORT int avs_get_row_size_p(const void*, int) { return 0; }
 VELNOR_TEST_EXPORT int avs_get_height_p(const void*, int) { return 0; }
+VELNOR_TEST_EXPORT const uint8_t* avs_get_read_ptr_p(const void*, int) { return nullptr; }
+VELNOR_TEST_EXPORT const char* avs_clip_get_error(void*) { return nullptr; }
+VELNOR_TEST_EXPORT char* avs_save_string(void*, const char*, int) { return nullptr; }
+VELNOR_TEST_EXPORT void* avs_get_frame_props_rw(void*, void*) { return nullptr; }
+VELNOR_TEST_EXPORT int avs_prop_set_int(void*, void*, const char*, int64_t, int) { return 0; }
+VELNOR_TEST_EXPORT int avs_prop_set_float(void*, void*, const char*, double, int) { return 0; }
 
 VELNOR_TEST_EXPORT int private_host_registrations() { return registrations; }
 VELNOR_TEST_EXPORT int private_host_exit_handlers() { return exit_handlers; }

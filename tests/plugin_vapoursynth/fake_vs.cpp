@@ -1,5 +1,6 @@
 #include "tests/plugin_vapoursynth/fake_vs.h"
 
+#include <cstdio>
 #include <random>
 
 #include "tests/sample_reference.h"
@@ -7,6 +8,7 @@
 namespace velnor::vs {
 
 std::atomic<int> FakeVs::live_frames{0};
+std::vector<std::pair<int, std::string>> FakeVs::log;
 
 namespace {
 
@@ -128,6 +130,26 @@ void request_frame_filter(int n, VSNode* node, VSFrameContext* ctx) {
     ctx->requested_n = n;
 }
 
+int map_set_int(VSMap* map, const char* key, int64_t i, int append) {
+    if (append == maReplace) map->entries[key].clear();
+    map->entries[key].push_back(i);
+    return 0;
+}
+
+int map_set_float(VSMap* map, const char* key, double d, int append) {
+    if (append == maReplace) map->entries[key].clear();
+    map->entries[key].push_back(d);
+    return 0;
+}
+
+const VSFrame* get_frame_sync(int n, VSNode* node, char* error, int size) {
+    std::string message;
+    const VSFrame* frame = FakeVs::get_frame(node, n, &message);
+    if (!frame && error && size > 0)
+        std::snprintf(error, static_cast<std::size_t>(size), "%s", message.c_str());
+    return frame;
+}
+
 VSAPI make_api() {
     VSAPI a{};
     a.createVideoFilter2 = create_video_filter2;
@@ -156,6 +178,13 @@ VSAPI make_api() {
     };
     a.mapGetNode = map_get_node;
     a.mapConsumeNode = map_consume_node;
+    a.mapSetInt = map_set_int;
+    a.mapSetFloat = map_set_float;
+    a.getFramePropertiesRW = [](VSFrame* f) { return &f->props; };
+    a.getFrame = get_frame_sync;
+    a.logMessage = [](int type, const char* message, VSCore*) {
+        FakeVs::log.emplace_back(type, message);
+    };
     return a;
 }
 
@@ -201,6 +230,16 @@ VSNode* FakeVs::source(const VSVideoFormat& format, int width, int height) {
     return node;
 }
 
+VSNode* FakeVs::call_estimate(VSNode* source, std::string* error) {
+    VSMap in, out;
+    in.entries["clip"] = {source};
+    const VSPlugin::Function& estimate = plugin.functions.at(1);
+    estimate.create(&in, &out, estimate.data, &core, &api());
+    *error = out.error;
+    auto it = out.entries.find("clip");
+    return it == out.entries.end() ? nullptr : std::get<VSNode*>(it->second.at(0));
+}
+
 VSNode* FakeVs::call_velnor(VSNode* source, const Args& args, std::string* error) {
     VSMap in, out;
     in.entries["clip"] = {source};
@@ -226,6 +265,11 @@ VSNode* FakeVs::call_velnor(VSNode* source, const Args& args, std::string* error
 
 const VSFrame* FakeVs::get_frame(VSNode* node, int n, std::string* error) {
     if (!node->get_frame) {  // a source
+        ++node->requests;
+        if (n == node->failing) {
+            if (error) *error = "source: frame " + std::to_string(n) + " is unreadable";
+            return nullptr;
+        }
         std::lock_guard<std::mutex> lock(node->mutex);
         const VSFrame*& frame = node->frames[n];
         if (!frame) {
@@ -240,6 +284,9 @@ const VSFrame* FakeVs::get_frame(VSNode* node, int n, std::string* error) {
                 test::TestPlane& plane = *f->planes[p];
                 test::fill_samples(plane.data(), plane.pitch, plane_width(f, p), plane.height,
                                    sample, rng);
+                if (p == 0 && node->luma >= 0)
+                    test::fill_level(plane.data(), plane.pitch, plane_width(f, p), plane.height,
+                                     sample, node->luma, node->luma_noise, rng);
                 mark_padding(plane);
             }
             f->props.entries["_FrameNumber"] = {int64_t{n}};

@@ -18,7 +18,7 @@
 namespace velnor::vs {
 
 struct VSMap {
-    using Value = std::variant<int64_t, VSNode*>;
+    using Value = std::variant<int64_t, VSNode*, double>;
     std::map<std::string, std::vector<Value>> entries;
     std::string error;
     bool operator==(const VSMap& other) const { return entries == other.entries; }
@@ -45,6 +45,13 @@ struct VSNode {
     // A source node: its frames, kept so that tests can compare with them, and
     // how many rows they lack against vi (a faulty source).
     int frame_shrink = 0;
+    // A source that fails to deliver frame `failing`, and one whose luma samples
+    // are the 8-bit value `luma` (if not negative) plus uniform noise of up to
+    // `luma_noise` either way.
+    int failing = -1;
+    int luma = -1;
+    int luma_noise = 0;
+    std::atomic<int> requests{0};
     std::mutex mutex;
     std::map<int, const VSFrame*> frames;
 };
@@ -74,6 +81,8 @@ public:
     static const VSAPI& api();
     static const VSPLUGINAPI& plugin_api();
     static std::atomic<int> live_frames;
+    // Messages logged through logMessage: type and text.
+    static std::vector<std::pair<int, std::string>> log;
 
     // A source node of `format` (a null format: variable) and size.
     static VSNode* source(const VSVideoFormat& format, int width, int height);
@@ -83,6 +92,8 @@ public:
     // arguments; the new node, or null with `error` set.
     using Args = std::map<std::string, std::vector<int64_t>>;
     VSNode* call_velnor(VSNode* source, const Args& args, std::string* error);
+    // Calls the registered Estimate on `source`.
+    VSNode* call_estimate(VSNode* source, std::string* error);
 
     // Frame n of `node`, requested as the core does; null with `error` set on failure.
     static const VSFrame* get_frame(VSNode* node, int n, std::string* error = nullptr);

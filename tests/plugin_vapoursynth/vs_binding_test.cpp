@@ -76,13 +76,17 @@ TEST_F(VsBinding, RegistersVelnorForApi40) {
     // The core reads the plug-in's version as major << 16 | minor.
     EXPECT_EQ(host.plugin.version >> 16, kVersionMajor);
     EXPECT_EQ(host.plugin.version & 0xffff, kVersionMinor);
-    ASSERT_EQ(host.plugin.functions.size(), 1u);
+    ASSERT_EQ(host.plugin.functions.size(), 2u);
     const VSPlugin::Function& f = host.plugin.functions[0];
     EXPECT_EQ(f.name, "Velnor");
     EXPECT_EQ(f.args,
               "clip:vnode;strength:int:opt;threshold1:int:opt;threshold2:int:opt;"
-              "planes:int[]:opt:empty;");
+              "planes:int[]:opt:empty;auto:int:opt;");
     EXPECT_EQ(f.return_type, "clip:vnode;");
+    const VSPlugin::Function& estimate = host.plugin.functions[1];
+    EXPECT_EQ(estimate.name, "Estimate");
+    EXPECT_EQ(estimate.args, "clip:vnode;");
+    EXPECT_EQ(estimate.return_type, "clip:vnode;");
 }
 
 // Every subsampling and GRAY at every depth, all planes filtered: each plane is the

@@ -38,7 +38,13 @@ namespace avs = velnor::avsc;
     X(get_row_size_p, int(const avs::AVS_VideoFrame*, int))                                    \
     X(get_height_p, int(const avs::AVS_VideoFrame*, int))                                      \
     X(get_read_ptr_p, const unsigned char*(const avs::AVS_VideoFrame*, int))                   \
-    X(get_write_ptr_p, unsigned char*(const avs::AVS_VideoFrame*, int))
+    X(get_write_ptr_p, unsigned char*(const avs::AVS_VideoFrame*, int))                        \
+    X(get_frame_props_ro,                                                                      \
+      const avs::AVS_Map*(avs::AVS_ScriptEnvironment*, const avs::AVS_VideoFrame*))            \
+    X(prop_get_int,                                                                            \
+      int64_t(avs::AVS_ScriptEnvironment*, const avs::AVS_Map*, const char*, int, int*))       \
+    X(prop_get_float,                                                                          \
+      double(avs::AVS_ScriptEnvironment*, const avs::AVS_Map*, const char*, int, int*))
 
 struct AvisynthApi {
 #define VELNOR_MEMBER(name, type) std::add_pointer_t<type> name = nullptr;

@@ -2,11 +2,15 @@
 // called from scripts in every accepted format and depth with every argument set,
 // with chroma=true, under Prefetch, and refusals of the formats it does not take.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/measured_settings.h"
 #include "plugin/script_function.h"
+#include "tests/real_hosts/cli_suggestion.h"
 #include "tests/real_hosts/frame_check.h"
 #include "tests/real_hosts/harness_constants.h"
 #include "tests/real_hosts/host_checks.h"
@@ -49,6 +53,14 @@ const Format kFormats[] = {
     {"YUVA444PS", "YUVA444PS", 0, 4, 32},
     {"Y32", "Y32", 0, 1, 32},
 };
+
+// auto's checks: one format per depth, on a clip long enough for the frames it
+// measures to spread.
+const char* const kAutoFormats[] = {"YV12", "YUV420P10", "YUV420P16", "YUV420PS"};
+constexpr int kAutoFrames = 30;
+constexpr int kAutoWidth = 352, kAutoHeight = 202;
+// velnor --suggest prints the estimate with two decimals.
+constexpr double kPrintedSigma = 0.005;
 
 SampleFormat sample_format(int bits) {
     return bits == 32 ? SampleFormat::floating() : SampleFormat::integer(bits);
@@ -227,7 +239,105 @@ public:
         }
     }
 
+    // auto on a clip of `format`: frame for frame the output of the settings
+    // velnor --suggest prints for the frames auto measures, each frame carrying the
+    // estimate and those settings; VelnorEstimate gives each frame the command
+    // line's estimate of that frame alone.
+    void check_auto(const Format& format) {
+        const std::string where = std::string("auto, ") + format.name;
+        const SampleFormat sample = sample_format(format.bits);
+        avs::AVS_Clip* source = eval_clip(
+            "VelnorTestNoise(BlankClip(length=" + std::to_string(kAutoFrames) +
+            ", width=" + std::to_string(kAutoWidth) + ", height=" + std::to_string(kAutoHeight) +
+            ", pixel_type=\"" + format.blank_clip_type + "\", fps=25), " + std::to_string(kSeed) +
+            ", " + std::to_string(format.planes) + ", 0, " + std::to_string(format.bits) + ")");
+        if (!source) return;
+        set_source(source);
+        std::vector<avs::AVS_VideoFrame*> held;
+        std::vector<ConstPlane> measured;
+        for (const int64_t n : spread_frames(kAutoFrames, uint64_t{kAutoWidth} * kAutoHeight)) {
+            held.push_back(api_.get_frame(source, static_cast<int>(n)));
+            measured.push_back(plane(held.back(), avs::AVS_PLANAR_Y, sample));
+        }
+        std::string error;
+        const std::optional<CliSuggestion> cli = cli_suggestion(measured, &error);
+        for (avs::AVS_VideoFrame* frame : held) api_.release_video_frame(frame);
+        if (!cli) {
+            tally_.fail(where + ": " + error);
+            api_.release_clip(source);
+            return;
+        }
+        avs::AVS_Clip* automatic = eval_clip("Velnor(velnor_source, auto=true)");
+        avs::AVS_Clip* named =
+            eval_clip("Velnor(velnor_source, strength=" + std::to_string(cli->strength) +
+                      ", threshold1=" + std::to_string(cli->threshold1) +
+                      ", threshold2=" + std::to_string(cli->threshold2) + ")");
+        avs::AVS_Clip* estimate = eval_clip("VelnorEstimate(velnor_source)");
+        for (int n = 0; automatic && named && n < kAutoFrames; ++n) {
+            avs::AVS_VideoFrame* a = api_.get_frame(automatic, n);
+            avs::AVS_VideoFrame* b = api_.get_frame(named, n);
+            const std::string frame_where = where + ", frame " + std::to_string(n);
+            if (a && b) {
+                for (int p = 0; p < format.planes; ++p)
+                    tally_.check_same(plane(b, kPlaneIds[p], sample),
+                                      plane(a, kPlaneIds[p], sample),
+                                      frame_where + ", plane " + std::to_string(p));
+                check_properties(a, *cli, frame_where);
+                tally_.count_frame();
+            } else {
+                tally_.fail(frame_where + ": no frame");
+            }
+            if (a) api_.release_video_frame(a);
+            if (b) api_.release_video_frame(b);
+        }
+        for (int n = 0; estimate && n < kAutoFrames; n += kAutoFrames / 3) {
+            avs::AVS_VideoFrame* in = api_.get_frame(source, n);
+            avs::AVS_VideoFrame* out = api_.get_frame(estimate, n);
+            const std::string frame_where = where + ", VelnorEstimate frame " + std::to_string(n);
+            const std::optional<CliSuggestion> alone =
+                cli_suggestion({plane(in, avs::AVS_PLANAR_Y, sample)}, &error);
+            int missing = 0;
+            const double noise = api_.prop_get_float(env_, api_.get_frame_props_ro(env_, out),
+                                                     plugin::kNoiseProperty, 0, &missing);
+            tally_.count_other();
+            if (!alone || missing || std::abs(noise - alone->sigma) > kPrintedSigma)
+                tally_.fail(frame_where + ": VelnorNoise " + std::to_string(noise) + " (" +
+                            (missing ? "missing" : "set") + "), velnor --suggest " +
+                            (alone ? std::to_string(alone->sigma) : error));
+            tally_.check_same(plane(in, avs::AVS_PLANAR_Y, sample),
+                              plane(out, avs::AVS_PLANAR_Y, sample), frame_where);
+            api_.release_video_frame(in);
+            api_.release_video_frame(out);
+        }
+        for (avs::AVS_Clip* clip : {automatic, named, estimate, source})
+            if (clip) api_.release_clip(clip);
+    }
+
 private:
+    void check_properties(const avs::AVS_VideoFrame* frame, const CliSuggestion& cli,
+                          const std::string& where) {
+        const avs::AVS_Map* props = api_.get_frame_props_ro(env_, frame);
+        const struct {
+            const char* key;
+            int expected;
+        } ints[] = {{plugin::kStrengthProperty, cli.strength},
+                    {plugin::kThreshold1Property, cli.threshold1},
+                    {plugin::kThreshold2Property, cli.threshold2}};
+        tally_.count_other();
+        for (const auto& i : ints) {
+            int missing = 0;
+            const int64_t value = api_.prop_get_int(env_, props, i.key, 0, &missing);
+            if (missing || value != i.expected)
+                tally_.fail(where + ": " + i.key + " " + std::to_string(value) + ", expected " +
+                            std::to_string(i.expected));
+        }
+        int missing = 0;
+        const double noise = api_.prop_get_float(env_, props, plugin::kNoiseProperty, 0, &missing);
+        if (missing || std::abs(noise - cli.sigma) > kPrintedSigma)
+            tally_.fail(where + ": VelnorNoise " + std::to_string(noise) + ", velnor --suggest " +
+                        std::to_string(cli.sigma));
+    }
+
     void check_audio(avs::AVS_Clip* in, avs::AVS_Clip* out, const avs::AVS_VideoInfo& vi,
                      const std::string& where) {
         const int64_t count = std::min(vi.num_audio_samples, kAudioSamples);
@@ -310,6 +420,12 @@ bool check_avisynth(const AvisynthApi& api, const std::string& plugin_path,
                 tally.check_refusal(out ? nullptr : error.c_str(), script);
                 if (out) api.release_clip(out);
             }
+            if (cli_program().empty())
+                std::printf("  auto: SKIPPED, VELNOR_CLI names no velnor program\n");
+            else
+                for (const char* name : kAutoFormats)
+                    for (const Format& format : kFormats)
+                        if (std::string(format.name) == name) session.check_auto(format);
             // Found through the second entry point, the plug-in sees these whole.
             for (const WideParameter& wide : kWideParameters) {
                 std::string error;

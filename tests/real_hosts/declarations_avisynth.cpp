@@ -24,6 +24,7 @@ VELNOR_LEAF(AVS_VideoFrame)
 VELNOR_LEAF(AVS_VideoInfo)
 VELNOR_LEAF(AVS_Value)
 VELNOR_LEAF(AVS_FilterInfo)
+VELNOR_LEAF(AVS_Map)
 
 namespace {
 
@@ -80,6 +81,13 @@ int main() {
     VELNOR_FUNCTION(report, avs_get_pitch_p);
     VELNOR_FUNCTION(report, avs_get_row_size_p);
     VELNOR_FUNCTION(report, avs_get_height_p);
+    VELNOR_FUNCTION(report, avs_get_read_ptr_p);
+    VELNOR_FUNCTION(report, avs_clip_get_error);
+    VELNOR_FUNCTION(report, avs_save_string);
+    VELNOR_FUNCTION(report, avs_get_frame_props_rw);
+    VELNOR_FUNCTION(report, avs_prop_set_int);
+    VELNOR_FUNCTION(report, avs_prop_set_float);
+    report.value("kPropReplace", ours::kPropReplace, AVS_PROPAPPENDMODE_REPLACE);
     // The functions the harness calls as a host.
 #define VELNOR_HARNESS(name, type)                            \
     report.same_type("harness avs_" #name,                    \

@@ -2,16 +2,21 @@
 // on it in every accepted format and depth with every argument set and plane list,
 // frames pulled one by one and all at once from the core's threads, and refusals of
 // the formats and plane lists it does not take.
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/measured_settings.h"
 #include "plugin/script_function.h"
 #include "plugin/vapoursynth/vs_interface.h"
+#include "tests/real_hosts/cli_suggestion.h"
 #include "tests/real_hosts/frame_check.h"
 #include "tests/real_hosts/harness_constants.h"
 #include "tests/real_hosts/host_checks.h"
@@ -46,6 +51,18 @@ const Format kRefused[] = {
     {cfRGB, stInteger, 8, 0, 0}, {cfRGB, stInteger, 16, 0, 0}, {cfRGB, stFloat, 32, 0, 0},
     {cfYUV, stFloat, 16, 0, 0},  {cfGray, stFloat, 16, 0, 0},  {0, 0, 0, 0, 0},
 };
+
+// auto's checks: one format per depth, on a clip long enough for the frames it
+// measures to spread.
+const Format kAutoFormats[] = {{cfYUV, stInteger, 8, 1, 1},
+                               {cfYUV, stInteger, 10, 1, 1},
+                               {cfYUV, stInteger, 16, 1, 1},
+                               {cfYUV, stFloat, 32, 1, 1}};
+constexpr int kAutoFrames = 30;
+constexpr int kAutoWidth = 352, kAutoHeight = 200;
+// velnor --suggest prints the estimate with two decimals.
+constexpr double kPrintedSigma = 0.005;
+constexpr int kInformationMessage = 1;
 
 // Plane lists refused on a YUV clip.
 const std::vector<int> kRefusedPlanes[] = {{3}, {0, 0}, {-1}};
@@ -163,7 +180,7 @@ public:
     }
 
     // A new random source node of the given format and size, or null.
-    VSNode* make_source(const Format& format, const Size& size) {
+    VSNode* make_source(const Format& format, const Size& size, int frames = kFrames) {
         auto* source = new NoiseSource{};
         VSVideoInfo& vi = source->vi;
         if (format.color_family != 0 &&
@@ -177,7 +194,7 @@ public:
         vi.fpsDen = 1;
         vi.width = size.width;
         vi.height = size.height;
-        vi.numFrames = kFrames;
+        vi.numFrames = frames;
         VSNode* node = api_.createVideoFilter2("VelnorTestNoise", &vi, noise_frame, free_noise,
                                                fmParallel, nullptr, 0, source, core_);
         if (!node) tally_.fail(format_name(format) + ": no source node");
@@ -284,7 +301,127 @@ public:
 
     const VSAPI& api() const { return api_; }
 
+    // auto on a clip of `format`: frame for frame the output of the settings velnor
+    // --suggest prints for the frames auto measures, each frame carrying the estimate
+    // and those settings, one information message logged; Estimate gives each frame
+    // the command line's estimate of that frame alone.
+    void check_auto(const Format& format) {
+        const std::string where = "auto, " + format_name(format);
+        VSNode* source = make_source(format, {kAutoWidth, kAutoHeight}, kAutoFrames);
+        if (!source) return;
+        std::vector<const VSFrame*> held;
+        std::vector<ConstPlane> measured;
+        for (const int64_t n : spread_frames(kAutoFrames, uint64_t{kAutoWidth} * kAutoHeight)) {
+            held.push_back(api_.getFrame(static_cast<int>(n), source, nullptr, 0));
+            measured.push_back(plane(held.back(), 0));
+        }
+        std::string error;
+        const std::optional<CliSuggestion> cli = cli_suggestion(measured, &error);
+        for (const VSFrame* frame : held) api_.freeFrame(frame);
+        if (!cli) {
+            tally_.fail(where + ": " + error);
+            api_.freeNode(source);
+            return;
+        }
+        std::vector<std::string> log;
+        VSLogHandle* handle = api_.addLogHandler(
+            [](int type, const char* message, void* user) {
+                if (type == kInformationMessage && std::strstr(message, "Velnor: "))
+                    static_cast<std::vector<std::string>*>(user)->push_back(message);
+            },
+            nullptr, &log, core_);
+        VSNode* automatic = invoke("Velnor", source, {{"auto", 1}}, where);
+        api_.removeLogHandler(handle, core_);
+        tally_.count_other();
+        if (log.size() != 1)
+            tally_.fail(where + ": " + std::to_string(log.size()) + " information messages");
+        else
+            std::printf("  %s\n", log[0].c_str());
+        VSNode* named = invoke("Velnor", source,
+                               {{"strength", cli->strength},
+                                {"threshold1", cli->threshold1},
+                                {"threshold2", cli->threshold2}},
+                               where);
+        VSNode* estimate = invoke("Estimate", source, {}, where);
+        for (int n = 0; automatic && named && n < kAutoFrames; ++n) {
+            const VSFrame* a = api_.getFrame(n, automatic, nullptr, 0);
+            const VSFrame* b = api_.getFrame(n, named, nullptr, 0);
+            const std::string frame_where = where + ", frame " + std::to_string(n);
+            if (a && b) {
+                for (int p = 0; p < api_.getVideoFrameFormat(a)->numPlanes; ++p)
+                    tally_.check_same(plane(b, p), plane(a, p),
+                                      frame_where + ", plane " + std::to_string(p));
+                check_properties(a, *cli, frame_where);
+                tally_.count_frame();
+            } else {
+                tally_.fail(frame_where + ": no frame");
+            }
+            if (a) api_.freeFrame(a);
+            if (b) api_.freeFrame(b);
+        }
+        for (int n = 0; estimate && n < kAutoFrames; n += kAutoFrames / 3) {
+            const VSFrame* in = api_.getFrame(n, source, nullptr, 0);
+            const VSFrame* out = api_.getFrame(n, estimate, nullptr, 0);
+            const std::string frame_where = where + ", Estimate frame " + std::to_string(n);
+            const std::optional<CliSuggestion> alone = cli_suggestion({plane(in, 0)}, &error);
+            int missing = 0;
+            const double noise = api_.mapGetFloat(api_.getFramePropertiesRO(out),
+                                                  plugin::kNoiseProperty, 0, &missing);
+            tally_.count_other();
+            if (!alone || missing || std::abs(noise - alone->sigma) > kPrintedSigma)
+                tally_.fail(frame_where + ": VelnorNoise " + std::to_string(noise) +
+                            ", velnor --suggest " + (alone ? std::to_string(alone->sigma) : error));
+            for (int p = 0; p < api_.getVideoFrameFormat(in)->numPlanes; ++p)
+                tally_.check_same(plane(in, p), plane(out, p), frame_where);
+            api_.freeFrame(in);
+            api_.freeFrame(out);
+        }
+        for (VSNode* node : {automatic, named, estimate, source})
+            if (node) api_.freeNode(node);
+    }
+
 private:
+    // Invokes a velnor function with integer arguments; its node, or null (failed).
+    VSNode* invoke(const char* function, VSNode* source, const std::map<std::string, int>& ints,
+                   const std::string& where) {
+        VSMap* args = api_.createMap();
+        api_.mapSetNode(args, "clip", source, maReplace);
+        for (const auto& [key, value] : ints) api_.mapSetInt(args, key.c_str(), value, maReplace);
+        VSMap* out = api_.invoke(plugin_, function, args);
+        VSNode* node = nullptr;
+        if (const char* e = api_.mapGetError(out))
+            tally_.fail(where + ", " + function + ": " + e);
+        else
+            node = api_.mapGetNode(out, "clip", 0, nullptr);
+        api_.freeMap(out);
+        api_.freeMap(args);
+        return node;
+    }
+
+    void check_properties(const VSFrame* frame, const CliSuggestion& cli,
+                          const std::string& where) {
+        const VSMap* props = api_.getFramePropertiesRO(frame);
+        const struct {
+            const char* key;
+            int expected;
+        } ints[] = {{plugin::kStrengthProperty, cli.strength},
+                    {plugin::kThreshold1Property, cli.threshold1},
+                    {plugin::kThreshold2Property, cli.threshold2}};
+        tally_.count_other();
+        for (const auto& i : ints) {
+            int missing = 0;
+            const int64_t value = api_.mapGetInt(props, i.key, 0, &missing);
+            if (missing || value != i.expected)
+                tally_.fail(where + ": " + i.key + " " + std::to_string(value) + ", expected " +
+                            std::to_string(i.expected));
+        }
+        int missing = 0;
+        const double noise = api_.mapGetFloat(props, plugin::kNoiseProperty, 0, &missing);
+        if (missing || std::abs(noise - cli.sigma) > kPrintedSigma)
+            tally_.fail(where + ": VelnorNoise " + std::to_string(noise) + ", velnor --suggest " +
+                        std::to_string(cli.sigma));
+    }
+
     ConstPlane plane(const VSFrame* frame, int p) const {
         return {api_.getReadPtr(frame, p), api_.getStride(frame, p), api_.getFrameWidth(frame, p),
                 api_.getFrameHeight(frame, p), sample_format(*api_.getVideoFrameFormat(frame))};
@@ -364,6 +501,10 @@ void run_checks(Session& session, Tally& tally) {
         if (out) api.freeNode(out);
     }
     if (source) api.freeNode(source);
+    if (cli_program().empty())
+        std::printf("  auto: SKIPPED, VELNOR_CLI names no velnor program\n");
+    else
+        for (const Format& format : kAutoFormats) session.check_auto(format);
 }
 
 }  // namespace

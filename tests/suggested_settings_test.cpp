@@ -1,12 +1,12 @@
 // The measured settings table and the rule that reads it.
-#include "cli/suggested_settings.h"
+#include "core/suggested_settings.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-namespace velnor::cli {
+namespace velnor {
 namespace {
 
 TEST(SuggestedSettings, TableCoversTheNoiseRange) {
@@ -48,4 +48,4 @@ TEST(SuggestedSettings, InterpolatesBetweenRowsAndHoldsTheEnds) {
 }
 
 }  // namespace
-}  // namespace velnor::cli
+}  // namespace velnor

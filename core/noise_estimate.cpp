@@ -1,10 +1,10 @@
-#include "cli/noise_estimate.h"
+#include "core/noise_estimate.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-namespace velnor::cli {
+namespace velnor {
 
 namespace {
 
@@ -29,6 +29,41 @@ void NoiseEstimator::add_plane(const uint8_t* plane, int32_t width, int32_t heig
 void NoiseEstimator::add_plane(const uint16_t* plane, int bits, int32_t width, int32_t height,
                                std::ptrdiff_t pitch) {
     add_samples(plane, bits, width, height, pitch);
+}
+
+uint16_t estimate_word(float sample) {
+    const double word = static_cast<double>(sample) * (255.0 * 256.0);
+    if (!(word > 0)) return 0;  // also not a number
+    if (word >= 65535.0) return 65535;
+    return static_cast<uint16_t>(word + 0.5);  // positive: rounds halves up, as lround
+}
+
+void NoiseEstimator::add_plane(const float* plane, int32_t width, int32_t height,
+                               std::ptrdiff_t pitch) {
+    if (width <= 0 || height <= 0) return;
+    const auto w = static_cast<std::size_t>(width);
+    std::vector<uint16_t> words(w * static_cast<std::size_t>(height));
+    for (int32_t y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const float*>(
+            reinterpret_cast<const unsigned char*>(plane) + y * pitch);
+        for (std::size_t x = 0; x < w; ++x)
+            words[static_cast<std::size_t>(y) * w + x] = estimate_word(row[x]);
+    }
+    add_samples(words.data(), 16, width, height, static_cast<std::ptrdiff_t>(w * sizeof(uint16_t)));
+}
+
+void NoiseEstimator::add_plane(const void* plane, SampleFormat format, int32_t width,
+                               int32_t height, std::ptrdiff_t pitch) {
+    if (!format.valid()) return;
+    switch (format.type) {
+        case SampleType::u8:
+            return add_plane(static_cast<const uint8_t*>(plane), width, height, pitch);
+        case SampleType::u16:
+            return add_plane(static_cast<const uint16_t*>(plane), format.bits, width, height,
+                             pitch);
+        case SampleType::f32:
+            return add_plane(static_cast<const float*>(plane), width, height, pitch);
+    }
 }
 
 template <typename Sample>
@@ -59,12 +94,15 @@ void NoiseEstimator::add_samples(const Sample* plane, int bits, int32_t width, i
     const auto fill_row = [&](int32_t y, int slot) {
         const auto* row = reinterpret_cast<const Sample*>(
             reinterpret_cast<const unsigned char*>(plane) + y * pitch);
-        const auto clipped_sample = [low, high](int32_t v) { return v < low || v >= high; };
+        // Without branches, as below.
+        const auto clipped_sample = [low, high](int32_t v) {
+            return static_cast<uint8_t>((v < low) | (v >= high));
+        };
         for (int32_t x = 0; x < columns; ++x) {
             const int32_t a = row[x], b = row[x + 1], c = row[x + 2];
             diff[slot][static_cast<std::size_t>(x)] = a - 2 * b + c;
-            const bool hit = clipped_sample(a) || clipped_sample(b) || clipped_sample(c);
-            clipped[slot][static_cast<std::size_t>(x)] = hit ? 1 : 0;
+            clipped[slot][static_cast<std::size_t>(x)] =
+                clipped_sample(a) | clipped_sample(b) | clipped_sample(c);
         }
     };
 
@@ -76,14 +114,20 @@ void NoiseEstimator::add_samples(const Sample* plane, int bits, int32_t width, i
         fill_row(y + 2, (y + 2) % 3);
         const int top = y % 3, middle = (y + 1) % 3, bottom = (y + 2) % 3;
         for (int32_t bx = 0; bx < blocks_x; ++bx) {
-            BlockSum& sum = sums[static_cast<std::size_t>(bx)];
+            // Without branches, so that the compiler can vectorise the block's row:
+            // a response next to a clipped sample adds nothing.
+            uint32_t total = 0, count = 0;
             for (int32_t x = bx * block_w; x < (bx + 1) * block_w; ++x) {
                 const auto i = static_cast<std::size_t>(x);
-                if (clipped[top][i] | clipped[middle][i] | clipped[bottom][i]) continue;
+                const uint32_t usable =
+                    1u - (clipped[top][i] | clipped[middle][i] | clipped[bottom][i]);
                 const int32_t response = diff[top][i] - 2 * diff[middle][i] + diff[bottom][i];
-                sum.total += static_cast<uint64_t>(std::abs(response));
-                ++sum.count;
+                total += usable * static_cast<uint32_t>(std::abs(response));
+                count += usable;
             }
+            BlockSum& sum = sums[static_cast<std::size_t>(bx)];
+            sum.total += total;
+            sum.count += count;
         }
         if ((y + 1) % block_h != 0) continue;
         // A block counts when at least half its responses are usable.
@@ -113,4 +157,4 @@ NoiseEstimate NoiseEstimator::estimate() const {
     return result;
 }
 
-}  // namespace velnor::cli
+}  // namespace velnor

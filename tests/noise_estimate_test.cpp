@@ -1,7 +1,7 @@
 // The noise estimate on synthetic planes with known Gaussian noise: within 20% of
 // the true standard deviation on smooth, sloped, partly textured and partly
 // saturated pictures, and no estimate where nothing is usable.
-#include "cli/noise_estimate.h"
+#include "core/noise_estimate.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-namespace velnor::cli {
+namespace velnor {
 namespace {
 
 constexpr int kSide = 256;
@@ -76,7 +76,8 @@ TEST(NoiseEstimate, NoEstimateWithoutUsableSamples) {
 }
 
 // Deeper planes are measured in 8-bit steps: a noisy 8-bit plane promoted to B bits
-// (each sample shifted left) gives the 8-bit estimate, clipped parts included.
+// (each sample shifted left) or to float (divided by 255) gives the 8-bit
+// estimate, clipped parts included.
 TEST(NoiseEstimate, PromotedPlanesGiveTheEightBitEstimate) {
     const Picture* pictures[] = {&kRamp, &kDark};
     for (const Picture* picture : pictures) {
@@ -93,8 +94,14 @@ TEST(NoiseEstimate, PromotedPlanesGiveTheEightBitEstimate) {
             EXPECT_EQ(deep.estimate().blocks, eight.estimate().blocks) << bits;
             EXPECT_NEAR(deep.estimate().sigma, eight.estimate().sigma, 1e-9) << bits;
         }
+        std::vector<float> floats(plane.size());
+        for (std::size_t i = 0; i < plane.size(); ++i) floats[i] = plane[i] / 255.0f;
+        NoiseEstimator floating;
+        floating.add_plane(floats.data(), kSide, kSide, 4 * kSide);
+        EXPECT_EQ(floating.estimate().blocks, eight.estimate().blocks);
+        EXPECT_EQ(floating.estimate().sigma, eight.estimate().sigma);
     }
 }
 
 }  // namespace
-}  // namespace velnor::cli
+}  // namespace velnor

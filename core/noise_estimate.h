@@ -17,14 +17,19 @@
 //
 // At B bits the responses are divided by 2^(B-8) and a sample counts as clipped
 // when its top 8 bits are 0 or 255, so a plane promoted from 8 bits (each sample
-// shifted left) gives the 8-bit estimate and the same suggested settings.
+// shifted left) gives the 8-bit estimate and the same suggested settings. Float
+// samples (1.0 playing the role of 255) are measured as the 16-bit words
+// estimate_word() makes of them, so a 16-bit copy of a float plane gives its
+// estimate to the bit.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-namespace velnor::cli {
+#include "core/sample_format.h"
+
+namespace velnor {
 
 struct NoiseEstimate {
     bool valid = false;      // false: no usable block (planes too small or saturated)
@@ -32,6 +37,10 @@ struct NoiseEstimate {
     std::size_t blocks = 0;  // usable blocks seen
     uint64_t samples = 0;    // luma samples seen
 };
+
+// The 16-bit word a float sample is measured as: sample x 255 x 256 rounded to
+// the nearest, within 0..65535 (not a number: 0).
+uint16_t estimate_word(float sample);
 
 class NoiseEstimator {
 public:
@@ -43,6 +52,13 @@ public:
     void add_plane(const uint8_t* plane, int32_t width, int32_t height, std::ptrdiff_t pitch);
     // The same for `bits` = 9..16: native 16-bit words, rows `pitch` bytes apart.
     void add_plane(const uint16_t* plane, int bits, int32_t width, int32_t height,
+                   std::ptrdiff_t pitch);
+    // The same for 32-bit float samples, each measured as estimate_word(sample).
+    void add_plane(const float* plane, int32_t width, int32_t height, std::ptrdiff_t pitch);
+
+    // The plane in `format` (8 to 16-bit integer or float samples); an invalid
+    // format adds nothing.
+    void add_plane(const void* plane, SampleFormat format, int32_t width, int32_t height,
                    std::ptrdiff_t pitch);
 
     NoiseEstimate estimate() const;
@@ -56,4 +72,4 @@ private:
     uint64_t samples_ = 0;
 };
 
-}  // namespace velnor::cli
+}  // namespace velnor

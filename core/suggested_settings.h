@@ -1,5 +1,5 @@
 // Filter settings for a luma noise level, from the measured table
-// cli/suggested_settings.tsv (compiled in; demo/measure_settings.py writes it).
+// core/suggested_settings.tsv (compiled in; demo/measure_settings.py writes it).
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 
 #include "core/filter_settings.h"
 
-namespace velnor::cli {
+namespace velnor {
 
 struct SettingsRow {
     double sigma;  // noise standard deviation, 8-bit steps
@@ -38,10 +38,11 @@ FilterValues suggested_settings(double estimate);
 bool below_measured_noise(double estimate);
 
 // The settings for input without measurable noise: strength 0, which leaves the
-// picture as it is, with the default thresholds (for a strength named with --auto).
+// picture as it is, with the default thresholds (for a strength named beside the
+// measurement).
 // Clean photographs read 0.1 to 0.7, below the first row; there the lightest row
 // changes them (luma PSNR 50 to 57 dB against the clean picture) and any
 // filtering only removes detail.
 FilterValues clean_input_settings();
 
-}  // namespace velnor::cli
+}  // namespace velnor
