@@ -19,6 +19,7 @@
 # failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+source scripts/require.sh
 
 quick=0
 case "${1:-}" in
@@ -41,7 +42,6 @@ failed=0
 skipped=0
 skipped_steps=()
 run_start=$SECONDS
-readonly skip_status=77
 
 # step NAME COMMAND...: runs the command with its output in build/logs/NAME.log.
 step() {
@@ -93,7 +93,13 @@ optimised_build() {
 # The full run installs every group, the quick one the core only; either way only
 # the core is required, and what could not be installed is printed here.
 dependencies() {
-  if [ $quick -eq 1 ]; then bash scripts/install-deps.sh core; else bash scripts/install-deps.sh; fi
+  if [ $quick -eq 1 ]; then
+    bash scripts/install-deps.sh core
+    # Optional: the AVX-512 level's tests on CPUs without AVX-512.
+    bash scripts/install-deps.sh simde || true
+  else
+    bash scripts/install-deps.sh
+  fi
 }
 step dependencies dependencies
 deps_status=$?
@@ -105,6 +111,23 @@ if [ $deps_status -ne 0 ]; then
 fi
 step sanitized-build-and-tests sanitized_build
 step optimised-build-and-tests optimised_build
+
+# The AVX-512 pass is tested natively in the suites where the CPU has AVX-512, else
+# over SIMDe in the optimised tree (tests named avx512_emulated.*). Elsewhere this
+# step says so, as skipped.
+avx512_emulated() {
+  local cache=build/release/CMakeCache.txt untested
+  untested=$(sed -n 's/^VELNOR_AVX512_UNTESTED:INTERNAL=//p' "$cache")
+  [ -z "$untested" ] || skip "the AVX-512 pass is untested: $untested"
+  local count
+  count=$(grep -cE 'avx512_emulated\..* Passed' "$logs/optimised-build-and-tests.log")
+  [ "$count" -gt 0 ] || { echo "avx512-emulated: no avx512_emulated test passed"; return 1; }
+  echo "avx512-emulated: $count tests passed in the optimised tree"
+}
+if ! grep -qs '^VELNOR_AVX512_UNTESTED:INTERNAL=$' build/release/CMakeCache.txt ||
+   grep -qs '^VELNOR_AVX512_EMULATION_ACTIVE:INTERNAL=ON$' build/release/CMakeCache.txt; then
+  step avx512-emulated avx512_emulated
+fi
 
 if [ $quick -eq 0 ]; then
   # Further checks; each gets the optimised native tree in VELNOR_NATIVE_BUILD.
