@@ -20,6 +20,9 @@ public:
     // Goes back to the first byte, where the source allows it (a regular file);
     // false where it does not (a pipe).
     virtual bool rewind() { return false; }
+    // How many bytes there are from the first byte to the end, where that is known
+    // (a regular file: its size now); -1 where it is not (a pipe).
+    virtual int64_t size() const { return -1; }
 };
 
 class ByteSink {
@@ -40,6 +43,7 @@ public:
     explicit FileSource(FileHandle file);
     std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error) override;
     bool rewind() override;  // to the file offset it started at
+    int64_t size() const override;
 
 private:
     FileHandle file_;
@@ -73,6 +77,7 @@ public:
         position_ = 0;
         return true;
     }
+    int64_t size() const override { return static_cast<int64_t>(size_); }
 
 private:
     const uint8_t* data_;

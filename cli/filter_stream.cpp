@@ -88,9 +88,10 @@ int filter_stream(const Options& options, const StreamIo& io) {
     const FrameFilter frame_filter(info, options.strength, options.threshold1, options.threshold2,
                                    options.chroma);
     const ScratchAllocator& scratch = io.scratch ? *io.scratch : default_scratch_allocator();
-    Progress progress(io.show_progress, io.messages);
-
     const std::size_t frame_bytes = info.frame_bytes();
+    Progress progress(io.show_progress, io.messages,
+                      frames_in_stream(io.input->size(), info.header.size() + 1, frame_bytes));
+
     const PipelineSize size = pipeline_size(options.threads, frame_bytes);
     PipelineOutcome outcome;
     try {

@@ -163,6 +163,12 @@ bool FileSource::rewind() {
     return start_ >= 0 && lseek(static_cast<int>(file_), start_, SEEK_SET) == start_;
 }
 
+int64_t FileSource::size() const {
+    struct stat status;
+    if (start_ < 0 || fstat(static_cast<int>(file_), &status) != 0) return -1;
+    return std::max<int64_t>(0, static_cast<int64_t>(status.st_size) - start_);
+}
+
 std::ptrdiff_t FileSource::read(void* buffer, std::size_t size, std::string* error) {
     const int fd = static_cast<int>(file_);
     for (;;) {

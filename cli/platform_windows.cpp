@@ -374,6 +374,12 @@ FileSource::FileSource(FileHandle file) : file_(file) {
 
 bool FileSource::rewind() { return start_ >= 0 && seek_to(as_handle(file_), start_); }
 
+int64_t FileSource::size() const {
+    LARGE_INTEGER length{};
+    if (start_ < 0 || !GetFileSizeEx(as_handle(file_), &length)) return -1;
+    return std::max<int64_t>(0, static_cast<int64_t>(length.QuadPart) - start_);
+}
+
 std::ptrdiff_t FileSource::read(void* buffer, std::size_t size, std::string* error) {
     if (stop_signal() != 0) {
         *error = "interrupted";

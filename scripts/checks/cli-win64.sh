@@ -202,7 +202,9 @@ on_console() {
   script -qec "$1" /dev/null | tr '\r' '\n' | sed -e 's/\x1b\[1C/ /g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g'
 }
 on_console "'$wine64' velnor.exe in.y4m -o console-out.y4m" >console
-check "progress on a console: $(cat console)" grep -Eqa '^velnor: 5 frames, [0-9.]+ fps' console
+check "progress on a console: $(cat console)" eval \
+  'grep -Eqa "^velnor: 1/5 frames \(20%\), [0-9.]+ fps, [0-9]+:[0-9]{2} left" console &&
+   grep -Eqa "^velnor: filtered 5 frames in [0-9.]+ s \([0-9.]+ fps\)" console'
 check "progress on a console: output differs" same console-out.y4m want.y4m
 on_console "'$wine64' velnor.exe in.y4m; echo status=\$?" >console
 check "video to a console: $(head -c 200 console)" eval \

@@ -286,8 +286,25 @@ expect_status 1 '^velnor: cannot open input "/nonexistent.y4m": No such file or 
 # Progress goes to a terminal only, and not with --quiet. script(1) provides the terminal.
 if command -v script >/dev/null; then
     on_tty() { script -qec "$1" /dev/null | tr '\r' '\n'; }
-    on_tty "'$velnor' '$work/in.y4m' -o '$work/tty-out.y4m'" >"$work/tty"
-    grep -Eq '^velnor: 3 frames, [0-9.]+ fps' "$work/tty" || fail "no progress on a terminal: $(cat "$work/tty")"
+    # The first frame shows at once; a named file of fixed-size frames has a total,
+    # a pipe shows the time elapsed. The closing line says what was done, and when.
+    ffmpeg_source 64 48 40 >"$work/forty.y4m"
+    # command (VELNOR: the program) @ first line drawn
+    total="velnor: 1/40 frames \\(3%\\), [0-9.]+ fps, [0-9]+:[0-5][0-9] left"
+    elapsed="velnor: 1 frame, [0-9.]+ fps, 0:[0-5][0-9] elapsed"
+    closing="velnor: filtered 40 frames in [0-9.]+ s \\([0-9.]+ fps\\)"
+    progress_cases=(
+        "VELNOR '$work/forty.y4m' @ $total"
+        "VELNOR <'$work/forty.y4m' @ $total"
+        "cat '$work/forty.y4m' | VELNOR @ $elapsed"
+    )
+    for case in "${progress_cases[@]}"; do
+        IFS='@' read -r command first <<<"$case"
+        command=${command% } first=${first# }
+        on_tty "${command//VELNOR/\'$velnor\'} -o '$work/tty-out.y4m'" >"$work/tty"
+        grep -Eqx "$first" "$work/tty" && grep -Eqx "$closing" "$work/tty" ||
+            fail "progress on a terminal ($command): $(cat "$work/tty")"
+    done
     on_tty "'$velnor' --quiet '$work/in.y4m' -o '$work/tty-out.y4m'" >"$work/tty"
     [ -s "$work/tty" ] && fail "--quiet still shows progress: $(cat "$work/tty")"
     # Video never goes to a terminal, however the output is given.
