@@ -2,8 +2,9 @@
 # velnor.exe, the Windows x64 command-line filter (scripts/build-dist.sh), under
 # wine64 beside the Linux build of the same commit: every YUV4MPEG2 layout and
 # depth piped and by file, byte for byte the Linux output; non-ASCII, long and \\?\
-# file names; a truncated stream, outputs that cannot be written, refusals,
-# --suggest, --auto and --version with the Linux messages and exit statuses; and
+# file names, and paths in messages as typed; a truncated stream, outputs that
+# cannot be written, refusals, --suggest, --auto and --version with the Linux
+# messages and exit statuses; and
 # Ctrl+C, Ctrl+Break, the console closing and shutdown, each ending on whole frames;
 # progress on a console, and no video written to one.
 # wine delivers no console control event to a program without a console window, so
@@ -153,6 +154,11 @@ check "long relative path" same "${long}sortie.y4m" want.y4m
 drive="Z:${run//\//\\}\\"
 win "$drive${long//\//\\}entrée.y4m" -o "\\\\?\\$drive${long//\//\\}verbatim.y4m"
 check "long absolute and \\\\?\\ paths" same "${long}verbatim.y4m" want.y4m
+# Messages quote a path as typed, backslashes and all.
+status=0
+win 'C:\no such folder\clip.y4m' -o out.y4m 2>err || status=$?
+check "path as typed: \"$(cat err)\"" grep -Fqa 'velnor: cannot open input "C:\no such folder\clip.y4m": ' err
+check "path as typed: status $status" equal "$status" 1
 
 # --- stop requests: whole frames, the documented line and status ---------------
 header_bytes=$(head -n1 in.y4m | wc -c)
