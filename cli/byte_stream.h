@@ -47,7 +47,8 @@ public:
 
 private:
     FileHandle file_;
-    int64_t start_ = -1;  // file offset of the first byte; -1: not a regular file
+    int64_t start_ = -1;      // file offset of the first byte; -1: not a regular file
+    int64_t bytes_read_ = 0;  // for the "input-wait" test event (cli/test_events.h)
 };
 
 // Writes to a file or stream it does not own, retrying short and interrupted writes

@@ -8,6 +8,7 @@
 #include "cli/progress.h"
 #include "cli/scratch_reserve.h"
 #include "cli/stop_request.h"
+#include "cli/test_events.h"
 #include "cli/y4m_reader.h"
 #include "cli/y4m_writer.h"
 
@@ -93,6 +94,7 @@ int filter_stream(const Options& options, const StreamIo& io) {
                       frames_in_stream(io.input->size(), info.header.size() + 1, frame_bytes));
 
     const PipelineSize size = pipeline_size(options.threads, frame_bytes);
+    test_event("jobs", size.threads);
     PipelineOutcome outcome;
     try {
         // Each worker's room to filter is set aside before it starts.
