@@ -176,15 +176,17 @@ for case in "${stops[@]}"; do
   IFS='@' read -r event sent want name frames <<<"$case"
   event=${event// /} sent=${sent// /} want=${want// /} name=${name# } name=${name% }
   frames=${frames// /}
-  rm -f trigger out.y4m status fifo
+  rm -f trigger out.y4m status fifo events
   mkfifo fifo
-  (head -c "$sent" in.y4m; exec sleep 30) >fifo &
+  (head -c "$sent" in.y4m; exec sleep 300) >fifo &
   producer=$!
-  (VELNOR_TEST_CONSOLE_EVENT="$event:trigger" exec "$wine64" velnor.exe -j 2 -o out.y4m <fifo 2>err) &
+  (VELNOR_TEST_CONSOLE_EVENT="$event:trigger" VELNOR_TEST_EVENTS=events \
+    exec "$wine64" velnor.exe -j 2 -o out.y4m <fifo 2>err) &
   filter=$!
-  # Once the header has been read (the output exists), the rest sent is read at once.
-  for _ in $(seq 200); do [ -e out.y4m ] || [ "$sent" = 0 ] && break; sleep 0.05; done
-  sleep 1.5
+  # The event comes once velnor has read every byte sent and waits for more
+  # (docs/development.md); 60 s at most.
+  for _ in $(seq 1200); do grep -qx "input-wait $sent" events 2>/dev/null && break; sleep 0.05; done
+  check "$event after $sent bytes: velnor waits for input" grep -qx "input-wait $sent" events
   touch trigger
   status=0
   wait "$filter" || status=$?
