@@ -22,8 +22,9 @@ void test_event(const char* name, int64_t value) {
     if (!test_events_wanted()) return;
     static std::mutex mutex;
     const std::lock_guard lock(mutex);
-    // Opened for each line, so that the line is in the file when the call returns.
-    std::FILE* file = std::fopen(events_path(), "a");
+    // Opened for each line, so that the line is in the file when the call returns;
+    // binary, so that lines end in LF on Windows too.
+    std::FILE* file = std::fopen(events_path(), "ab");
     if (file == nullptr) return;
     if (value >= 0)
         std::fprintf(file, "%s %lld\n", name, static_cast<long long>(value));
