@@ -1,7 +1,7 @@
 // A one-line progress display on standard error, drawn at the first frame and
-// redrawn in place at most four times a second: frames written, out of the total when the stream's size tells
-// it, the rate and the time left (or taken so far); a closing line says what was
-// done and how long it took.
+// redrawn in place at most four times a second: frames written, out of the total when the stream's
+// size tells it, the rate and the time left (or taken so far); a closing line says what was done
+// and how long it took.
 #pragma once
 
 #include <chrono>

@@ -177,7 +177,9 @@ TEST(QuoteBytes, ShowsTextAsTypedAndEscapesTheRest) {
         {std::string("a\0b", 3), SIZE_MAX, "\"a\\x00b\""},
         // Not UTF-8: a stray byte, a cut-short sequence, an overlong form, a
         // surrogate, beyond U+10FFFF.
-        {"\xff\x80" "caf\xc3", SIZE_MAX, "\"\\xff\\x80caf\\xc3\""},
+        {"\xff\x80"
+         "caf\xc3",
+         SIZE_MAX, "\"\\xff\\x80caf\\xc3\""},
         {"\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80", SIZE_MAX,
          "\"\\xc0\\xaf|\\xed\\xa0\\x80|\\xf4\\x90\\x80\\x80\""},
         // UTF-8 that breaks or reorders the line: NEL, LINE SEPARATOR, RIGHT-TO-LEFT OVERRIDE.
