@@ -20,6 +20,9 @@ public:
     // Goes back to the first byte, where the source allows it (a regular file);
     // false where it does not (a pipe).
     virtual bool rewind() { return false; }
+    // How many bytes there are from the first byte to the end, where that is known
+    // (a regular file: its size now); -1 where it is not (a pipe).
+    virtual int64_t size() const { return -1; }
 };
 
 class ByteSink {
@@ -40,10 +43,12 @@ public:
     explicit FileSource(FileHandle file);
     std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error) override;
     bool rewind() override;  // to the file offset it started at
+    int64_t size() const override;
 
 private:
     FileHandle file_;
-    int64_t start_ = -1;  // file offset of the first byte; -1: not a regular file
+    int64_t start_ = -1;      // file offset of the first byte; -1: not a regular file
+    int64_t bytes_read_ = 0;  // for the "input-wait" test event (cli/test_events.h)
 };
 
 // Writes to a file or stream it does not own, retrying short and interrupted writes
@@ -73,6 +78,7 @@ public:
         position_ = 0;
         return true;
     }
+    int64_t size() const override { return static_cast<int64_t>(size_); }
 
 private:
     const uint8_t* data_;

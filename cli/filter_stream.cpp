@@ -8,6 +8,7 @@
 #include "cli/progress.h"
 #include "cli/scratch_reserve.h"
 #include "cli/stop_request.h"
+#include "cli/test_events.h"
 #include "cli/y4m_reader.h"
 #include "cli/y4m_writer.h"
 
@@ -88,10 +89,12 @@ int filter_stream(const Options& options, const StreamIo& io) {
     const FrameFilter frame_filter(info, options.strength, options.threshold1, options.threshold2,
                                    options.chroma);
     const ScratchAllocator& scratch = io.scratch ? *io.scratch : default_scratch_allocator();
-    Progress progress(io.show_progress, io.messages);
-
     const std::size_t frame_bytes = info.frame_bytes();
+    Progress progress(io.show_progress, io.messages,
+                      frames_in_stream(io.input->size(), info.header.size() + 1, frame_bytes));
+
     const PipelineSize size = pipeline_size(options.threads, frame_bytes);
+    test_event("jobs", size.threads);
     PipelineOutcome outcome;
     try {
         // Each worker's room to filter is set aside before it starts.

@@ -44,14 +44,25 @@ private:
     std::size_t count_ = 0;
 };
 
+// What the calling thread waits on: a frame processed or a frame read. One lock
+// for the worker pool and the read-ahead thread, so that one wait sees both.
+struct Progression {
+    std::mutex mutex;
+    std::condition_variable changed;
+};
+
 // Worker threads taking jobs from a queue; joined on destruction, so no thread
 // outlives the frames it works on, even when the calling thread unwinds.
 class WorkerPool {
 public:
     // Room for up to `threads` workers, started by add_thread; while not one has
     // started, each job is processed in the calling thread as it is submitted.
-    WorkerPool(int threads, std::size_t capacity, const std::function<bool(Frame&)>& process)
-        : process_(process), queue_(capacity) {
+    WorkerPool(int threads, std::size_t capacity, const std::function<bool(Frame&)>& process,
+               Progression& progression)
+        : process_(process),
+          mutex_(progression.mutex),
+          finished_(progression.changed),
+          queue_(capacity) {
         threads_.reserve(static_cast<std::size_t>(threads));
     }
 
@@ -141,12 +152,116 @@ private:
     }
 
     const std::function<bool(Frame&)>& process_;
-    std::mutex mutex_;
+    std::mutex& mutex_;
+    std::condition_variable& finished_;
     std::condition_variable queued_;
-    std::condition_variable finished_;
     JobQueue queue_;
     bool stopping_ = false;
     std::vector<WorkerThread> threads_;
+};
+
+// Reads one frame at a time on a thread of its own, so that the calling thread
+// writes each frame as soon as it is processed, while the next read still waits
+// for input. Joined on destruction, after the read under way ends.
+class ReadAhead {
+public:
+    ReadAhead(const std::function<ReadResult(Frame&)>& read, Progression& progression)
+        : read_(read), mutex_(progression.mutex), done_(progression.changed) {}
+    ~ReadAhead() {
+        if (!started_) return;
+        {
+            std::lock_guard lock(mutex_);
+            quitting_ = true;
+        }
+        wanted_.notify_one();
+        join_thread(&thread_);
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Starts the thread unless it runs already; false when the system refuses it.
+    bool start() {
+        if (!started_)
+            started_ = start_thread(&thread_, &ReadAhead::run, this, kWorkerStackBytes) == 0;
+        return started_;
+    }
+
+    // Reads into `job` (the thread must have started, and no read be under way).
+    void request(Job* job) {
+        {
+            std::lock_guard lock(mutex_);
+            job_ = job;
+            state_ = State::reading;
+        }
+        requested_ = true;
+        wanted_.notify_one();
+    }
+
+    // A read was requested and its result not yet taken.
+    bool busy() const { return requested_; }
+    // The requested read has ended (the caller holds the lock).
+    bool finished_locked() const { return state_ == State::finished; }
+    bool finished() {
+        std::lock_guard lock(mutex_);
+        return finished_locked();
+    }
+
+    // The finished read: its job and result; out of memory when it threw std::bad_alloc.
+    Job* take(ReadResult* result, bool* out_of_memory) {
+        std::lock_guard lock(mutex_);
+        state_ = State::idle;
+        requested_ = false;
+        *result = result_;
+        *out_of_memory = out_of_memory_;
+        return job_;
+    }
+
+private:
+    enum class State { idle, reading, finished };
+
+    static void* run(void* self) {
+        static_cast<ReadAhead*>(self)->work();
+        return nullptr;
+    }
+
+    void work() {
+        for (;;) {
+            Job* job;
+            {
+                std::unique_lock lock(mutex_);
+                wanted_.wait(lock, [this] { return quitting_ || state_ == State::reading; });
+                if (quitting_) return;
+                job = job_;
+            }
+            ReadResult result = ReadResult::error;
+            bool out_of_memory = false;
+            try {
+                result = read_(job->frame);
+            } catch (const std::bad_alloc&) {
+                out_of_memory = true;
+            }
+            {
+                std::lock_guard lock(mutex_);
+                result_ = result;
+                out_of_memory_ = out_of_memory;
+                state_ = State::finished;
+            }
+            done_.notify_all();
+        }
+    }
+
+    const std::function<ReadResult(Frame&)>& read_;
+    std::mutex& mutex_;
+    std::condition_variable& done_;
+    std::condition_variable wanted_;
+    WorkerThread thread_;
+    bool started_ = false;
+    bool quitting_ = false;
+    bool requested_ = false;  // only the thread that requests reads uses it
+    State state_ = State::idle;
+    Job* job_ = nullptr;
+    ReadResult result_ = ReadResult::error;
+    bool out_of_memory_ = false;
 };
 
 }  // namespace
@@ -154,6 +269,7 @@ private:
 PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineStages& stages) {
     threads = std::max(threads, 1);
     buffers = std::max(buffers, static_cast<std::size_t>(threads));
+    Progression progression;
     std::vector<std::unique_ptr<Job>> storage;
     std::vector<Job*> idle;
     storage.reserve(buffers);
@@ -171,7 +287,26 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
     };
 
     std::optional<WorkerPool> pool;
-    pool.emplace(threads, buffers, stages.process);
+    pool.emplace(threads, buffers, stages.process, progression);
+    // Declared after the frame buffers, so that a read under way ends before they go.
+    ReadAhead read_ahead(stages.read, progression);
+    // A read's outcome: the frame goes to the workers, or reading ends.
+    const auto read_ended = [&](Job* job, ReadResult result, bool out_of_memory) {
+        if (out_of_memory) {
+            // The frames read so far are still filtered and written.
+            idle.push_back(job);
+            stop_reading(PipelineOutcome::Shortage::reading);
+        } else if (result == ReadResult::ok) {
+            job->index = next_index++;
+            job->attempts = 0;
+            in_flight.push(job);
+            pool->submit(job);
+        } else {
+            idle.push_back(job);
+            reading = false;
+            if (result == ReadResult::error) outcome.stop = PipelineOutcome::Stop::read_failed;
+        }
+    };
     // Workers start one at a time, each before the buffer of the frame it will take
     // and after what it needs to process one is set aside, so that frames in flight
     // never crowd out the room to process them. The first starts even without that.
@@ -186,7 +321,7 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
     const auto one_thread = [&] {
         if (pool->threads() <= 1) return false;
         pool.reset();
-        pool.emplace(1, buffers, stages.process);
+        pool.emplace(1, buffers, stages.process, progression);
         pool->add_thread();
         adding = false;
         return true;
@@ -235,7 +370,15 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
             idle.push_back(job);
             continue;
         }
-        if (reading && in_flight.size() < limit) {
+        if (read_ahead.busy() && read_ahead.finished()) {
+            ReadResult result = ReadResult::error;
+            bool out_of_memory = false;
+            Job* job = read_ahead.take(&result, &out_of_memory);
+            read_ended(job, result, out_of_memory);
+            continue;
+        }
+        // The frame being read counts as in flight.
+        if (reading && !read_ahead.busy() && in_flight.size() < limit) {
             if (idle.empty()) {
                 add_worker();
                 try {
@@ -253,28 +396,30 @@ PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineSta
                 }
             }
             Job* job = idle.back();
+            idle.pop_back();
+            if (read_ahead.start()) {
+                read_ahead.request(job);
+                continue;
+            }
+            // Without a thread of its own the read happens here, as the frames before
+            // it wait.
             ReadResult result = ReadResult::error;
+            bool out_of_memory = false;
             try {
                 result = stages.read(job->frame);
             } catch (const std::bad_alloc&) {
-                // The frames read so far are still filtered and written.
-                stop_reading(PipelineOutcome::Shortage::reading);
-                continue;
+                out_of_memory = true;
             }
-            if (result == ReadResult::ok) {
-                idle.pop_back();
-                job->index = next_index++;
-                job->attempts = 0;
-                in_flight.push(job);
-                pool->submit(job);
-            } else {
-                reading = false;
-                if (result == ReadResult::error) outcome.stop = PipelineOutcome::Stop::read_failed;
-            }
+            read_ended(job, result, out_of_memory);
             continue;
         }
-        if (in_flight.empty()) return outcome;
-        pool->wait(in_flight.front());
+        if (in_flight.empty() && !read_ahead.busy()) return outcome;
+        // Until the oldest frame is processed or the read under way ends.
+        std::unique_lock lock(progression.mutex);
+        progression.changed.wait(lock, [&] {
+            return (!in_flight.empty() && in_flight.front()->done) ||
+                   (read_ahead.busy() && read_ahead.finished_locked());
+        });
     }
 }
 

@@ -1,5 +1,7 @@
-// Filters frames on several threads while reading and writing them on the calling
-// thread, in input order, with a bounded number of frame buffers.
+// Filters frames on several threads, reads them on a thread of its own and writes
+// them on the calling thread, in input order, with a bounded number of frame
+// buffers. Each frame is written as soon as it and every frame before it are
+// processed, whether or not the next one has arrived.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +20,8 @@ struct PipelineStages {
     // before that worker starts and the buffer of its first frame is made. false:
     // it does not fit, and no more workers start. Optional.
     std::function<bool()> reserve;
-    // Fills the frame with the next input frame (calling thread).
+    // Fills the frame with the next input frame (one read at a time, on the reading
+    // thread; on the calling thread when that cannot start).
     std::function<ReadResult(Frame&)> read;
     // Works on one frame (worker threads, concurrently). false: it could not (out of
     // memory), leaving the frame as it was. The frame is then tried again once the
@@ -47,8 +50,9 @@ struct PipelineOutcome {
 // out_of_memory stop. std::bad_alloc from read or write is an out_of_memory stop
 // at that frame. Starts a worker before each of the first `threads` buffers (see
 // reserve); when the system refuses more, runs on those that started, and in the
-// calling thread when none starts. Throws std::bad_alloc when its own bookkeeping
-// cannot be allocated.
+// calling thread when none starts. A read under way when a stage fails is waited
+// for before returning. Throws std::bad_alloc when its own bookkeeping cannot be
+// allocated.
 PipelineOutcome run_pipeline(int threads, std::size_t buffers, const PipelineStages& stages);
 
 }  // namespace velnor::cli

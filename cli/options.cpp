@@ -179,10 +179,13 @@ Options:
 The three filter values take any 32-bit integer, as the AviSynth plug-in does,
 and keep their 8-bit meaning at every depth; --suggest reports the noise in
 8-bit steps.
-Progress (frames, frames per second) appears on standard error when it is a
-terminal. Exit status: 0 success, 1 bad input or I/O error, 2 bad command line,
-130, 143 or 129 stopped by SIGINT (Ctrl+C), SIGTERM or SIGHUP (the frames read
-so far are written).
+Progress appears on standard error when it is a terminal: frames written, out
+of the total with the percentage and the time left when the input is a file of
+fixed-size frames, else with the time elapsed; the closing line says how many
+frames were filtered and how long it took.
+Exit status: 0 success, 1 bad input or I/O error, 2 bad command line, 130, 143
+or 129 stopped by SIGINT (Ctrl+C), SIGTERM or SIGHUP (the frames read so far
+are written).
 
 Environment: VELNOR_SIMD=@LEVELS@ caps the instruction
 set the filter uses (the output is identical at every level; --version shows the

@@ -21,6 +21,7 @@
 #include "cli/byte_stream.h"
 #include "cli/platform.h"
 #include "cli/stop_request.h"
+#include "cli/test_events.h"
 #include "cli/worker_thread.h"
 
 namespace velnor::cli {
@@ -163,9 +164,19 @@ bool FileSource::rewind() {
     return start_ >= 0 && lseek(static_cast<int>(file_), start_, SEEK_SET) == start_;
 }
 
+int64_t FileSource::size() const {
+    struct stat status;
+    if (start_ < 0 || fstat(static_cast<int>(file_), &status) != 0) return -1;
+    return std::max<int64_t>(0, static_cast<int64_t>(status.st_size) - start_);
+}
+
 std::ptrdiff_t FileSource::read(void* buffer, std::size_t size, std::string* error) {
     const int fd = static_cast<int>(file_);
     for (;;) {
+        if (test_events_wanted()) {
+            pollfd request{fd, POLLIN, 0};
+            if (poll(&request, 1, 0) == 0) test_event("input-wait", bytes_read_);
+        }
         // Waiting first keeps a stop request from being missed during a blocking read.
         const WaitResult wait = wait_ready(fd, POLLIN, true);
         if (wait == WaitResult::stopped) {
@@ -177,7 +188,10 @@ std::ptrdiff_t FileSource::read(void* buffer, std::size_t size, std::string* err
             return -1;
         }
         const ssize_t got = ::read(fd, buffer, size);
-        if (got >= 0) return got;
+        if (got >= 0) {
+            bytes_read_ += got;
+            return got;
+        }
         if (errno == EINTR || would_block(errno)) continue;
         *error = std::strerror(errno);
         return -1;
@@ -202,7 +216,10 @@ bool FileSink::write(const void* data, std::size_t size, std::string* error) {
         const ssize_t put = ::write(fd, bytes, size);
         if (put < 0) {
             if (errno == EINTR) continue;
-            if (would_block(errno) && wait_ready(fd, POLLOUT, false) == WaitResult::ready) continue;
+            if (would_block(errno)) {
+                test_event("output-wait");
+                if (wait_ready(fd, POLLOUT, false) == WaitResult::ready) continue;
+            }
             *error = std::strerror(errno);
             return false;
         }
@@ -302,6 +319,7 @@ FileHandle open_input_file(const std::string& path, std::string* error) {
 FileHandle open_output_file(const std::string& path, std::string* error) {
     struct stat status;
     const bool fifo = stat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
+    bool waited = false;
     for (;;) {
         const int fd =
             open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
@@ -311,6 +329,8 @@ FileHandle open_output_file(const std::string& path, std::string* error) {
             return fd;
         }
         if (!fifo || errno != ENXIO) break;
+        if (!waited) test_event("output-wait");
+        waited = true;
         if (!pause_unless_stopped(20)) {
             errno = EINTR;
             break;

@@ -23,6 +23,7 @@
 #include "cli/byte_stream.h"
 #include "cli/platform.h"
 #include "cli/stop_request.h"
+#include "cli/test_events.h"
 #include "cli/worker_thread.h"
 
 namespace velnor::cli {
@@ -286,17 +287,24 @@ public:
     }
 
     // Bytes read (0 at the end), -1 after an error (its text in `error`), -2 when a
-    // stop request came first.
-    std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error) {
+    // stop request came first. `bytes_before`: bytes of the input read so far, for
+    // the "input-wait" test event.
+    std::ptrdiff_t read(void* buffer, std::size_t size, std::string* error, int64_t bytes_before) {
         if (available_ == 0) {
             if (!pending_) {
                 asked_ = static_cast<DWORD>(std::min(size, kBufferBytes));
                 pending_ = true;
                 SetEvent(wanted_);
             }
+            DWORD woken = WAIT_TIMEOUT;
+            if (test_events_wanted()) {
+                // done_ resets as it is taken: a read already done counts as woken.
+                woken = WaitForSingleObject(done_, 0);
+                if (woken != WAIT_OBJECT_0) test_event("input-wait", bytes_before);
+            }
             const HANDLE waits[] = {done_, g_stop_event};
-            const DWORD woken =
-                WaitForMultipleObjects(g_stop_event ? 2 : 1, waits, FALSE, INFINITE);
+            if (woken != WAIT_OBJECT_0)
+                woken = WaitForMultipleObjects(g_stop_event ? 2 : 1, waits, FALSE, INFINITE);
             if (woken != WAIT_OBJECT_0) return -2;
             pending_ = false;
             if (failure_ != 0) {
@@ -374,6 +382,12 @@ FileSource::FileSource(FileHandle file) : file_(file) {
 
 bool FileSource::rewind() { return start_ >= 0 && seek_to(as_handle(file_), start_); }
 
+int64_t FileSource::size() const {
+    LARGE_INTEGER length{};
+    if (start_ < 0 || !GetFileSizeEx(as_handle(file_), &length)) return -1;
+    return std::max<int64_t>(0, static_cast<int64_t>(length.QuadPart) - start_);
+}
+
 std::ptrdiff_t FileSource::read(void* buffer, std::size_t size, std::string* error) {
     if (stop_signal() != 0) {
         *error = "interrupted";
@@ -386,14 +400,18 @@ std::ptrdiff_t FileSource::read(void* buffer, std::size_t size, std::string* err
     }
     if (!is_disk_file(file_)) {
         if (WaitingReader* reader = WaitingReader::for_handle(handle)) {
-            const std::ptrdiff_t got = reader->read(buffer, size, error);
+            const std::ptrdiff_t got = reader->read(buffer, size, error, bytes_read_);
             if (got == -2) *error = "interrupted";
+            if (got > 0) bytes_read_ += got;
             return got < 0 ? -1 : got;
         }
     }
     DWORD got = 0;
     const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(size, DWORD{1} << 30));
-    if (ReadFile(handle, buffer, asked, &got, nullptr)) return got;
+    if (ReadFile(handle, buffer, asked, &got, nullptr)) {
+        bytes_read_ += got;
+        return got;
+    }
     const DWORD failure = GetLastError();
     if (failure == ERROR_BROKEN_PIPE || failure == ERROR_HANDLE_EOF) return 0;
     *error = error_text(failure);
@@ -413,6 +431,7 @@ bool FileSink::write(const void* data, std::size_t size, std::string* error) {
         return false;
     }
     const auto* bytes = static_cast<const uint8_t*>(data);
+    bool waited = false;
     while (size > 0) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, DWORD{1} << 30));
         DWORD put = 0;
@@ -420,7 +439,11 @@ bool FileSink::write(const void* data, std::size_t size, std::string* error) {
             *error = error_text(GetLastError());
             return false;
         }
-        if (put == 0) Sleep(1);  // a full non-blocking pipe: wait, never cut short
+        if (put == 0) {  // a full non-blocking pipe: wait, never cut short
+            if (!waited) test_event("output-wait");
+            waited = true;
+            Sleep(1);
+        }
         bytes += put;
         size -= put;
     }

@@ -1,5 +1,6 @@
 #include "cli/y4m_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <iterator>
@@ -335,19 +336,59 @@ std::string check_frame_header(std::string_view line) {
                         [](std::string_view) { return std::string(); });
 }
 
+namespace {
+
+// Characters that would end the line or reorder the text around them when shown:
+// C1 controls, the line and paragraph separators, the bidirectional controls.
+bool breaks_the_line(uint32_t code) {
+    return code < 0xa0 || code == 0x061c || code == 0x200e || code == 0x200f ||
+           (code >= 0x2028 && code <= 0x202e) || (code >= 0x2066 && code <= 0x2069);
+}
+
+// How many bytes at the start of `text` make one character shown as it is:
+// printable ASCII other than the quote, or a well-formed UTF-8 sequence (no
+// overlong form, no surrogate, at most U+10FFFF) of a character that does not
+// break the line. 0: the first byte is escaped.
+std::size_t shown_as_is(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return lead >= 0x20 && lead < 0x7f && lead != '"' ? 1 : 0;
+    const std::size_t length = lead >= 0xc2 && lead <= 0xdf   ? 2
+                               : lead >= 0xe0 && lead <= 0xef ? 3
+                               : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                              : 0;
+    if (length == 0 || text.size() < length) return 0;
+    uint32_t code = lead & (0x7fu >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xc0) != 0x80) return 0;
+        code = code << 6 | (byte(i) & 0x3fu);
+    }
+    const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff ||
+        breaks_the_line(code))
+        return 0;
+    return length;
+}
+
+}  // namespace
+
 std::string quote_bytes(std::string_view text, std::size_t max) {
     std::string quoted = "\"";
-    for (std::size_t i = 0; i < text.size() && i < max; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
-            quoted += static_cast<char>(c);
-        } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            quoted += escaped;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t length = shown_as_is(text.substr(i));
+        if (i + std::max<std::size_t>(length, 1) > max) break;  // a character is never cut
+        if (length > 0) {
+            quoted.append(text.substr(i, length));
+            i += length;
+            continue;
         }
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(text[i]));
+        quoted += escaped;
+        ++i;
     }
-    if (text.size() > max) quoted += "...";
+    if (i < text.size()) quoted += "...";
     quoted += '"';
     return quoted;
 }

@@ -76,8 +76,13 @@ std::string parse_stream_header(std::string_view line, const Y4mLimits& limits, 
 // Returns an empty string when it is well formed, otherwise what is wrong.
 std::string check_frame_header(std::string_view line);
 
-// `text` cut to at most `max` characters with bytes outside printable ASCII
-// escaped, for quoting input in error messages.
+// `text` in double quotes for a one-line message, cut to at most `max` bytes
+// (never inside a character; "..." marks the cut). Printable ASCII and valid UTF-8
+// text show as they are, backslashes included (Windows paths read as typed);
+// every other byte is written \xNN (two lowercase hex digits): control bytes,
+// the double quote, bytes that are not valid UTF-8, and the UTF-8 bytes of
+// characters that would break or reorder the line (C1 controls, U+2028, U+2029,
+// bidirectional controls).
 std::string quote_bytes(std::string_view text, std::size_t max = 24);
 
 }  // namespace velnor::cli

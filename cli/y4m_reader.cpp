@@ -27,6 +27,18 @@ bool starts_with_frame_magic(std::string_view line) {
            (line.size() == kFrameMagic.size() || line[kFrameMagic.size()] == ' ');
 }
 
+// Added to the refusal of a header line that ends in a carriage return: the whole
+// stream has been through a conversion to Windows line endings, which spoils the
+// frame data as well.
+constexpr std::string_view kLineEndingsHint =
+    "; the stream has Windows line endings (CR LF), as a text-mode copy or transfer "
+    "leaves it: copy or transfer it in binary mode, or pipe it through cmd rather than "
+    "PowerShell 5, to keep its bytes unchanged";
+
+std::string line_endings_hint(std::string_view line) {
+    return line.ends_with('\r') ? std::string(kLineEndingsHint) : std::string();
+}
+
 // Deep frames are read and range-checked a piece at a time, so that the check reads
 // each piece while the read has just left it in the cache (a 1080p 4:2:0 10-bit
 // frame is 6 MB; checked afterwards it comes back from memory). Even, so that
@@ -173,7 +185,7 @@ ReadResult Y4mReader::read_stream_header(StreamInfo* info) {
                         " bytes");
     }
     const std::string problem = parse_stream_header(line, limits_, &info_);
-    if (!problem.empty()) return fail("stream header: " + problem);
+    if (!problem.empty()) return fail("stream header: " + problem + line_endings_hint(line));
     have_info_ = true;
     *info = info_;
     return ReadResult::ok;
@@ -200,7 +212,10 @@ ReadResult Y4mReader::read_frame(Frame* frame) {
                         std::to_string(limits_.max_header_bytes) + " bytes");
     }
     const std::string problem = check_frame_header(frame->header);
-    if (!problem.empty()) return fail(frame_prefix() + problem + short_row_hint());
+    if (!problem.empty()) {
+        const std::string hint = line_endings_hint(frame->header);
+        return fail(frame_prefix() + problem + (hint.empty() ? short_row_hint() : hint));
+    }
 
     const std::size_t size = info_.frame_bytes();
     frame->data.resize(size);

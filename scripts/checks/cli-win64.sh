@@ -2,8 +2,9 @@
 # velnor.exe, the Windows x64 command-line filter (scripts/build-dist.sh), under
 # wine64 beside the Linux build of the same commit: every YUV4MPEG2 layout and
 # depth piped and by file, byte for byte the Linux output; non-ASCII, long and \\?\
-# file names; a truncated stream, outputs that cannot be written, refusals,
-# --suggest, --auto and --version with the Linux messages and exit statuses; and
+# file names, and paths in messages as typed; a truncated stream, outputs that
+# cannot be written, refusals, --suggest, --auto and --version with the Linux
+# messages and exit statuses; and
 # Ctrl+C, Ctrl+Break, the console closing and shutdown, each ending on whole frames;
 # progress on a console, and no video written to one.
 # wine delivers no console control event to a program without a console window, so
@@ -153,6 +154,11 @@ check "long relative path" same "${long}sortie.y4m" want.y4m
 drive="Z:${run//\//\\}\\"
 win "$drive${long//\//\\}entrée.y4m" -o "\\\\?\\$drive${long//\//\\}verbatim.y4m"
 check "long absolute and \\\\?\\ paths" same "${long}verbatim.y4m" want.y4m
+# Messages quote a path as typed, backslashes and all.
+status=0
+win 'C:\no such folder\clip.y4m' -o out.y4m 2>err || status=$?
+check "path as typed: \"$(cat err)\"" grep -Fqa 'velnor: cannot open input "C:\no such folder\clip.y4m": ' err
+check "path as typed: status $status" equal "$status" 1
 
 # --- stop requests: whole frames, the documented line and status ---------------
 header_bytes=$(head -n1 in.y4m | wc -c)
@@ -170,15 +176,17 @@ for case in "${stops[@]}"; do
   IFS='@' read -r event sent want name frames <<<"$case"
   event=${event// /} sent=${sent// /} want=${want// /} name=${name# } name=${name% }
   frames=${frames// /}
-  rm -f trigger out.y4m status fifo
+  rm -f trigger out.y4m status fifo events
   mkfifo fifo
-  (head -c "$sent" in.y4m; exec sleep 30) >fifo &
+  (head -c "$sent" in.y4m; exec sleep 300) >fifo &
   producer=$!
-  (VELNOR_TEST_CONSOLE_EVENT="$event:trigger" exec "$wine64" velnor.exe -j 2 -o out.y4m <fifo 2>err) &
+  (VELNOR_TEST_CONSOLE_EVENT="$event:trigger" VELNOR_TEST_EVENTS=events \
+    exec "$wine64" velnor.exe -j 2 -o out.y4m <fifo 2>err) &
   filter=$!
-  # Once the header has been read (the output exists), the rest sent is read at once.
-  for _ in $(seq 200); do [ -e out.y4m ] || [ "$sent" = 0 ] && break; sleep 0.05; done
-  sleep 1.5
+  # The event comes once velnor has read every byte sent and waits for more
+  # (docs/development.md); 60 s at most.
+  for _ in $(seq 1200); do grep -qx "input-wait $sent" events 2>/dev/null && break; sleep 0.05; done
+  check "$event after $sent bytes: velnor waits for input" grep -qx "input-wait $sent" events
   touch trigger
   status=0
   wait "$filter" || status=$?
@@ -202,7 +210,9 @@ on_console() {
   script -qec "$1" /dev/null | tr '\r' '\n' | sed -e 's/\x1b\[1C/ /g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g'
 }
 on_console "'$wine64' velnor.exe in.y4m -o console-out.y4m" >console
-check "progress on a console: $(cat console)" grep -Eqa '^velnor: 5 frames, [0-9.]+ fps' console
+check "progress on a console: $(cat console)" eval \
+  'grep -Eqa "^velnor: 1/5 frames \(20%\), [0-9.]+ fps, [0-9]+:[0-9]{2} left" console &&
+   grep -Eqa "^velnor: filtered 5 frames in [0-9.]+ s \([0-9.]+ fps\)" console'
 check "progress on a console: output differs" same console-out.y4m want.y4m
 on_console "'$wine64' velnor.exe in.y4m; echo status=\$?" >console
 check "video to a console: $(head -c 200 console)" eval \

@@ -12,9 +12,6 @@ set -uo pipefail
 
 velnor=$1
 expected_y4m=$2
-# Seconds more to let the program start before a signal is sent (an emulator
-# starts it slowly, and its own reads of the libraries count as the program's).
-start_seconds=${VELNOR_TEST_START_SECONDS:-0}
 work=$(mktemp -d)
 trap '[ "$BASHPID" = "$$" ] && rm -rf "$work"' EXIT
 failures=0
@@ -22,6 +19,19 @@ failures=0
 fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
+}
+
+# Checks that must catch velnor at a point (waiting for input, say) wait for the
+# line it writes there under VELNOR_TEST_EVENTS (cli/test_events.h), never for a
+# time: a slow or loaded machine only makes them take longer.
+events=$work/events
+wait_event() {  # LINE: until velnor has written LINE to $events; false after 60 s
+    local _
+    for _ in $(seq 1200); do
+        grep -qx -- "$1" "$events" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    return 1
 }
 
 ffmpeg_source() {  # WIDTH HEIGHT FRAMES [extra output options...]
@@ -286,8 +296,25 @@ expect_status 1 '^velnor: cannot open input "/nonexistent.y4m": No such file or 
 # Progress goes to a terminal only, and not with --quiet. script(1) provides the terminal.
 if command -v script >/dev/null; then
     on_tty() { script -qec "$1" /dev/null | tr '\r' '\n'; }
-    on_tty "'$velnor' '$work/in.y4m' -o '$work/tty-out.y4m'" >"$work/tty"
-    grep -Eq '^velnor: 3 frames, [0-9.]+ fps' "$work/tty" || fail "no progress on a terminal: $(cat "$work/tty")"
+    # The first frame shows at once; a named file of fixed-size frames has a total,
+    # a pipe shows the time elapsed. The closing line says what was done, and when.
+    ffmpeg_source 64 48 40 >"$work/forty.y4m"
+    # command (VELNOR: the program) @ first line drawn
+    total="velnor: 1/40 frames \\(3%\\), [0-9.]+ fps, [0-9]+:[0-5][0-9] left"
+    elapsed="velnor: 1 frame, [0-9.]+ fps, 0:[0-5][0-9] elapsed"
+    closing="velnor: filtered 40 frames in [0-9.]+ s \\([0-9.]+ fps\\)"
+    progress_cases=(
+        "VELNOR '$work/forty.y4m' @ $total"
+        "VELNOR <'$work/forty.y4m' @ $total"
+        "cat '$work/forty.y4m' | VELNOR @ $elapsed"
+    )
+    for case in "${progress_cases[@]}"; do
+        IFS='@' read -r command first <<<"$case"
+        command=${command% } first=${first# }
+        on_tty "${command//VELNOR/\'$velnor\'} -o '$work/tty-out.y4m'" >"$work/tty"
+        grep -Eqx "$first" "$work/tty" && grep -Eqx "$closing" "$work/tty" ||
+            fail "progress on a terminal ($command): $(cat "$work/tty")"
+    done
     on_tty "'$velnor' --quiet '$work/in.y4m' -o '$work/tty-out.y4m'" >"$work/tty"
     [ -s "$work/tty" ] && fail "--quiet still shows progress: $(cat "$work/tty")"
     # Video never goes to a terminal, however the output is given.
@@ -481,11 +508,23 @@ fd = int(sys.argv[1])
 fcntl.fcntl(fd, fcntl.F_SETFL, fcntl.fcntl(fd, fcntl.F_GETFL) | os.O_NONBLOCK)
 os.execvp(sys.argv[2], sys.argv[2:])' "$fd" "$@"
 }
-slow_input() { head -c 1000 "$work/in.y4m"; sleep 0.3; tail -c +1001 "$work/in.y4m"; }
-slow_reader() { sleep 0.3; cat; }
+# The rest of the input comes only once velnor waits for it; the consumer reads only
+# once velnor waits for room in the full pipe (the stream is larger than a pipe holds).
+slow_input() {
+    head -c 1000 "$work/in.y4m"
+    wait_event "input-wait 1000" || echo "velnor never waited for input" >&2
+    tail -c +1001 "$work/in.y4m"
+}
+slow_reader() {
+    wait_event output-wait || echo "velnor never waited for the consumer" >&2
+    cat
+}
+rm -f "$events"
+export VELNOR_TEST_EVENTS=$events
 run_cases \
     "slow producer @ slow_input | nonblocking 0 \"\$velnor\" -o \"\$work/out.y4m\" @ 0 @ @ 3" \
-    "slow consumer @ nonblocking 1 \"\$velnor\" \"\$work/in.y4m\" | slow_reader >\"\$work/out.y4m\" @ 0 @ @ 3"
+    "slow consumer @ rm -f \"\$events\"; nonblocking 1 \"\$velnor\" \"\$work/in.y4m\" | slow_reader >\"\$work/out.y4m\" @ 0 @ @ 3"
+unset VELNOR_TEST_EVENTS
 
 # Write errors name the frame being written.
 ffmpeg_source 176 144 40 >"$work/long.y4m"
@@ -571,21 +610,16 @@ for case in "${signals[@]}"; do
     IFS='@' read -r name signal sent arguments want frames expected <<<"$case"
     name=${name% } signal=${signal// /} sent=${sent// /} want=${want// /} frames=${frames// /}
     expected=${expected// /}
-    rm -f "$work/out.y4m" "$work/fifo"
+    rm -f "$work/out.y4m" "$work/fifo" "$events"
     mkfifo "$work/fifo"
-    (head -c "$sent" "$work/in.y4m"; exec sleep 30) >"$work/fifo" &
+    (head -c "$sent" "$work/in.y4m"; exec sleep 300) >"$work/fifo" &
     producer=$!
     # A shell leaves SIGINT ignored in background jobs; velnor keeps an ignored signal ignored.
-    eval "exec env --default-signal=INT \"\$velnor\" $arguments" <"$work/fifo" 2>"$work/err" &
+    eval "VELNOR_TEST_EVENTS=\"\$events\" exec env --default-signal=INT \"\$velnor\" $arguments" \
+        <"$work/fifo" 2>"$work/err" &
     filter=$!
-    # Finished frames may wait for the next read to be written, so watch what the
-    # filter has read (its byte count includes a few libraries: wait a little more).
-    for _ in $(seq 100); do
-        [ "$(awk '/^rchar/ { print $2 }' "/proc/$filter/io" 2>/dev/null || echo 0)" -ge "$sent" ] && break
-        sleep 0.05
-    done
-    sleep 0.3
-    sleep "$start_seconds"
+    # The signal comes once velnor has read every byte sent and waits for more.
+    wait_event "input-wait $sent" || fail "$name: velnor never waited for input after $sent bytes"
     kill -"$signal" "$filter"
     wait "$filter"
     status=$?
@@ -599,51 +633,63 @@ for case in "${signals[@]}"; do
     check_run "$name" $status "$want" "^velnor: stopped by SIG$signal after $frames frames$" "$expected"
 done
 
-# Named FIFOs that nobody opens from the other end yet: the wait ends on a stop request.
-# name @ signal @ velnor's arguments (timeout ends a velnor that does not stop)
-fifo_waits=(
-    "SIGTERM, input FIFO without a writer @ TERM @ \"\$work/fifo\" -o \"\$work/out.y4m\""
-    "SIGINT, output FIFO without a reader @ INT @ \"\$work/in.y4m\" -o \"\$work/fifo\""
-)
-for case in "${fifo_waits[@]}"; do
-    IFS='@' read -r name signal arguments <<<"$case"
-    name=${name% } signal=${signal// /}
+# A live source that sends one frame and pauses gets that frame written while it
+# pauses, at -j 1 and at the default -j: the output is waited for (60 s at most)
+# while the source still holds the pipe open, then the source ends.
+for jobs in "-j 1" ""; do
+    name="live source, ${jobs:-default -j}"
     rm -f "$work/out.y4m" "$work/fifo"
     mkfifo "$work/fifo"
-    eval "exec timeout -s KILL 10 env --default-signal=INT \"\$velnor\" $arguments" 2>"$work/err" &
+    (head -c "$header_and_frame" "$work/in.y4m"; exec sleep 300) >"$work/fifo" &
+    producer=$!
+    # shellcheck disable=SC2086
+    "$velnor" $jobs -o "$work/out.y4m" <"$work/fifo" 2>"$work/err" &
     filter=$!
-    sleep 0.5
-    sleep "$start_seconds"
+    written=no
+    for _ in $(seq 1200); do
+        [ "$(stat -c %s "$work/out.y4m" 2>/dev/null || echo 0)" -ge "$header_and_frame" ] &&
+            { written=yes; break; }
+        sleep 0.05
+    done
+    [ $written = yes ] || fail "$name: the frame was not written while the source paused"
+    kill "$producer"
+    wait "$producer" 2>/dev/null
+    wait "$filter"
+    check_run "$name" $? 0 "" 1
+done
+
+# Named FIFOs that nobody opens from the other end yet: the wait ends on a stop request.
+# name @ signal @ velnor's arguments @ the event that shows it waits (timeout ends
+# a velnor that does not stop; --foreground, so that it passes the signal to velnor
+# alone, without the SIGCONT and second signal to its process group that can catch
+# a sanitized velnor in its leak check at exit and leave it hanging there)
+fifo_waits=(
+    "SIGTERM, input FIFO without a writer @ TERM @ \"\$work/fifo\" -o \"\$work/out.y4m\" @ input-wait 0"
+    "SIGINT, output FIFO without a reader @ INT @ \"\$work/in.y4m\" -o \"\$work/fifo\" @ output-wait"
+)
+for case in "${fifo_waits[@]}"; do
+    IFS='@' read -r name signal arguments event <<<"$case"
+    name=${name% } signal=${signal// /} event=${event# }
+    rm -f "$work/out.y4m" "$work/fifo" "$events"
+    mkfifo "$work/fifo"
+    eval "VELNOR_TEST_EVENTS=\"\$events\" exec timeout --foreground -s KILL 300 env --default-signal=INT \"\$velnor\" $arguments" 2>"$work/err" &
+    filter=$!
+    wait_event "$event" || fail "$name: no \"$event\""
     kill -"$signal" "$filter"
     wait "$filter"
     check_run "$name" $? $((128 + $(kill -l "$signal"))) "^velnor: stopped by SIG$signal after 0 frames$" -
 done
 
 # The default -j follows the CPUs the process may use: on one CPU (taskset) velnor
-# starts as many threads as with -j 1, on two as many as with -j 2 (unless a cgroup
-# quota allows fewer). A worker starts when a frame is read while the others are
-# busy, so the frame is large and filtered by the plain pass (about 0.1 s): the
-# reader is at the second frame, with every worker started, long before the first
-# is done. The count is the most seen while the filter waits for that second frame.
-ffmpeg_source 1920 1080 1 >"$work/threads.y4m"
-threads_while_filtering() {  # CPU-LIST [VELNOR OPTION...]: the filter's thread count
+# filters as many frames at a time as with -j 1, on two as many as with -j 2
+# (unless a cgroup quota allows fewer). velnor names the number it uses in its
+# "jobs N" event.
+jobs_used() {  # CPU-LIST [VELNOR OPTION...]: how many frames the filter runs at a time
     local cpus=$1
     shift
-    rm -f "$work/fifo"
-    mkfifo "$work/fifo"
-    (cat "$work/threads.y4m"; exec sleep 30) >"$work/fifo" &
-    local producer=$! filter most=0 count
-    VELNOR_SIMD=reference taskset -c "$cpus" "$velnor" "$@" -o "$work/out.y4m" <"$work/fifo" 2>/dev/null &
-    filter=$!
-    sleep "$start_seconds"
-    for _ in $(seq 20); do
-        sleep 0.05
-        count=$(ls "/proc/$filter/task" 2>/dev/null | wc -l)
-        [ "$count" -gt "$most" ] && most=$count
-    done
-    kill -TERM "$filter" "$producer" 2>/dev/null
-    wait "$filter" "$producer" 2>/dev/null
-    echo "$most"
+    rm -f "$events"
+    VELNOR_TEST_EVENTS=$events taskset -c "$cpus" "$velnor" "$@" "$work/in.y4m" -o "$work/out.y4m" 2>/dev/null
+    sed -n 's/^jobs //p' "$events" 2>/dev/null
 }
 # Any cpu.max from the process's cgroup up to the root limits the CPUs it may use.
 cgroup_quota() {
@@ -657,15 +703,15 @@ cgroup_quota() {
 }
 allowed=$(python3 -c 'import os; print(" ".join(map(str, sorted(os.sched_getaffinity(0))[:2])))')
 read -r first second <<<"$allowed"
-one_default=$(threads_while_filtering "$first")
-one_forced=$(threads_while_filtering "$first" -j 1)
-[ "$one_default" -gt 0 ] && [ "$one_default" = "$one_forced" ] ||
-    fail "default -j on one CPU: $one_default threads, with -j 1: $one_forced"
+one_default=$(jobs_used "$first")
+one_forced=$(jobs_used "$first" -j 1)
+[ "$one_default" = 1 ] && [ "$one_forced" = 1 ] ||
+    fail "default -j on one CPU: $one_default at a time, with -j 1: $one_forced"
 if [ -n "${second:-}" ] && ! cgroup_quota; then
-    two_default=$(threads_while_filtering "$first,$second")
-    two_forced=$(threads_while_filtering "$first,$second" -j 2)
-    [ "$two_default" = "$two_forced" ] && [ "$two_default" -gt "$one_default" ] ||
-        fail "default -j on two CPUs: $two_default threads, with -j 2: $two_forced"
+    two_default=$(jobs_used "$first,$second")
+    two_forced=$(jobs_used "$first,$second" -j 2)
+    [ "$two_default" = 2 ] && [ "$two_forced" = 2 ] ||
+        fail "default -j on two CPUs: $two_default at a time, with -j 2: $two_forced"
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -191,6 +192,44 @@ TEST(FramePipeline, MemoryRunningShortKeepsEveryFrameWhileOneFits) {
         if (c.stop != PipelineOutcome::Stop::end_of_input) {
             EXPECT_EQ(outcome.failed_frame, c.written) << name;
         }
+    }
+}
+
+// A live source: after the first frames the next read waits until the frames
+// before it are written. Each frame must be written while that read waits; a
+// pipeline that writes only after the next read would wait here until the
+// deadline, which only a hang reaches.
+TEST(FramePipeline, WritesEachFrameWhileTheNextReadWaits) {
+    for (int threads : {1, 2, 4}) {
+        Recorder recorder;
+        recorder.total = 3;
+        PipelineStages stages = numbered_stages(&recorder);
+        std::mutex mutex;
+        std::condition_variable written;
+        uint64_t written_count = 0;
+        bool hung = false;
+        const auto read = stages.read;
+        stages.read = [&, read](Frame& frame) {
+            std::unique_lock lock(mutex);
+            const uint64_t before = recorder.next_input;
+            if (!hung && !written.wait_for(lock, std::chrono::seconds(60),
+                                           [&] { return written_count == before; }))
+                hung = true;
+            return read(frame);
+        };
+        const auto write = stages.write;
+        stages.write = [&, write](const Frame& frame) {
+            const bool ok = write(frame);
+            {
+                std::lock_guard lock(mutex);
+                ++written_count;
+            }
+            written.notify_all();
+            return ok;
+        };
+        const PipelineOutcome outcome = run_pipeline(threads, 2 * threads, stages);
+        EXPECT_FALSE(hung) << threads << " threads: a frame waited for the next read";
+        EXPECT_EQ(outcome.frames_written, 3u) << threads;
     }
 }
 

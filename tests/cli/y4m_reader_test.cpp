@@ -139,7 +139,11 @@ TEST(Y4mHeader, RejectsMalformedOrUnsupportedStreamHeaders) {
         {"YUV4MPEG2 W8 H8 Ipp\n", "malformed tag \"Ipp\""},
         {"YUV4MPEG2 W8  H8\n", "empty tag"},
         {"YUV4MPEG2 W8 H8 \n", "empty tag"},
-        {"YUV4MPEG2 W8 H8\r\n", "invalid height \"H8\\x0d\""},
+        // Windows line endings are named as such.
+        {"YUV4MPEG2 W8 H8\r\n",
+         "invalid height \"H8\\x0d\" (expected a positive whole number); the stream has Windows "
+         "line endings (CR LF), as a text-mode copy or transfer leaves it"},
+        {"YUV4MPEG2 W8 H8 C420\r\n", "14 and 16); the stream has Windows line endings"},
         {std::string("YUV4MPEG2 W8 H8 Xa\0b\n", 21), "tag \"Xa\\x00b\" contains a NUL byte"},
         {"YUV4MPEG2 W8 H8 W8\n", "tag W appears twice"},
         {"YUV4MPEG2 W8 H8 C420 C420jpeg\n", "tag C appears twice"},
@@ -156,6 +160,36 @@ TEST(Y4mHeader, RejectsMalformedOrUnsupportedStreamHeaders) {
             << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     }
+}
+
+// Quoted names and input in messages: text as typed (Windows paths and UTF-8
+// included), everything that is not text, or would break the line, as \xNN.
+TEST(QuoteBytes, ShowsTextAsTypedAndEscapesTheRest) {
+    const struct {
+        std::string text;
+        std::size_t max;
+        const char* quoted;
+    } cases[] = {
+        {"C:\\no such folder\\clip.y4m", SIZE_MAX, "\"C:\\no such folder\\clip.y4m\""},
+        {"vid\xc3\xa9o \xe6\x97\xa5\xe6\x9c\xac\\\xf0\x9f\x98\x80.y4m", SIZE_MAX,
+         "\"vid\xc3\xa9o \xe6\x97\xa5\xe6\x9c\xac\\\xf0\x9f\x98\x80.y4m\""},
+        {"a\nb\tc\x7f\"d", SIZE_MAX, "\"a\\x0ab\\x09c\\x7f\\x22d\""},
+        {std::string("a\0b", 3), SIZE_MAX, "\"a\\x00b\""},
+        // Not UTF-8: a stray byte, a cut-short sequence, an overlong form, a
+        // surrogate, beyond U+10FFFF.
+        {"\xff\x80"
+         "caf\xc3",
+         SIZE_MAX, "\"\\xff\\x80caf\\xc3\""},
+        {"\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80", SIZE_MAX,
+         "\"\\xc0\\xaf|\\xed\\xa0\\x80|\\xf4\\x90\\x80\\x80\""},
+        // UTF-8 that breaks or reorders the line: NEL, LINE SEPARATOR, RIGHT-TO-LEFT OVERRIDE.
+        {"\xc2\x85|\xe2\x80\xa8|\xe2\x80\xae", SIZE_MAX,
+         "\"\\xc2\\x85|\\xe2\\x80\\xa8|\\xe2\\x80\\xae\""},
+        {"abcdefg", 5, "\"abcde...\""},
+        {"abc\xc3\xa9", 4, "\"abc...\""},  // never inside a character
+        {"abc\xc3\xa9", 5, "\"abc\xc3\xa9\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(quote_bytes(c.text, c.max), c.quoted) << c.text;
 }
 
 TEST(Y4mHeader, LimitsAreConfigurable) {
@@ -202,6 +236,9 @@ TEST(Y4mFrames, RejectsMalformedFramesNamingTheFrame) {
         {good + "FRAME\n" + std::string(10, 'y'), 1,
          "frame 1: input ends inside the frame data (10 of 36"},
         {good + good + "FRA", 2, "frame 2: input ends inside the frame header"},
+        {good + "FRAME\r\n" + std::string(36, 'y'), 1,
+         "frame 1: expected a frame header \"FRAME\", found \"FRAME\\x0d\"; the stream has "
+         "Windows line endings"},
         {good + "FRAME", 1, "frame 1: input ends inside the frame header"},
         {good + "FRAME Ixx", 1, "frame 1: input ends inside the frame header"},
         {good + "JUNK\n" + std::string(36, 'y'), 1,
