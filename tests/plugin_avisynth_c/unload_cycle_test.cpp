@@ -18,7 +18,9 @@
 #endif
 #endif
 #if defined(VELNOR_ASAN)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's count of live bytes (its allocator interface, whose header
+// GCC does not install).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace velnor {
