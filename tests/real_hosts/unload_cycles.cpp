@@ -1,8 +1,10 @@
 // Counts what a real host keeps per load of the plug-in: CYCLES times a new script
 // environment or core, the plug-in loaded by path, one frame filtered, the
 // environment deleted or the core freed. Prints the heap in use per cycle and exits
-// non-zero when it reaches kToleratedBytesPerCycle (1 on a failure, 2 on a usage
-// error). The host library itself is opened privately once, as an editor keeps it.
+// non-zero when it reaches kToleratedBytesPerCycle or the host keeps the plug-in
+// loaded (1 on a failure, 2 on a usage error). The host library itself is opened privately once, as
+// an editor keeps it.
+#include <dlfcn.h>
 #include <malloc.h>
 
 #include <cstdio>
@@ -100,14 +102,24 @@ bool vapoursynth_cycle(const vs::VSAPI& api, const std::string& plugin) {
     return ok && node;
 }
 
+// Whether the process still holds the library at `path`.
+bool still_loaded(const std::string& path) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle) dlclose(handle);
+    return handle != nullptr;
+}
+
 template <typename Cycle>
-int measure(const char* host, int cycles, Cycle cycle) {
+int measure(const char* host, const std::string& plugin, int cycles, Cycle cycle) {
     for (int i = 0; i < kWarmUpCycles; ++i)
         if (!cycle()) return 1;
     const std::size_t before = heap_in_use();
     for (int i = 0; i < cycles; ++i)
         if (!cycle()) return 1;
     const std::size_t after = heap_in_use();
+    // A host that kept the plug-in would show nothing of what an unload leaves.
+    if (still_loaded(plugin))
+        return std::printf("%s kept the plug-in loaded: no unload to measure -> FAIL\n", host), 1;
     const double per_cycle = (static_cast<double>(after) - static_cast<double>(before)) / cycles;
     const bool pass = per_cycle < kToleratedBytesPerCycle;
     std::printf(
@@ -143,7 +155,7 @@ int main(int argc, char** argv) {
         VELNOR_AVISYNTH_FUNCTIONS(VELNOR_RESOLVE)
 #undef VELNOR_RESOLVE
         if (!resolved) return std::printf("%s\n", library.error().c_str()), 1;
-        return measure("AviSynth+", cycles, [&] { return avisynth_cycle(api, plugin); });
+        return measure("AviSynth+", plugin, cycles, [&] { return avisynth_cycle(api, plugin); });
     }
     if (!std::strcmp(argv[1], "vapoursynth")) {
         velnor::vs::VSGetVapourSynthAPI get_api = nullptr;
@@ -151,7 +163,8 @@ int main(int argc, char** argv) {
             return std::printf("%s\n", library.error().c_str()), 1;
         const velnor::vs::VSAPI* api = get_api(velnor::vs::kApiVersion);
         if (!api) return std::printf("the core offers no API 4.0\n"), 1;
-        return measure("VapourSynth", cycles, [&] { return vapoursynth_cycle(*api, plugin); });
+        return measure("VapourSynth", plugin, cycles,
+                       [&] { return vapoursynth_cycle(*api, plugin); });
     }
     return usage();
 }
