@@ -2,8 +2,8 @@
 // environment or core, the plug-in loaded by path, one frame filtered, the
 // environment deleted or the core freed. Prints the heap in use per cycle and exits
 // non-zero when it reaches kToleratedBytesPerCycle or the host keeps the plug-in
-// loaded (1 on a failure, 2 on a usage error). The host library itself is opened privately once, as
-// an editor keeps it.
+// loaded (1 on a failure, 2 on a usage error). The host library itself is opened
+// privately once, as an editor keeps it.
 #include <dlfcn.h>
 #include <malloc.h>
 
