@@ -4,9 +4,6 @@
 // non-zero when it reaches kToleratedBytesPerCycle or the host keeps the plug-in
 // loaded (1 on a failure, 2 on a usage error). The host library itself is opened
 // privately once, as an editor keeps it.
-#include <dlfcn.h>
-#include <malloc.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +12,7 @@
 #include "plugin/vapoursynth/vs_interface.h"
 #include "tests/real_hosts/avisynth_api.h"
 #include "tests/real_hosts/harness_constants.h"
+#include "tests/real_hosts/heap_in_use.h"
 #include "tests/real_hosts/shared_library.h"
 
 namespace velnor::real_hosts {
@@ -23,11 +21,6 @@ namespace {
 constexpr int kDefaultCycles = 200;
 constexpr int kWarmUpCycles = 5;
 constexpr std::size_t kToleratedBytesPerCycle = 1024;
-
-std::size_t heap_in_use() {
-    const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-}
 
 // One AviSynth+ cycle; false with the reason printed.
 bool avisynth_cycle(const AvisynthApi& api, const std::string& plugin) {
@@ -102,13 +95,6 @@ bool vapoursynth_cycle(const vs::VSAPI& api, const std::string& plugin) {
     return ok && node;
 }
 
-// Whether the process still holds the library at `path`.
-bool still_loaded(const std::string& path) {
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (handle) dlclose(handle);
-    return handle != nullptr;
-}
-
 template <typename Cycle>
 int measure(const char* host, const std::string& plugin, int cycles, Cycle cycle) {
     for (int i = 0; i < kWarmUpCycles; ++i)
@@ -118,7 +104,7 @@ int measure(const char* host, const std::string& plugin, int cycles, Cycle cycle
         if (!cycle()) return 1;
     const std::size_t after = heap_in_use();
     // A host that kept the plug-in would show nothing of what an unload leaves.
-    if (still_loaded(plugin))
+    if (SharedLibrary::loaded(plugin))
         return std::printf("%s kept the plug-in loaded: no unload to measure -> FAIL\n", host), 1;
     const double per_cycle = (static_cast<double>(after) - static_cast<double>(before)) / cycles;
     const bool pass = per_cycle < kToleratedBytesPerCycle;
