@@ -4,7 +4,8 @@
 # in BUILD (tests/real_hosts; the N-th prefix of each colon-separated list has the
 # targets numbered N): each install's declaration check once, then for each LEVEL
 # (a VELNOR_SIMD value, or "default" for the level the library picks itself) the
-# frame checks with PLUGIN in every host, linked and privately loaded for AviSynth+.
+# frame checks with PLUGIN in every host, linked and privately loaded for AviSynth+,
+# and once the heap each host keeps per load/unload cycle of PLUGIN.
 # Each program runs under the command in the array real_host_runner (empty: run
 # directly). Ends the script with status 1 if any run failed.
 
@@ -56,6 +57,17 @@ run_real_hosts() {
     done
   done
   unset VELNOR_SIMD
+  # What each host keeps per load of the plug-in (tests/real_hosts/unload_cycles.cpp).
+  IFS=: read -ra prefixes <<<"$avisynth_prefixes"
+  for prefix in "${prefixes[@]}"; do
+    echo "== AviSynth+ in $prefix, load/unload cycles"
+    run "$build/unload_cycles" avisynth "$(library_in "$prefix" libavisynth.so)" "$plugin"
+  done
+  IFS=: read -ra prefixes <<<"$vapoursynth_prefixes"
+  for prefix in "${prefixes[@]}"; do
+    echo "== VapourSynth in $prefix, load/unload cycles"
+    run "$build/unload_cycles" vapoursynth "$(library_in "$prefix" libvapoursynth.so)" "$plugin"
+  done
   if [ "$failed" -ne 0 ]; then
     echo "$tier: $failed run(s) failed"
     exit 1

@@ -28,6 +28,10 @@ void* SharedLibrary::symbol(const char* name) {
     return address;
 }
 
+bool SharedLibrary::loaded(const std::string& path) {
+    return GetModuleHandleA(path.c_str()) != nullptr;
+}
+
 #else
 
 SharedLibrary::SharedLibrary(const std::string& path, bool global_scope) {
@@ -43,6 +47,12 @@ void* SharedLibrary::symbol(const char* name) {
     void* address = handle_ ? dlsym(handle_, name) : nullptr;
     if (!address) error_ = std::string("symbol not found: ") + name;
     return address;
+}
+
+bool SharedLibrary::loaded(const std::string& path) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle) dlclose(handle);
+    return handle != nullptr;
 }
 
 #endif

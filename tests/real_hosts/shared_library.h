@@ -16,6 +16,9 @@ public:
     SharedLibrary(const SharedLibrary&) = delete;
     SharedLibrary& operator=(const SharedLibrary&) = delete;
 
+    // Whether the process holds the library at `path` (loaded by anyone).
+    static bool loaded(const std::string& path);
+
     bool is_open() const { return handle_ != nullptr; }
     // Why opening failed, or the last lookup failed.
     const std::string& error() const { return error_; }
