@@ -98,9 +98,9 @@ updated=0
 update_lists() {
   [ $updated -eq 0 ] || return 0
   updated=1
-  # Once per half hour is enough: the checks call this script for their own groups.
+  # Once in two hours is enough: the checks call this script for their own groups.
   local stamp=$state/lists-updated
-  if [ -n "$(find "$stamp" -newermt '-30 minutes' 2>/dev/null)" ]; then return 0; fi
+  if [ -n "$(find "$stamp" -newermt '-120 minutes' 2>/dev/null)" ]; then return 0; fi
   touch "$stamp"
   local try log=$state/update.log
   for try in 1 2 3; do

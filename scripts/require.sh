@@ -10,9 +10,12 @@ skip() {
   exit $skip_status
 }
 
+# require [--for WHAT] GROUP...: WHAT names what the groups are needed for.
 require() {
+  local what="Debian packages missing"
+  if [ "${1:-}" = --for ]; then what="$2 needs Debian packages that are missing"; shift 2; fi
   bash scripts/install-deps.sh "$@" >&2 && return 0
   local missing
   missing=$(bash scripts/install-deps.sh --missing "$@" | paste -sd ';' | sed 's/;/; /g')
-  skip "Debian packages missing: ${missing:-groups $*}"
+  skip "$what: ${missing:-groups $*}"
 }

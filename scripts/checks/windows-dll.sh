@@ -49,7 +49,7 @@ bash tests/msvc_host/build.sh "$work" >/dev/null
 echo "windows-dll: the Microsoft-ABI host is built"
 
 # The runs need the 32-bit wine loader.
-require wine32
+require --for "running the DLL in the Microsoft-ABI host (everything else was checked)" wine32
 
 # A private 32-bit prefix; no display, no Mono or Gecko installers, no debug noise.
 export WINEPREFIX=$work/wine-prefix WINEARCH=win32 WINEDEBUG=-all
