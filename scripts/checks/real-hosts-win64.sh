@@ -107,6 +107,15 @@ if [ -n "$avisynth_dir" ]; then
   WINEPATH=$avisynth_path run "$build/real_hosts.exe" avisynth-private \
     "$(windows_path "$build/renamed/avsplus-renamed.dll")" "$plugin_w"
 fi
+# What each host keeps per load of the plug-in (tests/real_hosts/unload_cycles.cpp).
+if [ -n "$avisynth_dir" ]; then
+  echo "== AviSynth+, load/unload cycles"
+  WINEPATH=$avisynth_path run "$build/unload_cycles.exe" avisynth "$avisynth_dll_w" "$plugin_w"
+fi
+if [ -n "$vapoursynth_dir" ]; then
+  echo "== VapourSynth, load/unload cycles"
+  run "$build/unload_cycles.exe" vapoursynth "$vapoursynth_dll_w" "$plugin_w"
+fi
 
 if [ "$failed" -ne 0 ]; then
   echo "real-hosts-win64: $failed run(s) failed"
