@@ -29,9 +29,9 @@ case "${1:-}" in
 esac
 
 if [ $quick -eq 1 ]; then
-  echo "test.sh --quick: takes about 10 minutes on 2 cores once the dependencies are installed"
+  echo "test.sh --quick: takes about 5 minutes on 2 cores once the dependencies are installed"
 else
-  echo "test.sh: takes about 35 minutes on 2 cores once the dependencies are installed"
+  echo "test.sh: takes about 20 minutes on 2 cores once the dependencies are installed"
 fi
 jobs=$(nproc)
 logs=build/logs
