@@ -1,12 +1,13 @@
 #include "tests/real_hosts/cli_suggestion.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <system_error>
 
 #include "core/noise_estimate.h"
 
@@ -50,6 +51,21 @@ bool write_stream(const std::string& path, const std::vector<ConstPlane>& lumas)
     return static_cast<bool>(out);
 }
 
+// A new folder of its own under the system's temporary folder; empty when none
+// could be made. (mkdtemp is POSIX only: the harness is also built for Windows.)
+std::filesystem::path new_folder() {
+    std::error_code failed;
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(failed);
+    if (failed) return {};
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path folder =
+            temporary / ("velnor-suggest-" + std::to_string(random()));
+        if (std::filesystem::create_directory(folder, failed)) return folder;
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string cli_program() {
@@ -59,12 +75,12 @@ std::string cli_program() {
 
 std::optional<CliSuggestion> cli_suggestion(const std::vector<ConstPlane>& lumas,
                                             std::string* error) {
-    char folder[] = "/tmp/velnor-suggest-XXXXXX";
-    if (!mkdtemp(folder)) {
+    const std::filesystem::path folder = new_folder();
+    if (folder.empty()) {
         *error = "no temporary folder";
         return std::nullopt;
     }
-    const std::string base = folder, stream = base + "/in.y4m", out = base + "/out",
+    const std::string base = folder.string(), stream = base + "/in.y4m", out = base + "/out",
                       messages = base + "/err";
     std::optional<CliSuggestion> result;
     if (!write_stream(stream, lumas)) {
@@ -85,10 +101,8 @@ std::optional<CliSuggestion> cli_suggestion(const std::vector<ConstPlane>& lumas
             *error = "velnor --suggest: status " + std::to_string(status) + ", printed \"" +
                      printed + "\", said \"" + said + "\"";
     }
-    std::remove(stream.c_str());
-    std::remove(out.c_str());
-    std::remove(messages.c_str());
-    rmdir(folder);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     return result;
 }
 
