@@ -62,7 +62,8 @@ void auto_measurement_8bit(benchmark::State& state) {
         velnor::NoiseEstimator estimator;
         for (uint64_t i = 0; i < frames; ++i)
             estimator.add_plane(plane.data(), kWidth, kHeight, kWidth);
-        benchmark::DoNotOptimize(velnor::settings_for_estimate(estimator.estimate()));
+        benchmark::DoNotOptimize(
+            velnor::settings_for_estimate(estimator.estimate(), velnor::PlaneKind::luma));
     }
     state.counters["frames"] = static_cast<double>(frames);
 }
@@ -70,7 +71,8 @@ void auto_measurement_8bit(benchmark::State& state) {
 void filter_8bit(benchmark::State& state) {
     velnor::NoiseEstimator estimator;
     estimator.add_plane(noisy_plane().data(), kWidth, kHeight, kWidth);
-    const velnor::FilterValues v = velnor::settings_for_estimate(estimator.estimate()).values;
+    const velnor::FilterValues v =
+        velnor::settings_for_estimate(estimator.estimate(), velnor::PlaneKind::luma).values;
     const velnor::Denoiser denoiser(
         velnor::FilterSettings(kWidth, kHeight, v.strength, v.threshold1, v.threshold2));
     std::vector<uint8_t> work = noisy_plane();

@@ -18,7 +18,8 @@ namespace {
 // "luma noise sigma 2.84, estimated from ...", or for an estimate below the
 // settings table, "no noise measurable: luma noise sigma 0.40, below ...".
 std::string describe(const NoiseSample& sample) {
-    const bool clean = settings_for_estimate(sample.estimate).basis == SettingsBasis::no_noise;
+    const bool clean =
+        settings_for_estimate(sample.estimate, PlaneKind::luma).basis == SettingsBasis::no_noise;
     char line[320];
     std::snprintf(line, sizeof line,
                   "%s%sluma noise sigma %.2f%s, estimated from %llu frame%s of %dx%d (Immerkaer's "
@@ -107,7 +108,9 @@ int print_suggestion(ByteSource& input, const Y4mLimits& limits, std::FILE* out,
     std::fprintf(messages, "velnor: %s\n", describe(sample).c_str());
     std::fflush(messages);
     if (stop_signal() != 0) return report_stopped(messages, stop_signal(), sample.frames);
-    std::fprintf(out, "%s\n", as_options(settings_for_estimate(sample.estimate).values).c_str());
+    std::fprintf(
+        out, "%s\n",
+        as_options(settings_for_estimate(sample.estimate, PlaneKind::luma).values).c_str());
     if (std::fflush(out) != 0)
         return report(messages, std::string("write error: ") + std::strerror(errno));
     return kExitOk;
@@ -133,7 +136,7 @@ int filter_with_suggestion(Options options, const StreamIo& io) {
     // Problems with the input are left to the filter run, which reports them after
     // writing every complete frame before them.
     if (sample.frames > 0) {
-        const MeasuredSettings chosen = settings_for_estimate(sample.estimate);
+        const MeasuredSettings chosen = settings_for_estimate(sample.estimate, PlaneKind::luma);
         const FilterValues& values = chosen.values;
         if (!options.strength_given) options.strength = values.strength;
         if (!options.threshold1_given) options.threshold1 = values.threshold1;

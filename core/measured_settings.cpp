@@ -19,7 +19,8 @@ std::vector<int64_t> spread_frames(int64_t clip_frames, uint64_t frame_luma) {
     return frames;
 }
 
-MeasuredSettings settings_for_estimate(const NoiseEstimate& estimate) {
+MeasuredSettings settings_for_estimate(const NoiseEstimate& estimate, PlaneKind plane) {
+    (void)plane;
     if (!estimate.valid) {
         const SettingsRow& lightest = suggested_settings_table().front();
         return {{lightest.strength, lightest.threshold1, lightest.threshold2},

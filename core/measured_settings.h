@@ -38,8 +38,12 @@ struct MeasuredSettings {
     SettingsBasis basis;
 };
 
-// The settings for an estimate, the same in every front end.
-MeasuredSettings settings_for_estimate(const NoiseEstimate& estimate);
+// Which kind of plane an estimate was measured on: chroma planes are smoother
+// than luma at the same noise and have settings of their own.
+enum class PlaneKind { luma, chroma };
+
+// The settings for an estimate of one plane, the same in every front end.
+MeasuredSettings settings_for_estimate(const NoiseEstimate& estimate, PlaneKind plane);
 
 // What a basis other than `measured` means, for messages: "no noise measurable"
 // and "no noise estimate (frames too small or saturated)".

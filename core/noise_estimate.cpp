@@ -149,10 +149,15 @@ NoiseEstimate NoiseEstimator::estimate() const {
     const auto rank =
         static_cast<std::ptrdiff_t>(kPercentile * static_cast<double>(means.size() - 1));
     std::nth_element(means.begin(), means.begin() + rank, means.end());
+    const double smoothest = means[static_cast<std::size_t>(rank)];
+    // The median lies above the percentile, so it is among the elements after it.
+    const auto middle = static_cast<std::ptrdiff_t>(means.size() / 2);
+    std::nth_element(means.begin() + rank, means.begin() + middle, means.end());
+    const double median = means[static_cast<std::size_t>(middle)];
+    result.detail = smoothest > 0 ? median / smoothest * kPercentileBias : 1.0;
     // Gaussian noise of sigma s gives responses of standard deviation 6 s, whose
     // mean magnitude is 6 s sqrt(2 / pi).
-    result.sigma = means[static_cast<std::size_t>(rank)] * std::sqrt(std::numbers::pi / 2) / 6 /
-                   kPercentileBias;
+    result.sigma = smoothest * std::sqrt(std::numbers::pi / 2) / 6 / kPercentileBias;
     result.valid = true;
     return result;
 }

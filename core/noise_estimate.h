@@ -32,8 +32,13 @@
 namespace velnor {
 
 struct NoiseEstimate {
-    bool valid = false;      // false: no usable block (planes too small or saturated)
-    double sigma = 0;        // estimated standard deviation in 8-bit steps
+    bool valid = false;  // false: no usable block (planes too small or saturated)
+    double sigma = 0;    // estimated standard deviation in 8-bit steps
+    // Detail at the scale of a sample: the median block's mask response over the
+    // smoothest blocks' (the noise's), so about 1 on pure noise and flat pictures,
+    // more where texture and edges fill the picture. Upscaled and soft pictures read
+    // low, photographs at their own size high.
+    double detail = 0;
     std::size_t blocks = 0;  // usable blocks seen
     uint64_t samples = 0;    // luma samples seen
 };

@@ -276,7 +276,7 @@ Instance* make_instance(AVS_FilterInfo* fi, const Arguments& args, SharedApi* sh
             const std::optional<NoiseEstimate> estimate =
                 measure(shared->api, fi, format.sample, refusal);
             if (!estimate) return nullptr;
-            const MeasuredSettings measured = settings_for_estimate(*estimate);
+            const MeasuredSettings measured = settings_for_estimate(*estimate, PlaneKind::luma);
             // Values named in the call win.
             args.integer_or(1, measured.values.strength, &strength);
             args.integer_or(2, measured.values.threshold1, &threshold1);

@@ -308,7 +308,7 @@ Instance* make_instance(VSNode* source, const VSVideoInfo& vi, const VSMap* in, 
         if (automatic) {
             const std::optional<Measurement> m = measure(source, vi, format, vsapi, refusal);
             if (!m) return nullptr;
-            const MeasuredSettings measured = settings_for_estimate(m->estimate);
+            const MeasuredSettings measured = settings_for_estimate(m->estimate, PlaneKind::luma);
             // Values named in the call win.
             integer_or(in, "strength", measured.values.strength, vsapi, &strength);
             integer_or(in, "threshold1", measured.values.threshold1, vsapi, &threshold1);

@@ -74,7 +74,7 @@ CliChoice cli_choice(const std::vector<test::BytePlane>& planes, SampleFormat fo
     EXPECT_EQ(sample.frames, planes.size());
     EXPECT_EQ(sample.error, "");
     return {sample.estimate.valid ? sample.estimate.sigma : 0.0,
-            settings_for_estimate(sample.estimate).values};
+            settings_for_estimate(sample.estimate, PlaneKind::luma).values};
 }
 
 // The reference pass's output for a luma plane, compared with `out`; empty if equal.
