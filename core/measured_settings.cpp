@@ -20,15 +20,18 @@ std::vector<int64_t> spread_frames(int64_t clip_frames, uint64_t frame_luma) {
 }
 
 MeasuredSettings settings_for_estimate(const NoiseEstimate& estimate, PlaneKind plane) {
-    (void)plane;
     if (!estimate.valid) {
-        const SettingsRow& lightest = suggested_settings_table().front();
-        return {{lightest.strength, lightest.threshold1, lightest.threshold2},
-                SettingsBasis::no_estimate};
+        // The lightest noise at the most detail: the lightest touch the table has.
+        const std::span<const SettingsNode> nodes = settings_nodes(plane);
+        const auto lightest = std::find_if(nodes.begin(), nodes.end(), [&](const SettingsNode& n) {
+            return n.estimate != nodes.front().estimate;
+        });
+        const SettingsNode& node = *(lightest - 1);
+        return {{node.strength, node.threshold1, node.threshold2}, SettingsBasis::no_estimate};
     }
-    if (below_measured_noise(estimate.sigma))
+    if (below_measured_noise(plane, estimate.sigma))
         return {clean_input_settings(), SettingsBasis::no_noise};
-    return {suggested_settings(estimate.sigma), SettingsBasis::measured};
+    return {suggested_settings(plane, estimate.sigma, estimate.detail), SettingsBasis::measured};
 }
 
 const char* basis_reason(SettingsBasis basis) {

@@ -30,17 +30,13 @@ std::vector<int64_t> spread_frames(int64_t clip_frames, uint64_t frame_luma);
 enum class SettingsBasis {
     measured,     // looked up in the table by the estimate
     no_noise,     // the estimate lies below the table: strength 0 leaves the picture
-    no_estimate,  // no usable block (frames too small or saturated): the lightest row
+    no_estimate,  // no usable block (frames too small or saturated): the lightest node
 };
 
 struct MeasuredSettings {
     FilterValues values;
     SettingsBasis basis;
 };
-
-// Which kind of plane an estimate was measured on: chroma planes are smoother
-// than luma at the same noise and have settings of their own.
-enum class PlaneKind { luma, chroma };
 
 // The settings for an estimate of one plane, the same in every front end.
 MeasuredSettings settings_for_estimate(const NoiseEstimate& estimate, PlaneKind plane);

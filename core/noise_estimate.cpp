@@ -138,6 +138,69 @@ void NoiseEstimator::add_samples(const Sample* plane, int bits, int32_t width, i
             sum = BlockSum{};
         }
     }
+    add_coarse_blocks(plane, low, high, step, width, height, pitch);
+}
+
+template <typename Sample>
+void NoiseEstimator::add_coarse_blocks(const Sample* plane, int32_t low, int32_t high, double step,
+                                       int32_t width, int32_t height, std::ptrdiff_t pitch) {
+    // Responses at the even positions whose 5x5 window fits, in blocks of 8x8 of
+    // them; rows and columns of responses are indexed by half the sample position.
+    constexpr int kCoarse = kBlock / 2;
+    const int32_t columns = (width - 3) / 2, rows = (height - 3) / 2;
+    if (columns < kCoarse || rows < kCoarse) return;
+    const int32_t blocks_x = columns / kCoarse;
+    const auto used = static_cast<std::size_t>(blocks_x * kCoarse);
+
+    // Per even row, as for the plain mask: the horizontal second difference two
+    // samples apart at each even position, and whether its taps include a clipped one.
+    std::vector<int32_t> diff[3];
+    std::vector<uint8_t> clipped[3];
+    for (int k = 0; k < 3; ++k) {
+        diff[k].resize(used);
+        clipped[k].resize(used);
+    }
+    const auto fill_row = [&](int32_t j, int slot) {
+        const auto* row = reinterpret_cast<const Sample*>(
+            reinterpret_cast<const unsigned char*>(plane) + 2 * j * pitch);
+        const auto clipped_sample = [low, high](int32_t v) {
+            return static_cast<uint8_t>((v < low) | (v >= high));
+        };
+        for (std::size_t i = 0; i < used; ++i) {
+            const int32_t a = row[2 * i], b = row[2 * i + 2], c = row[2 * i + 4];
+            diff[slot][i] = a - 2 * b + c;
+            clipped[slot][i] = clipped_sample(a) | clipped_sample(b) | clipped_sample(c);
+        }
+    };
+
+    std::vector<BlockSum> sums(static_cast<std::size_t>(blocks_x));
+    const uint32_t needed = kCoarse * kCoarse / 2;
+    fill_row(0, 0);
+    fill_row(1, 1);
+    for (int32_t j = 0; j < rows / kCoarse * kCoarse; ++j) {
+        fill_row(j + 2, (j + 2) % 3);
+        const int top = j % 3, middle = (j + 1) % 3, bottom = (j + 2) % 3;
+        for (int32_t bx = 0; bx < blocks_x; ++bx) {
+            uint32_t total = 0, count = 0;
+            for (int32_t i = bx * kCoarse; i < (bx + 1) * kCoarse; ++i) {
+                const auto k = static_cast<std::size_t>(i);
+                const uint32_t usable =
+                    1u - (clipped[top][k] | clipped[middle][k] | clipped[bottom][k]);
+                const int32_t response = diff[top][k] - 2 * diff[middle][k] + diff[bottom][k];
+                total += usable * static_cast<uint32_t>(std::abs(response));
+                count += usable;
+            }
+            BlockSum& sum = sums[static_cast<std::size_t>(bx)];
+            sum.total += total;
+            sum.count += count;
+        }
+        if ((j + 1) % kCoarse != 0) continue;
+        for (BlockSum& sum : sums) {
+            if (sum.count > 0 && sum.count >= needed)
+                coarse_means_.push_back(static_cast<double>(sum.total) / sum.count / step);
+            sum = BlockSum{};
+        }
+    }
 }
 
 NoiseEstimate NoiseEstimator::estimate() const {
@@ -150,11 +213,15 @@ NoiseEstimate NoiseEstimator::estimate() const {
         static_cast<std::ptrdiff_t>(kPercentile * static_cast<double>(means.size() - 1));
     std::nth_element(means.begin(), means.begin() + rank, means.end());
     const double smoothest = means[static_cast<std::size_t>(rank)];
-    // The median lies above the percentile, so it is among the elements after it.
-    const auto middle = static_cast<std::ptrdiff_t>(means.size() / 2);
-    std::nth_element(means.begin() + rank, means.begin() + middle, means.end());
-    const double median = means[static_cast<std::size_t>(middle)];
-    result.detail = smoothest > 0 ? median / smoothest * kPercentileBias : 1.0;
+    std::vector<double> coarse = coarse_means_;
+    if (!coarse.empty() && smoothest > 0) {
+        const auto upper =
+            static_cast<std::ptrdiff_t>(kDetailPercentile * static_cast<double>(coarse.size() - 1));
+        std::nth_element(coarse.begin(), coarse.begin() + upper, coarse.end());
+        result.detail = coarse[static_cast<std::size_t>(upper)] / smoothest * kPercentileBias;
+    } else {
+        result.detail = 1.0;  // too small or too flat to tell: as pure noise reads
+    }
     // Gaussian noise of sigma s gives responses of standard deviation 6 s, whose
     // mean magnitude is 6 s sqrt(2 / pi).
     result.sigma = smoothest * std::sqrt(std::numbers::pi / 2) / 6 / kPercentileBias;

@@ -1,4 +1,4 @@
-// Filter settings for a luma noise level, from the measured table
+// Filter settings for a plane's measured noise and detail, from the measured table
 // core/suggested_settings.tsv (compiled in; demo/measure_settings.py writes it).
 #pragma once
 
@@ -9,12 +9,19 @@
 
 namespace velnor {
 
-struct SettingsRow {
-    double sigma;  // noise standard deviation, 8-bit steps
+// Which kind of plane an estimate was measured on: luma and chroma have settings
+// of their own.
+enum class PlaneKind { luma, chroma };
+
+// One node of the table: the settings for a plane of `plane` kind whose noise
+// estimate reads `estimate` (8-bit steps) and whose detail reads `detail`.
+struct SettingsNode {
+    PlaneKind plane;
+    double estimate;
+    double detail;
     int32_t strength;
     int32_t threshold1;
     int32_t threshold2;
-    double estimate;  // what the noise estimate reads at `sigma`; rows are looked up by it
 };
 
 struct FilterValues {
@@ -23,25 +30,25 @@ struct FilterValues {
     int32_t threshold2;
 };
 
-// The measured rows, sigma and estimate ascending.
-std::span<const SettingsRow> suggested_settings_table();
+// The nodes of one kind of plane: a full grid, estimate ascending, and within one
+// estimate detail ascending, the same details at every estimate.
+std::span<const SettingsNode> settings_nodes(PlaneKind plane);
 
-// Each value interpolated linearly between the two rows whose `estimate` is around
-// `estimate` and rounded; below the first row the first, above the last row the
-// last. `rows` is not empty.
-FilterValues interpolate_settings(std::span<const SettingsRow> rows, double estimate);
+// Each value interpolated bilinearly between the four nodes around (estimate,
+// detail) and rounded; outside the grid the nearest edge holds (not a number
+// counts as below). `nodes` is a grid as settings_nodes gives.
+FilterValues interpolate_settings(std::span<const SettingsNode> nodes, double estimate,
+                                  double detail);
 
-// interpolate_settings over the measured table, for a noise estimate.
-FilterValues suggested_settings(double estimate);
+// interpolate_settings over the measured table.
+FilterValues suggested_settings(PlaneKind plane, double estimate, double detail);
 
-// Whether `estimate` lies below the table's first row: no noise measurable.
-bool below_measured_noise(double estimate);
+// Whether `estimate` lies below the table's lightest noise: no noise measurable.
+bool below_measured_noise(PlaneKind plane, double estimate);
 
 // The settings for input without measurable noise: strength 0, which leaves the
 // picture as it is, with the default thresholds (for a strength named beside the
-// measurement).
-// Clean photographs read 0.1 to 0.7, below the first row; there the lightest row
-// changes them (luma PSNR 50 to 57 dB against the clean picture) and any
+// measurement). Clean photographs read below the lightest noise; there any
 // filtering only removes detail.
 FilterValues clean_input_settings();
 

@@ -1,261 +1,228 @@
 #!/usr/bin/python3
-"""Measures which velnor settings suit which noise level, and checks the rule.
+"""Derives the settings velnor measures for a plane from its noise and detail, and
+checks them on pictures the derivation did not see.
 
-1. Grid: adds seeded Gaussian noise of several standard deviations to the luma of
-   photographs from Debian's python3-skimage, filters each with every setting of a
-   grid (one velnor process per photograph and setting, one frame per noise level)
-   and records the luma PSNR against the clean picture.
-2. Rule: for each noise level, the setting with the best mean PSNR over the
-   training photographs, and the mean of velnor's noise estimate on them (velnor
-   looks the rule up by its estimate, which reads light noise high). Writes it,
-   with the mean PSNR of the noisy pictures, the defaults, the rule and each
-   photograph's own best setting, to the settings table that velnor reads at
-   build time (core/suggested_settings.tsv).
-3. Check: on photographs the rule was not derived from, runs `velnor --suggest`
-   on every noisy picture, filters it with the suggested settings and compares the
-   PSNR with the best setting of the grid for that picture; also reports how far
-   the noise estimate is from the true standard deviation.
+1. Grid: every case of demo/settings_corpus.py (photographs from Debian's
+   python3-skimage at their own size, scaled up 1.5 to 4 times and scaled down,
+   luma and chroma planes, Gaussian noise of standard deviation 2 to 20) is
+   filtered with every setting of the grid; velnor's estimate of the noisy plane
+   (noise and detail) is recorded beside the PSNRs.
+2. Rule: for each kind of plane (luma, chroma) and each node of a grid of noise
+   estimates and details, the setting that loses least against each training
+   case's own best, on average over the training cases around the node (weighted
+   by their distance in log estimate and log detail). Between nodes velnor
+   interpolates each value bilinearly. Written to core/suggested_settings.tsv,
+   which velnor compiles in.
+3. Check: on the held-out photographs, `velnor --suggest` on each noisy plane, the
+   PSNR of the plane filtered with what it suggests, against the best setting of
+   the grid and the defaults, by kind of picture (own size, upscaled, downscaled).
+   --markdown prints that table as docs/settings.md shows it.
 
-Needs numpy and PIL (Debian's python3-numpy and python3-pil). The grid is cached
-in <out>/grid-<photograph>.npz; --remeasure measures it again.
+Needs numpy and PIL (Debian's python3-numpy and python3-pil). Grid results are
+cached in <out>/cases/.
 """
 import argparse
-import itertools
+import math
 import os
 import subprocess
 import sys
-from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
-from PIL import Image
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from denoise_demo import psnr, to_yuv420  # noqa: E402
+from settings_corpus import (CROP, DEFAULTS, SCALES, SIGMAS, Case, grid_settings,  # noqa: E402
+                             measure, run_tool)
 
-TRAINING = ["astronaut.png", "camera.png", "coffee.png", "motorcycle_left.png"]
-HELD_OUT = ["chelsea.png", "rocket.jpg", "coins.png"]
-SIGMAS = [2, 3, 4, 5, 6, 8, 10, 12, 15, 20]
-STRENGTHS = [1, 2, 3, 4, 5, 8, 11, 14, 17, 20]
-THRESHOLD1 = [10, 20, 40, 60, 80, 120, 160, 220, 300, 400, 550, 800]
-THRESHOLD2 = [3, 5, 8, 12, 16, 20, 25, 30, 40, 50, 65, 80]
-DEFAULTS = (20, 40, 10)
-NO_FILTER = (0, 40, 10)  # strength 0 leaves the picture as it is
-COLUMNS = ["sigma", "strength", "threshold1", "threshold2", "estimate",
-           "noisy_db", "defaults_db", "rule_db", "best_db",
-           "noisy_ssim", "defaults_ssim", "rule_ssim"]
-
-
-def grid_settings():
-    grid = list(itertools.product(STRENGTHS, THRESHOLD1, THRESHOLD2))
-    return [NO_FILTER] + ([] if DEFAULTS in grid else [DEFAULTS]) + grid
-
-
-def luma(path):
-    return to_yuv420(np.asarray(Image.open(path).convert("RGB")))[0]
-
-
-def noisy_luma(clean, sigma, seed):
-    rng = np.random.default_rng(seed)
-    return np.clip(np.rint(clean + rng.normal(0.0, sigma, clean.shape)), 0, 255).astype(np.uint8)
+TRAINING = {"luma": ["astronaut.png", "camera.png", "coffee.png", "motorcycle_left.png",
+                     "moon.png"],
+            "chroma": ["astronaut.png", "coffee.png", "motorcycle_left.png", "ihc.png"]}
+HELD_OUT = {"luma": ["chelsea.png", "rocket.jpg", "coins.png", "hubble_deep_field.jpg",
+                     "retina.jpg", "ihc.png"],
+            "chroma": ["chelsea.png", "rocket.jpg", "hubble_deep_field.jpg", "retina.jpg"]}
+CHROMA_SCALES = [0.5, 1, 2]
+CHROMA_SIGMAS = [2, 4, 6, 10, 15, 20]
+# The table's nodes: noise estimates (8-bit steps) and details.
+ESTIMATES = [2, 3, 4, 5, 6, 8, 10, 12, 15, 20]
+DETAILS = [1.0, 1.2, 1.45, 1.75, 2.1, 2.6, 3.3, 4.2]
+# Kernel widths in natural log units: a neighbouring node's cases count about half.
+WIDTH_ESTIMATE = 0.15
+WIDTH_DETAIL = 0.12
+# The budget on held-out pictures: luma within 0.5 dB of the grid's best and never
+# more than 0.1 dB below the defaults; chroma within 0.7 dB of the grid's best.
+BUDGET = {"luma": 0.5, "chroma": 0.7}
+BELOW_DEFAULTS = 0.1
+# How much more a dB beyond either counts in the derivation than a dB within.
+PENALTY = 3.0
 
 
-def y4m_stream(planes):
-    """One frame per luma plane, neutral chroma (velnor filters the luma only)."""
-    h, w = planes[0].shape
-    chroma = bytes([128]) * (2 * ((w + 1) // 2) * ((h + 1) // 2))
-    header = f"YUV4MPEG2 W{w} H{h} F25:1 Ip A1:1 C420jpeg\n".encode()
-    return header + b"".join(b"FRAME\n" + p.tobytes() + chroma for p in planes)
+def cases(images, kind, photos):
+    if kind == "luma":
+        return [Case(images, p, scale, "luma", 0, sigma)
+                for p in photos for scale in SCALES for sigma in SIGMAS]
+    return [Case(images, p, scale, plane, layout, sigma)
+            for p in photos for scale in CHROMA_SCALES for layout in (444, 420)
+            for plane in ("cb", "cr") for sigma in CHROMA_SIGMAS]
 
 
-def y4m_lumas(data, w, h):
-    frame_bytes = w * h + 2 * ((w + 1) // 2) * ((h + 1) // 2)
-    position = data.index(b"\n") + 1
-    planes = []
-    while position < len(data):
-        position = data.index(b"\n", position) + 1
-        planes.append(np.frombuffer(data, np.uint8, w * h, position).reshape(h, w))
-        position += frame_bytes
-    return planes
+def picture_kind(case):
+    return "own size" if case.scale == 1 else "upscaled" if case.scale > 1 else "downscaled"
 
 
-def filtered(velnor, stream, w, h, setting):
-    s, t1, t2 = setting
-    run = subprocess.run([velnor, "-j", "1", "--quiet", "--strength", str(s),
-                          "--threshold1", str(t1), "--threshold2", str(t2)],
-                         input=stream, stdout=subprocess.PIPE, check=True)
-    return y4m_lumas(run.stdout, w, h)
+def derive(psnr, measured):
+    """The node settings (index into grid_settings) for one kind of plane. Each
+    node's setting minimises, over the training cases around it, the mean loss
+    against each case's best, plus a penalty for every dB that a case falls
+    beyond the budget below its best or below the defaults."""
+    best = psnr.max(axis=1, keepdims=True)
+    defaults = psnr[:, [grid_settings().index(DEFAULTS)]]
+    shortfall = best - psnr  # cases x settings, >= 0
+    cost = (shortfall + PENALTY * np.maximum(0, shortfall - 0.8 * BUDGET["luma"]) +
+            PENALTY * np.maximum(0, defaults - psnr - 0.5 * BELOW_DEFAULTS))
+    log_e, log_d = np.log(measured[:, 0]), np.log(np.maximum(measured[:, 1], 1e-3))
+    nodes = []
+    for e in ESTIMATES:
+        for d in DETAILS:
+            distance = (((log_e - math.log(e)) / WIDTH_ESTIMATE) ** 2 +
+                        ((log_d - math.log(d)) / WIDTH_DETAIL) ** 2)
+            w = np.exp(-0.5 * distance)
+            if w.sum() < 1e-6:  # no case near: the nearest cases decide
+                w = np.exp(-0.5 * (distance - distance.min()))
+            nodes.append((e, d, int(np.argmin(w @ cost)), float(w.sum())))
+    return nodes
 
 
-class Photo:
-    def __init__(self, images, name, index):
-        self.name = name
-        self.clean = luma(os.path.join(images, name))
-        self.h, self.w = self.clean.shape
-        self.noisy = [noisy_luma(self.clean, s, 1000 * index + s) for s in SIGMAS]
-        self.stream = y4m_stream(self.noisy)
-
-    def psnrs(self, velnor, setting):
-        return [psnr(p, self.clean) for p in filtered(velnor, self.stream, self.w, self.h, setting)]
-
-
-def measure_grid(velnor, photos, jobs, cache, remeasure):
-    """PSNR by photograph, noise level and setting. Each photograph's results are
-    cached with their settings; only settings missing from the cache are measured."""
+def interpolate(nodes, estimate, detail):
+    """velnor's lookup (core/suggested_settings.cpp), for the derivation's own use."""
     settings = grid_settings()
-    table = np.zeros((len(photos), len(SIGMAS), len(settings)))
-    with ThreadPoolExecutor(jobs) as pool:
-        for i, photo in enumerate(photos):
-            path = os.path.join(cache, f"grid-{photo.name}.npz")
-            known = {}
-            if os.path.exists(path) and not remeasure:
-                saved = np.load(path)
-                if list(saved["sigmas"]) == SIGMAS:
-                    known = {tuple(int(v) for v in s): saved["table"][:, k]
-                             for k, s in enumerate(saved["settings"])}
-            missing = [s for s in settings if s not in known]
-            for s, row in zip(missing, pool.map(lambda s: photo.psnrs(velnor, s), missing)):
-                known[s] = np.array(row)
-            if missing:
-                kept = sorted(known)
-                np.savez(path, sigmas=SIGMAS, settings=np.array(kept),
-                         table=np.stack([known[s] for s in kept], axis=1))
-                print(f"  grid: {photo.name}: {len(missing)} settings measured", file=sys.stderr)
-            for k, s in enumerate(settings):
-                table[i, :, k] = known[s]
-    return table
+    values = np.array([settings[n[2]] for n in nodes], dtype=float).reshape(
+        len(ESTIMATES), len(DETAILS), 3)
+
+    def position(axis, v):
+        if not v > axis[0]:
+            return 0, 0.0
+        if v >= axis[-1]:
+            return len(axis) - 2, 1.0
+        upper = next(i for i, a in enumerate(axis) if a >= v)
+        return upper - 1, (v - axis[upper - 1]) / (axis[upper] - axis[upper - 1])
+
+    ei, ef = position(ESTIMATES, estimate)
+    di, df = position(DETAILS, detail)
+    low = values[ei, di] * (1 - df) + values[ei, di + 1] * df
+    high = values[ei + 1, di] * (1 - df) + values[ei + 1, di + 1] * df
+    return tuple(int(math.floor(v + 0.5)) for v in low * (1 - ef) + high * ef)
 
 
-def box_mean(a, k=7):
-    """Means over every k x k window that fits inside `a`."""
-    c = np.pad(a, ((1, 0), (1, 0))).cumsum(axis=0).cumsum(axis=1)
-    return (c[k:, k:] - c[:-k, k:] - c[k:, :-k] + c[:-k, :-k]) / (k * k)
-
-
-def ssim(a, b):
-    """Mean structural similarity (Wang, Bovik, Sheikh and Simoncelli, 2004) over
-    7x7 windows, 8-bit constants."""
-    x, y = a.astype(np.float64), b.astype(np.float64)
-    c1, c2 = (0.01 * 255) ** 2, (0.03 * 255) ** 2
-    mx, my = box_mean(x), box_mean(y)
-    vx, vy = box_mean(x * x) - mx * mx, box_mean(y * y) - my * my
-    cxy = box_mean(x * y) - mx * my
-    return float(np.mean((2 * mx * my + c1) * (2 * cxy + c2) /
-                         ((mx * mx + my * my + c1) * (vx + vy + c2))))
-
-
-def derive_rule(velnor, photos, table):
-    """One row per noise level: the setting with the best mean PSNR over the
-    training photographs, the mean noise estimate of velnor --suggest on them, the mean PSNR of noisy, defaults, that setting and each
-    photograph's best, and the mean SSIM of noisy, defaults and that setting."""
+def write_table(path, derived):
     settings = grid_settings()
-    training = [i for i, p in enumerate(photos) if p.name in TRAINING]
-    defaults = {i: filtered(velnor, photos[i].stream, photos[i].w, photos[i].h, DEFAULTS)
-                for i in training}
+    with open(path, "w") as out:
+        out.write("# Settings by plane kind, noise estimate (8-bit steps) and detail, as\n"
+                  "# velnor measures them: written by demo/measure_settings.py from the\n"
+                  "# training photographs (luma: " + ", ".join(TRAINING["luma"]) + ";\n"
+                  "# chroma: " + ", ".join(TRAINING["chroma"]) + ") at their own size,\n"
+                  "# scaled up and scaled down, with Gaussian noise. Each node's setting\n"
+                  "# loses least against each training case's own best setting, on average\n"
+                  "# over the cases around the node; `weight` is how many cases count there.\n"
+                  "# velnor interpolates bilinearly between nodes and holds the edges.\n")
+        out.write("plane\testimate\tdetail\tstrength\tthreshold1\tthreshold2\tweight\n")
+        for kind in ("luma", "chroma"):
+            for e, d, index, weight in derived[kind]:
+                s, t1, t2 = settings[index]
+                out.write(f"{kind}\t{e:g}\t{d:g}\t{s}\t{t1}\t{t2}\t{weight:.1f}\n")
+
+
+def suggest(velnor, case, folder, chroma):
+    """The settings `velnor --suggest` gives for one noisy plane, fed to it as the
+    luma of a 4:4:4 frame (chroma as the Cb plane of one with --chroma)."""
+    clean, noisy = case.planes()
+    h, w = noisy.shape
+    flat = np.full((h, w), 128, np.uint8).tobytes()
+    planes = (flat + noisy.tobytes() + flat) if chroma else (noisy.tobytes() + flat + flat)
+    stream = (f"YUV4MPEG2 W{w} H{h} F25:1 Ip A1:1 C444\n".encode() + b"FRAME\n" + planes)
+    run = subprocess.run([velnor, "--suggest"] + (["--chroma"] if chroma else []),
+                         input=stream, stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=True)
+    words = run.stdout.decode().split()
+    if chroma:
+        return tuple(int(v) for v in words[words.index("--cb") + 1].split(","))
+    return tuple(int(words[k]) for k in (1, 3, 5))
+
+
+def check(velnor, tool, kind, held, psnr, folder):
+    """Rows (case, suggested, auto dB, best dB, defaults dB) for the held-out cases."""
+    settings = grid_settings()
     rows = []
-    for j, sigma in enumerate(SIGMAS):
-        mean = table[training, j, :].mean(axis=0)
-        best = int(np.argmax(mean))
-        noisy = np.mean([psnr(photos[i].noisy[j], photos[i].clean) for i in training])
-        ruled = {i: filtered(velnor, y4m_stream([photos[i].noisy[j]]), photos[i].w, photos[i].h,
-                             settings[best])[0] for i in training}
-        estimate = np.mean([suggest(velnor, y4m_stream([photos[i].noisy[j]]))[1]
-                            for i in training])
-        rows.append([sigma, *settings[best], estimate, noisy, mean[settings.index(DEFAULTS)], mean[best],
-                     table[training, j, :].max(axis=1).mean(),
-                     np.mean([ssim(photos[i].noisy[j], photos[i].clean) for i in training]),
-                     np.mean([ssim(defaults[i][j], photos[i].clean) for i in training]),
-                     np.mean([ssim(ruled[i], photos[i].clean) for i in training])])
+    for case, p in zip(held, psnr):
+        chosen = suggest(velnor, case, folder, kind == "chroma")
+        auto = float(run_tool(tool, case, [chosen], folder)[1])
+        rows.append((case, chosen, auto, float(p.max()), float(p[settings.index(DEFAULTS)])))
     return rows
 
 
-def row_text(row):
-    return "\t".join([str(v) for v in row[:4]] + [f"{v:.2f}" for v in row[4:9]] +
-                     [f"{v:.3f}" for v in row[9:]])
-
-
-def write_table(path, rows):
-    with open(path, "w") as out:
-        out.write("# Suggested settings by luma noise level (standard deviation in 8-bit steps):\n"
-                  "# the setting with the best mean luma PSNR over the training photographs\n"
-                  f"# ({', '.join(TRAINING)}), measured by demo/measure_settings.py.\n"
-                  "# velnor looks the rows up by its noise estimate: the estimate column is its\n"
-                  "# mean estimate on the training photographs at the row's noise level. Between\n"
-                  "# two rows it interpolates linearly; outside them it takes the nearest row.\n"
-                  "# The dB columns are means over the training photographs: noisy,\n"
-                  "# filtered with the defaults, with this row's setting, and with each\n"
-                  "# photograph's own best setting of the grid; the ssim columns are mean\n"
-                  "# structural similarity (7x7 windows) of noisy, defaults and this row.\n")
-        out.write("\t".join(COLUMNS) + "\n")
-        for row in rows:
-            out.write(row_text(row) + "\n")
-
-
-def suggest(velnor, stream):
-    run = subprocess.run([velnor, "--suggest"], input=stream, stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE, check=True, text=False)
-    words = run.stdout.decode().split()
-    setting = tuple(int(words[k]) for k in (1, 3, 5))
-    estimate = float(run.stderr.decode().split("sigma ")[1].split(",")[0])
-    return setting, estimate
-
-
-def check(velnor, photos, table, names):
-    print(f"{'photograph':<20} {'sigma':>5} {'estimate':>8} {'suggested':>14} "
-          f"{'noisy':>6} {'auto':>6} {'best':>6} {'auto-best':>9}")
-    shortfalls, errors = [], []
-    for i, photo in enumerate(photos):
-        if photo.name not in names:
-            continue
-        for j, sigma in enumerate(SIGMAS):
-            one = y4m_stream([photo.noisy[j]])
-            setting, estimate = suggest(velnor, one)
-            auto = psnr(filtered(velnor, one, photo.w, photo.h, setting)[0], photo.clean)
-            best = table[i, j, :].max()
-            shortfalls.append((best - auto, sigma))
-            errors.append((estimate / sigma - 1, sigma))
-            print(f"{photo.name:<20} {sigma:>5} {estimate:>8.2f} {'%d/%d/%d' % setting:>14} "
-                  f"{psnr(photo.noisy[j], photo.clean):>6.2f} {auto:>6.2f} {best:>6.2f} "
-                  f"{auto - best:>+9.2f}")
-    in_range = [e for e, s in errors if 3 <= s <= 20]
-    short = [d for d, s in shortfalls if 3 <= s <= 20]
-    print(f"shortfall against the grid's best for sigma 3..20: largest {max(short):.2f} dB, "
-          f"mean {np.mean(short):.2f} dB; below sigma 3: largest "
-          f"{max([d for d, s in shortfalls if s < 3], default=0):.2f} dB")
-    print(f"noise estimate error for sigma 3..20: {100 * min(in_range):+.0f}% to "
-          f"{100 * max(in_range):+.0f}%")
+def summary(kind, rows, markdown):
+    groups = {}
+    for case, _, auto, best, defaults in rows:
+        low = case.sigma <= 4
+        groups.setdefault((picture_kind(case), low), []).append((best - auto, defaults - auto))
+    lines = []
+    if markdown:
+        lines.append("| plane | pictures | noise | cases | auto below the best: mean / largest "
+                     "| auto against the defaults: mean / worst |")
+        lines.append("|---|---|---|---|---|---|")
+    for (picture, low), values in sorted(groups.items()):
+        short = np.array([v[0] for v in values])
+        over = -np.array([v[1] for v in values])
+        noise = "2 to 4" if low else "5 to 20"
+        if markdown:
+            lines.append(f"| {kind} | {picture} | {noise} | {len(values)} | {short.mean():.2f} / "
+                         f"{short.max():.2f} dB | {over.mean():+.2f} / {over.min():+.2f} dB |")
+        else:
+            lines.append(f"{kind:<7} {picture:<11} noise {noise:<8} {len(values):>4} cases: "
+                         f"below best mean {short.mean():.2f} max {short.max():.2f} dB; "
+                         f"vs defaults mean {over.mean():+.2f} worst {over.min():+.2f} dB")
+    return lines
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--velnor", required=True, help="the velnor program")
+    parser.add_argument("--grid-tool", required=True, help="bench's velnor_settings_grid")
     parser.add_argument("--images", required=True, help="skimage's data directory")
     parser.add_argument("--out", default="out/settings", help="where the grid is cached")
-    parser.add_argument("--table", help="write the derived rule to this file")
-    parser.add_argument("--remeasure", action="store_true", help="measure the grid again")
-    parser.add_argument("-j", "--jobs", type=int, default=2, help="velnor processes at a time")
+    parser.add_argument("--table", help="write the derived rule to this file and stop")
+    parser.add_argument("--markdown", action="store_true", help="the check as docs' table")
+    parser.add_argument("-j", "--jobs", type=int, default=2, help="cases at a time")
     args = parser.parse_args()
-    os.makedirs(args.out, exist_ok=True)
+    folder = os.path.join(args.out, "cases")
+    settings = grid_settings()
 
-    photos = [Photo(args.images, name, index) for index, name in enumerate(TRAINING + HELD_OUT)]
-    table = measure_grid(args.velnor, photos, args.jobs, args.out, args.remeasure)
-
-    rows = derive_rule(args.velnor, photos, table)
-    print("training photographs, mean luma PSNR (dB) and SSIM:")
-    print("\t".join(COLUMNS))
-    for row in rows:
-        print(row_text(row))
     if args.table:
-        write_table(args.table, rows)
+        derived = {}
+        for kind in ("luma", "chroma"):
+            train = cases(args.images, kind, TRAINING[kind])
+            psnr, measured = measure(args.grid_tool, train, folder, args.jobs)
+            derived[kind] = derive(psnr, measured)
+            fit = [np.max(p) - p[settings.index(interpolate(derived[kind], *m))]
+                   if interpolate(derived[kind], *m) in settings else float("nan")
+                   for p, m in zip(psnr, measured)]
+            print(f"{kind}: {len(train)} training cases; at the nodes' own settings the rule "
+                  f"is {np.nanmean(fit):.2f} dB below each case's best on average")
+        write_table(args.table, derived)
         print(f"rule written to {args.table}; rebuild velnor before the check")
         return
-    print("\nheld-out photographs, filtered with the settings velnor --suggest gives:")
-    check(args.velnor, photos, table, HELD_OUT)
-    print("\nnoise estimate error of velnor --suggest, all photographs:")
-    print(f"{'photograph':<20} " + " ".join(f"{s:>5}" for s in SIGMAS))
-    for photo in photos:
-        errors = [suggest(args.velnor, y4m_stream([n]))[1] / s - 1
-                  for n, s in zip(photo.noisy, SIGMAS)]
-        print(f"{photo.name:<20} " + " ".join(f"{100 * e:>+4.0f}%" for e in errors))
+
+    report = []
+    for kind in ("luma", "chroma"):
+        held = cases(args.images, kind, HELD_OUT[kind])
+        psnr, _ = measure(args.grid_tool, held, folder, args.jobs)
+        rows = check(args.velnor, args.grid_tool, kind, held, psnr, folder)
+        if not args.markdown:
+            for case, chosen, auto, best, defaults in rows:
+                print(f"{case.key:<40} {'%d/%d/%d' % chosen:>12} auto {auto:6.2f} "
+                      f"best {best:6.2f} defaults {defaults:6.2f}")
+        report += summary(kind, rows, args.markdown)
+        if args.markdown:
+            report = [line for k, line in enumerate(report) if not (k > 1 and line.startswith("|---")
+                                                                   or k > 1 and line.startswith("| plane"))]
+    print("\n".join(report))
 
 
 if __name__ == "__main__":

@@ -82,13 +82,9 @@ VELNOR_INLINE Vec magnitude(Vec v) { return vec(_mm512_abs_epi16(raw(v))); }
 // v limited to 0..255.
 VELNOR_INLINE Vec clamp_sample(Vec v) { return max(min(v, splat(255)), splat(0)); }
 
-// For each lane with x in 0..255: entry x of a 16-byte table, or 0 for x >= 16;
-// for negative x, some entry (see vector_sse41.h).
-constexpr bool kHasByteShuffle = true;
-VELNOR_INLINE Vec look_up(Vec x, __m128i table, int16_t offsets = -32656) {
-    const __m512i index = _mm512_adds_epu8(raw(x), raw(splat(offsets)));
-    return vec(_mm512_shuffle_epi8(_mm512_broadcast_i32x4(table), index));
-}
+// The word tables below cover every knee a byte table would (up to 63), so this
+// layer has no byte look-up.
+constexpr bool kHasByteShuffle = false;
 // Entry i mod 2 kLanes of the 2 kLanes entries low, high (the low bits of i select).
 constexpr bool kHasWordTable = true;
 VELNOR_INLINE Vec look_up_words(Vec i, Vec low, Vec high) {
@@ -109,10 +105,6 @@ VELNOR_INLINE Vec unsigned_multiply_high(Vec a, Vec b) {
 }
 VELNOR_INLINE Vec unsigned_add(Vec a, Vec b) { return vec(_mm512_add_epi16(raw(a), raw(b))); }
 VELNOR_INLINE Vec unsigned_subtract(Vec a, Vec b) { return vec(_mm512_sub_epi16(raw(a), raw(b))); }
-// a - b for unsigned 16-bit lanes, 0 where b is larger.
-VELNOR_INLINE Vec saturating_subtract(Vec a, Vec b) {
-    return vec(_mm512_subs_epu16(raw(a), raw(b)));
-}
 VELNOR_INLINE Vec unsigned_shift_right(Vec a, __m128i count) {
     return vec(_mm512_srl_epi16(raw(a), count));
 }
