@@ -93,6 +93,7 @@ TEST(NoiseEstimate, PromotedPlanesGiveTheEightBitEstimate) {
             ASSERT_TRUE(deep.estimate().valid) << bits;
             EXPECT_EQ(deep.estimate().blocks, eight.estimate().blocks) << bits;
             EXPECT_NEAR(deep.estimate().sigma, eight.estimate().sigma, 1e-9) << bits;
+            EXPECT_NEAR(deep.estimate().detail, eight.estimate().detail, 1e-9) << bits;
         }
         std::vector<float> floats(plane.size());
         for (std::size_t i = 0; i < plane.size(); ++i) floats[i] = plane[i] / 255.0f;
@@ -100,6 +101,36 @@ TEST(NoiseEstimate, PromotedPlanesGiveTheEightBitEstimate) {
         floating.add_plane(floats.data(), kSide, kSide, 4 * kSide);
         EXPECT_EQ(floating.estimate().blocks, eight.estimate().blocks);
         EXPECT_EQ(floating.estimate().sigma, eight.estimate().sigma);
+        EXPECT_EQ(floating.estimate().detail, eight.estimate().detail);
+    }
+}
+
+// Detail reads about 1 where the picture adds nothing the masks see (flat, ramps,
+// clipped areas), more where soft waves fill the picture, and most where fine
+// texture does: waves too smooth for the plain mask to tell from the noise show.
+TEST(NoiseEstimate, DetailRanksThePictures) {
+    const Picture waves = [](int x, int y) {
+        return 128.0 + 40.0 * std::sin(x / 2.0) * std::sin(y / 2.0);
+    };
+    const Picture fine = [](int x, int y) {
+        return 128.0 + 40.0 * std::sin(x * 1.3) * std::sin(y * 0.9);
+    };
+    const struct {
+        const char* name;
+        const Picture* picture;
+        double sigma, low, high;
+    } cases[] = {
+        {"flat", &kFlat, 4, 0.9, 1.2},   {"flat", &kFlat, 15, 0.9, 1.2},
+        {"ramp", &kRamp, 4, 0.9, 1.2},   {"dark", &kDark, 4, 0.9, 1.2},
+        {"waves", &waves, 4, 1.25, 1.6}, {"fine", &fine, 4, 5.0, 1e3},
+    };
+    for (const auto& c : cases) {
+        const auto plane = noisy_plane(*c.picture, c.sigma, kSide, kSide, 5);
+        NoiseEstimator estimator;
+        estimator.add_plane(plane.data(), kSide, kSide, kSide);
+        const NoiseEstimate estimate = estimator.estimate();
+        EXPECT_GE(estimate.detail, c.low) << c.name << " sigma " << c.sigma;
+        EXPECT_LE(estimate.detail, c.high) << c.name << " sigma " << c.sigma;
     }
 }
 
