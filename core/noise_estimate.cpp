@@ -19,6 +19,15 @@ struct BlockSum {
     uint32_t count = 0;
 };
 
+// The element at `fraction` of the way through `values` in ascending order
+// (rounded down); reorders them. `values` is not empty.
+double percentile(std::vector<float>& values, double fraction) {
+    const auto rank =
+        static_cast<std::ptrdiff_t>(fraction * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), values.begin() + rank, values.end());
+    return values[static_cast<std::size_t>(rank)];
+}
+
 }  // namespace
 
 void NoiseEstimator::add_plane(const uint8_t* plane, int32_t width, int32_t height,
@@ -134,7 +143,8 @@ void NoiseEstimator::add_samples(const Sample* plane, int bits, int32_t width, i
         const uint32_t needed = static_cast<uint32_t>(block_w * block_h) / 2;
         for (BlockSum& sum : sums) {
             if (sum.count > 0 && sum.count >= needed)
-                block_means_.push_back(static_cast<double>(sum.total) / sum.count / step);
+                block_means_.push_back(
+                    static_cast<float>(static_cast<double>(sum.total) / sum.count / step));
             sum = BlockSum{};
         }
     }
@@ -197,7 +207,8 @@ void NoiseEstimator::add_coarse_blocks(const Sample* plane, int32_t low, int32_t
         if ((j + 1) % kCoarse != 0) continue;
         for (BlockSum& sum : sums) {
             if (sum.count > 0 && sum.count >= needed)
-                coarse_means_.push_back(static_cast<double>(sum.total) / sum.count / step);
+                coarse_means_.push_back(
+                    static_cast<float>(static_cast<double>(sum.total) / sum.count / step));
             sum = BlockSum{};
         }
     }
@@ -208,17 +219,12 @@ NoiseEstimate NoiseEstimator::estimate() const {
     result.samples = samples_;
     result.blocks = block_means_.size();
     if (block_means_.empty()) return result;
-    std::vector<double> means = block_means_;
-    const auto rank =
-        static_cast<std::ptrdiff_t>(kPercentile * static_cast<double>(means.size() - 1));
-    std::nth_element(means.begin(), means.begin() + rank, means.end());
-    const double smoothest = means[static_cast<std::size_t>(rank)];
-    std::vector<double> coarse = coarse_means_;
-    if (!coarse.empty() && smoothest > 0) {
-        const auto upper =
-            static_cast<std::ptrdiff_t>(kDetailPercentile * static_cast<double>(coarse.size() - 1));
-        std::nth_element(coarse.begin(), coarse.begin() + upper, coarse.end());
-        result.detail = coarse[static_cast<std::size_t>(upper)] / smoothest * kPercentileBias;
+    // One working copy serves both percentiles.
+    std::vector<float> work = block_means_;
+    const double smoothest = percentile(work, kPercentile);
+    if (!coarse_means_.empty() && smoothest > 0) {
+        work.assign(coarse_means_.begin(), coarse_means_.end());
+        result.detail = percentile(work, kDetailPercentile) / smoothest * kPercentileBias;
     } else {
         result.detail = 1.0;  // too small or too flat to tell: as pure noise reads
     }

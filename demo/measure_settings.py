@@ -51,6 +51,10 @@ WIDTH_DETAIL = 0.12
 # more than 0.1 dB below the defaults; chroma within 0.7 dB of the grid's best.
 BUDGET = {"luma": 0.5, "chroma": 0.7}
 BELOW_DEFAULTS = 0.1
+# Whole 1080p frames: photographs scaled up 3.75 times (to 1920 wide, the middle
+# 1080 rows), luma with noise 4 and 8, and the chroma of a 4:4:4 frame with chroma
+# noise 12, beside one photograph at its own size.
+FULL_HD = (1920, 1080)
 # How much more a dB beyond either counts in the derivation than a dB within.
 PENALTY = 3.0
 
@@ -62,6 +66,13 @@ def cases(images, kind, photos):
     return [Case(images, p, scale, plane, layout, sigma)
             for p in photos for scale in CHROMA_SCALES for layout in (444, 420)
             for plane in ("cb", "cr") for sigma in CHROMA_SIGMAS]
+
+
+def examples(images):
+    return ([Case(images, p, 3.75, "luma", 0, sigma, FULL_HD)
+             for p in ("astronaut.png", "camera.png") for sigma in (4, 8)] +
+            [Case(images, p, scale, plane, 444, 12, FULL_HD)
+             for p, scale in (("astronaut.png", 3.75), ("chelsea.png", 1)) for plane in ("cb", "cr")])
 
 
 def picture_kind(case):
@@ -211,14 +222,22 @@ def main():
         psnr, _ = measure(args.grid_tool, held, folder, args.jobs)
         rows = check(args.velnor, args.grid_tool, kind, held, psnr, folder)
         if not args.markdown:
-            for case, chosen, auto, best, defaults in rows:
-                print(f"{case.key:<40} {'%d/%d/%d' % chosen:>12} auto {auto:6.2f} "
-                      f"best {best:6.2f} defaults {defaults:6.2f}")
+            print_rows(rows)
         report += summary(kind, rows, args.markdown)
-        if args.markdown:
-            report = [line for k, line in enumerate(report) if not (k > 1 and line.startswith("|---")
-                                                                   or k > 1 and line.startswith("| plane"))]
+    if args.markdown:  # one header for both kinds
+        report = report[:2] + [line for line in report[2:] if not line.startswith(("|---", "| plane"))]
     print("\n".join(report))
+    full = examples(args.images)
+    psnr, _ = measure(args.grid_tool, full, folder, args.jobs)
+    print("\nwhole frames:")
+    print_rows(check(args.velnor, args.grid_tool, "luma", full[:4], psnr[:4], folder) +
+               check(args.velnor, args.grid_tool, "chroma", full[4:], psnr[4:], folder))
+
+
+def print_rows(rows):
+    for case, chosen, auto, best, defaults in rows:
+        print(f"{case.key:<40} {'%d/%d/%d' % chosen:>12} auto {auto:6.2f} best {best:6.2f} "
+              f"({auto - best:+.2f}) defaults {defaults:6.2f} ({auto - defaults:+.2f})")
 
 
 if __name__ == "__main__":
