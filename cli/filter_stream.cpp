@@ -86,8 +86,7 @@ int filter_stream(const Options& options, const StreamIo& io) {
                    io.messages);
         std::fflush(io.messages);
     }
-    const FrameFilter frame_filter(info, options.strength, options.threshold1, options.threshold2,
-                                   options.chroma);
+    const FrameFilter frame_filter(info, plane_values(options));
     const ScratchAllocator& scratch = io.scratch ? *io.scratch : default_scratch_allocator();
     const std::size_t frame_bytes = info.frame_bytes();
     Progress progress(io.show_progress, io.messages,

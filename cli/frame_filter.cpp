@@ -13,28 +13,28 @@ void* refuse(std::size_t bytes) {
 void release_nothing(void*) {}
 }  // namespace
 
-FrameFilter::FrameFilter(const StreamInfo& info, int32_t strength, int32_t threshold1,
-                         int32_t threshold2, bool chroma) {
+FrameFilter::FrameFilter(const StreamInfo& info, const std::vector<FilterValues>& planes) {
     const SampleFormat format = SampleFormat::integer(info.layout.bits);
-    std::vector<PlaneSize> sizes;  // of denoisers_
-    const auto add = [&](Plane plane) {
+    const auto add = [&](Plane plane, const FilterValues& v) {
         const PlaneSize size = info.plane_size(plane);
+        const FilterSettings settings(size.width, size.height, v.strength, v.threshold1,
+                                      v.threshold2);
+        const auto same = [&](const Denoiser& denoiser) {
+            const FilterSettings& s = denoiser.settings();
+            return s.width == settings.width && s.height == settings.height &&
+                   s.strength == settings.strength && s.threshold1 == settings.threshold1 &&
+                   s.threshold2 == settings.threshold2;
+        };
         std::size_t index = 0;
-        while (index < sizes.size() &&
-               (sizes[index].width != size.width || sizes[index].height != size.height))
-            ++index;
-        if (index == sizes.size()) {
-            sizes.push_back(size);
-            denoisers_.emplace_back(
-                FilterSettings(size.width, size.height, strength, threshold1, threshold2), format);
-        }
+        while (index < denoisers_.size() && !same(denoisers_[index])) ++index;
+        if (index == denoisers_.size()) denoisers_.emplace_back(settings, format);
         planes_.push_back(
             {info.plane_offset(plane), static_cast<std::ptrdiff_t>(info.row_bytes(plane)), index});
     };
-    add(Plane::luma);
-    if (chroma && info.layout.has_chroma) {
-        add(Plane::cb);
-        add(Plane::cr);
+    add(Plane::luma, planes.at(0));
+    if (planes.size() >= 3 && info.layout.has_chroma) {
+        add(Plane::cb, planes[1]);
+        add(Plane::cr, planes[2]);
     }
 }
 

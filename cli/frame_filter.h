@@ -1,5 +1,5 @@
 // Filters the planes of one Y4M frame in place: luma always, Cb and Cr when asked
-// (each with a denoiser for its own size), alpha never.
+// (each with a denoiser for its own size and values), alpha never.
 #pragma once
 
 #include <cstddef>
@@ -9,14 +9,16 @@
 #include "cli/y4m_format.h"
 #include "cli/y4m_reader.h"
 #include "core/denoiser.h"
+#include "core/suggested_settings.h"
 
 namespace velnor::cli {
 
 class FrameFilter {
 public:
-    // The three values keep their 8-bit meaning at every depth.
-    FrameFilter(const StreamInfo& info, int32_t strength, int32_t threshold1, int32_t threshold2,
-                bool chroma);
+    // `planes` holds the values of the luma and, to filter them too, of Cb and Cr
+    // (options.h: plane_values); a stream without chroma filters its luma alone. The
+    // values keep their 8-bit meaning at every depth.
+    FrameFilter(const StreamInfo& info, const std::vector<FilterValues>& planes);
 
     // Filters the frame's planes; stops at the first plane that fails and returns its
     // status (the planes before it stay filtered).
@@ -34,7 +36,7 @@ private:
         std::ptrdiff_t pitch;
         std::size_t denoiser;  // index in denoisers_
     };
-    std::vector<Denoiser> denoisers_;  // one per plane size
+    std::vector<Denoiser> denoisers_;  // one per plane size and values
     std::vector<PlaneJob> planes_;
 };
 

@@ -84,7 +84,7 @@ int run(int argc, char** argv) {
     }
     if (options.suggest) {  // one line of options on standard output, no video
         FileSource source(input_file);
-        return print_suggestion(source, Y4mLimits{}, stdout, stderr);
+        return print_suggestion(source, Y4mLimits{}, options.chroma, stdout, stderr);
     }
     const std::string output_name =
         to_stdout ? "standard output" : "output " + quote_bytes(options.output, SIZE_MAX);

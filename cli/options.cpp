@@ -28,7 +28,38 @@ bool is_integer(std::string_view text) {
     return true;
 }
 
+// "S,T1,T2": the three values of one plane, whole numbers separated by commas.
+std::string parse_plane_values(std::string_view name, std::string_view text,
+                               std::optional<FilterValues>* values) {
+    std::string_view parts[3];
+    std::size_t count = 0, start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        if (count == 3 || !is_integer(text.substr(start, comma - start))) {
+            count = 0;  // a fourth part or one that is no number
+            break;
+        }
+        parts[count++] = text.substr(start, comma - start);
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    const std::string quoted = std::string(name) + ": " + quote_bytes(text, SIZE_MAX);
+    if (count != 3) return quoted + " is not three whole numbers STRENGTH,THRESHOLD1,THRESHOLD2";
+    int32_t parsed[3];
+    for (std::size_t i = 0; i < 3; ++i)
+        if (!parse_int32(parts[i], &parsed[i]))
+            return quoted + " holds a number outside the 32-bit range -2147483648..2147483647";
+    *values = FilterValues{parsed[0], parsed[1], parsed[2]};
+    return {};
+}
+
 }  // namespace
+
+std::vector<FilterValues> plane_values(const Options& options) {
+    const FilterValues luma{options.strength, options.threshold1, options.threshold2};
+    if (!options.chroma) return {luma};
+    return {luma, options.cb.value_or(luma), options.cr.value_or(luma)};
+}
 
 bool parse_int32(std::string_view text, int32_t* value) {
     if (!is_integer(text)) return false;
@@ -98,6 +129,9 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
             }
             const bool is_output = name == "-o" || name == "--output";
             const bool is_threads = name == "-j" || name == "--jobs";
+            std::optional<FilterValues>* chroma_plane = name == "--cb"   ? &parsed.cb
+                                                        : name == "--cr" ? &parsed.cr
+                                                                         : nullptr;
             static constexpr ValueOption kNumbers[] = {
                 {"--strength", &Options::strength, &Options::strength_given},
                 {"--threshold1", &Options::threshold1, &Options::threshold1_given},
@@ -106,7 +140,7 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
             const ValueOption* number = nullptr;
             for (const ValueOption& option : kNumbers)
                 if (name == option.name) number = &option;
-            if (!is_output && !is_threads && number == nullptr)
+            if (!is_output && !is_threads && !chroma_plane && number == nullptr)
                 return "unknown option " + quote_bytes(arg, SIZE_MAX) + " (see --help)";
             if (!inline_value) {
                 if (i + 1 >= args.size()) return std::string(name) + " needs a value";
@@ -121,6 +155,8 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
                     problem = std::string(name) + ": the number of threads must be 1 to " +
                               std::to_string(kMaxThreads);
                 threads_given = true;
+            } else if (chroma_plane) {
+                problem = parse_plane_values(name, value, chroma_plane);
             } else {
                 problem = set_number(name, value, &(parsed.*(number->field)));
                 parsed.*(number->given) = true;
@@ -132,9 +168,12 @@ std::string parse_options(std::span<const std::string_view> args, Options* optio
     if (parsed.suggest && have_output) return "--suggest writes no video; it takes no -o";
     if (parsed.suggest &&
         (parsed.auto_settings || parsed.strength_given || parsed.threshold1_given ||
-         parsed.threshold2_given || parsed.chroma || threads_given))
+         parsed.threshold2_given || parsed.cb || parsed.cr || threads_given))
         return "--suggest only measures the noise; it takes no --auto, --strength, "
-               "--threshold1, --threshold2, --chroma or -j";
+               "--threshold1, --threshold2, --cb, --cr or -j";
+    if ((parsed.cb || parsed.cr) && !parsed.chroma)
+        return std::string(parsed.cb ? "--cb" : "--cr") +
+               " sets a chroma plane's values; it needs --chroma";
     *options = std::move(parsed);
     return {};
 }
@@ -162,20 +201,30 @@ Options:
                    (default @THRESHOLD1@)
   --threshold2 N   along an edge, differences up to N are smoothed fully, larger
                    ones less, and from 2N on not at all (default @THRESHOLD2@)
-  --suggest        estimate the luma noise of the first frames and print the
-                   settings for it as one line of options (the estimate goes to
-                   standard error); filters nothing, so it takes none of
-                   the options above, --auto, --chroma or -j
-  --auto           filter with the settings --suggest would print; the values
-                   named on the command line still win
-  --chroma         filter Cb and Cr too, each at its own size, with the same
-                   settings (a monochrome stream has none: a note says so)
+  --suggest        estimate the noise of the first frames and print the settings
+                   for it as one line of options (the estimate goes to standard
+                   error): of the luma, and with --chroma of Cb and Cr too, each
+                   measured on its own and printed as --cb and --cr; filters
+                   nothing, so it takes none of the options above, --auto,
+                   --cb, --cr or -j
+  --auto           filter with the settings --suggest would print (with
+                   --chroma, each chroma plane with its own); the values named
+                   on the command line still win
+  --chroma         filter Cb and Cr too, each at its own size (a monochrome
+                   stream has none: a note says so)
+  --cb S,T1,T2     strength, threshold1 and threshold2 for Cb alone (with
+  --cr S,T1,T2     --chroma); likewise for Cr
   -j, --jobs N     filter N frames at a time (default: one per usable CPU)
   -o, --output F   write to F instead of standard output ("-" for standard output)
   -q, --quiet      no progress display
   -h, --help       show this help
   -V, --version    show the version
 
+Each plane's values: for luma, each value named by --strength, --threshold1 or
+--threshold2, else --auto's measurement of the luma, else the default. For Cb
+(Cr): the three values of --cb (--cr); else each value named by --strength,
+--threshold1 or --threshold2; else --auto's measurement of that plane; else the
+luma's.
 The three filter values take any 32-bit integer, as the AviSynth plug-in does,
 and keep their 8-bit meaning at every depth; --suggest reports the noise in
 8-bit steps.

@@ -2,11 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/filter_settings.h"
+#include "core/suggested_settings.h"
 
 namespace velnor::cli {
 
@@ -29,7 +32,15 @@ struct Options {
     bool strength_given = false;
     bool threshold1_given = false;
     bool threshold2_given = false;
+    // --cb and --cr: all three values of one chroma plane (with --chroma); they win
+    // over the named values above, which win over --auto's measurement.
+    std::optional<FilterValues> cb, cr;
 };
+
+// The values each filtered plane gets, in plane order: luma, then Cb and Cr when
+// --chroma asks for them. A chroma plane takes its --cb / --cr values where given,
+// otherwise the luma's.
+std::vector<FilterValues> plane_values(const Options& options);
 
 // Parses the arguments after the program name. Returns an empty string on success,
 // otherwise a one-line description of the first problem.

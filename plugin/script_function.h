@@ -22,10 +22,13 @@ inline constexpr const char kParametersWithChroma[] =
 inline constexpr const char kEstimateFunctionName[] = "VelnorEstimate";
 inline constexpr const char kEstimateParameters[] = "c";
 
-// The frame properties of auto and of the estimate function: the luma noise
-// estimate in 8-bit steps (0 where a frame has nothing to measure) and the
-// settings filtered with.
+// The frame properties of auto, arrays with one entry per filtered plane in plane
+// order (plugin/plane_report.h): the plane, its noise estimate in 8-bit steps and
+// its detail (both 0 where it has nothing to measure) and the settings it is
+// filtered with. The estimate function attaches the luma's noise and detail alone.
+inline constexpr const char kPlanesProperty[] = "VelnorPlanes";
 inline constexpr const char kNoiseProperty[] = "VelnorNoise";
+inline constexpr const char kDetailProperty[] = "VelnorDetail";
 inline constexpr const char kStrengthProperty[] = "VelnorStrength";
 inline constexpr const char kThreshold1Property[] = "VelnorThreshold1";
 inline constexpr const char kThreshold2Property[] = "VelnorThreshold2";

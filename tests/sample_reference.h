@@ -75,9 +75,11 @@ inline void fill_samples(uint8_t* data, std::ptrdiff_t pitch, int width, int hei
 
 // Every sample of the plane the 8-bit value `base` plus uniform noise of up to
 // `amplitude` either way (clamped to 0..255), at the format's depth with random
-// lower bits; `amplitude` 0 gives the value itself at every depth.
+// lower bits; `amplitude` 0 gives the value itself at every depth. Float samples
+// are v / 255 plus `float_offset` (-0.5 for chroma centred on 0).
 inline void fill_level(uint8_t* data, std::ptrdiff_t pitch, int width, int height,
-                       SampleFormat format, int base, int amplitude, std::mt19937& rng) {
+                       SampleFormat format, int base, int amplitude, std::mt19937& rng,
+                       float float_offset = 0.0f) {
     std::uniform_int_distribution<int> noise(-amplitude, amplitude);
     std::uniform_int_distribution<int> low(0, (1 << (format.bits > 16 ? 8 : format.bits - 8)) - 1);
     std::uniform_real_distribution<float> fraction(0.0f, 1.0f);
@@ -93,7 +95,8 @@ inline void fill_level(uint8_t* data, std::ptrdiff_t pitch, int width, int heigh
                 std::memcpy(row + 2 * x, &word, 2);
             } else {
                 const float f =
-                    (static_cast<float>(v) + (amplitude ? fraction(rng) : 0.0f)) / 255.0f;
+                    (static_cast<float>(v) + (amplitude ? fraction(rng) : 0.0f)) / 255.0f +
+                    float_offset;
                 std::memcpy(row + 4 * x, &f, 4);
             }
         }

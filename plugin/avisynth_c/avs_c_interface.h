@@ -206,7 +206,8 @@ using avs_prop_set_int_func = int (*)(AVS_ScriptEnvironment* env, AVS_Map* map, 
                                       int64_t i, int append);
 using avs_prop_set_float_func = int (*)(AVS_ScriptEnvironment* env, AVS_Map* map, const char* key,
                                         double d, int append);
-inline constexpr int kPropReplace = 0;
+inline constexpr int kPropReplace = 0;  // replaces the key's entries
+inline constexpr int kPropAppend = 1;   // adds an entry to them
 
 #if defined(__x86_64__) || defined(_M_X64)
 static_assert(sizeof(AVS_VideoInfo) == 48);

@@ -7,11 +7,14 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "core/denoiser.h"
 #include "core/filter_settings.h"
 #include "core/measured_settings.h"
 #include "core/noise_estimate.h"
+#include "plugin/plane_report.h"
 #include "plugin/script_function.h"
 
 namespace velnor::avsc {
@@ -34,19 +37,13 @@ void release(SharedApi* shared) {
 constexpr int kPlaneIds[] = {AVS_PLANAR_Y, AVS_PLANAR_U, AVS_PLANAR_V};
 constexpr int kMaxPlanes = 3;
 
-// What an auto filter attaches to each frame.
-struct Report {
-    double noise;
-    FilterValues values;
-};
-
 // One Velnor clip's state; read-only once created, so any number of threads may
 // filter frames with it at once. A plane has a denoiser (made for its own size)
 // exactly when it is filtered.
 struct Instance {
     std::optional<Denoiser> planes[kMaxPlanes];
     SharedApi* shared;
-    std::optional<Report> report;  // auto: the estimate and the settings, on every frame
+    std::vector<plugin::PlaneReport> reports;  // auto: each filtered plane's, on every frame
 };
 
 // One VelnorEstimate clip's state, read-only once created.
@@ -125,31 +122,29 @@ const char* filter_planes(const Instance& self, AVS_VideoFrame* frame) noexcept 
     return nullptr;
 }
 
-// The estimate of the luma plane of `frame`, at the frame's own size.
-NoiseEstimate luma_estimate(const AvsApi& api, const AVS_VideoFrame* frame, SampleFormat format,
-                            NoiseEstimator& estimator) {
-    estimator.add_plane(api.get_read_ptr_p(frame, AVS_PLANAR_Y), format,
-                        api.get_row_size_p(frame, AVS_PLANAR_Y) / format.bytes(),
-                        api.get_height_p(frame, AVS_PLANAR_Y),
-                        api.get_pitch_p(frame, AVS_PLANAR_Y));
-    return estimator.estimate();
+// Adds plane `p` (0 luma, 1 U, 2 V) of `frame` to `estimator`, at the frame's own size.
+void add_plane(const AvsApi& api, const AVS_VideoFrame* frame, int p, SampleFormat format,
+               NoiseEstimator& estimator) {
+    const int id = kPlaneIds[p];
+    plugin::add_plane(estimator, p, api.get_read_ptr_p(frame, id), format,
+                      api.get_row_size_p(frame, id) / format.bytes(), api.get_height_p(frame, id),
+                      api.get_pitch_p(frame, id));
 }
 
-// The estimate as a frame property: 0 where nothing could be measured.
-double noise_value(const NoiseEstimate& estimate) { return estimate.valid ? estimate.sigma : 0.0; }
-
-// Attaches the report to a frame this call owns, where the host has properties.
+// Attaches the reports to a frame this call owns, where the host has properties.
 void attach(const AvsApi& api, AVS_ScriptEnvironment* env, AVS_VideoFrame* frame,
-            const Report& report) {
+            const std::vector<plugin::PlaneReport>& reports) {
     if (!api.get_frame_props_rw) return;
     AVS_Map* props = api.get_frame_props_rw(env, frame);
     if (!props) return;
-    api.prop_set_float(env, props, plugin::kNoiseProperty, report.noise, kPropReplace);
-    api.prop_set_int(env, props, plugin::kStrengthProperty, report.values.strength, kPropReplace);
-    api.prop_set_int(env, props, plugin::kThreshold1Property, report.values.threshold1,
-                     kPropReplace);
-    api.prop_set_int(env, props, plugin::kThreshold2Property, report.values.threshold2,
-                     kPropReplace);
+    plugin::attach_reports(
+        reports,
+        [&](const char* key, int64_t value, bool append) {
+            api.prop_set_int(env, props, key, value, append ? kPropAppend : kPropReplace);
+        },
+        [&](const char* key, double value, bool append) {
+            api.prop_set_float(env, props, key, value, append ? kPropAppend : kPropReplace);
+        });
 }
 
 AVS_VideoFrame* get_frame(AVS_FilterInfo* fi, int n) {
@@ -168,21 +163,22 @@ AVS_VideoFrame* get_frame(AVS_FilterInfo* fi, int n) {
         api.release_video_frame(frame);
         return nullptr;
     }
-    if (self.report) attach(api, fi->env, frame, *self.report);
+    if (!self.reports.empty()) attach(api, fi->env, frame, self.reports);
     return frame;
 }
 
-// VelnorEstimate: the child's frame with VelnorNoise added (on a copy where the
-// frame is shared, as the host's MakeWritable decides).
+// VelnorEstimate: the child's frame with the luma's VelnorNoise and VelnorDetail
+// added (on a copy where the frame is shared, as the host's MakeWritable decides).
 AVS_VideoFrame* estimate_frame(AVS_FilterInfo* fi, int n) {
     const EstimateInstance& self = *static_cast<const EstimateInstance*>(fi->user_data);
     const AvsApi& api = self.shared->api;
     AVS_VideoFrame* frame = api.get_frame(fi->child, n);
     if (!frame) return nullptr;  // the host raises the child's error
-    Report report{0, {}};
+    NoiseEstimate estimate;
     try {
         NoiseEstimator estimator;
-        report.noise = noise_value(luma_estimate(api, frame, self.format, estimator));
+        add_plane(api, frame, 0, self.format, estimator);
+        estimate = estimator.estimate();
     } catch (...) {
         fi->error = plugin::kOutOfMemory;
         api.release_video_frame(frame);
@@ -195,8 +191,12 @@ AVS_VideoFrame* estimate_frame(AVS_FilterInfo* fi, int n) {
         return nullptr;
     }
     AVS_Map* props = api.get_frame_props_rw(fi->env, frame);
-    if (props)
-        api.prop_set_float(fi->env, props, plugin::kNoiseProperty, report.noise, kPropReplace);
+    if (props) {
+        api.prop_set_float(fi->env, props, plugin::kNoiseProperty, plugin::noise_value(estimate),
+                           kPropReplace);
+        api.prop_set_float(fi->env, props, plugin::kDetailProperty, plugin::detail_value(estimate),
+                           kPropReplace);
+    }
     return frame;
 }
 
@@ -220,13 +220,13 @@ void free_estimate(AVS_FilterInfo* fi) {
     fi->user_data = nullptr;
 }
 
-// The luma noise of the frames spread_frames picks, fetched from the child while
-// the filter is created; empty with `*error` set when the child fails to deliver
-// one.
-std::optional<NoiseEstimate> measure(const AvsApi& api, AVS_FilterInfo* fi, SampleFormat format,
-                                     std::string* error) {
-    NoiseEstimator estimator;
-    NoiseEstimate estimate;
+// The noise of the first `planes` planes (luma, then U and V) of the frames
+// spread_frames picks, each plane on its own, fetched from the child while the
+// filter is created; empty with `*error` set when the child fails to deliver one.
+std::optional<std::vector<NoiseEstimate>> measure(const AvsApi& api, AVS_FilterInfo* fi,
+                                                  SampleFormat format, int planes,
+                                                  std::string* error) {
+    std::vector<NoiseEstimator> estimators(static_cast<std::size_t>(planes));
     const auto luma = static_cast<uint64_t>(fi->vi.width) * static_cast<uint64_t>(fi->vi.height);
     for (const int64_t n : spread_frames(fi->vi.num_frames, luma)) {
         AVS_VideoFrame* frame = api.get_frame(fi->child, static_cast<int>(n));
@@ -235,14 +235,16 @@ std::optional<NoiseEstimate> measure(const AvsApi& api, AVS_FilterInfo* fi, Samp
             return std::nullopt;
         }
         try {
-            estimate = luma_estimate(api, frame, format, estimator);
+            for (int p = 0; p < planes; ++p) add_plane(api, frame, p, format, estimators[p]);
         } catch (...) {
             api.release_video_frame(frame);
             throw;
         }
         api.release_video_frame(frame);
     }
-    return estimate;
+    std::vector<NoiseEstimate> estimates;
+    for (const NoiseEstimator& estimator : estimators) estimates.push_back(estimator.estimate());
+    return estimates;
 }
 
 // Builds the instance for the filter's clip; null with `*refusal` set when Velnor
@@ -271,24 +273,34 @@ Instance* make_instance(AVS_FilterInfo* fi, const Arguments& args, SharedApi* sh
     const int planes = format.chroma && args.boolean_or(4, plugin::kDefaultChroma) ? 3 : 1;
     Instance* instance = nullptr;
     try {
-        std::optional<Report> report;
+        // Each filtered plane's settings: the values named in the call, or without
+        // them what auto measured on that plane.
+        FilterValues values[kMaxPlanes];
+        std::vector<plugin::PlaneReport> reports;
         if (automatic) {
-            const std::optional<NoiseEstimate> estimate =
-                measure(shared->api, fi, format.sample, refusal);
-            if (!estimate) return nullptr;
-            const MeasuredSettings measured = settings_for_estimate(*estimate, PlaneKind::luma);
-            // Values named in the call win.
-            args.integer_or(1, measured.values.strength, &strength);
-            args.integer_or(2, measured.values.threshold1, &threshold1);
-            args.integer_or(3, measured.values.threshold2, &threshold2);
-            report = Report{noise_value(*estimate), {strength, threshold1, threshold2}};
+            const std::optional<std::vector<NoiseEstimate>> estimates =
+                measure(shared->api, fi, format.sample, planes, refusal);
+            if (!estimates) return nullptr;
+            for (int p = 0; p < planes; ++p) {
+                const NoiseEstimate& estimate = (*estimates)[p];
+                const MeasuredSettings measured =
+                    settings_for_estimate(estimate, plugin::plane_kind(p));
+                FilterValues& v = values[p];
+                args.integer_or(1, measured.values.strength, &v.strength);
+                args.integer_or(2, measured.values.threshold1, &v.threshold1);
+                args.integer_or(3, measured.values.threshold2, &v.threshold2);
+                reports.push_back({p, estimate, measured.basis, v});
+            }
+        } else {
+            for (FilterValues& v : values) v = {strength, threshold1, threshold2};
         }
-        instance = new Instance{{}, shared, report};
+        instance = new Instance{{}, shared, std::move(reports)};
         for (int p = 0; p < planes; ++p) {
             const int shift_w = p == 0 ? 0 : format.shift_w;
             const int shift_h = p == 0 ? 0 : format.shift_h;
+            const FilterValues& v = values[p];
             instance->planes[p].emplace(FilterSettings(vi.width >> shift_w, vi.height >> shift_h,
-                                                       strength, threshold1, threshold2),
+                                                       v.strength, v.threshold1, v.threshold2),
                                         format.sample);
         }
         ++shared->users;

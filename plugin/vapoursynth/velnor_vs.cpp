@@ -8,12 +8,14 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/denoiser.h"
 #include "core/filter_settings.h"
 #include "core/measured_settings.h"
 #include "core/noise_estimate.h"
+#include "plugin/plane_report.h"
 #include "plugin/script_function.h"
 
 namespace velnor::vs {
@@ -25,19 +27,13 @@ constexpr int kMaxPlanes = 3;
 // VSMessageType: an information message.
 constexpr int kInformationMessage = 1;
 
-// What an auto filter attaches to each frame.
-struct Report {
-    double noise;
-    FilterValues values;
-};
-
 // One Velnor node's state; read-only once created, so the core may request
 // frames from any number of threads at once. A plane has a denoiser (made for its
 // own size) exactly when it is filtered.
 struct Instance {
     VSNode* source;
     std::optional<Denoiser> planes[kMaxPlanes];
-    std::optional<Report> report;  // auto: the estimate and the settings, on every frame
+    std::vector<plugin::PlaneReport> reports;  // auto: each filtered plane's, on every frame
 };
 
 // One Estimate node's state, read-only once created.
@@ -46,15 +42,28 @@ struct EstimateInstance {
     SampleFormat format;
 };
 
-// Adds the luma plane of `frame` to `estimator`, at the frame's own size.
-void add_luma(NoiseEstimator& estimator, const VSFrame* frame, SampleFormat format,
-              const VSAPI* vsapi) {
-    estimator.add_plane(vsapi->getReadPtr(frame, 0), format, vsapi->getFrameWidth(frame, 0),
-                        vsapi->getFrameHeight(frame, 0), vsapi->getStride(frame, 0));
+// Adds plane `p` of `frame` to `estimator`, at the frame's own size.
+void add_plane(NoiseEstimator& estimator, const VSFrame* frame, int p, SampleFormat format,
+               const VSAPI* vsapi) {
+    plugin::add_plane(estimator, p, vsapi->getReadPtr(frame, p), format,
+                      vsapi->getFrameWidth(frame, p), vsapi->getFrameHeight(frame, p),
+                      vsapi->getStride(frame, p));
 }
 
-// The estimate as a frame property: 0 where nothing could be measured.
-double noise_value(const NoiseEstimate& estimate) { return estimate.valid ? estimate.sigma : 0.0; }
+// The source's frame `n` in a get-frame function: requested on arInitial, fetched
+// on arAllFramesReady. Null until then, and null with the error set on `ctx` when
+// the source did not deliver it.
+const VSFrame* source_frame(int n, int reason, VSNode* source, VSFrameContext* ctx,
+                            const VSAPI* vsapi) {
+    if (reason == arInitial) {
+        vsapi->requestFrameFilter(n, source, ctx);
+        return nullptr;
+    }
+    if (reason != arAllFramesReady) return nullptr;
+    const VSFrame* frame = vsapi->getFrameFilter(n, source, ctx);
+    if (!frame) vsapi->setFilterError(plugin::kNoSourceFrame, ctx);
+    return frame;
+}
 
 // Reads an optional integer argument; false if it does not fit in 32 bits.
 bool integer_or(const VSMap* in, const char* key, int32_t fallback, const VSAPI* vsapi,
@@ -142,14 +151,16 @@ const VSFrame* filter_frame(const Instance& self, const VSFrame* source, VSFrame
             return nullptr;
         }
     }
-    if (self.report) {
+    if (!self.reports.empty()) {
         VSMap* props = vsapi->getFramePropertiesRW(out);
-        vsapi->mapSetFloat(props, plugin::kNoiseProperty, self.report->noise, maReplace);
-        vsapi->mapSetInt(props, plugin::kStrengthProperty, self.report->values.strength, maReplace);
-        vsapi->mapSetInt(props, plugin::kThreshold1Property, self.report->values.threshold1,
-                         maReplace);
-        vsapi->mapSetInt(props, plugin::kThreshold2Property, self.report->values.threshold2,
-                         maReplace);
+        plugin::attach_reports(
+            self.reports,
+            [&](const char* key, int64_t value, bool append) {
+                vsapi->mapSetInt(props, key, value, append ? maAppend : maReplace);
+            },
+            [&](const char* key, double value, bool append) {
+                vsapi->mapSetFloat(props, key, value, append ? maAppend : maReplace);
+            });
     }
     return out;
 }
@@ -157,16 +168,8 @@ const VSFrame* filter_frame(const Instance& self, const VSFrame* source, VSFrame
 const VSFrame* get_frame(int n, int reason, void* instance_data, void**, VSFrameContext* ctx,
                          VSCore* core, const VSAPI* vsapi) {
     const Instance& self = *static_cast<const Instance*>(instance_data);
-    if (reason == arInitial) {
-        vsapi->requestFrameFilter(n, self.source, ctx);
-        return nullptr;
-    }
-    if (reason != arAllFramesReady) return nullptr;
-    const VSFrame* source = vsapi->getFrameFilter(n, self.source, ctx);
-    if (!source) {
-        vsapi->setFilterError(plugin::kNoSourceFrame, ctx);
-        return nullptr;
-    }
+    const VSFrame* source = source_frame(n, reason, self.source, ctx, vsapi);
+    if (!source) return nullptr;
     const VSFrame* out = filter_frame(self, source, ctx, core, vsapi);
     vsapi->freeFrame(source);
     return out;
@@ -178,25 +181,18 @@ void free_instance(void* instance_data, VSCore*, const VSAPI* vsapi) {
     delete self;
 }
 
-// Estimate: the source's frame with its planes shared and VelnorNoise added.
+// Estimate: the source's frame with its planes shared and the luma's VelnorNoise
+// and VelnorDetail added.
 const VSFrame* estimate_frame(int n, int reason, void* instance_data, void**, VSFrameContext* ctx,
                               VSCore* core, const VSAPI* vsapi) {
     const EstimateInstance& self = *static_cast<const EstimateInstance*>(instance_data);
-    if (reason == arInitial) {
-        vsapi->requestFrameFilter(n, self.source, ctx);
-        return nullptr;
-    }
-    if (reason != arAllFramesReady) return nullptr;
-    const VSFrame* source = vsapi->getFrameFilter(n, self.source, ctx);
-    if (!source) {
-        vsapi->setFilterError(plugin::kNoSourceFrame, ctx);
-        return nullptr;
-    }
-    double noise = 0;
+    const VSFrame* source = source_frame(n, reason, self.source, ctx, vsapi);
+    if (!source) return nullptr;
+    NoiseEstimate estimate;
     try {
         NoiseEstimator estimator;
-        add_luma(estimator, source, self.format, vsapi);
-        noise = noise_value(estimator.estimate());
+        add_plane(estimator, source, 0, self.format, vsapi);
+        estimate = estimator.estimate();
     } catch (...) {
         vsapi->freeFrame(source);
         vsapi->setFilterError(plugin::kOutOfMemory, ctx);
@@ -213,7 +209,9 @@ const VSFrame* estimate_frame(int n, int reason, void* instance_data, void**, VS
         vsapi->setFilterError(plugin::kOutOfMemory, ctx);
         return nullptr;
     }
-    vsapi->mapSetFloat(vsapi->getFramePropertiesRW(out), plugin::kNoiseProperty, noise, maReplace);
+    VSMap* props = vsapi->getFramePropertiesRW(out);
+    vsapi->mapSetFloat(props, plugin::kNoiseProperty, plugin::noise_value(estimate), maReplace);
+    vsapi->mapSetFloat(props, plugin::kDetailProperty, plugin::detail_value(estimate), maReplace);
     return out;
 }
 
@@ -223,19 +221,21 @@ void free_estimate(void* instance_data, VSCore*, const VSAPI* vsapi) {
     delete self;
 }
 
-// The luma noise of the frames spread_frames picks, fetched as a filter may while
-// it is created; empty with `*error` set when the source fails to deliver one.
+// The noise of each chosen plane of the frames spread_frames picks, each plane on
+// its own, fetched as a filter may while it is created; empty with `*error` set
+// when the source fails to deliver one.
 struct Measurement {
-    NoiseEstimate estimate;
+    std::vector<NoiseEstimate> estimates;  // of the chosen planes, in plane order
     std::vector<int64_t> frames;
 };
 
 std::optional<Measurement> measure(VSNode* source, const VSVideoInfo& vi, SampleFormat format,
-                                   const VSAPI* vsapi, std::string* error) {
+                                   const bool (&chosen)[kMaxPlanes], const VSAPI* vsapi,
+                                   std::string* error) {
     Measurement m;
     m.frames = spread_frames(vi.numFrames,
                              static_cast<uint64_t>(vi.width) * static_cast<uint64_t>(vi.height));
-    NoiseEstimator estimator;
+    NoiseEstimator estimators[kMaxPlanes];
     for (const int64_t n : m.frames) {
         char message[512] = "";
         const VSFrame* frame =
@@ -245,45 +245,58 @@ std::optional<Measurement> measure(VSNode* source, const VSVideoInfo& vi, Sample
             return std::nullopt;
         }
         try {
-            add_luma(estimator, frame, format, vsapi);
+            for (int p = 0; p < kMaxPlanes; ++p)
+                if (chosen[p]) add_plane(estimators[p], frame, p, format, vsapi);
         } catch (...) {
             vsapi->freeFrame(frame);
             throw;
         }
         vsapi->freeFrame(frame);
     }
-    m.estimate = estimator.estimate();
+    for (int p = 0; p < kMaxPlanes; ++p)
+        if (chosen[p]) m.estimates.push_back(estimators[p].estimate());
     return m;
 }
 
-// The one information message of an auto filter: the estimate, the frames it
-// rests on and the settings used.
-void log_choice(const Measurement& m, const VSVideoInfo& vi, const MeasuredSettings& chosen,
-                const FilterValues& used, VSCore* core, const VSAPI* vsapi) {
+// "plane 0 (luma): noise sigma 2.84, detail 1.31", for an estimate below the
+// settings table "plane 1: no noise measurable (noise sigma 0.40, detail 1.02)",
+// without one "plane 2: no noise estimate (...)"; then the settings used.
+std::string describe(const plugin::PlaneReport& r) {
+    char text[320];
+    const int at =
+        std::snprintf(text, sizeof text, "plane %d%s: ", r.plane, r.plane == 0 ? " (luma)" : "");
+    const std::size_t used = at > 0 ? static_cast<std::size_t>(at) : 0;
+    if (r.basis == SettingsBasis::measured)
+        std::snprintf(text + used, sizeof text - used, "noise sigma %.2f, detail %.2f",
+                      r.estimate.sigma, r.estimate.detail);
+    else if (r.estimate.valid)
+        std::snprintf(text + used, sizeof text - used, "%s (noise sigma %.2f, detail %.2f)",
+                      basis_reason(r.basis), r.estimate.sigma, r.estimate.detail);
+    else
+        std::snprintf(text + used, sizeof text - used, "%s", basis_reason(r.basis));
+    std::string line = text;
+    std::snprintf(text, sizeof text, ", filtered with strength %d, threshold1 %d, threshold2 %d",
+                  r.values.strength, r.values.threshold1, r.values.threshold2);
+    return line + text;
+}
+
+// The one information message of an auto filter: the frames measured, then each
+// filtered plane's estimate and settings.
+void log_choice(const Measurement& m, const VSVideoInfo& vi,
+                const std::vector<plugin::PlaneReport>& reports, VSCore* core, const VSAPI* vsapi) {
     std::string frames;
     for (const int64_t n : m.frames) frames += (frames.empty() ? "" : ", ") + std::to_string(n);
-    char text[640];
-    if (chosen.basis == SettingsBasis::measured)
-        std::snprintf(text, sizeof text, "Velnor: auto measured luma noise sigma %.2f",
-                      m.estimate.sigma);
-    else if (m.estimate.valid)
-        std::snprintf(text, sizeof text, "Velnor: auto: %s (luma noise sigma %.2f)",
-                      basis_reason(chosen.basis), m.estimate.sigma);
-    else
-        std::snprintf(text, sizeof text, "Velnor: auto: %s", basis_reason(chosen.basis));
+    char text[200];
+    std::snprintf(text, sizeof text, "Velnor: auto measured frame%s %s of %dx%d",
+                  m.frames.size() == 1 ? "" : "s", frames.c_str(), vi.width, vi.height);
     std::string line = text;
-    std::snprintf(text, sizeof text,
-                  " on frame%s %s of %dx%d; filtering with strength %d, threshold1 %d, "
-                  "threshold2 %d",
-                  m.frames.size() == 1 ? "" : "s", frames.c_str(), vi.width, vi.height,
-                  used.strength, used.threshold1, used.threshold2);
-    line += text;
+    for (const plugin::PlaneReport& r : reports) line += "; " + describe(r);
     vsapi->logMessage(kInformationMessage, line.c_str(), core);
 }
 
 // Builds the instance for `source` from the arguments; null with `*refusal` set
-// when Velnor does not take them, null alone when they choose no plane and ask for
-// no measurement. Cheap refusals come before anything is measured.
+// when Velnor does not take them, null alone when they choose no plane. Cheap refusals come before
+// anything is measured.
 Instance* make_instance(VSNode* source, const VSVideoInfo& vi, const VSMap* in, VSCore* core,
                         const VSAPI* vsapi, std::string* refusal) {
     const SampleFormat format = sample_format_of(vi);
@@ -302,28 +315,41 @@ Instance* make_instance(VSNode* source, const VSVideoInfo& vi, const VSMap* in, 
         *refusal = plugin::kNothingToMeasure;
     }
     if (!refusal->empty()) return nullptr;
-    if (!automatic && !chosen[0] && !chosen[1] && !chosen[2]) return nullptr;  // nothing to do
-    std::optional<Report> report;
+    // Nothing chosen: nothing to filter or measure.
+    if (!chosen[0] && !chosen[1] && !chosen[2]) return nullptr;
     try {
+        // Each chosen plane's settings: the values named in the call, or without
+        // them what auto measured on that plane.
+        FilterValues values[kMaxPlanes];
+        for (FilterValues& v : values) v = {strength, threshold1, threshold2};
+        std::vector<plugin::PlaneReport> reports;
         if (automatic) {
-            const std::optional<Measurement> m = measure(source, vi, format, vsapi, refusal);
+            const std::optional<Measurement> m =
+                measure(source, vi, format, chosen, vsapi, refusal);
             if (!m) return nullptr;
-            const MeasuredSettings measured = settings_for_estimate(m->estimate, PlaneKind::luma);
-            // Values named in the call win.
-            integer_or(in, "strength", measured.values.strength, vsapi, &strength);
-            integer_or(in, "threshold1", measured.values.threshold1, vsapi, &threshold1);
-            integer_or(in, "threshold2", measured.values.threshold2, vsapi, &threshold2);
-            report = Report{noise_value(m->estimate), {strength, threshold1, threshold2}};
-            log_choice(*m, vi, measured, report->values, core, vsapi);
+            std::size_t next = 0;
+            for (int p = 0; p < kMaxPlanes; ++p) {
+                if (!chosen[p]) continue;
+                const NoiseEstimate& estimate = m->estimates.at(next++);
+                const MeasuredSettings measured =
+                    settings_for_estimate(estimate, plugin::plane_kind(p));
+                FilterValues& v = values[p];
+                integer_or(in, "strength", measured.values.strength, vsapi, &v.strength);
+                integer_or(in, "threshold1", measured.values.threshold1, vsapi, &v.threshold1);
+                integer_or(in, "threshold2", measured.values.threshold2, vsapi, &v.threshold2);
+                reports.push_back({p, estimate, measured.basis, v});
+            }
+            log_choice(*m, vi, reports, core, vsapi);
         }
-        auto instance = std::make_unique<Instance>(Instance{source, {}, report});
+        auto instance = std::make_unique<Instance>(Instance{source, {}, std::move(reports)});
         for (int p = 0; p < kMaxPlanes; ++p) {
             if (!chosen[p]) continue;
             const int ssw = p == 0 ? 0 : vi.format.subSamplingW;
             const int ssh = p == 0 ? 0 : vi.format.subSamplingH;
-            instance->planes[p].emplace(
-                FilterSettings(vi.width >> ssw, vi.height >> ssh, strength, threshold1, threshold2),
-                format);
+            const FilterValues& v = values[p];
+            instance->planes[p].emplace(FilterSettings(vi.width >> ssw, vi.height >> ssh,
+                                                       v.strength, v.threshold1, v.threshold2),
+                                        format);
         }
         return instance.release();
     } catch (...) {

@@ -201,7 +201,7 @@ ffmpeg_source 319 239 6 >"$work/noisy.y4m"
 [ "$(wc -l <"$work/suggested")" = 1 ] &&
     grep -Eqx -- '--strength [0-9]+ --threshold1 [0-9]+ --threshold2 [0-9]+' "$work/suggested" ||
     fail "--suggest printed \"$(cat "$work/suggested")\""
-grep -Eqx 'velnor: luma noise sigma [0-9]+\.[0-9]{2}, estimated from 6 frames of 319x239 .*' "$work/err" ||
+grep -Eqx 'velnor: luma noise sigma [0-9]+\.[0-9]{2}, detail [0-9]+\.[0-9]{2}, estimated from 6 frames of 319x239 .*' "$work/err" ||
     fail "--suggest: estimate \"$(cat "$work/err")\""
 read -r _ s _ t1 _ t2 <"$work/suggested"
 # arguments (input on stdin unless named) @ strength threshold1 threshold2 that must apply
@@ -245,11 +245,56 @@ done
 "$velnor" --suggest "$work/flat.y4m" >"$work/suggested" 2>"$work/err" || fail "--suggest, flat: exit status $?"
 grep -Eqx -- '--strength 0 --threshold1 -?[0-9]+ --threshold2 -?[0-9]+' "$work/suggested" ||
     fail "--suggest, flat: printed \"$(cat "$work/suggested")\""
-grep -q '^velnor: no noise measurable: luma noise sigma 0\.00, below the lightest level' "$work/err" ||
+grep -q '^velnor: no noise measurable: luma noise sigma 0\.00, detail [0-9.]*, below the lightest level' "$work/err" ||
     fail "--suggest, flat: message \"$(cat "$work/err")\""
 "$velnor" --auto "$work/flat.y4m" 2>"$work/err" | cmp -s - "$work/flat.y4m" || fail "--auto, flat: the picture changed"
 grep -q '^velnor: no noise measurable: .*; filtering with --strength 0 ' "$work/err" ||
     fail "--auto, flat: message \"$(cat "$work/err")\""
+
+# Each chroma plane measured on its own: --suggest --chroma prints the luma's line
+# as without --chroma, then --chroma --cb S,T1,T2 --cr S,T1,T2, and --auto --chroma
+# filters each plane with those values; values named for every plane and --cb/--cr
+# win as --help says. Cb and Cr carry noise of very different strength, so any
+# settings table gives them different values.
+ffmpeg -nostdin -loglevel error -f lavfi \
+    -i "testsrc2=size=176x144:rate=25,scale=320x240,noise=c0s=24:c0f=t:c1s=10:c1f=t:c2s=40:c2f=t,format=yuv420p" \
+    -frames:v 6 -pix_fmt yuv420p -f yuv4mpegpipe - >"$work/chroma.y4m"
+"$velnor" --suggest "$work/chroma.y4m" >"$work/suggested" 2>/dev/null || fail "--suggest, chroma noise: exit status $?"
+"$velnor" --suggest --chroma "$work/chroma.y4m" >"$work/suggested_chroma" 2>"$work/err" || fail "--suggest --chroma: exit status $?"
+grep -Eqx -- "$(cat "$work/suggested") --chroma --cb -?[0-9]+,-?[0-9]+,-?[0-9]+ --cr -?[0-9]+,-?[0-9]+,-?[0-9]+" "$work/suggested_chroma" ||
+    fail "--suggest --chroma printed \"$(cat "$work/suggested_chroma")\", without --chroma \"$(cat "$work/suggested")\""
+grep -Eqx 'velnor: luma noise sigma [0-9.]+, detail [0-9.]+; (no noise measurable: )?Cb noise sigma [0-9.]+, detail [0-9.]+(, below [^;]*)?; (no noise measurable: )?Cr noise sigma [0-9.]+, detail [0-9.]+(, below [^;]*)?, estimated from 6 frames of 320x240 .* of [0-9]+, [0-9]+ and [0-9]+ blocks\)' "$work/err" ||
+    fail "--suggest --chroma: estimate \"$(cat "$work/err")\""
+read -r _ s _ t1 _ t2 _ _ cb _ cr <"$work/suggested_chroma"
+[ "$cb" != "$cr" ] || fail "--suggest --chroma: Cb and Cr got the same values $cb from different noise"
+IFS=, read -r cbs cbt1 cbt2 <<<"$cb"
+# arguments @ luma values @ Cb values @ Cr values that must apply
+chroma_cases=(
+    "--auto --chroma @ $s $t1 $t2 @ $cb @ $cr"
+    "--auto --chroma --threshold2 3 @ $s $t1 3 @ $cbs,$cbt1,3 @ ${cr%,*},3"
+    "--chroma --cr 1,2,3 --auto --strength 7 @ 7 $t1 $t2 @ 7,$cbt1,$cbt2 @ 1,2,3"
+    "--chroma --cb=5,6,7 @ 20 40 10 @ 5,6,7 @ 20,40,10"
+    "$(cat "$work/suggested_chroma") @ $s $t1 $t2 @ $cb @ $cr"
+)
+for case in "${chroma_cases[@]}"; do
+    IFS='@' read -r args luma want_cb want_cr <<<"$case"
+    read -r ws wt1 wt2 <<<"$luma"
+    # shellcheck disable=SC2086
+    "$expected_y4m" 320 240 $ws $wt1 $wt2 8 160 120 3 chroma $want_cb $want_cr <"$work/chroma.y4m" >"$work/want.y4m"
+    # shellcheck disable=SC2086
+    "$velnor" $args <"$work/chroma.y4m" >"$work/got.y4m" 2>"$work/err" || fail "$args: exit status $?"
+    cmp -s "$work/got.y4m" "$work/want.y4m" || fail "$args: output differs from luma $luma, Cb $want_cb, Cr $want_cr"
+    [[ $args == *--auto* ]] || continue
+    grep -q -- "filtering with --strength $ws --threshold1 $wt1 --threshold2 $wt2 --chroma --cb ${want_cb// /} --cr ${want_cr// /}\$" "$work/err" ||
+        fail "$args: message \"$(cat "$work/err")\""
+done
+# A monochrome stream has no chroma to measure: a note, then the luma's line alone.
+ffmpeg -nostdin -loglevel error -f yuv4mpegpipe -i "$work/chroma.y4m" -pix_fmt gray -f yuv4mpegpipe - >"$work/gray.y4m"
+"$velnor" --suggest "$work/gray.y4m" >"$work/suggested" 2>/dev/null || fail "--suggest, monochrome: exit status $?"
+"$velnor" --suggest --chroma "$work/gray.y4m" >"$work/suggested_gray" 2>"$work/err" || fail "--suggest --chroma, monochrome: exit status $?"
+cmp -s "$work/suggested_gray" "$work/suggested" || fail "--suggest --chroma, monochrome: printed \"$(cat "$work/suggested_gray")\", without --chroma \"$(cat "$work/suggested")\""
+grep -q '^velnor: --chroma: the stream is monochrome; only its luma is measured$' "$work/err" ||
+    fail "--suggest --chroma, monochrome: message \"$(cat "$work/err")\""
 
 # --- command line, progress and terminals --------------------------------------
 expect_status() {  # STATUS MESSAGE-PATTERN COMMAND...
@@ -267,7 +312,7 @@ expect_status 2 '^velnor: --threshold1: "2147483648" is outside the 32-bit range
 expect_status 2 '^velnor: unknown option "--bogus" (see --help)$' "$velnor" --bogus
 expect_status 2 '^velnor: -j: the number of threads must be 1 to 256$' "$velnor" -j 0
 expect_status 2 '^velnor: --suggest writes no video; it takes no -o$' "$velnor" --suggest -o x.y4m
-for options in "--strength 5" "--threshold1=9" "--threshold2 3" "--auto" "--chroma" "-j 2"; do
+for options in "--strength 5" "--threshold1=9" "--threshold2 3" "--auto" "--chroma --cb 1,2,3" "-j 2"; do
     # shellcheck disable=SC2086
     expect_status 2 '^velnor: --suggest only measures the noise; it takes no --auto, --strength' "$velnor" --suggest $options
 done

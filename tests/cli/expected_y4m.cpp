@@ -1,9 +1,10 @@
 // Test helper: the output velnor must produce for a YUV4MPEG2 stream of known size,
 // computed with the reference passes and the simplest possible stream handling.
 //   expected_y4m WIDTH HEIGHT STRENGTH THRESHOLD1 THRESHOLD2
-//                [BITS CHROMA_WIDTH CHROMA_HEIGHT PLANES [chroma]] < input > expected
+//                [BITS CHROMA_WIDTH CHROMA_HEIGHT PLANES [chroma [CB CR]]] < input > expected
 // Header lines are copied; luma is filtered; chroma (and alpha, the fourth plane)
-// is copied, unless "chroma" asks to filter Cb and Cr too. Without the layout
+// is copied, unless "chroma" asks to filter Cb and Cr too: with the luma's values,
+// or with CB and CR, each "STRENGTH,THRESHOLD1,THRESHOLD2". Without the layout
 // arguments the stream is 8-bit 4:2:0. Above 8 bits samples are little-endian words.
 #include <cstdio>
 #include <cstdlib>
@@ -27,9 +28,8 @@ bool copy_line(std::FILE* in, std::FILE* out) {
     return any;
 }
 
-bool filter_plane(uint8_t* bytes, int width, int height, int bits, char** values) {
-    const velnor::FilterSettings settings(width, height, std::atoi(values[0]), std::atoi(values[1]),
-                                          std::atoi(values[2]));
+bool filter_plane(uint8_t* bytes, int width, int height, int bits, const int (&values)[3]) {
+    const velnor::FilterSettings settings(width, height, values[0], values[1], values[2]);
     const velnor::ScratchAllocator& scratch = velnor::default_scratch_allocator();
     if (bits == 8)
         return velnor::filter_luma_reference(settings, bytes, width, scratch) ==
@@ -50,10 +50,19 @@ bool filter_plane(uint8_t* bytes, int width, int height, int bits, char** values
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6 && argc != 10 && argc != 11) {
+    int values[3][3];  // luma, Cb, Cr
+    for (int i = 0; i < 3; ++i) values[0][i] = std::atoi(argv[3 + i]);
+    for (int p = 1; p < 3; ++p) {
+        if (argc == 13 &&
+            std::sscanf(argv[10 + p], "%d,%d,%d", &values[p][0], &values[p][1], &values[p][2]) != 3)
+            argc = 0;  // malformed
+        if (argc != 13)
+            for (int i = 0; i < 3; ++i) values[p][i] = values[0][i];
+    }
+    if (argc != 6 && argc != 10 && argc != 11 && argc != 13) {
         std::fprintf(stderr,
                      "usage: expected_y4m W H STRENGTH THRESHOLD1 THRESHOLD2 "
-                     "[BITS CHROMA_W CHROMA_H PLANES [chroma]]\n");
+                     "[BITS CHROMA_W CHROMA_H PLANES [chroma [CB CR]]]\n");
         return 2;
     }
     const int width = std::atoi(argv[1]), height = std::atoi(argv[2]);
@@ -62,7 +71,7 @@ int main(int argc, char** argv) {
     const int chroma_width = layout ? std::atoi(argv[7]) : (width + 1) / 2;
     const int chroma_height = layout ? std::atoi(argv[8]) : (height + 1) / 2;
     const int planes = layout ? std::atoi(argv[9]) : 3;
-    const bool chroma = argc == 11 && std::strcmp(argv[10], "chroma") == 0;
+    const bool chroma = argc >= 11 && std::strcmp(argv[10], "chroma") == 0;
     const std::size_t sample = bits > 8 ? 2 : 1;
     const std::size_t luma = static_cast<std::size_t>(width) * height * sample;
     const std::size_t chroma_plane =
@@ -75,11 +84,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "expected_y4m: truncated frame\n");
             return 1;
         }
-        bool ok = filter_plane(frame.data(), width, height, bits, argv + 3);
+        bool ok = filter_plane(frame.data(), width, height, bits, values[0]);
         if (chroma && planes >= 3)
             for (int i = 0; i < 2; ++i)
                 ok = ok && filter_plane(frame.data() + luma + i * chroma_plane, chroma_width,
-                                        chroma_height, bits, argv + 3);
+                                        chroma_height, bits, values[1 + i]);
         if (!ok) return 1;
         std::fwrite(frame.data(), 1, frame.size(), stdout);
     }

@@ -101,11 +101,61 @@ TEST(Options, RejectsBadArgumentsWithAMessage) {
         {{"--suggest", "--threshold1", "9"}, "--suggest only measures the noise"},
         {{"--suggest", "--threshold2=9"}, "--suggest only measures the noise"},
         {{"--suggest", "-j2"}, "--suggest only measures the noise"},
+        {{"--suggest", "--chroma", "--cb", "1,2,3"}, "--suggest only measures the noise"},
+        {{"--cb", "1,2,3"}, "--cb sets a chroma plane's values; it needs --chroma"},
+        {{"--cr=1,2,3"}, "--cr sets a chroma plane's values; it needs --chroma"},
+        {{"--chroma", "--cb"}, "--cb needs a value"},
+        {{"--chroma", "--cb", "1,2"}, "--cb: \"1,2\" is not three whole numbers"},
+        {{"--chroma", "--cr=1,2,3,4"}, "--cr: \"1,2,3,4\" is not three whole numbers"},
+        {{"--chroma", "--cr", "1,,3"}, "not three whole numbers"},
+        {{"--chroma", "--cr", "1,2,3,"}, "not three whole numbers"},
+        {{"--chroma", "--cr", "1 2 3"}, "not three whole numbers"},
+        {{"--chroma", "--cb", "1,2,x"}, "not three whole numbers"},
+        {{"--chroma", "--cb", "1,2147483648,3"},
+         "--cb: \"1,2147483648,3\" holds a number outside the 32-bit range"},
     };
     for (const auto& c : cases) {
         Options options;
         const std::string error = parse(c.args, &options);
         EXPECT_NE(error.find(c.message), std::string::npos) << c.args.front() << ": " << error;
+    }
+}
+
+// Which values each filtered plane gets: --cb / --cr over the values named for
+// every plane over the defaults; the chroma planes only with --chroma.
+TEST(Options, PlaneValuesFollowThePrecedence) {
+    const FilterValues kDefaults{kDefaultStrength, kDefaultThreshold1, kDefaultThreshold2};
+    const struct {
+        std::vector<std::string_view> args;
+        std::vector<FilterValues> planes;
+    } cases[] = {
+        {{}, {kDefaults}},
+        {{"--strength", "5"}, {{5, kDefaultThreshold1, kDefaultThreshold2}}},
+        {{"--chroma"}, {kDefaults, kDefaults, kDefaults}},
+        {{"--chroma", "--threshold2=3"},
+         {{kDefaultStrength, kDefaultThreshold1, 3},
+          {kDefaultStrength, kDefaultThreshold1, 3},
+          {kDefaultStrength, kDefaultThreshold1, 3}}},
+        {{"--cb", "1,-2,+3", "--chroma", "--strength", "9"},
+         {{9, kDefaultThreshold1, kDefaultThreshold2},
+          {1, -2, 3},
+          {9, kDefaultThreshold1, kDefaultThreshold2}}},
+        {{"--chroma", "--cr=-2147483648,0,2147483647", "--cb=4,5,6"},
+         {kDefaults, {4, 5, 6}, {INT32_MIN, 0, INT32_MAX}}},
+        {{"--chroma", "--cb", "1,1,1", "--cb", "2,2,2"}, {kDefaults, {2, 2, 2}, kDefaults}},
+        {{"--suggest", "--chroma"}, {kDefaults, kDefaults, kDefaults}},
+    };
+    for (const auto& c : cases) {
+        Options options;
+        ASSERT_EQ(parse(c.args, &options), "") << testing::PrintToString(c.args);
+        const std::vector<FilterValues> got = plane_values(options);
+        ASSERT_EQ(got.size(), c.planes.size()) << testing::PrintToString(c.args);
+        for (std::size_t p = 0; p < got.size(); ++p) {
+            SCOPED_TRACE(testing::Message() << testing::PrintToString(c.args) << ", plane " << p);
+            EXPECT_EQ(got[p].strength, c.planes[p].strength);
+            EXPECT_EQ(got[p].threshold1, c.planes[p].threshold1);
+            EXPECT_EQ(got[p].threshold2, c.planes[p].threshold2);
+        }
     }
 }
 

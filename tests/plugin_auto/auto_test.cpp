@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -29,57 +30,74 @@ namespace {
 
 constexpr int kWidth = 64, kHeight = 48, kFrames = 10;
 
-// A luma plane as the stand-in hosts hold it.
-test::BytePlane luma_of(const test::TestPlane& plane, SampleFormat format) {
+// A plane as the stand-in hosts hold it.
+test::BytePlane plane_of(const test::TestPlane& plane, SampleFormat format) {
     return {plane.bytes.data(), plane.pitch, plane.width / format.bytes(), plane.height};
 }
 
-// What the command line measures on a stream of these luma planes (greyscale,
-// float samples as the 16-bit words the estimate reads them as).
-struct CliChoice {
-    double noise;  // 0 without an estimate
+// The three planes of one 4:2:0 frame.
+using Planes = std::array<test::BytePlane, 3>;
+
+// What the command line measures on one plane of a 4:2:0 YUV4MPEG2 stream of
+// these frames (float samples as the 16-bit words the estimate reads them as,
+// chroma shifted up by one half as the plug-ins measure it).
+struct CliPlane {
+    double noise, detail;  // 0 without an estimate
     FilterValues values;
 };
 
-CliChoice cli_choice(const std::vector<test::BytePlane>& planes, SampleFormat format) {
+std::vector<CliPlane> cli_choice(const std::vector<Planes>& frames, SampleFormat format,
+                                 bool chroma) {
     const int bits = format.type == SampleType::f32 ? 16 : format.bits;
+    const test::BytePlane& luma = frames.at(0)[0];
     char header[96];
-    std::snprintf(header, sizeof header, "YUV4MPEG2 W%d H%d F25:1 Ip A1:1 Cmono%s\n", kWidth,
-                  kHeight, bits == 8 ? "" : std::to_string(bits).c_str());
+    std::snprintf(header, sizeof header, "YUV4MPEG2 W%d H%d F25:1 Ip A1:1 C420%s\n", luma.width,
+                  luma.height, bits == 8 ? "" : ("p" + std::to_string(bits)).c_str());
     std::vector<uint8_t> stream(header, header + std::strlen(header));
-    for (const test::BytePlane& plane : planes) {
+    for (const Planes& planes : frames) {
         for (const char c : std::string("FRAME\n")) stream.push_back(static_cast<uint8_t>(c));
-        for (int y = 0; y < plane.height; ++y) {
-            const uint8_t* row = plane.data + y * plane.pitch;
-            for (int x = 0; x < plane.width; ++x) {
-                if (format.type == SampleType::u8) {
-                    stream.push_back(row[x]);
-                    continue;
+        for (int p = 0; p < 3; ++p) {
+            const test::BytePlane& plane = planes[p];
+            for (int y = 0; y < plane.height; ++y) {
+                const uint8_t* row = plane.data + y * plane.pitch;
+                for (int x = 0; x < plane.width; ++x) {
+                    if (format.type == SampleType::u8) {
+                        stream.push_back(row[x]);
+                        continue;
+                    }
+                    uint16_t word;
+                    if (format.type == SampleType::u16) {
+                        std::memcpy(&word, row + 2 * x, 2);
+                    } else {
+                        float f;
+                        std::memcpy(&f, row + 4 * x, 4);
+                        word = estimate_word(p == 0 ? f : f + 0.5f);
+                    }
+                    stream.push_back(static_cast<uint8_t>(word & 0xff));
+                    stream.push_back(static_cast<uint8_t>(word >> 8));
                 }
-                uint16_t word;
-                if (format.type == SampleType::u16) {
-                    std::memcpy(&word, row + 2 * x, 2);
-                } else {
-                    float f;
-                    std::memcpy(&f, row + 4 * x, 4);
-                    word = estimate_word(f);
-                }
-                stream.push_back(static_cast<uint8_t>(word & 0xff));
-                stream.push_back(static_cast<uint8_t>(word >> 8));
             }
         }
     }
     cli::MemorySource source(stream.data(), stream.size());
-    const cli::NoiseSample sample = cli::sample_noise(source, cli::Y4mLimits{});
-    EXPECT_EQ(sample.frames, planes.size());
+    const cli::NoiseSample sample = cli::sample_noise(source, cli::Y4mLimits{}, chroma);
+    EXPECT_EQ(sample.frames, frames.size());
     EXPECT_EQ(sample.error, "");
-    return {sample.estimate.valid ? sample.estimate.sigma : 0.0,
-            settings_for_estimate(sample.estimate, PlaneKind::luma).values};
+    std::vector<CliPlane> planes;
+    const auto add = [&](const NoiseEstimate& e, PlaneKind kind) {
+        planes.push_back({e.valid ? e.sigma : 0.0, e.valid ? e.detail : 0.0,
+                          settings_for_estimate(e, kind).values});
+    };
+    add(sample.estimate, PlaneKind::luma);
+    EXPECT_EQ(sample.chroma_measured, chroma);
+    if (chroma)
+        for (const NoiseEstimate& e : sample.chroma) add(e, PlaneKind::chroma);
+    return planes;
 }
 
-// The reference pass's output for a luma plane, compared with `out`; empty if equal.
-std::string check_luma(const test::BytePlane& in, const test::BytePlane& out, SampleFormat format,
-                       const FilterValues& v) {
+// The reference pass's output for a plane, compared with `out`; empty if equal.
+std::string check_plane(const test::BytePlane& in, const test::BytePlane& out, SampleFormat format,
+                        const FilterValues& v) {
     const FilterSettings settings(in.width, in.height, v.strength, v.threshold1, v.threshold2);
     return test::compare_samples(test::reference_result(in, format, settings), out, format);
 }
@@ -96,91 +114,112 @@ const Depth kDepths[] = {
     {"float", SampleFormat::floating(), vs::stFloat, avsc::AVS_CS_SAMPLE_BITS_32},
 };
 
-// One delivered frame: the source's luma, the output's luma and its properties.
+using Properties = std::map<std::string, std::vector<double>>;
+
+// One delivered frame: the source's planes, the output's planes and its properties.
 struct Frame {
-    test::BytePlane in, out;
-    std::map<std::string, double> props;
+    Planes in, out;
+    Properties props;
 };
 
 // What a front end did with a case; checked while the frames are still held.
 struct FrontEndRun {
     std::string error;
-    std::vector<test::BytePlane> measured;  // the source's luma of the frames auto measures
-    std::vector<Frame> frames;              // auto's frames 0 and kFrames - 1
-    std::vector<Frame> estimates;           // Estimate's frames 0 and kFrames - 1
-    int messages = -1;                      // information messages logged (VapourSynth)
+    std::vector<Planes> measured;   // the source's frames auto measures
+    std::vector<Frame> frames;      // auto's frames 0 and kFrames - 1
+    std::vector<Frame> estimates;   // Estimate's frames 0 and kFrames - 1
+    std::vector<std::string> logs;  // information messages logged (VapourSynth)
+    int other_messages = 0;         // messages of any other kind (VapourSynth)
 };
 using Check = std::function<void(const FrontEndRun&)>;
 
 using Named = std::vector<std::pair<std::string, int>>;
 
-// VapourSynth: a GRAY source through velnor.Velnor(auto=True, named...) and
-// velnor.Estimate.
-void run_vs(const Depth& depth, const int (&luma)[2], const Named& named, const Check& check) {
+// A source's planes: an 8-bit level and the amplitude of uniform noise around it.
+using Levels = std::array<std::array<int, 2>, 3>;
+
+// VapourSynth: a YUV 4:2:0 source through velnor.Velnor(auto=True, planes, named...)
+// and velnor.Estimate.
+void run_vs(const Depth& depth, const Levels& levels, const std::vector<int64_t>& planes,
+            const Named& named, const Check& check) {
     using namespace vs;
     FakeVs host;
     VapourSynthPluginInit2(&host.plugin, &FakeVs::plugin_api());
     VSNode* source = FakeVs::source(
-        FakeVs::format(cfGray, depth.vs_sample_type, depth.format.bits, 0, 0), kWidth, kHeight);
-    source->luma = luma[0];
-    source->luma_noise = luma[1];
-    FakeVs::Args args = {{"auto", {1}}};
+        FakeVs::format(cfYUV, depth.vs_sample_type, depth.format.bits, 1, 1), kWidth, kHeight);
+    source->luma = levels[0][0];
+    source->luma_noise = levels[0][1];
+    for (int c = 0; c < 2; ++c) {
+        source->chroma[c] = levels[1 + c][0];
+        source->chroma_noise[c] = levels[1 + c][1];
+    }
+    FakeVs::Args args = {{"auto", {1}}, {"planes", planes}};
     for (const auto& [key, value] : named) args[key] = {value};
     const std::size_t logged = FakeVs::log.size();
     FrontEndRun run;
     VSNode* velnor = host.call_velnor(source, args, &run.error);
-    run.messages = 0;
-    for (std::size_t i = logged; i < FakeVs::log.size(); ++i)
-        run.messages += FakeVs::log[i].first == 1 ? 1 : 100;  // 1: information
+    for (std::size_t i = logged; i < FakeVs::log.size(); ++i) {
+        if (FakeVs::log[i].first == 1)  // information
+            run.logs.push_back(FakeVs::log[i].second);
+        else
+            ++run.other_messages;
+    }
     std::string estimate_error;
     VSNode* estimate = host.call_estimate(source, &estimate_error);
     EXPECT_EQ(estimate_error, "");
     const SampleFormat f = depth.format;
     std::vector<const VSFrame*> held;
-    const auto luma_plane = [&](VSNode* node, int n) {
+    const auto planes_of = [&](VSNode* node, int n, Planes* into) {
         const VSFrame* frame = FakeVs::get_frame(node, n);
         held.push_back(frame);
-        return frame;
+        if (!frame) return false;
+        for (int p = 0; p < 3; ++p) (*into)[p] = plane_of(*frame->planes[p], f);
+        return true;
     };
     const auto fetch = [&](VSNode* node, int n, std::vector<Frame>* into) {
-        const VSFrame* in = luma_plane(source, n);
-        const VSFrame* out = luma_plane(node, n);
-        if (!out) return;
-        Frame frame{luma_of(*in->planes[0], f), luma_of(*out->planes[0], f), {}};
-        for (const auto& [key, values] : out->props.entries) {
+        Frame frame;
+        planes_of(source, n, &frame.in);
+        if (!planes_of(node, n, &frame.out)) return;
+        for (const auto& [key, values] : held.back()->props.entries) {
             if (key.rfind("Velnor", 0) != 0) continue;
-            const VSMap::Value& v = values.at(0);
-            frame.props[key] = std::holds_alternative<double>(v)
-                                   ? std::get<double>(v)
-                                   : static_cast<double>(std::get<int64_t>(v));
+            for (const VSMap::Value& v : values)
+                frame.props[key].push_back(std::holds_alternative<double>(v)
+                                               ? std::get<double>(v)
+                                               : static_cast<double>(std::get<int64_t>(v)));
         }
         into->push_back(frame);
     };
     for (const int64_t n : spread_frames(kFrames, kWidth * kHeight))
-        run.measured.push_back(luma_of(*luma_plane(source, static_cast<int>(n))->planes[0], f));
+        planes_of(source, static_cast<int>(n), &run.measured.emplace_back());
     for (int n : {0, kFrames - 1}) {
         if (velnor) fetch(velnor, n, &run.frames);
         if (estimate) fetch(estimate, n, &run.estimates);
     }
     check(run);
-    for (const VSFrame* frame : held) FakeVs::api().freeFrame(frame);
+    for (const VSFrame* frame : held)
+        if (frame) FakeVs::api().freeFrame(frame);
     FakeVs::api().freeNode(velnor);
     FakeVs::api().freeNode(estimate);
     FakeVs::api().freeNode(source);
 }
 
-// AviSynth+: a greyscale source through Velnor(auto=true, named...) and
+// AviSynth+: a YUV 4:2:0 source through Velnor(auto=true, chroma, named...) and
 // VelnorEstimate, in a host with `api` (with or without frame properties).
-void run_avs(const Depth& depth, const int (&luma)[2], const Named& named, const avsc::AvsApi& api,
-             const Check& check) {
+void run_avs(const Depth& depth, const Levels& levels, bool chroma, const Named& named,
+             const avsc::AvsApi& api, const Check& check) {
     using namespace avsc;
     FakeAvs host;
     register_velnor(&host.env, api);
     auto* source = new SourceClip(video_info(
-        (AVS_CS_Y8 & ~AVS_CS_SAMPLE_BITS_MASK) | depth.avs_bits, kWidth, kHeight, kFrames));
-    source->luma = luma[0];
-    source->luma_noise = luma[1];
+        (AVS_CS_YV12 & ~AVS_CS_SAMPLE_BITS_MASK) | depth.avs_bits, kWidth, kHeight, kFrames));
+    source->luma = levels[0][0];
+    source->luma_noise = levels[0][1];
+    for (int c = 0; c < 2; ++c) {
+        source->chroma[c] = levels[1 + c][0];
+        source->chroma_noise[c] = levels[1 + c][1];
+    }
     std::vector<FakeAvs::Arg> args(5, FakeAvs::Arg{false, 0});
+    args[3] = {true, chroma, kValueBool};
     args[4] = {true, 1, kValueBool};
     for (const auto& [key, value] : named)
         args[key == "strength" ? 0 : key == "threshold1" ? 1 : 2] = {true, value};
@@ -190,15 +229,19 @@ void run_avs(const Depth& depth, const int (&luma)[2], const Named& named, const
     const AVS_Value estimate = api.get_frame_props_rw ? host.call_estimate(source) : AVS_Value{};
     const SampleFormat f = depth.format;
     std::vector<AVS_VideoFrame*> held;
+    const auto planes_of = [&](const AVS_VideoFrame& frame) {
+        Planes planes;
+        for (int p = 0; p < 3; ++p) planes[p] = plane_of(frame.planes[p], f);
+        return planes;
+    };
     const auto fetch = [&](const AVS_Value& clip, int n, std::vector<Frame>* into) {
         if (clip.type != kValueClip) return;
         AVS_VideoFrame* out = static_cast<FakeClip*>(clip.d.clip)->get_frame(n);
         held.push_back(out);
-        into->push_back({luma_of(source->original(n).planes[0], f), luma_of(out->planes[0], f),
-                         out->props.values});
+        into->push_back({planes_of(source->original(n)), planes_of(*out), out->props.values});
     };
     for (const int64_t n : spread_frames(kFrames, kWidth * kHeight))
-        run.measured.push_back(luma_of(source->original(static_cast<int>(n)).planes[0], f));
+        run.measured.push_back(planes_of(source->original(static_cast<int>(n))));
     for (int n : {0, kFrames - 1}) {
         fetch(velnor, n, &run.frames);
         fetch(estimate, n, &run.estimates);
@@ -210,67 +253,96 @@ void run_avs(const Depth& depth, const int (&luma)[2], const Named& named, const
     source->release();
 }
 
-// Across depths, contents and named values, each binding measures what the
-// command line measures on the same frames and reports and filters with it.
-TEST(AutoAcrossFrontEnds, SameFramesSameEstimateSameSettings) {
+// Across depths, contents, planes and named values, each binding measures each
+// filtered plane as the command line measures it on the same frames, filters it
+// with that plane's settings (values named in the call win on every plane) and
+// reports it; a plane not filtered is not measured and stays as it was.
+TEST(AutoAcrossFrontEnds, SameFramesSameEstimateSameSettingsPlaneByPlane) {
     const struct {
         const char* content;
-        int luma[2];  // an 8-bit level and the amplitude of uniform noise around it
+        Levels levels;  // luma, U, V; a negative level: random samples
         Named named;
     } contents[] = {
-        {"noisy", {100, 12}, {}},
-        {"lightly noisy", {60, 4}, {}},
-        {"noisy, threshold2 named", {100, 12}, {{"threshold2", 3}}},
-        {"noisy, all named", {140, 20}, {{"strength", 7}, {"threshold1", 9}, {"threshold2", 5}}},
-        {"flat grey: no noise", {128, 0}, {}},
-        {"black: no estimate", {0, 0}, {}},
+        {"noisy", {{{100, 12}, {128, 3}, {120, 20}}}, {}},
+        {"lightly noisy luma, flat chroma", {{{60, 4}, {128, 0}, {128, 0}}}, {}},
+        {"noisy, threshold2 named", {{{100, 12}, {110, 6}, {140, 16}}}, {{"threshold2", 3}}},
+        {"noisy, all named",
+         {{{140, 20}, {128, 8}, {128, 2}}},
+         {{"strength", 7}, {"threshold1", 9}, {"threshold2", 5}}},
+        {"flat grey: no noise", {{{128, 0}, {128, 0}, {128, 0}}}, {}},
+        {"black luma: no estimate", {{{0, 0}, {128, 10}, {100, 4}}}, {}},
     };
+    enum Planes3 : unsigned { kLuma = 1, kChroma = 6, kAll = 7 };
     for (const Depth& depth : kDepths) {
         for (const auto& c : contents) {
-            const auto check = [&](const char* front_end, bool properties) {
-                return [&, front_end, properties](const FrontEndRun& run) {
-                    SCOPED_TRACE(testing::Message()
-                                 << front_end << ", " << depth.name << ", " << c.content);
+            const auto check = [&](const char* front_end, unsigned filtered, bool properties) {
+                return [&, front_end, filtered, properties](const FrontEndRun& run) {
+                    SCOPED_TRACE(testing::Message() << front_end << ", planes " << filtered << ", "
+                                                    << depth.name << ", " << c.content);
                     ASSERT_EQ(run.error, "");
                     ASSERT_EQ(run.measured.size(), std::min<uint64_t>(kFrames, kNoiseSampleFrames));
-                    const CliChoice cli = cli_choice(run.measured, depth.format);
-                    FilterValues used = cli.values;
-                    for (const auto& [key, value] : c.named)
-                        (key == "strength"     ? used.strength
-                         : key == "threshold1" ? used.threshold1
-                                               : used.threshold2) = value;
+                    const std::vector<CliPlane> cli =
+                        cli_choice(run.measured, depth.format, filtered != kLuma);
+                    Properties expected;
+                    FilterValues used[3] = {};  // strength 0 leaves a plane as it is
+                    for (int p = 0; p < 3; ++p) {
+                        if (!(filtered & (1u << p))) continue;
+                        FilterValues& v = used[p] = cli.at(p).values;
+                        for (const auto& [key, value] : c.named)
+                            (key == "strength"     ? v.strength
+                             : key == "threshold1" ? v.threshold1
+                                                   : v.threshold2) = value;
+                        const std::pair<const char*, double> entries[] = {
+                            {plugin::kPlanesProperty, p},
+                            {plugin::kNoiseProperty, cli[p].noise},
+                            {plugin::kDetailProperty, cli[p].detail},
+                            {plugin::kStrengthProperty, v.strength},
+                            {plugin::kThreshold1Property, v.threshold1},
+                            {plugin::kThreshold2Property, v.threshold2}};
+                        for (const auto& [key, value] : entries) expected[key].push_back(value);
+                    }
                     ASSERT_EQ(run.frames.size(), 2u);
                     for (const Frame& frame : run.frames) {
-                        EXPECT_EQ(check_luma(frame.in, frame.out, depth.format, used), "");
-                        if (!properties) {
-                            EXPECT_TRUE(frame.props.empty());
-                            continue;
-                        }
-                        const std::map<std::string, double> expected = {
-                            {plugin::kNoiseProperty, cli.noise},
-                            {plugin::kStrengthProperty, used.strength},
-                            {plugin::kThreshold1Property, used.threshold1},
-                            {plugin::kThreshold2Property, used.threshold2}};
-                        EXPECT_EQ(frame.props, expected);
+                        for (int p = 0; p < 3; ++p)
+                            EXPECT_EQ(check_plane(frame.in[p], frame.out[p], depth.format, used[p]),
+                                      "")
+                                << "plane " << p;
+                        EXPECT_EQ(frame.props, properties ? expected : Properties{});
                     }
-                    if (run.messages >= 0) {
-                        EXPECT_EQ(run.messages, 1);
+                    if (run.other_messages > 0 || !run.logs.empty()) {
+                        // VapourSynth: one information message, naming each plane.
+                        EXPECT_EQ(run.other_messages, 0);
+                        ASSERT_EQ(run.logs.size(), 1u);
+                        for (int p = 0; p < 3; ++p)
+                            EXPECT_EQ(
+                                run.logs[0].find("plane " + std::to_string(p)) != std::string::npos,
+                                (filtered & (1u << p)) != 0)
+                                << run.logs[0];
                     }
                     if (!properties) return;
-                    // Estimate: each frame's own estimate, the picture untouched.
+                    // Estimate: each frame's own luma estimate, the picture untouched.
                     ASSERT_EQ(run.estimates.size(), 2u);
                     for (const Frame& frame : run.estimates) {
-                        EXPECT_EQ(frame.props, (std::map<std::string, double>{
-                                                   {plugin::kNoiseProperty,
-                                                    cli_choice({frame.in}, depth.format).noise}}));
-                        EXPECT_EQ(check_luma(frame.in, frame.out, depth.format, {0, 0, 0}), "");
+                        const CliPlane alone = cli_choice({frame.in}, depth.format, false).at(0);
+                        EXPECT_EQ(frame.props,
+                                  (Properties{{plugin::kNoiseProperty, {alone.noise}},
+                                              {plugin::kDetailProperty, {alone.detail}}}));
+                        for (int p = 0; p < 3; ++p)
+                            EXPECT_EQ(
+                                check_plane(frame.in[p], frame.out[p], depth.format, {0, 0, 0}),
+                                "");
                     }
                 };
             };
-            run_vs(depth, c.luma, c.named, check("VapourSynth", true));
-            run_avs(depth, c.luma, c.named, avsc::FakeAvs::kApi, check("AviSynth+", true));
-            run_avs(depth, c.luma, c.named, avsc::FakeAvs::kApiWithoutProperties,
-                    check("AviSynth+ without frame properties", false));
+            run_vs(depth, c.levels, {0}, c.named, check("VapourSynth", kLuma, true));
+            run_vs(depth, c.levels, {0, 1, 2}, c.named, check("VapourSynth", kAll, true));
+            run_vs(depth, c.levels, {2, 1}, c.named, check("VapourSynth", kChroma, true));
+            run_avs(depth, c.levels, false, c.named, avsc::FakeAvs::kApi,
+                    check("AviSynth+", kLuma, true));
+            run_avs(depth, c.levels, true, c.named, avsc::FakeAvs::kApi,
+                    check("AviSynth+", kAll, true));
+            run_avs(depth, c.levels, true, c.named, avsc::FakeAvs::kApiWithoutProperties,
+                    check("AviSynth+ without frame properties", kAll, false));
         }
     }
 }

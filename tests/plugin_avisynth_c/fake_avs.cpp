@@ -84,16 +84,21 @@ AVS_Map* get_frame_props_rw(AVS_ScriptEnvironment*, AVS_VideoFrame* frame) {
     return frame->refs == 1 ? &frame->props : nullptr;
 }
 
-int prop_set_int(AVS_ScriptEnvironment*, AVS_Map* map, const char* key, int64_t i, int append) {
-    if (append != 0) return 1;
-    map->values[key] = static_cast<double>(i);
+// Replaces the key's entries or appends one; any other mode is refused.
+int prop_set(AVS_Map* map, const char* key, double value, int append) {
+    if (append != kPropReplace && append != kPropAppend) return 1;
+    std::vector<double>& entries = map->values[key];
+    if (append == kPropReplace) entries.clear();
+    entries.push_back(value);
     return 0;
 }
 
+int prop_set_int(AVS_ScriptEnvironment*, AVS_Map* map, const char* key, int64_t i, int append) {
+    return prop_set(map, key, static_cast<double>(i), append);
+}
+
 int prop_set_float(AVS_ScriptEnvironment*, AVS_Map* map, const char* key, double d, int append) {
-    if (append != 0) return 1;
-    map->values[key] = d;
-    return 0;
+    return prop_set(map, key, d, append);
 }
 
 int make_writable(AVS_ScriptEnvironment* env, AVS_VideoFrame** frame) {
@@ -235,9 +240,14 @@ AVS_VideoFrame* SourceClip::get_frame(int n) {
         if (layout.alpha) frame->planes[3] = plane(vi.width, height);
         for (test::TestPlane& p : frame->planes)
             test::fill_samples(p.data(), p.pitch, p.width / bytes, p.height, layout.sample, rng);
-        if (luma >= 0)
-            test::fill_level(frame->planes[0].data(), frame->planes[0].pitch, vi.width, height,
-                             layout.sample, luma, luma_noise, rng);
+        const int levels[3] = {luma, chroma[0], chroma[1]};
+        const int noise[3] = {luma_noise, chroma_noise[0], chroma_noise[1]};
+        for (int p = 0; p < (layout.chroma ? 3 : 1); ++p) {
+            test::TestPlane& plane = frame->planes[p];
+            if (levels[p] >= 0)
+                test::fill_level(plane.data(), plane.pitch, plane.width / bytes, plane.height,
+                                 layout.sample, levels[p], noise[p], rng, p ? -0.5f : 0.0f);
+        }
     }
     ++frame->refs;
     return frame;

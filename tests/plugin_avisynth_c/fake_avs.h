@@ -21,7 +21,8 @@ namespace velnor::avsc {
 
 // The host's opaque objects, defined here for the stand-in.
 struct AVS_Map {
-    std::map<std::string, double> values;  // integers and floats alike
+    // Each key's entries, integers and floats alike.
+    std::map<std::string, std::vector<double>> values;
 };
 
 struct AVS_VideoFrame {
@@ -75,6 +76,9 @@ public:
     int failing = -1;
     int luma = -1;
     int luma_noise = 0;
+    // The same for U and V.
+    int chroma[2] = {-1, -1};
+    int chroma_noise[2] = {0, 0};
     std::atomic<int> requests{0};
     ~SourceClip() override;
     AVS_VideoFrame* get_frame(int n) override;

@@ -284,9 +284,11 @@ const VSFrame* FakeVs::get_frame(VSNode* node, int n, std::string* error) {
                 test::TestPlane& plane = *f->planes[p];
                 test::fill_samples(plane.data(), plane.pitch, plane_width(f, p), plane.height,
                                    sample, rng);
-                if (p == 0 && node->luma >= 0)
+                const int level = p == 0 ? node->luma : node->chroma[p - 1];
+                const int noise = p == 0 ? node->luma_noise : node->chroma_noise[p - 1];
+                if (level >= 0)
                     test::fill_level(plane.data(), plane.pitch, plane_width(f, p), plane.height,
-                                     sample, node->luma, node->luma_noise, rng);
+                                     sample, level, noise, rng, p ? -0.5f : 0.0f);
                 mark_padding(plane);
             }
             f->props.entries["_FrameNumber"] = {int64_t{n}};

@@ -51,6 +51,9 @@ struct VSNode {
     int failing = -1;
     int luma = -1;
     int luma_noise = 0;
+    // The same for planes 1 and 2.
+    int chroma[2] = {-1, -1};
+    int chroma_noise[2] = {0, 0};
     std::atomic<int> requests{0};
     std::mutex mutex;
     std::map<int, const VSFrame*> frames;

@@ -128,7 +128,7 @@ TEST_F(VsBinding, FiltersEveryPlaneLikeTheReferenceInEveryFormatAndDepth) {
 }
 
 // Only the planes listed are filtered; the others are the source's, uncopied. An
-// empty list passes the clip through.
+// empty list passes the clip through, with auto too.
 TEST_F(VsBinding, FiltersTheListedPlanesOnly) {
     struct Case {
         const char* name;
@@ -168,6 +168,13 @@ TEST_F(VsBinding, FiltersTheListedPlanesOnly) {
          {{"planes", {}}},
          {20, 40, 10},
          {}},
+        {"none, auto: nothing measured",
+         FakeVs::format(cfYUV, stInteger, 8, 1, 1),
+         16,
+         16,
+         {{"planes", {}}, {"auto", {1}}},
+         {20, 40, 10},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -177,6 +184,7 @@ TEST_F(VsBinding, FiltersTheListedPlanesOnly) {
         ASSERT_NE(velnor, nullptr) << error;
         if (c.filtered.empty()) {
             EXPECT_EQ(velnor, source) << "planes=[] returns the clip itself";
+            EXPECT_EQ(source->requests, 0) << "planes=[] measures nothing";
         }
         for (int n = 0; n < 2; ++n) expect_frame(velnor, source, n, c.used, c.filtered);
         FakeVs::api().freeNode(velnor);

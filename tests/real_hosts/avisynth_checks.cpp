@@ -239,12 +239,12 @@ public:
         }
     }
 
-    // auto on a clip of `format`: frame for frame the output of the settings
-    // velnor --suggest prints for the frames auto measures, each frame carrying the
-    // estimate and those settings; VelnorEstimate gives each frame the command
-    // line's estimate of that frame alone.
+    // auto on a clip of `format`, luma alone and with chroma=true: frame for frame
+    // each filtered plane is that plane of the output of the settings velnor
+    // --suggest (--chroma) prints for it on the frames auto measures, each frame
+    // carrying every filtered plane's estimate and settings; VelnorEstimate gives
+    // each frame the command line's estimate of that frame alone.
     void check_auto(const Format& format) {
-        const std::string where = std::string("auto, ") + format.name;
         const SampleFormat sample = sample_format(format.bits);
         avs::AVS_Clip* source = eval_clip(
             "VelnorTestNoise(BlankClip(length=" + std::to_string(kAutoFrames) +
@@ -253,33 +253,78 @@ public:
             ", " + std::to_string(format.planes) + ", 0, " + std::to_string(format.bits) + ")");
         if (!source) return;
         set_source(source);
+        for (const bool chroma : {false, true}) check_auto_planes(format, chroma, source);
+        const std::string where = std::string("auto, ") + format.name;
+        avs::AVS_Clip* estimate = eval_clip("VelnorEstimate(velnor_source)");
+        for (int n = 0; estimate && n < kAutoFrames; n += kAutoFrames / 3) {
+            avs::AVS_VideoFrame* in = api_.get_frame(source, n);
+            avs::AVS_VideoFrame* out = api_.get_frame(estimate, n);
+            const std::string frame_where = where + ", VelnorEstimate frame " + std::to_string(n);
+            std::string error;
+            const std::optional<CliSuggestion> alone =
+                cli_suggestion({plane(in, avs::AVS_PLANAR_Y, sample)}, &error);
+            int missing = 0;
+            const double noise = api_.prop_get_float(env_, api_.get_frame_props_ro(env_, out),
+                                                     plugin::kNoiseProperty, 0, &missing);
+            int no_detail = 0;
+            api_.prop_get_float(env_, api_.get_frame_props_ro(env_, out), plugin::kDetailProperty,
+                                0, &no_detail);
+            tally_.count_other();
+            if (!alone || missing || no_detail || std::abs(noise - alone->sigma) > kPrintedSigma)
+                tally_.fail(frame_where + ": VelnorNoise " + std::to_string(noise) + " (" +
+                            (missing ? "missing" : "set") + "), VelnorDetail " +
+                            (no_detail ? "missing" : "set") + ", velnor --suggest " +
+                            (alone ? std::to_string(alone->sigma) : error));
+            tally_.check_same(plane(in, avs::AVS_PLANAR_Y, sample),
+                              plane(out, avs::AVS_PLANAR_Y, sample), frame_where);
+            api_.release_video_frame(in);
+            api_.release_video_frame(out);
+        }
+        for (avs::AVS_Clip* clip : {estimate, source})
+            if (clip) api_.release_clip(clip);
+    }
+
+private:
+    void check_auto_planes(const Format& format, bool chroma, avs::AVS_Clip* source) {
+        const std::string where =
+            std::string("auto") + (chroma ? " with chroma, " : ", ") + format.name;
+        const SampleFormat sample = sample_format(format.bits);
+        const int measured_planes = chroma ? 3 : 1;
         std::vector<avs::AVS_VideoFrame*> held;
-        std::vector<ConstPlane> measured;
+        std::vector<FramePlanes> measured;
         for (const int64_t n : spread_frames(kAutoFrames, uint64_t{kAutoWidth} * kAutoHeight)) {
             held.push_back(api_.get_frame(source, static_cast<int>(n)));
-            measured.push_back(plane(held.back(), avs::AVS_PLANAR_Y, sample));
+            FramePlanes& planes = measured.emplace_back();
+            for (int p = 0; p < measured_planes; ++p)
+                planes.push_back(plane(held.back(), kPlaneIds[p], sample));
         }
         std::string error;
-        const std::optional<CliSuggestion> cli = cli_suggestion(measured, &error);
+        const std::optional<std::vector<CliSuggestion>> cli =
+            cli_suggestion_per_plane(measured, &error);
         for (avs::AVS_VideoFrame* frame : held) api_.release_video_frame(frame);
         if (!cli) {
             tally_.fail(where + ": " + error);
-            api_.release_clip(source);
             return;
         }
-        avs::AVS_Clip* automatic = eval_clip("Velnor(velnor_source, auto=true)");
-        avs::AVS_Clip* named =
-            eval_clip("Velnor(velnor_source, strength=" + std::to_string(cli->strength) +
-                      ", threshold1=" + std::to_string(cli->threshold1) +
-                      ", threshold2=" + std::to_string(cli->threshold2) + ")");
-        avs::AVS_Clip* estimate = eval_clip("VelnorEstimate(velnor_source)");
-        for (int n = 0; automatic && named && n < kAutoFrames; ++n) {
+        const std::string chroma_argument = chroma ? ", chroma=true" : "";
+        avs::AVS_Clip* automatic =
+            eval_clip("Velnor(velnor_source, auto=true" + chroma_argument + ")");
+        // Plane p of the output is plane p of `named[p]` (the luma's for planes not filtered).
+        std::vector<avs::AVS_Clip*> named;
+        for (const CliSuggestion& s : *cli)
+            named.push_back(
+                eval_clip("Velnor(velnor_source, strength=" + std::to_string(s.strength) +
+                          ", threshold1=" + std::to_string(s.threshold1) +
+                          ", threshold2=" + std::to_string(s.threshold2) + chroma_argument + ")"));
+        const bool all_named = std::find(named.begin(), named.end(), nullptr) == named.end();
+        for (int n = 0; automatic && all_named && n < kAutoFrames; ++n) {
             avs::AVS_VideoFrame* a = api_.get_frame(automatic, n);
-            avs::AVS_VideoFrame* b = api_.get_frame(named, n);
+            std::vector<avs::AVS_VideoFrame*> b;
+            for (avs::AVS_Clip* clip : named) b.push_back(api_.get_frame(clip, n));
             const std::string frame_where = where + ", frame " + std::to_string(n);
-            if (a && b) {
+            if (a && std::find(b.begin(), b.end(), nullptr) == b.end()) {
                 for (int p = 0; p < format.planes; ++p)
-                    tally_.check_same(plane(b, kPlaneIds[p], sample),
+                    tally_.check_same(plane(b[p < measured_planes ? p : 0], kPlaneIds[p], sample),
                                       plane(a, kPlaneIds[p], sample),
                                       frame_where + ", plane " + std::to_string(p));
                 check_properties(a, *cli, frame_where);
@@ -288,54 +333,49 @@ public:
                 tally_.fail(frame_where + ": no frame");
             }
             if (a) api_.release_video_frame(a);
-            if (b) api_.release_video_frame(b);
+            for (avs::AVS_VideoFrame* frame : b)
+                if (frame) api_.release_video_frame(frame);
         }
-        for (int n = 0; estimate && n < kAutoFrames; n += kAutoFrames / 3) {
-            avs::AVS_VideoFrame* in = api_.get_frame(source, n);
-            avs::AVS_VideoFrame* out = api_.get_frame(estimate, n);
-            const std::string frame_where = where + ", VelnorEstimate frame " + std::to_string(n);
-            const std::optional<CliSuggestion> alone =
-                cli_suggestion({plane(in, avs::AVS_PLANAR_Y, sample)}, &error);
-            int missing = 0;
-            const double noise = api_.prop_get_float(env_, api_.get_frame_props_ro(env_, out),
-                                                     plugin::kNoiseProperty, 0, &missing);
-            tally_.count_other();
-            if (!alone || missing || std::abs(noise - alone->sigma) > kPrintedSigma)
-                tally_.fail(frame_where + ": VelnorNoise " + std::to_string(noise) + " (" +
-                            (missing ? "missing" : "set") + "), velnor --suggest " +
-                            (alone ? std::to_string(alone->sigma) : error));
-            tally_.check_same(plane(in, avs::AVS_PLANAR_Y, sample),
-                              plane(out, avs::AVS_PLANAR_Y, sample), frame_where);
-            api_.release_video_frame(in);
-            api_.release_video_frame(out);
-        }
-        for (avs::AVS_Clip* clip : {automatic, named, estimate, source})
+        if (automatic) api_.release_clip(automatic);
+        for (avs::AVS_Clip* clip : named)
             if (clip) api_.release_clip(clip);
     }
 
-private:
-    void check_properties(const avs::AVS_VideoFrame* frame, const CliSuggestion& cli,
+    // The properties of an auto frame: one entry per plane suggested, in plane order.
+    void check_properties(const avs::AVS_VideoFrame* frame, const std::vector<CliSuggestion>& cli,
                           const std::string& where) {
         const avs::AVS_Map* props = api_.get_frame_props_ro(env_, frame);
-        const struct {
-            const char* key;
-            int expected;
-        } ints[] = {{plugin::kStrengthProperty, cli.strength},
-                    {plugin::kThreshold1Property, cli.threshold1},
-                    {plugin::kThreshold2Property, cli.threshold2}};
         tally_.count_other();
-        for (const auto& i : ints) {
-            int missing = 0;
-            const int64_t value = api_.prop_get_int(env_, props, i.key, 0, &missing);
-            if (missing || value != i.expected)
-                tally_.fail(where + ": " + i.key + " " + std::to_string(value) + ", expected " +
-                            std::to_string(i.expected));
+        for (std::size_t p = 0; p < cli.size(); ++p) {
+            const int index = static_cast<int>(p);
+            const std::string at = where + ", entry " + std::to_string(p) + ": ";
+            const struct {
+                const char* key;
+                int expected;
+            } ints[] = {{plugin::kPlanesProperty, index},
+                        {plugin::kStrengthProperty, cli[p].strength},
+                        {plugin::kThreshold1Property, cli[p].threshold1},
+                        {plugin::kThreshold2Property, cli[p].threshold2}};
+            for (const auto& i : ints) {
+                int missing = 0;
+                const int64_t value = api_.prop_get_int(env_, props, i.key, index, &missing);
+                if (missing || value != i.expected)
+                    tally_.fail(at + i.key + " " + std::to_string(value) + ", expected " +
+                                std::to_string(i.expected));
+            }
+            int missing = 0, no_detail = 0;
+            const double noise =
+                api_.prop_get_float(env_, props, plugin::kNoiseProperty, index, &missing);
+            api_.prop_get_float(env_, props, plugin::kDetailProperty, index, &no_detail);
+            if (missing || no_detail || std::abs(noise - cli[p].sigma) > kPrintedSigma)
+                tally_.fail(at + "VelnorNoise " + std::to_string(noise) + ", velnor --suggest " +
+                            std::to_string(cli[p].sigma) +
+                            (no_detail ? ", VelnorDetail missing" : ""));
         }
         int missing = 0;
-        const double noise = api_.prop_get_float(env_, props, plugin::kNoiseProperty, 0, &missing);
-        if (missing || std::abs(noise - cli.sigma) > kPrintedSigma)
-            tally_.fail(where + ": VelnorNoise " + std::to_string(noise) + ", velnor --suggest " +
-                        std::to_string(cli.sigma));
+        api_.prop_get_int(env_, props, plugin::kPlanesProperty, static_cast<int>(cli.size()),
+                          &missing);
+        if (!missing) tally_.fail(where + ": more entries than planes filtered");
     }
 
     void check_audio(avs::AVS_Clip* in, avs::AVS_Clip* out, const avs::AVS_VideoInfo& vi,

@@ -22,29 +22,35 @@ std::string read_file(const std::string& path) {
     return text.str();
 }
 
-bool write_stream(const std::string& path, const std::vector<ConstPlane>& lumas) {
-    const ConstPlane& first = lumas.at(0);
+bool write_stream(const std::string& path, const std::vector<FramePlanes>& frames) {
+    const ConstPlane& first = frames.at(0).at(0);
     const bool floating = first.format.type == SampleType::f32;
     const int bits = floating ? 16 : first.format.bits;
+    const bool chroma = frames[0].size() == 3;
     std::ofstream out(path, std::ios::binary);
-    out << "YUV4MPEG2 W" << first.width << " H" << first.height << " F25:1 Ip A1:1 Cmono"
-        << (bits == 8 ? "" : std::to_string(bits)) << "\n";
-    for (const ConstPlane& plane : lumas) {
+    out << "YUV4MPEG2 W" << first.width << " H" << first.height << " F25:1 Ip A1:1 "
+        << (chroma ? "C420" : "Cmono");
+    if (bits != 8) out << (chroma ? "p" : "") << bits;
+    out << "\n";
+    for (const FramePlanes& planes : frames) {
         out << "FRAME\n";
-        for (int y = 0; y < plane.height; ++y) {
-            const uint8_t* row = plane.data + y * plane.pitch;
-            if (!floating) {
-                out.write(reinterpret_cast<const char*>(row),
-                          static_cast<std::streamsize>(plane.width) * plane.format.bytes());
-                continue;
-            }
-            for (int x = 0; x < plane.width; ++x) {
-                float f;
-                std::memcpy(&f, row + 4 * x, 4);
-                const uint16_t word = estimate_word(f);
-                const char bytes[2] = {static_cast<char>(word & 0xff),
-                                       static_cast<char>(word >> 8)};
-                out.write(bytes, 2);
+        for (std::size_t p = 0; p < planes.size(); ++p) {
+            const ConstPlane& plane = planes[p];
+            for (int y = 0; y < plane.height; ++y) {
+                const uint8_t* row = plane.data + y * plane.pitch;
+                if (!floating) {
+                    out.write(reinterpret_cast<const char*>(row),
+                              static_cast<std::streamsize>(plane.width) * plane.format.bytes());
+                    continue;
+                }
+                for (int x = 0; x < plane.width; ++x) {
+                    float f;
+                    std::memcpy(&f, row + 4 * x, 4);
+                    const uint16_t word = estimate_word(p == 0 ? f : f + 0.5f);
+                    const char bytes[2] = {static_cast<char>(word & 0xff),
+                                           static_cast<char>(word >> 8)};
+                    out.write(bytes, 2);
+                }
             }
         }
     }
@@ -73,8 +79,13 @@ std::string cli_program() {
     return program ? program : "";
 }
 
-std::optional<CliSuggestion> cli_suggestion(const std::vector<ConstPlane>& lumas,
-                                            std::string* error) {
+namespace {
+
+// velnor --suggest [--chroma] on the frames: what it printed, as one suggestion per
+// plane measured.
+std::optional<std::vector<CliSuggestion>> suggest(const std::vector<FramePlanes>& frames,
+                                                  std::string* error) {
+    const bool chroma = frames.at(0).size() == 3;
     const std::filesystem::path folder = new_folder();
     if (folder.empty()) {
         *error = "no temporary folder";
@@ -82,20 +93,39 @@ std::optional<CliSuggestion> cli_suggestion(const std::vector<ConstPlane>& lumas
     }
     const std::string base = folder.string(), stream = base + "/in.y4m", out = base + "/out",
                       messages = base + "/err";
-    std::optional<CliSuggestion> result;
-    if (!write_stream(stream, lumas)) {
+    std::optional<std::vector<CliSuggestion>> result;
+    if (!write_stream(stream, frames)) {
         *error = "cannot write " + stream;
     } else {
-        const std::string command = "'" + cli_program() + "' --suggest '" + stream + "' >'" + out +
+        const std::string command = "'" + cli_program() + "' --suggest " +
+                                    (chroma ? "--chroma '" : "'") + stream + "' >'" + out +
                                     "' 2>'" + messages + "'";
         const int status = std::system(command.c_str());
         const std::string printed = read_file(out), said = read_file(messages);
-        CliSuggestion s{};
-        const std::size_t at = said.find("sigma ");
-        if (status == 0 &&
-            std::sscanf(printed.c_str(), "--strength %d --threshold1 %d --threshold2 %d",
-                        &s.strength, &s.threshold1, &s.threshold2) == 3 &&
-            at != std::string::npos && std::sscanf(said.c_str() + at, "sigma %lf", &s.sigma) == 1)
+        std::vector<CliSuggestion> s(chroma ? 3 : 1);
+        bool read = status == 0 &&
+                    std::sscanf(printed.c_str(), "--strength %d --threshold1 %d --threshold2 %d",
+                                &s[0].strength, &s[0].threshold1, &s[0].threshold2) == 3;
+        if (chroma) {
+            const std::size_t at = printed.find(" --chroma ");
+            read = read && at != std::string::npos &&
+                   std::sscanf(printed.c_str() + at, " --chroma --cb %d,%d,%d --cr %d,%d,%d",
+                               &s[1].strength, &s[1].threshold1, &s[1].threshold2, &s[2].strength,
+                               &s[2].threshold1, &s[2].threshold2) == 6;
+        }
+        const char* const names[] = {"luma noise sigma ", "Cb noise sigma ", "Cr noise sigma "};
+        for (std::size_t p = 0; p < s.size() && read; ++p) {
+            const std::size_t at = said.find(names[p]);
+            // A plane without an estimate ("Cb: no noise estimate ...") reads as 0.
+            if (at == std::string::npos && p > 0)
+                read = said.find(std::string(p == 1 ? "Cb" : "Cr") + ": no noise estimate") !=
+                       std::string::npos;
+            else
+                read =
+                    at != std::string::npos &&
+                    std::sscanf(said.c_str() + at + std::strlen(names[p]), "%lf", &s[p].sigma) == 1;
+        }
+        if (read)
             result = s;
         else
             *error = "velnor --suggest: status " + std::to_string(status) + ", printed \"" +
@@ -104,6 +134,22 @@ std::optional<CliSuggestion> cli_suggestion(const std::vector<ConstPlane>& lumas
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     return result;
+}
+
+}  // namespace
+
+std::optional<CliSuggestion> cli_suggestion(const std::vector<ConstPlane>& lumas,
+                                            std::string* error) {
+    std::vector<FramePlanes> frames;
+    for (const ConstPlane& luma : lumas) frames.push_back({luma});
+    const std::optional<std::vector<CliSuggestion>> planes = suggest(frames, error);
+    if (!planes) return std::nullopt;
+    return planes->at(0);
+}
+
+std::optional<std::vector<CliSuggestion>> cli_suggestion_per_plane(
+    const std::vector<FramePlanes>& frames, std::string* error) {
+    return suggest(frames, error);
 }
 
 }  // namespace velnor::real_hosts

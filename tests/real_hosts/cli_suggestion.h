@@ -1,6 +1,8 @@
 // The command line's measurement of frames a host delivered: `velnor --suggest` on a
-// greyscale YUV4MPEG2 stream of their luma planes (float samples as the 16-bit words
-// the estimate reads them as). The program is named by VELNOR_CLI.
+// greyscale YUV4MPEG2 stream of their luma planes, or `velnor --suggest --chroma`
+// on a 4:2:0 stream of all three (float samples as the 16-bit words the estimate
+// reads them as, chroma shifted up by one half as the plug-ins measure it). The
+// program is named by VELNOR_CLI.
 #pragma once
 
 #include <optional>
@@ -16,6 +18,9 @@ struct CliSuggestion {
     int strength, threshold1, threshold2;
 };
 
+// One frame's planes: the luma, or the luma, Cb and Cr of a 4:2:0 frame.
+using FramePlanes = std::vector<ConstPlane>;
+
 // The velnor program VELNOR_CLI names; empty when unset.
 std::string cli_program();
 
@@ -23,5 +28,10 @@ std::string cli_program();
 // `*error` set when it fails or prints something else.
 std::optional<CliSuggestion> cli_suggestion(const std::vector<ConstPlane>& lumas,
                                             std::string* error);
+
+// Runs `velnor --suggest --chroma` on 4:2:0 frames of three planes each: the
+// luma's suggestion, then Cb's and Cr's.
+std::optional<std::vector<CliSuggestion>> cli_suggestion_per_plane(
+    const std::vector<FramePlanes>& frames, std::string* error);
 
 }  // namespace velnor::real_hosts

@@ -181,5 +181,7 @@ int main() {
     VELNOR_CONSTANT(report, AVS_MT_NICE_FILTER);
     VELNOR_CONSTANT(report, AVS_MT_MULTI_INSTANCE);
     VELNOR_CONSTANT(report, AVS_MT_SERIALIZED);
+    report.value("AVS_PROPAPPENDMODE_REPLACE", ours::kPropReplace, ::AVS_PROPAPPENDMODE_REPLACE);
+    report.value("AVS_PROPAPPENDMODE_APPEND", ours::kPropAppend, ::AVS_PROPAPPENDMODE_APPEND);
     return report.finish();
 }

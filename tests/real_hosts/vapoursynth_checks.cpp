@@ -2,6 +2,7 @@
 // on it in every accepted format and depth with every argument set and plane list,
 // frames pulled one by one and all at once from the core's threads, and refusals of
 // the formats and plane lists it does not take.
+#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -301,28 +302,70 @@ public:
 
     const VSAPI& api() const { return api_; }
 
-    // auto on a clip of `format`: frame for frame the output of the settings velnor
-    // --suggest prints for the frames auto measures, each frame carrying the estimate
-    // and those settings, one information message logged; Estimate gives each frame
-    // the command line's estimate of that frame alone.
+    // auto on a clip of `format`, with planes=[0], [0, 1, 2] and [1, 2]: frame for
+    // frame each filtered plane is that plane of the output of the settings velnor
+    // --suggest (--chroma) prints for it on the frames auto measures, each frame
+    // carrying every filtered plane's estimate and settings, one information
+    // message logged; Estimate gives each frame the command line's estimate of that
+    // frame alone.
     void check_auto(const Format& format) {
         const std::string where = "auto, " + format_name(format);
         VSNode* source = make_source(format, {kAutoWidth, kAutoHeight}, kAutoFrames);
         if (!source) return;
+        for (const std::vector<int>& planes :
+             {std::vector<int>{0}, std::vector<int>{0, 1, 2}, std::vector<int>{1, 2}})
+            check_auto_planes(format, planes, source);
+        VSNode* estimate = invoke("Estimate", source, {}, where);
+        for (int n = 0; estimate && n < kAutoFrames; n += kAutoFrames / 3) {
+            const VSFrame* in = api_.getFrame(n, source, nullptr, 0);
+            const VSFrame* out = api_.getFrame(n, estimate, nullptr, 0);
+            const std::string frame_where = where + ", Estimate frame " + std::to_string(n);
+            std::string error;
+            const std::optional<CliSuggestion> alone = cli_suggestion({plane(in, 0)}, &error);
+            int missing = 0, no_detail = 0;
+            const VSMap* props = api_.getFramePropertiesRO(out);
+            const double noise = api_.mapGetFloat(props, plugin::kNoiseProperty, 0, &missing);
+            api_.mapGetFloat(props, plugin::kDetailProperty, 0, &no_detail);
+            tally_.count_other();
+            if (!alone || missing || no_detail || std::abs(noise - alone->sigma) > kPrintedSigma)
+                tally_.fail(frame_where + ": VelnorNoise " + std::to_string(noise) +
+                            (no_detail ? ", VelnorDetail missing" : "") + ", velnor --suggest " +
+                            (alone ? std::to_string(alone->sigma) : error));
+            for (int p = 0; p < api_.getVideoFrameFormat(in)->numPlanes; ++p)
+                tally_.check_same(plane(in, p), plane(out, p), frame_where);
+            api_.freeFrame(in);
+            api_.freeFrame(out);
+        }
+        for (VSNode* node : {estimate, source})
+            if (node) api_.freeNode(node);
+    }
+
+private:
+    void check_auto_planes(const Format& format, const std::vector<int>& planes, VSNode* source) {
+        std::string list;
+        for (const int p : planes) list += (list.empty() ? "" : ", ") + std::to_string(p);
+        const std::string where = "auto, planes [" + list + "], " + format_name(format);
+        const bool chroma = planes.size() > 1 || planes[0] != 0;
         std::vector<const VSFrame*> held;
-        std::vector<ConstPlane> measured;
+        std::vector<FramePlanes> measured;
         for (const int64_t n : spread_frames(kAutoFrames, uint64_t{kAutoWidth} * kAutoHeight)) {
             held.push_back(api_.getFrame(static_cast<int>(n), source, nullptr, 0));
-            measured.push_back(plane(held.back(), 0));
+            FramePlanes& frame = measured.emplace_back();
+            for (int p = 0; p < (chroma ? 3 : 1); ++p) frame.push_back(plane(held.back(), p));
         }
         std::string error;
-        const std::optional<CliSuggestion> cli = cli_suggestion(measured, &error);
+        const std::optional<std::vector<CliSuggestion>> suggested =
+            cli_suggestion_per_plane(measured, &error);
         for (const VSFrame* frame : held) api_.freeFrame(frame);
-        if (!cli) {
+        if (!suggested) {
             tally_.fail(where + ": " + error);
-            api_.freeNode(source);
             return;
         }
+        // What each filtered plane gets, in plane order.
+        std::vector<int> sorted = planes;
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<CliSuggestion> cli;
+        for (const int p : sorted) cli.push_back(suggested->at(static_cast<std::size_t>(p)));
         std::vector<std::string> log;
         VSLogHandle* handle = api_.addLogHandler(
             [](int type, const char* message, void* user) {
@@ -330,63 +373,59 @@ public:
                     static_cast<std::vector<std::string>*>(user)->push_back(message);
             },
             nullptr, &log, core_);
-        VSNode* automatic = invoke("Velnor", source, {{"auto", 1}}, where);
+        VSNode* automatic = invoke("Velnor", source, {{"auto", 1}}, where, planes);
         api_.removeLogHandler(handle, core_);
         tally_.count_other();
         if (log.size() != 1)
             tally_.fail(where + ": " + std::to_string(log.size()) + " information messages");
         else
             std::printf("  %s\n", log[0].c_str());
-        VSNode* named = invoke("Velnor", source,
-                               {{"strength", cli->strength},
-                                {"threshold1", cli->threshold1},
-                                {"threshold2", cli->threshold2}},
-                               where);
-        VSNode* estimate = invoke("Estimate", source, {}, where);
-        for (int n = 0; automatic && named && n < kAutoFrames; ++n) {
+        // Plane p of the output is plane p of named[i], i its place among the planes
+        // filtered, or the source's own.
+        std::vector<VSNode*> named;
+        for (const CliSuggestion& s : cli)
+            named.push_back(invoke("Velnor", source,
+                                   {{"strength", s.strength},
+                                    {"threshold1", s.threshold1},
+                                    {"threshold2", s.threshold2}},
+                                   where, planes));
+        const bool all_named = std::find(named.begin(), named.end(), nullptr) == named.end();
+        for (int n = 0; automatic && all_named && n < kAutoFrames; ++n) {
             const VSFrame* a = api_.getFrame(n, automatic, nullptr, 0);
-            const VSFrame* b = api_.getFrame(n, named, nullptr, 0);
+            const VSFrame* in = api_.getFrame(n, source, nullptr, 0);
+            std::vector<const VSFrame*> b;
+            for (VSNode* node : named) b.push_back(api_.getFrame(n, node, nullptr, 0));
             const std::string frame_where = where + ", frame " + std::to_string(n);
-            if (a && b) {
-                for (int p = 0; p < api_.getVideoFrameFormat(a)->numPlanes; ++p)
-                    tally_.check_same(plane(b, p), plane(a, p),
+            if (a && in && std::find(b.begin(), b.end(), nullptr) == b.end()) {
+                for (int p = 0; p < api_.getVideoFrameFormat(a)->numPlanes; ++p) {
+                    const auto at = std::find(sorted.begin(), sorted.end(), p);
+                    const VSFrame* expected = at == sorted.end() ? in : b[at - sorted.begin()];
+                    tally_.check_same(plane(expected, p), plane(a, p),
                                       frame_where + ", plane " + std::to_string(p));
-                check_properties(a, *cli, frame_where);
+                }
+                check_properties(a, sorted, cli, frame_where);
                 tally_.count_frame();
             } else {
                 tally_.fail(frame_where + ": no frame");
             }
+            for (const VSFrame* frame : b)
+                if (frame) api_.freeFrame(frame);
             if (a) api_.freeFrame(a);
-            if (b) api_.freeFrame(b);
+            if (in) api_.freeFrame(in);
         }
-        for (int n = 0; estimate && n < kAutoFrames; n += kAutoFrames / 3) {
-            const VSFrame* in = api_.getFrame(n, source, nullptr, 0);
-            const VSFrame* out = api_.getFrame(n, estimate, nullptr, 0);
-            const std::string frame_where = where + ", Estimate frame " + std::to_string(n);
-            const std::optional<CliSuggestion> alone = cli_suggestion({plane(in, 0)}, &error);
-            int missing = 0;
-            const double noise = api_.mapGetFloat(api_.getFramePropertiesRO(out),
-                                                  plugin::kNoiseProperty, 0, &missing);
-            tally_.count_other();
-            if (!alone || missing || std::abs(noise - alone->sigma) > kPrintedSigma)
-                tally_.fail(frame_where + ": VelnorNoise " + std::to_string(noise) +
-                            ", velnor --suggest " + (alone ? std::to_string(alone->sigma) : error));
-            for (int p = 0; p < api_.getVideoFrameFormat(in)->numPlanes; ++p)
-                tally_.check_same(plane(in, p), plane(out, p), frame_where);
-            api_.freeFrame(in);
-            api_.freeFrame(out);
-        }
-        for (VSNode* node : {automatic, named, estimate, source})
+        if (automatic) api_.freeNode(automatic);
+        for (VSNode* node : named)
             if (node) api_.freeNode(node);
     }
 
-private:
-    // Invokes a velnor function with integer arguments; its node, or null (failed).
+    // Invokes a velnor function with integer arguments and, where given, a plane
+    // list; its node, or null (failed).
     VSNode* invoke(const char* function, VSNode* source, const std::map<std::string, int>& ints,
-                   const std::string& where) {
+                   const std::string& where, const std::vector<int>& planes = {}) {
         VSMap* args = api_.createMap();
         api_.mapSetNode(args, "clip", source, maReplace);
         for (const auto& [key, value] : ints) api_.mapSetInt(args, key.c_str(), value, maReplace);
+        for (const int p : planes) api_.mapSetInt(args, "planes", p, maAppend);
         VSMap* out = api_.invoke(plugin_, function, args);
         VSNode* node = nullptr;
         if (const char* e = api_.mapGetError(out))
@@ -398,28 +437,41 @@ private:
         return node;
     }
 
-    void check_properties(const VSFrame* frame, const CliSuggestion& cli,
-                          const std::string& where) {
+    // The properties of an auto frame: one entry per filtered plane (`planes`,
+    // ascending), each with that plane's suggestion.
+    void check_properties(const VSFrame* frame, const std::vector<int>& planes,
+                          const std::vector<CliSuggestion>& cli, const std::string& where) {
         const VSMap* props = api_.getFramePropertiesRO(frame);
-        const struct {
-            const char* key;
-            int expected;
-        } ints[] = {{plugin::kStrengthProperty, cli.strength},
-                    {plugin::kThreshold1Property, cli.threshold1},
-                    {plugin::kThreshold2Property, cli.threshold2}};
         tally_.count_other();
-        for (const auto& i : ints) {
+        for (const char* key :
+             {plugin::kPlanesProperty, plugin::kNoiseProperty, plugin::kDetailProperty,
+              plugin::kStrengthProperty, plugin::kThreshold1Property, plugin::kThreshold2Property})
+            if (api_.mapNumElements(props, key) != static_cast<int>(planes.size()))
+                tally_.fail(where + ": " + key + " has " +
+                            std::to_string(api_.mapNumElements(props, key)) + " entries");
+        for (std::size_t i = 0; i < cli.size(); ++i) {
+            const int index = static_cast<int>(i);
+            const std::string at = where + ", entry " + std::to_string(i) + ": ";
+            const struct {
+                const char* key;
+                int expected;
+            } ints[] = {{plugin::kPlanesProperty, planes[i]},
+                        {plugin::kStrengthProperty, cli[i].strength},
+                        {plugin::kThreshold1Property, cli[i].threshold1},
+                        {plugin::kThreshold2Property, cli[i].threshold2}};
+            for (const auto& v : ints) {
+                int missing = 0;
+                const int64_t value = api_.mapGetInt(props, v.key, index, &missing);
+                if (missing || value != v.expected)
+                    tally_.fail(at + v.key + " " + std::to_string(value) + ", expected " +
+                                std::to_string(v.expected));
+            }
             int missing = 0;
-            const int64_t value = api_.mapGetInt(props, i.key, 0, &missing);
-            if (missing || value != i.expected)
-                tally_.fail(where + ": " + i.key + " " + std::to_string(value) + ", expected " +
-                            std::to_string(i.expected));
+            const double noise = api_.mapGetFloat(props, plugin::kNoiseProperty, index, &missing);
+            if (missing || std::abs(noise - cli[i].sigma) > kPrintedSigma)
+                tally_.fail(at + "VelnorNoise " + std::to_string(noise) + ", velnor --suggest " +
+                            std::to_string(cli[i].sigma));
         }
-        int missing = 0;
-        const double noise = api_.mapGetFloat(props, plugin::kNoiseProperty, 0, &missing);
-        if (missing || std::abs(noise - cli.sigma) > kPrintedSigma)
-            tally_.fail(where + ": VelnorNoise " + std::to_string(noise) + ", velnor --suggest " +
-                        std::to_string(cli.sigma));
     }
 
     ConstPlane plane(const VSFrame* frame, int p) const {
