@@ -216,22 +216,21 @@ def main():
         print(f"rule written to {args.table}; rebuild velnor before the check")
         return
 
-    report = []
+    text, table = [], []
     for kind in ("luma", "chroma"):
         held = cases(args.images, kind, HELD_OUT[kind])
         psnr, _ = measure(args.grid_tool, held, folder, args.jobs)
         rows = check(args.velnor, args.grid_tool, kind, held, psnr, folder)
-        if not args.markdown:
-            print_rows(rows)
-        report += summary(kind, rows, args.markdown)
-    if args.markdown:  # one header for both kinds
-        report = report[:2] + [line for line in report[2:] if not line.startswith(("|---", "| plane"))]
-    print("\n".join(report))
+        print_rows(rows)
+        text += summary(kind, rows, False)
+        table += summary(kind, rows, True)[0 if kind == "luma" else 2:]
     full = examples(args.images)
     psnr, _ = measure(args.grid_tool, full, folder, args.jobs)
     print("\nwhole frames:")
     print_rows(check(args.velnor, args.grid_tool, "luma", full[:4], psnr[:4], folder) +
                check(args.velnor, args.grid_tool, "chroma", full[4:], psnr[4:], folder))
+    print("\nheld-out photographs, by kind of picture:")
+    print("\n".join(table if args.markdown else text))
 
 
 def print_rows(rows):

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""Writes the table of suggested settings (core/suggested_settings.tsv) into
-docs/settings.md between its two "suggested-settings" marker lines, or with --check
-fails when the page's copy differs from the table."""
+"""Writes the table of measured settings (core/suggested_settings.tsv) into
+docs/settings.md between its two "suggested-settings" marker lines, one grid per
+kind of plane, or with --check fails when the page's copy differs from the table."""
 import argparse
 import sys
 
@@ -14,15 +14,20 @@ def markdown(tsv_path):
     rows = [line.rstrip("\n").split("\t") for line in open(tsv_path) if not line.startswith("#")]
     header, data = rows[0], rows[1:]
     column = {name: k for k, name in enumerate(header)}
-    lines = ["| noise sigma | velnor reads | suggested options | PSNR noisy | defaults "
-             "| suggested | best of the grid | SSIM noisy / defaults / suggested |",
-             "|---|---|---|---|---|---|---|---|"]
-    for row in data:
-        get = lambda name: row[column[name]]
-        lines.append(f"| {get('sigma')} | {get('estimate')} | `--strength {get('strength')} --threshold1 "
-                     f"{get('threshold1')} --threshold2 {get('threshold2')}` | "
-                     f"{get('noisy_db')} dB | {get('defaults_db')} dB | {get('rule_db')} dB | {get('best_db')} dB | "
-                     f"{get('noisy_ssim')} / {get('defaults_ssim')} / {get('rule_ssim')} |")
+    lines = []
+    for kind in ("luma", "chroma"):
+        nodes = [r for r in data if r[column["plane"]] == kind]
+        details = list(dict.fromkeys(r[column["detail"]] for r in nodes))
+        estimates = list(dict.fromkeys(r[column["estimate"]] for r in nodes))
+        cell = {(r[column["estimate"]], r[column["detail"]]):
+                "/".join(r[column[k]] for k in ("strength", "threshold1", "threshold2"))
+                for r in nodes}
+        if lines:
+            lines.append("")
+        lines.append(f"| {kind}: noise \\ detail | " + " | ".join(details) + " |")
+        lines.append("|---" * (len(details) + 1) + "|")
+        for e in estimates:
+            lines.append(f"| {e} | " + " | ".join(cell[(e, d)] for d in details) + " |")
     return "\n".join(lines)
 
 
