@@ -28,8 +28,9 @@ declare -A group_packages=(
   [mingw]="g++-mingw-w64-i686 g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix"
   [wine64]="wine wine64"
   # The 32-bit loader, from the i386 architecture: its packages must match the amd64
-  # ones exactly, so a stale index of either breaks it.
-  [wine32]="wine32"
+  # ones exactly, so a stale index of either breaks it. "wine" brings the commands
+  # (wine, wineboot, wineserver) that start it.
+  [wine32]="wine wine32"
   # A virtual machine for programs this machine's kernel cannot run (scripts/run-in-vm.sh;
   # the kernel it boots is Debian's, downloaded by that script).
   [vm]="qemu-system-x86 busybox-static"
