@@ -160,9 +160,11 @@ for i in "${!shares[@]}"; do
 done
 
 # -smap off: with it, every 32-bit process is killed at its first iret under TCG.
+# --foreground keeps qemu in this process group: stopping the caller stops it.
 console=$vm/console.log
+echo "run-in-vm: booting $(cut -d' ' -f1 "$vm/kernel/ready") for: $*"
 set +e
-timeout -k 10 "$limit" qemu-system-x86_64 -machine q35 -accel tcg,thread=multi -cpu max,-smap \
+timeout --foreground -k 10 "$limit" qemu-system-x86_64 -machine q35 -accel tcg,thread=multi -cpu max,-smap \
   -smp 2 -m 4096 -display none -no-reboot -nodefaults -serial stdio \
   -kernel "$vm/kernel/vmlinuz" -initrd "$vm/initramfs.cpio.gz" \
   -append "console=ttyS0 panic=-1 velnor.run=$run" "${virtfs[@]}" \

@@ -78,6 +78,7 @@ for level in reference sse2 sse4.1 avx2 avx512 default; do
   log=$work/host-$level.log
   events=$work/events-$level.txt
   rm -f "$events"
+  start=$SECONDS
   set +e
   if [ "$level" = default ]; then
     VELNOR_TEST_EVENTS=$events timeout 600 wine msvc_host.exe velnor.dll cases.bin >"$log" 2>&1
@@ -98,7 +99,7 @@ for level in reference sse2 sse4.1 avx2 avx512 default; do
     echo "wine-runs: VELNOR_SIMD=$level ran at '${used:-no level reported}', expected $expected"
     failed=$((failed + 1))
   else
-    echo "wine-runs: VELNOR_SIMD=$level ran at level $used"
+    echo "wine-runs: VELNOR_SIMD=$level ran at level $used ($((SECONDS - start)) s)"
   fi
 done
 
