@@ -17,15 +17,18 @@ cd "$work"
 export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
-if [ ! -f "$prefix/system.reg" ]; then
+# A prefix is complete once its server has ended after wineboot (the registry is
+# written then); the mark tells an interrupted one, which is made again.
+complete=$prefix/.velnor-complete
+if [ ! -f "$complete" ]; then
   echo "wine-runs: creating the wine prefix $prefix"
   start=$SECONDS
   rm -rf "$prefix"
   WINEPREFIX=$prefix wineboot -i >"$work/wineboot.log" 2>&1 || true
-  # The registry is written when the server ends.
   WINEPREFIX=$prefix wineserver -w
   [ -f "$prefix/system.reg" ] ||
     { echo "wine-runs: wineboot made no prefix:"; cat "$work/wineboot.log"; exit 1; }
+  touch "$complete"
   echo "wine-runs: prefix created in $((SECONDS - start)) s"
 fi
 
@@ -104,6 +107,7 @@ for level in reference sse2 sse4.1 avx2 avx512 default; do
 done
 
 echo "== wine host, load/unload cycles"
+start=$SECONDS
 set +e
 timeout 600 wine msvc_host.exe --unload-cycles 200 velnor.dll cases.bin >"$work/host-unload.log" 2>&1
 status=$?
@@ -114,6 +118,8 @@ if [ $status -ne 0 ] || ! grep -qE '^wine host: [0-9]+ passed, 0 failed' "$work/
   echo "wine-runs: the load/unload cycles failed (exit $status); full output:"
   cat "$work/host-unload.log"
   failed=$((failed + 1))
+else
+  echo "wine-runs: the load/unload cycles passed ($((SECONDS - start)) s)"
 fi
 
 if [ $failed -ne 0 ]; then
