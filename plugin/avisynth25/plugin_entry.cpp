@@ -4,7 +4,6 @@
 #include <new>
 
 #include "core/test_events.h"
-
 #include "plugin/avisynth25/host_references.h"
 #include "plugin/avisynth25/velnor_filter.h"
 

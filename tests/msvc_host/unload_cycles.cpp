@@ -50,8 +50,8 @@ bool one_cycle(const char* plugin, const TestCase& test, bool check) {
         init(env);
         volatile long destroyed = 0;
         {
-            PClip source(new SourceClip(*env, &test, static_cast<int>(test.header.pixel_type),
-                                        &destroyed));
+            PClip source(
+                new SourceClip(*env, &test, static_cast<int>(test.header.pixel_type), &destroyed));
             CreateOutcome outcome = call_create(*env, source.get(), test.header.argument_present,
                                                 test.header.argument_value);
             ok = expect(outcome.filter.get() != nullptr, "the create callback made no filter");
@@ -94,11 +94,12 @@ bool check_unload_cycles(const char* plugin, const TestCase& test, int cycles) {
         (static_cast<double>(after.private_bytes) - before.private_bytes) / cycles;
     const double heap_per_cycle =
         (static_cast<double>(after.heap_in_use) - before.heap_in_use) / cycles;
-    printf("wine host: unload cycles: %d; private bytes %lu -> %lu (%.1f per cycle); "
-           "heap in use %lu -> %lu (%.1f per cycle)\n",
-           cycles, before.private_bytes, after.private_bytes, private_per_cycle,
-           static_cast<unsigned long>(before.heap_in_use),
-           static_cast<unsigned long>(after.heap_in_use), heap_per_cycle);
+    printf(
+        "wine host: unload cycles: %d; private bytes %lu -> %lu (%.1f per cycle); "
+        "heap in use %lu -> %lu (%.1f per cycle)\n",
+        cycles, before.private_bytes, after.private_bytes, private_per_cycle,
+        static_cast<unsigned long>(before.heap_in_use),
+        static_cast<unsigned long>(after.heap_in_use), heap_per_cycle);
     expect(before.private_bytes != 0, "VirtualQuery found no committed private memory");
     expect(private_per_cycle < kUnloadBudgetBytes,
            "private bytes grew by %.1f per cycle; at most %d are allowed", private_per_cycle,

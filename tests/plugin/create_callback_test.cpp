@@ -1,5 +1,6 @@
 // Registration, argument defaults and the input check of the create callback.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,11 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include <unistd.h>
-
 #include "core/dispatch.h"
 #include "core/test_events.h"
-
 #include "plugin/avisynth25/velnor_filter.h"
 #include "tests/plugin/binding_fixture.h"
 
