@@ -1,17 +1,15 @@
 #include "cli/test_events.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
+
+#include "core/test_events.h"
 
 namespace velnor::cli {
 
 namespace {
 const char* events_path() {
-    static const char* const path = [] {
-        const char* value = std::getenv("VELNOR_TEST_EVENTS");
-        return value != nullptr && *value != '\0' ? value : nullptr;
-    }();
+    static const char* const path = velnor::test_events_path();
     return path;
 }
 }  // namespace

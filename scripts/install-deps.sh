@@ -28,8 +28,12 @@ declare -A group_packages=(
   [mingw]="g++-mingw-w64-i686 g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix"
   [wine64]="wine wine64"
   # The 32-bit loader, from the i386 architecture: its packages must match the amd64
-  # ones exactly, so a stale index of either breaks it.
-  [wine32]="wine32"
+  # ones exactly, so a stale index of either breaks it. "wine" brings the commands
+  # (wine, wineboot, wineserver) that start it.
+  [wine32]="wine wine32"
+  # A virtual machine for programs this machine's kernel cannot run (scripts/run-in-vm.sh;
+  # the kernel it boots is Debian's, downloaded by that script).
+  [vm]="qemu-system-x86 busybox-static"
   [aarch64]="g++-aarch64-linux-gnu qemu-user"
   # scripts/release.sh, the install check and the wheels.
   [packaging]="git zip man-db python3-pip"
@@ -39,7 +43,7 @@ declare -A group_packages=(
   [simde]="libsimde-dev"
   [bench]="hyperfine"
 )
-all_groups=(core demo format clang mingw wine64 wine32 aarch64 packaging macos simde bench)
+all_groups=(core demo format clang mingw wine64 wine32 vm aarch64 packaging macos simde bench)
 
 state=build/install-deps
 unavailable=$state/unavailable.tsv

@@ -1,7 +1,9 @@
 #include "plugin/avisynth25/plugin_entry.h"
 
+#include <cstdio>
 #include <new>
 
+#include "core/test_events.h"
 #include "plugin/avisynth25/host_references.h"
 #include "plugin/avisynth25/velnor_filter.h"
 
@@ -40,6 +42,16 @@ AVSValue* fail(AVSValue* result, AVSValue& args, IScriptEnvironment* env, const 
     return result;
 }
 
+void report_level(SimdLevel level) {
+    const char* path = test_events_path();
+    if (path == nullptr) return;
+    // Binary, so that the line ends in LF on Windows too.
+    if (std::FILE* file = std::fopen(path, "ab")) {
+        std::fprintf(file, "level %s\n", level_name(level));
+        std::fclose(file);
+    }
+}
+
 }  // namespace
 
 // The input clip is read from the argument array without a reference of its own:
@@ -64,6 +76,7 @@ AVSValue* VELNOR_CDECL create_velnor(AVSValue* result, AVSValue args, void*,
         filter = nullptr;
     }
     if (!filter) return fail(result, args, env, "Velnor: out of memory");
+    report_level(filter->level());
     *result = host::clip_value(filter);
     host::destroy_value(args);
     return result;

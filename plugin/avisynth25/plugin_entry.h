@@ -13,6 +13,9 @@ namespace velnor::plugin {
 
 // Turns a script call Velnor(clip, strength, threshold1, threshold2) into a filter
 // clip value at `result`. Raises "Velnor: Requires YV12 input" for any other input.
+// With VELNOR_TEST_EVENTS set (core/test_events.h), each filter made appends
+// "level NAME" to the events file: the vector level its pass runs at, which a test
+// host cannot see otherwise.
 host::AVSValue* VELNOR_CDECL create_velnor(host::AVSValue* result, host::AVSValue args,
                                            void* user_data, host::IScriptEnvironment* env);
 

@@ -20,6 +20,8 @@ public:
                  const ScratchAllocator& scratch = default_scratch_allocator());
 
     const FilterSettings& settings() const { return denoiser_.settings(); }
+    // The vector level of the pass that filters the frames.
+    SimdLevel level() const { return denoiser_.level(); }
 
     static host::VideoFrame** VELNOR_STDCALL GetFrame(host::IClip* self, host::VideoFrame** result,
                                                       int n, host::IScriptEnvironment* env);

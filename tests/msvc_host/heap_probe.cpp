@@ -26,3 +26,12 @@ HeapBlock heap_block_at(const void* address) {
     }
     return status == kHeapEnd ? HeapBlock::not_in_use : HeapBlock::unknown;
 }
+
+size_t heap_bytes_in_use() {
+    HeapInfo info = {nullptr, 0, 0};
+    size_t used = 0;
+    int status;
+    while ((status = _heapwalk(&info)) == kHeapOk)
+        if (info.use_flag == kUsedEntry) used += info.size;
+    return status == kHeapEnd ? used : 0;
+}

@@ -1,10 +1,12 @@
 // A host with Microsoft's C++ ABI that loads the plug-in DLL the way the frameserver
 // does and checks it call by call against the native core's results.
 // Usage: msvc_host.exe PLUGIN.dll CASES.bin
+//        msvc_host.exe --unload-cycles N PLUGIN.dll CASES.bin   (unload_cycles.h)
 #include "tests/msvc_host/case_file.h"
 #include "tests/msvc_host/check.h"
 #include "tests/msvc_host/conformance_checks.h"
 #include "tests/msvc_host/host_environment.h"
+#include "tests/msvc_host/unload_cycles.h"
 
 namespace {
 
@@ -20,9 +22,32 @@ int summary() {
     return failed_checks() == 0 ? 0 : 1;
 }
 
+// The first case of YV12 or I420 input, which the filter accepts.
+const TestCase* accepted_case(const CaseFile& cases) {
+    for (int i = 0; i < cases.case_count; ++i) {
+        const int type = static_cast<int>(cases.cases[i].header.pixel_type);
+        if ((type == CS_YV12 || type == CS_I420) && cases.cases[i].header.frame_count > 0)
+            return &cases.cases[i];
+    }
+    return nullptr;
+}
+
+int unload_cycles(int cycles, const char* plugin, const char* case_path) {
+    CaseFile cases;
+    if (!load_case_file(case_path, &cases)) return 2;
+    const TestCase* test = accepted_case(cases);
+    if (expect(test != nullptr, "%s holds no YV12 case", case_path))
+        check_unload_cycles(plugin, *test, cycles);
+    free_case_file(&cases);
+    return summary();
+}
+
 int run(int argc, char** argv) {
+    if (argc == 5 && strcmp(argv[1], "--unload-cycles") == 0 && atoi(argv[2]) > 0)
+        return unload_cycles(atoi(argv[2]), argv[3], argv[4]);
     if (argc != 3) {
-        printf("usage: %s PLUGIN.dll CASES.bin\n", argc > 0 ? argv[0] : "msvc_host");
+        printf("usage: %s [--unload-cycles N] PLUGIN.dll CASES.bin\n",
+               argc > 0 ? argv[0] : "msvc_host");
         return 2;
     }
     CaseFile cases;

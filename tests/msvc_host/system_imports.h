@@ -19,6 +19,7 @@ int __cdecl printf(const char* format, ...);
 int __cdecl _vsnprintf(char* buffer, size_t size, const char* format, va_list args);
 int __cdecl fflush(void* stream);
 char* __cdecl getenv(const char* name);
+int __cdecl atoi(const char* text);
 void* __cdecl fopen(const char* path, const char* mode);
 size_t __cdecl fread(void* buffer, size_t size, size_t count, void* stream);
 int __cdecl fclose(void* stream);
@@ -39,7 +40,22 @@ struct CRITICAL_SECTION {
     unsigned long spin_count;
 };
 
+// MEMORY_BASIC_INFORMATION.
+struct MemoryRegion {
+    void* base_address;
+    void* allocation_base;
+    unsigned long allocation_protect;
+    size_t region_size;
+    unsigned long state;
+    unsigned long protect;
+    unsigned long type;
+};
+inline constexpr unsigned long kMemCommit = 0x1000;
+inline constexpr unsigned long kMemPrivate = 0x20000;
+
 HMODULE __stdcall LoadLibraryA(const char* path);
+HMODULE __stdcall GetModuleHandleA(const char* name);
+size_t __stdcall VirtualQuery(const void* address, MemoryRegion* region, size_t size);
 void* __stdcall GetProcAddress(HMODULE module, const char* name);
 int __stdcall FreeLibrary(HMODULE module);
 unsigned long __stdcall GetLastError();

@@ -1,9 +1,16 @@
 // Registration, argument defaults and the input check of the create callback.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 
+#include "core/dispatch.h"
+#include "core/test_events.h"
 #include "plugin/avisynth25/velnor_filter.h"
 #include "tests/plugin/binding_fixture.h"
 
@@ -139,6 +146,44 @@ INSTANTIATE_TEST_SUITE_P(Binding, CreateRejects,
                                            RejectedCase{"RGB32", host::kPixelTypeBGR32},
                                            RejectedCase{"YUY2", host::kPixelTypeYUY2}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The events file's text after one filter is made with VELNOR_SIMD=`simd` (unset
+// when null) and the events file set or not.
+std::string level_report(const char* simd, bool events_wanted) {
+    const std::string path =
+        ::testing::TempDir() + "velnor_level_events_" + std::to_string(::getpid());
+    std::remove(path.c_str());
+    if (simd) ::setenv("VELNOR_SIMD", simd, 1);
+    if (events_wanted) ::setenv(kTestEventsVariable, path.c_str(), 1);
+    {
+        LoadedModule module;
+        SourceClip source(module.pool, yv12_info(16, 8), SourceClip::Sharing::kept, 1);
+        AVSValue value = module.create(&source);
+        EXPECT_EQ(value.type, host::kValueClip);
+        release_value(value);
+    }
+    ::unsetenv("VELNOR_SIMD");
+    ::unsetenv(kTestEventsVariable);
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return "(no file)";
+    std::ostringstream text;
+    text << file.rdbuf();
+    std::remove(path.c_str());
+    return text.str();
+}
+
+// The level a filter reports is the one its pass runs at: the request lowered to
+// what the CPU runs, the best one without a request.
+TEST(CreateReport, EachFilterReportsItsLevelOnlyWhenAsked) {
+    for (const LevelName& entry : kLevelNames) {
+        const std::string expected =
+            std::string("level ") + level_name(supported_level(entry.level)) + "\n";
+        EXPECT_EQ(level_report(entry.name, true), expected) << entry.name;
+    }
+    EXPECT_EQ(level_report(nullptr, true),
+              std::string("level ") + level_name(best_supported_level()) + "\n");
+    EXPECT_EQ(level_report("reference", false), "(no file)");
+}
 
 }  // namespace
 }  // namespace velnor::test
