@@ -80,9 +80,6 @@ private:
     template <typename Sample>
     void add_samples(const Sample* plane, int bits, int32_t width, int32_t height,
                      std::ptrdiff_t pitch);
-    template <typename Sample>
-    void add_coarse_blocks(const Sample* plane, int32_t low, int32_t high, double step,
-                           int32_t width, int32_t height, std::ptrdiff_t pitch);
 
     // Mean |response| of each usable block, and the same for the spread mask; single
     // precision keeps a measured 8K frame's blocks within a few megabytes.
