@@ -69,7 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     MemorySink sink;
     Y4mWriter writer(sink);
     check(writer.write_stream_header(info));
-    const FrameFilter filter(info, 20, 40, 10, true);
+    // The defaults on every plane, as --chroma filters them.
+    const velnor::FilterValues values{velnor::kDefaultStrength, velnor::kDefaultThreshold1,
+                                      velnor::kDefaultThreshold2};
+    const FrameFilter filter(info, {values, values, values});
     Frame frame;
     int frames = 0;
     ReadResult result = ReadResult::ok;
