@@ -34,7 +34,8 @@ from settings_corpus import (CROP, DEFAULTS, SCALES, SIGMAS, Case, grid_settings
                              measure, run_tool)
 
 TRAINING = {"luma": ["astronaut.png", "camera.png", "coffee.png", "motorcycle_left.png",
-                     "moon.png"],
+                     "moon.png", "brick.png", "grass.png", "gravel.png", "cell.png",
+                     "clock_motion.png"],
             "chroma": ["astronaut.png", "coffee.png", "motorcycle_left.png", "ihc.png"]}
 HELD_OUT = {"luma": ["chelsea.png", "rocket.jpg", "coins.png", "hubble_deep_field.jpg",
                      "retina.jpg", "ihc.png"],
@@ -44,9 +45,10 @@ CHROMA_SIGMAS = [2, 4, 6, 10, 15, 20]
 # The table's nodes: noise estimates (8-bit steps) and details.
 ESTIMATES = [2, 3, 4, 5, 6, 8, 10, 12, 15, 20]
 DETAILS = [1.0, 1.2, 1.45, 1.75, 2.1, 2.6, 3.3, 4.2]
-# Kernel widths in natural log units: a neighbouring node's cases count about half.
-WIDTH_ESTIMATE = 0.15
-WIDTH_DETAIL = 0.12
+# Kernel widths in natural log units, narrow against the nodes' spacing (0.2 to 0.4):
+# the cases at a node decide it.
+WIDTH_ESTIMATE = 0.1
+WIDTH_DETAIL = 0.08
 # The budget on held-out pictures: luma within 0.5 dB of the grid's best and never
 # more than 0.1 dB below the defaults; chroma within 0.7 dB of the grid's best.
 BUDGET = {"luma": 0.5, "chroma": 0.7}
