@@ -126,21 +126,22 @@ uint16_t estimate_word(float sample) {
 }
 
 void NoiseEstimator::add_plane(const float* plane, int32_t width, int32_t height,
-                               std::ptrdiff_t pitch) {
+                               std::ptrdiff_t pitch, FloatRange range) {
     if (width <= 0 || height <= 0) return;
+    const float offset = range == FloatRange::centred ? 0.5f : 0.0f;
     const auto w = static_cast<std::size_t>(width);
     std::vector<uint16_t> words(w * static_cast<std::size_t>(height));
     for (int32_t y = 0; y < height; ++y) {
         const auto* row = reinterpret_cast<const float*>(
             reinterpret_cast<const unsigned char*>(plane) + y * pitch);
         for (std::size_t x = 0; x < w; ++x)
-            words[static_cast<std::size_t>(y) * w + x] = estimate_word(row[x]);
+            words[static_cast<std::size_t>(y) * w + x] = estimate_word(row[x] + offset);
     }
     add_samples(words.data(), 16, width, height, static_cast<std::ptrdiff_t>(w * sizeof(uint16_t)));
 }
 
 void NoiseEstimator::add_plane(const void* plane, SampleFormat format, int32_t width,
-                               int32_t height, std::ptrdiff_t pitch) {
+                               int32_t height, std::ptrdiff_t pitch, FloatRange range) {
     if (!format.valid()) return;
     switch (format.type) {
         case SampleType::u8:
@@ -149,7 +150,7 @@ void NoiseEstimator::add_plane(const void* plane, SampleFormat format, int32_t w
             return add_plane(static_cast<const uint16_t*>(plane), format.bits, width, height,
                              pitch);
         case SampleType::f32:
-            return add_plane(static_cast<const float*>(plane), width, height, pitch);
+            return add_plane(static_cast<const float*>(plane), width, height, pitch, range);
     }
 }
 

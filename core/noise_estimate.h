@@ -20,7 +20,7 @@
 // shifted left) gives the 8-bit estimate and the same suggested settings. Float
 // samples (1.0 playing the role of 255) are measured as the 16-bit words
 // estimate_word() makes of them, so a 16-bit copy of a float plane gives its
-// estimate to the bit.
+// estimate to the bit; float chroma, centred on 0, is shifted up by one half first.
 //
 // Detail is measured with the same mask spread over every other sample (taps two
 // samples apart), at every other row and column: white noise answers it as it
@@ -50,6 +50,12 @@ struct NoiseEstimate {
     uint64_t samples = 0;    // luma samples seen
 };
 
+// Where float samples lie: 0..1 (luma), or centred on 0 as the hosts hold float
+// chroma. Centred samples are measured shifted up by one half, so that 8-bit
+// chroma and its float form give the same estimate and only the ends of the range
+// count as clipped.
+enum class FloatRange { unit, centred };
+
 // The 16-bit word a float sample is measured as: sample x 255 x 256 rounded to
 // the nearest, within 0..65535 (not a number: 0).
 uint16_t estimate_word(float sample);
@@ -66,13 +72,15 @@ public:
     // The same for `bits` = 9..16: native 16-bit words, rows `pitch` bytes apart.
     void add_plane(const uint16_t* plane, int bits, int32_t width, int32_t height,
                    std::ptrdiff_t pitch);
-    // The same for 32-bit float samples, each measured as estimate_word(sample).
-    void add_plane(const float* plane, int32_t width, int32_t height, std::ptrdiff_t pitch);
+    // The same for 32-bit float samples, each measured as estimate_word(sample), or
+    // estimate_word(sample + 0.5) when `range` is centred.
+    void add_plane(const float* plane, int32_t width, int32_t height, std::ptrdiff_t pitch,
+                   FloatRange range = FloatRange::unit);
 
-    // The plane in `format` (8 to 16-bit integer or float samples); an invalid
-    // format adds nothing.
+    // The plane in `format` (8 to 16-bit integer or float samples; `range` concerns
+    // float samples only); an invalid format adds nothing.
     void add_plane(const void* plane, SampleFormat format, int32_t width, int32_t height,
-                   std::ptrdiff_t pitch);
+                   std::ptrdiff_t pitch, FloatRange range = FloatRange::unit);
 
     NoiseEstimate estimate() const;
 

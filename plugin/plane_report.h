@@ -4,13 +4,10 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "core/measured_settings.h"
 #include "core/noise_estimate.h"
-#include "core/sample_format.h"
 #include "plugin/script_function.h"
 
 namespace velnor::plugin {
@@ -24,25 +21,9 @@ struct PlaneReport {
 
 inline PlaneKind plane_kind(int plane) { return plane == 0 ? PlaneKind::luma : PlaneKind::chroma; }
 
-// Adds plane `plane` (0 luma, 1 and 2 chroma) of a frame to `estimator`. Float
-// chroma is centred on 0 while the estimate reads float samples as 0..1, so it is
-// measured shifted up by one half, on a copy: 8-bit chroma and its float form then
-// give the same estimate, and only the ends of the range count as clipped.
-inline void add_plane(NoiseEstimator& estimator, int plane, const uint8_t* data,
-                      SampleFormat format, int32_t width, int32_t height, std::ptrdiff_t pitch) {
-    if (plane == 0 || format.type != SampleType::f32 || width <= 0 || height <= 0) {
-        estimator.add_plane(data, format, width, height, pitch);
-        return;
-    }
-    std::vector<float> shifted(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-    for (int32_t y = 0; y < height; ++y) {
-        float* row = shifted.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
-        std::memcpy(row, data + y * pitch, static_cast<std::size_t>(width) * sizeof(float));
-        for (int32_t x = 0; x < width; ++x) row[x] += 0.5f;
-    }
-    estimator.add_plane(
-        shifted.data(), width, height,
-        static_cast<std::ptrdiff_t>(width) * static_cast<std::ptrdiff_t>(sizeof(float)));
+// How a plane's float samples lie: the hosts centre float chroma on 0.
+inline FloatRange float_range(int plane) {
+    return plane == 0 ? FloatRange::unit : FloatRange::centred;
 }
 
 // The estimate as frame properties: 0 where nothing could be measured.

@@ -76,8 +76,8 @@ TEST(NoiseEstimate, NoEstimateWithoutUsableSamples) {
 }
 
 // Deeper planes are measured in 8-bit steps: a noisy 8-bit plane promoted to B bits
-// (each sample shifted left) or to float (divided by 255) gives the 8-bit
-// estimate, clipped parts included.
+// (each sample shifted left) or to float (divided by 255, and as chroma then
+// centred on 0) gives the 8-bit estimate, clipped parts included.
 TEST(NoiseEstimate, PromotedPlanesGiveTheEightBitEstimate) {
     const Picture* pictures[] = {&kRamp, &kDark};
     for (const Picture* picture : pictures) {
@@ -95,13 +95,18 @@ TEST(NoiseEstimate, PromotedPlanesGiveTheEightBitEstimate) {
             EXPECT_NEAR(deep.estimate().sigma, eight.estimate().sigma, 1e-9) << bits;
             EXPECT_NEAR(deep.estimate().detail, eight.estimate().detail, 1e-9) << bits;
         }
-        std::vector<float> floats(plane.size());
-        for (std::size_t i = 0; i < plane.size(); ++i) floats[i] = plane[i] / 255.0f;
-        NoiseEstimator floating;
-        floating.add_plane(floats.data(), kSide, kSide, 4 * kSide);
-        EXPECT_EQ(floating.estimate().blocks, eight.estimate().blocks);
-        EXPECT_EQ(floating.estimate().sigma, eight.estimate().sigma);
-        EXPECT_EQ(floating.estimate().detail, eight.estimate().detail);
+        for (const FloatRange range : {FloatRange::unit, FloatRange::centred}) {
+            const float centre = range == FloatRange::centred ? 0.5f : 0.0f;
+            std::vector<float> floats(plane.size());
+            for (std::size_t i = 0; i < plane.size(); ++i) floats[i] = plane[i] / 255.0f - centre;
+            NoiseEstimator floating;
+            floating.add_plane(floats.data(), SampleFormat::floating(), kSide, kSide, 4 * kSide,
+                               range);
+            SCOPED_TRACE(range == FloatRange::centred ? "float centred on 0" : "float");
+            EXPECT_EQ(floating.estimate().blocks, eight.estimate().blocks);
+            EXPECT_EQ(floating.estimate().sigma, eight.estimate().sigma);
+            EXPECT_EQ(floating.estimate().detail, eight.estimate().detail);
+        }
     }
 }
 

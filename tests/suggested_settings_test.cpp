@@ -24,21 +24,18 @@ TEST(SuggestedSettings, EachKindIsAFullGridOverTheNoiseRange) {
         EXPECT_GE(nodes.back().estimate, 20.0);
         for (std::size_t i = 0; i < nodes.size(); ++i) {
             const SettingsNode& n = nodes[i];
-            EXPECT_EQ(n.plane, plane) << "node " << i;
-            // The same detail axis at every estimate, both axes ascending.
-            EXPECT_EQ(n.detail, nodes[i % details].detail) << "node " << i;
-            if (i % details > 0) {
-                EXPECT_GT(n.detail, nodes[i - 1].detail) << "node " << i;
-                EXPECT_EQ(n.estimate, nodes[i - 1].estimate) << "node " << i;
-            }
-            if (i >= details) {
-                EXPECT_GT(n.estimate, nodes[i - details].estimate) << "node " << i;
-            }
+            SCOPED_TRACE(testing::Message() << "node " << i);
+            EXPECT_EQ(n.plane, plane);
+            // Its row's estimate and its column's detail, both axes ascending.
+            EXPECT_EQ(n.estimate, nodes[i - i % details].estimate);
+            EXPECT_EQ(n.detail, nodes[i % details].detail);
+            EXPECT_TRUE(i % details == 0 || n.detail > nodes[i - 1].detail);
+            EXPECT_TRUE(i < details || n.estimate > nodes[i - details].estimate);
             // Within the ranges where the filter does not overshoot.
-            EXPECT_GE(n.strength, 0) << "node " << i;
-            EXPECT_LE(n.strength, 20) << "node " << i;
-            EXPECT_GT(n.threshold1, 0) << "node " << i;
-            EXPECT_GT(n.threshold2, 0) << "node " << i;
+            EXPECT_GE(n.strength, 0);
+            EXPECT_LE(n.strength, 20);
+            EXPECT_GT(n.threshold1, 0);
+            EXPECT_GT(n.threshold2, 0);
         }
     }
 }

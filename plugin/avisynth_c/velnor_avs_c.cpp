@@ -126,9 +126,9 @@ const char* filter_planes(const Instance& self, AVS_VideoFrame* frame) noexcept 
 void add_plane(const AvsApi& api, const AVS_VideoFrame* frame, int p, SampleFormat format,
                NoiseEstimator& estimator) {
     const int id = kPlaneIds[p];
-    plugin::add_plane(estimator, p, api.get_read_ptr_p(frame, id), format,
-                      api.get_row_size_p(frame, id) / format.bytes(), api.get_height_p(frame, id),
-                      api.get_pitch_p(frame, id));
+    estimator.add_plane(api.get_read_ptr_p(frame, id), format,
+                        api.get_row_size_p(frame, id) / format.bytes(), api.get_height_p(frame, id),
+                        api.get_pitch_p(frame, id), plugin::float_range(p));
 }
 
 // Attaches the reports to a frame this call owns, where the host has properties.

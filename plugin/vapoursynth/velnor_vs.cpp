@@ -45,9 +45,9 @@ struct EstimateInstance {
 // Adds plane `p` of `frame` to `estimator`, at the frame's own size.
 void add_plane(NoiseEstimator& estimator, const VSFrame* frame, int p, SampleFormat format,
                const VSAPI* vsapi) {
-    plugin::add_plane(estimator, p, vsapi->getReadPtr(frame, p), format,
-                      vsapi->getFrameWidth(frame, p), vsapi->getFrameHeight(frame, p),
-                      vsapi->getStride(frame, p));
+    estimator.add_plane(vsapi->getReadPtr(frame, p), format, vsapi->getFrameWidth(frame, p),
+                        vsapi->getFrameHeight(frame, p), vsapi->getStride(frame, p),
+                        plugin::float_range(p));
 }
 
 // The source's frame `n` in a get-frame function: requested on arInitial, fetched

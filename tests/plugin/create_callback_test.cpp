@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "core/dispatch.h"
@@ -166,10 +166,9 @@ std::string level_report(const char* simd, bool events_wanted) {
     ::unsetenv(kTestEventsVariable);
     std::ifstream file(path, std::ios::binary);
     if (!file) return "(no file)";
-    std::ostringstream text;
-    text << file.rdbuf();
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
     std::remove(path.c_str());
-    return text.str();
+    return text;
 }
 
 // The level a filter reports is the one its pass runs at: the request lowered to

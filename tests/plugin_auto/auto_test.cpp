@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,9 @@ test::BytePlane plane_of(const test::TestPlane& plane, SampleFormat format) {
 using Planes = std::array<test::BytePlane, 3>;
 
 // What the command line measures on one plane of a 4:2:0 YUV4MPEG2 stream of
-// these frames (float samples as the 16-bit words the estimate reads them as,
-// chroma shifted up by one half as the plug-ins measure it).
+// these frames (integer rows as the hosts hold them, little-endian words as the
+// stream's; float samples as the 16-bit words the estimate reads them as, chroma
+// centred on 0 shifted up by one half first).
 struct CliPlane {
     double noise, detail;  // 0 without an estimate
     FilterValues values;
@@ -57,24 +59,18 @@ std::vector<CliPlane> cli_choice(const std::vector<Planes>& frames, SampleFormat
     for (const Planes& planes : frames) {
         for (const char c : std::string("FRAME\n")) stream.push_back(static_cast<uint8_t>(c));
         for (int p = 0; p < 3; ++p) {
-            const test::BytePlane& plane = planes[p];
-            for (int y = 0; y < plane.height; ++y) {
-                const uint8_t* row = plane.data + y * plane.pitch;
-                for (int x = 0; x < plane.width; ++x) {
-                    if (format.type == SampleType::u8) {
-                        stream.push_back(row[x]);
-                        continue;
-                    }
-                    uint16_t word;
-                    if (format.type == SampleType::u16) {
-                        std::memcpy(&word, row + 2 * x, 2);
-                    } else {
-                        float f;
-                        std::memcpy(&f, row + 4 * x, 4);
-                        word = estimate_word(p == 0 ? f : f + 0.5f);
-                    }
-                    stream.push_back(static_cast<uint8_t>(word & 0xff));
-                    stream.push_back(static_cast<uint8_t>(word >> 8));
+            for (int y = 0; y < planes[p].height; ++y) {
+                const uint8_t* row = planes[p].data + y * planes[p].pitch;
+                if (format.type != SampleType::f32) {
+                    stream.insert(stream.end(), row, row + planes[p].width * format.bytes());
+                    continue;
+                }
+                for (int x = 0; x < planes[p].width; ++x) {
+                    float f;
+                    std::memcpy(&f, row + 4 * x, 4);
+                    const uint16_t word = estimate_word(p == 0 ? f : f + 0.5f);
+                    stream.insert(stream.end(), {static_cast<uint8_t>(word & 0xff),
+                                                 static_cast<uint8_t>(word >> 8)});
                 }
             }
         }
@@ -125,11 +121,11 @@ struct Frame {
 // What a front end did with a case; checked while the frames are still held.
 struct FrontEndRun {
     std::string error;
-    std::vector<Planes> measured;   // the source's frames auto measures
-    std::vector<Frame> frames;      // auto's frames 0 and kFrames - 1
-    std::vector<Frame> estimates;   // Estimate's frames 0 and kFrames - 1
-    std::vector<std::string> logs;  // information messages logged (VapourSynth)
-    int other_messages = 0;         // messages of any other kind (VapourSynth)
+    std::vector<Planes> measured;  // the source's frames auto measures
+    std::vector<Frame> frames;     // auto's frames 0 and kFrames - 1
+    std::vector<Frame> estimates;  // Estimate's frames 0 and kFrames - 1
+    // Where the host takes messages (VapourSynth): those logged, as (kind, text).
+    std::optional<std::vector<std::pair<int, std::string>>> messages;
 };
 using Check = std::function<void(const FrontEndRun&)>;
 
@@ -137,6 +133,17 @@ using Named = std::vector<std::pair<std::string, int>>;
 
 // A source's planes: an 8-bit level and the amplitude of uniform noise around it.
 using Levels = std::array<std::array<int, 2>, 3>;
+
+// Gives a stand-in host's source those levels.
+template <typename Source>
+void set_levels(Source* source, const Levels& levels) {
+    source->luma = levels[0][0];
+    source->luma_noise = levels[0][1];
+    for (int c = 0; c < 2; ++c) {
+        source->chroma[c] = levels[1 + c][0];
+        source->chroma_noise[c] = levels[1 + c][1];
+    }
+}
 
 // VapourSynth: a YUV 4:2:0 source through velnor.Velnor(auto=True, planes, named...)
 // and velnor.Estimate.
@@ -147,23 +154,14 @@ void run_vs(const Depth& depth, const Levels& levels, const std::vector<int64_t>
     VapourSynthPluginInit2(&host.plugin, &FakeVs::plugin_api());
     VSNode* source = FakeVs::source(
         FakeVs::format(cfYUV, depth.vs_sample_type, depth.format.bits, 1, 1), kWidth, kHeight);
-    source->luma = levels[0][0];
-    source->luma_noise = levels[0][1];
-    for (int c = 0; c < 2; ++c) {
-        source->chroma[c] = levels[1 + c][0];
-        source->chroma_noise[c] = levels[1 + c][1];
-    }
+    set_levels(source, levels);
     FakeVs::Args args = {{"auto", {1}}, {"planes", planes}};
     for (const auto& [key, value] : named) args[key] = {value};
     const std::size_t logged = FakeVs::log.size();
     FrontEndRun run;
     VSNode* velnor = host.call_velnor(source, args, &run.error);
-    for (std::size_t i = logged; i < FakeVs::log.size(); ++i) {
-        if (FakeVs::log[i].first == 1)  // information
-            run.logs.push_back(FakeVs::log[i].second);
-        else
-            ++run.other_messages;
-    }
+    run.messages.emplace(FakeVs::log.begin() + static_cast<std::ptrdiff_t>(logged),
+                         FakeVs::log.end());
     std::string estimate_error;
     VSNode* estimate = host.call_estimate(source, &estimate_error);
     EXPECT_EQ(estimate_error, "");
@@ -212,12 +210,7 @@ void run_avs(const Depth& depth, const Levels& levels, bool chroma, const Named&
     register_velnor(&host.env, api);
     auto* source = new SourceClip(video_info(
         (AVS_CS_YV12 & ~AVS_CS_SAMPLE_BITS_MASK) | depth.avs_bits, kWidth, kHeight, kFrames));
-    source->luma = levels[0][0];
-    source->luma_noise = levels[0][1];
-    for (int c = 0; c < 2; ++c) {
-        source->chroma[c] = levels[1 + c][0];
-        source->chroma_noise[c] = levels[1 + c][1];
-    }
+    set_levels(source, levels);
     std::vector<FakeAvs::Arg> args(5, FakeAvs::Arg{false, 0});
     args[3] = {true, chroma, kValueBool};
     args[4] = {true, 1, kValueBool};
@@ -309,15 +302,15 @@ TEST(AutoAcrossFrontEnds, SameFramesSameEstimateSameSettingsPlaneByPlane) {
                                 << "plane " << p;
                         EXPECT_EQ(frame.props, properties ? expected : Properties{});
                     }
-                    if (run.other_messages > 0 || !run.logs.empty()) {
-                        // VapourSynth: one information message, naming each plane.
-                        EXPECT_EQ(run.other_messages, 0);
-                        ASSERT_EQ(run.logs.size(), 1u);
+                    if (run.messages) {
+                        // One information message (VapourSynth's kind 1), naming each plane.
+                        ASSERT_EQ(run.messages->size(), 1u);
+                        const auto& [kind, text] = run.messages->front();
+                        EXPECT_EQ(kind, 1);
                         for (int p = 0; p < 3; ++p)
-                            EXPECT_EQ(
-                                run.logs[0].find("plane " + std::to_string(p)) != std::string::npos,
-                                (filtered & (1u << p)) != 0)
-                                << run.logs[0];
+                            EXPECT_EQ(text.find("plane " + std::to_string(p)) != std::string::npos,
+                                      (filtered & (1u << p)) != 0)
+                                << text;
                     }
                     if (!properties) return;
                     // Estimate: each frame's own luma estimate, the picture untouched.
