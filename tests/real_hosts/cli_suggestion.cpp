@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/noise_estimate.h"
+#include "plugin/script_function.h"
 
 namespace velnor::real_hosts {
 
@@ -73,6 +74,13 @@ std::filesystem::path new_folder() {
 }
 
 }  // namespace
+
+std::array<ExpectedInt, 4> expected_int_properties(int plane, const CliSuggestion& cli) {
+    return {{{plugin::kPlanesProperty, plane},
+             {plugin::kStrengthProperty, cli.strength},
+             {plugin::kThreshold1Property, cli.threshold1},
+             {plugin::kThreshold2Property, cli.threshold2}}};
+}
 
 std::string cli_program() {
     const char* program = std::getenv("VELNOR_CLI");
