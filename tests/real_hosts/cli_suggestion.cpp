@@ -99,15 +99,22 @@ std::optional<std::vector<CliSuggestion>> suggest(const std::vector<FramePlanes>
         *error = "no temporary folder";
         return std::nullopt;
     }
-    const std::string base = folder.string(), stream = base + "/in.y4m", out = base + "/out",
-                      messages = base + "/err";
+    const std::string stream = (folder / "in.y4m").string(), out = (folder / "out").string(),
+                      messages = (folder / "err").string();
     std::optional<std::vector<CliSuggestion>> result;
     if (!write_stream(stream, frames)) {
         *error = "cannot write " + stream;
     } else {
-        const std::string command = "'" + cli_program() + "' --suggest " +
-                                    (chroma ? "--chroma '" : "'") + stream + "' >'" + out +
-                                    "' 2>'" + messages + "'";
+#ifdef _WIN32
+        // cmd.exe drops the first and the last quote of a line that starts with one:
+        // the line gets one more pair around it.
+        const std::string q = "\"", line_open = q, line_close = q;
+#else
+        const std::string q = "'", line_open, line_close;
+#endif
+        const std::string command = line_open + q + cli_program() + q + " --suggest " +
+                                    (chroma ? "--chroma " : "") + q + stream + q + " >" + q + out +
+                                    q + " 2>" + q + messages + q + line_close;
         const int status = std::system(command.c_str());
         const std::string printed = read_file(out), said = read_file(messages);
         std::vector<CliSuggestion> s(chroma ? 3 : 1);
