@@ -40,9 +40,12 @@ file_in() {
 [ -z "$avisynth_dir" ] || avisynth_dll=$(file_in "$avisynth_dir" AviSynth.dll)
 [ -z "$vapoursynth_dir" ] || vapoursynth_dll=$(file_in "$vapoursynth_dir" libvapoursynth.dll)
 
-# The shipped DLL, rebuilt when a source is newer.
+# The shipped DLL and velnor.exe (auto's checks compare with its --suggest), rebuilt
+# when a source is newer.
 plugin=$root/dist/win64/velnor.dll
-if [ ! -e "$plugin" ] || [ -n "$(find core plugin -newer "$plugin" -print -quit)" ]; then
+cli=$root/dist/win64/velnor.exe
+if [ ! -e "$plugin" ] || [ -n "$(find core plugin -newer "$plugin" -print -quit)" ] ||
+   [ ! -e "$cli" ] || [ -n "$(find core cli -newer "$cli" -print -quit)" ]; then
   bash scripts/build-dist.sh >/dev/null
 fi
 
@@ -64,6 +67,10 @@ fi
 trap 'wineserver -k 2>/dev/null || true' EXIT
 windows_path() { "$wine64" winepath -w "$1" 2>/dev/null; }
 plugin_w=$(windows_path "$plugin")
+# The harness runs it through cmd.exe, so by its Windows path (a VELNOR_CLI set for
+# the Linux tier names a program these runs cannot start).
+VELNOR_CLI=$(windows_path "$cli")
+export VELNOR_CLI
 
 failed=0
 run() {

@@ -349,19 +349,12 @@ private:
         for (std::size_t p = 0; p < cli.size(); ++p) {
             const int index = static_cast<int>(p);
             const std::string at = where + ", entry " + std::to_string(p) + ": ";
-            const struct {
-                const char* key;
-                int expected;
-            } ints[] = {{plugin::kPlanesProperty, index},
-                        {plugin::kStrengthProperty, cli[p].strength},
-                        {plugin::kThreshold1Property, cli[p].threshold1},
-                        {plugin::kThreshold2Property, cli[p].threshold2}};
-            for (const auto& i : ints) {
+            for (const ExpectedInt& i : expected_int_properties(index, cli[p])) {
                 int missing = 0;
                 const int64_t value = api_.prop_get_int(env_, props, i.key, index, &missing);
-                if (missing || value != i.expected)
+                if (missing || value != i.value)
                     tally_.fail(at + i.key + " " + std::to_string(value) + ", expected " +
-                                std::to_string(i.expected));
+                                std::to_string(i.value));
             }
             int missing = 0, no_detail = 0;
             const double noise =

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/noise_estimate.h"
+#include "plugin/script_function.h"
 
 namespace velnor::real_hosts {
 
@@ -74,6 +75,13 @@ std::filesystem::path new_folder() {
 
 }  // namespace
 
+std::array<ExpectedInt, 4> expected_int_properties(int plane, const CliSuggestion& cli) {
+    return {{{plugin::kPlanesProperty, plane},
+             {plugin::kStrengthProperty, cli.strength},
+             {plugin::kThreshold1Property, cli.threshold1},
+             {plugin::kThreshold2Property, cli.threshold2}}};
+}
+
 std::string cli_program() {
     const char* program = std::getenv("VELNOR_CLI");
     return program ? program : "";
@@ -91,15 +99,22 @@ std::optional<std::vector<CliSuggestion>> suggest(const std::vector<FramePlanes>
         *error = "no temporary folder";
         return std::nullopt;
     }
-    const std::string base = folder.string(), stream = base + "/in.y4m", out = base + "/out",
-                      messages = base + "/err";
+    const std::string stream = (folder / "in.y4m").string(), out = (folder / "out").string(),
+                      messages = (folder / "err").string();
     std::optional<std::vector<CliSuggestion>> result;
     if (!write_stream(stream, frames)) {
         *error = "cannot write " + stream;
     } else {
-        const std::string command = "'" + cli_program() + "' --suggest " +
-                                    (chroma ? "--chroma '" : "'") + stream + "' >'" + out +
-                                    "' 2>'" + messages + "'";
+#ifdef _WIN32
+        // cmd.exe drops the first and the last quote of a line that starts with one:
+        // the line gets one more pair around it.
+        const std::string q = "\"", line_open = q, line_close = q;
+#else
+        const std::string q = "'", line_open, line_close;
+#endif
+        const std::string command = line_open + q + cli_program() + q + " --suggest " +
+                                    (chroma ? "--chroma " : "") + q + stream + q + " >" + q + out +
+                                    q + " 2>" + q + messages + q + line_close;
         const int status = std::system(command.c_str());
         const std::string printed = read_file(out), said = read_file(messages);
         std::vector<CliSuggestion> s(chroma ? 3 : 1);

@@ -5,6 +5,7 @@
 // program is named by VELNOR_CLI.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,17 @@ struct CliSuggestion {
     double sigma;  // as printed, two decimals
     int strength, threshold1, threshold2;
 };
+
+// An integer frame property of an auto frame's entry, and the value it must hold.
+struct ExpectedInt {
+    const char* key;
+    int value;
+};
+
+// The integer properties of the entry for `plane` of an auto frame filtered with
+// what velnor --suggest printed for that plane: the plane, strength, threshold1 and
+// threshold2.
+std::array<ExpectedInt, 4> expected_int_properties(int plane, const CliSuggestion& cli);
 
 // One frame's planes: the luma, or the luma, Cb and Cr of a 4:2:0 frame.
 using FramePlanes = std::vector<ConstPlane>;

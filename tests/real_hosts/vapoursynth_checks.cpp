@@ -452,19 +452,12 @@ private:
         for (std::size_t i = 0; i < cli.size(); ++i) {
             const int index = static_cast<int>(i);
             const std::string at = where + ", entry " + std::to_string(i) + ": ";
-            const struct {
-                const char* key;
-                int expected;
-            } ints[] = {{plugin::kPlanesProperty, planes[i]},
-                        {plugin::kStrengthProperty, cli[i].strength},
-                        {plugin::kThreshold1Property, cli[i].threshold1},
-                        {plugin::kThreshold2Property, cli[i].threshold2}};
-            for (const auto& v : ints) {
+            for (const ExpectedInt& v : expected_int_properties(planes[i], cli[i])) {
                 int missing = 0;
                 const int64_t value = api_.mapGetInt(props, v.key, index, &missing);
-                if (missing || value != v.expected)
+                if (missing || value != v.value)
                     tally_.fail(at + v.key + " " + std::to_string(value) + ", expected " +
-                                std::to_string(v.expected));
+                                std::to_string(v.value));
             }
             int missing = 0;
             const double noise = api_.mapGetFloat(props, plugin::kNoiseProperty, index, &missing);
