@@ -195,21 +195,25 @@ int filter_with_suggestion(Options options, const StreamIo& io) {
     // Problems with the input are left to the filter run, which reports them after
     // writing every complete frame before them.
     if (sample.frames > 0) {
+        // The values named for every plane win over a plane's measurement.
+        const auto named_over = [&options](FilterValues v) {
+            if (options.strength_given) v.strength = options.strength;
+            if (options.threshold1_given) v.threshold1 = options.threshold1;
+            if (options.threshold2_given) v.threshold2 = options.threshold2;
+            return v;
+        };
         const MeasuredSettings chosen = settings_for_estimate(sample.estimate, PlaneKind::luma);
-        const FilterValues& values = chosen.values;
-        if (!options.strength_given) options.strength = values.strength;
-        if (!options.threshold1_given) options.threshold1 = values.threshold1;
-        if (!options.threshold2_given) options.threshold2 = values.threshold2;
-        // A chroma plane without --cb / --cr takes the values named for every plane
-        // and its own measurement for the rest.
+        const FilterValues luma = named_over(chosen.values);
+        options.strength = luma.strength;
+        options.threshold1 = luma.threshold1;
+        options.threshold2 = luma.threshold2;
+        // A chroma plane without --cb / --cr: its own measurement, under the same
+        // named values.
         for (int i = 0; i < 2 && sample.chroma_measured; ++i) {
             std::optional<FilterValues>& plane = i == 0 ? options.cb : options.cr;
-            if (plane) continue;
-            FilterValues own = settings_for_estimate(sample.chroma[i], PlaneKind::chroma).values;
-            if (options.strength_given) own.strength = options.strength;
-            if (options.threshold1_given) own.threshold1 = options.threshold1;
-            if (options.threshold2_given) own.threshold2 = options.threshold2;
-            plane = own;
+            if (!plane)
+                plane =
+                    named_over(settings_for_estimate(sample.chroma[i], PlaneKind::chroma).values);
         }
         if (!options.quiet) {
             const std::string basis = sample.estimate.valid || sample.chroma_measured
