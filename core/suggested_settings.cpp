@@ -13,14 +13,6 @@ constexpr SettingsNode kNodes[] = {
 #include "suggested_settings_rows.inc"
 };
 
-std::span<const SettingsNode> nodes_of(PlaneKind plane) {
-    const auto first = std::find_if(std::begin(kNodes), std::end(kNodes),
-                                    [plane](const SettingsNode& n) { return n.plane == plane; });
-    const auto last = std::find_if(first, std::end(kNodes),
-                                   [plane](const SettingsNode& n) { return n.plane != plane; });
-    return {first, last};
-}
-
 // Where `value` lies on an ascending axis of `count` points, `stride` nodes apart:
 // the lower point's index and the fraction of the way to the next, held at the ends.
 struct AxisPosition {
@@ -39,7 +31,13 @@ AxisPosition position(std::size_t count, double value, Axis axis) {
 
 }  // namespace
 
-std::span<const SettingsNode> settings_nodes(PlaneKind plane) { return nodes_of(plane); }
+std::span<const SettingsNode> settings_nodes(PlaneKind plane) {
+    const auto first = std::find_if(std::begin(kNodes), std::end(kNodes),
+                                    [plane](const SettingsNode& n) { return n.plane == plane; });
+    const auto last = std::find_if(first, std::end(kNodes),
+                                   [plane](const SettingsNode& n) { return n.plane != plane; });
+    return {first, last};
+}
 
 FilterValues interpolate_settings(std::span<const SettingsNode> nodes, double estimate,
                                   double detail) {
@@ -66,11 +64,11 @@ FilterValues interpolate_settings(std::span<const SettingsNode> nodes, double es
 }
 
 FilterValues suggested_settings(PlaneKind plane, double estimate, double detail) {
-    return interpolate_settings(nodes_of(plane), estimate, detail);
+    return interpolate_settings(settings_nodes(plane), estimate, detail);
 }
 
 bool below_measured_noise(PlaneKind plane, double estimate) {
-    return estimate < nodes_of(plane).front().estimate;
+    return estimate < settings_nodes(plane).front().estimate;
 }
 
 FilterValues clean_input_settings() { return {0, kDefaultThreshold1, kDefaultThreshold2}; }
